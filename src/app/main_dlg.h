@@ -1,0 +1,46 @@
+// The progress dialog: created hidden at start-up, shown when an update is
+// installed. The worker thread changes it through window calls only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/progress_ui.h"
+
+class CMainDlg final : public ProgressUi {
+ public:
+  CMainDlg();
+  ~CMainDlg() override;
+  CMainDlg(const CMainDlg&) = delete;
+  CMainDlg& operator=(const CMainDlg&) = delete;
+
+  // Creates the modeless dialog (template 102) hidden. Null on failure.
+  HWND Create(HINSTANCE instance, HWND parent);
+  HWND window() const { return m_hWnd; }
+
+  void prepareDialogTexts() override;
+  void show() override;
+  bool reportProgress(int percent) override;
+  void showInstalling() override;
+  void closeAction() override;
+
+ private:
+  static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam,
+                                     LPARAM lParam);
+  INT_PTR handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void onInitDialog();
+  std::wstring loadText(UINT id) const;
+
+  HINSTANCE instance_ = nullptr;
+  HWND m_hWnd = nullptr;
+  HWND status_ = nullptr;
+  HWND message_ = nullptr;
+  HWND progress_ = nullptr;
+  HMODULE uxtheme_ = nullptr;
+  bool bufferedPaintInitialized_ = false;
+  void* theme_ = nullptr;
+};
+
+// The one dialog of the process, set before the worker starts.
+extern CMainDlg* g_mainDlg;

@@ -1,0 +1,20 @@
+// Resource identifiers of TsDLMUpdater.exe.
+#pragma once
+
+#define IDI_UPDATER 101
+#define IDD_MAINDLG 102
+
+#define IDS_INITIALIZING 103
+#define IDS_DOWNLOADING 104
+#define IDS_EXTRACTING 105
+#define IDS_AUTH_REQUIRED 106
+#define IDS_ABORTED 107
+#define IDS_DOWNLOAD_BLOCKED 108
+#define IDS_LAUNCH_BLOCKED 109
+#define IDS_INSTALLING 110
+#define IDS_MESSAGE 111
+#define IDS_CAPTION 112
+
+#define IDC_PROGRESS 1001
+#define IDC_STATUS 1002
+#define IDC_MESSAGE 1004

@@ -1,0 +1,38 @@
+// The steps the update flow calls, in flow order. The real binding calls the
+// updater's subsystems; tests bind scripted stand-ins.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "download/progress_callback.h"
+
+class UpdateSteps {
+ public:
+  virtual ~UpdateSteps() = default;
+
+  virtual void curlGlobalInit() = 0;
+  virtual void curlGlobalCleanup() = 0;
+  virtual std::string getInstalledVersion() = 0;
+  virtual bool getUpdateXml() = 0;
+  virtual std::string getServerVersion() = 0;
+  virtual bool isVersionHigher(const std::string& candidate,
+                               const std::string& reference) = 0;
+  // The process id of a running download manager, or 0.
+  virtual std::uint32_t findDownloadManager() = 0;
+  virtual bool quitDownloadManager(std::uint32_t processId) = 0;
+  virtual bool getInstaller(ProgressCallback progress) = 0;
+  virtual std::wstring getInstallerPath() = 0;
+  virtual std::int32_t verifySignature(const std::wstring& path) = 0;
+  virtual bool verifyPublisher(const std::wstring& path,
+                               const std::wstring& subject) = 0;
+  virtual bool launchInstaller(const std::wstring& path) = 0;
+  virtual void track(const wchar_t* event, const wchar_t* key,
+                     const wchar_t* value) = 0;
+  virtual void logInfo(const std::string& message) = 0;
+  virtual void logError(const std::string& message) = 0;
+};
+
+// The binding to the real subsystems.
+std::unique_ptr<UpdateSteps> makeRealUpdateSteps();

@@ -1,0 +1,61 @@
+#include "config/util.h"
+
+#include "platform/environment.h"
+#include "platform/files.h"
+
+namespace {
+
+// The drive letter and folder names are fixed text: only whether the
+// variable exists decides between the two forms.
+std::wstring installedProductFolder() {
+  if (platform::isEnvironmentVariableDefined("ProgramFiles(x86)")) {
+    return L"C:\\Program Files (x86)\\Common Files\\Tessarin Shared\\Tessarin "
+           L"Download Manager\\";
+  }
+  return L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
+         L"Manager\\";
+}
+
+void createFolderIfMissing(const std::wstring& folder) {
+  if (!platform::fileExists(folder)) {
+    (void)platform::createDirectory(folder);
+  }
+}
+
+}  // namespace
+
+std::wstring Util::getSettingsPath() {
+  return installedProductFolder() + L"update.ini";
+}
+
+std::wstring Util::getInstalledExecutablePath() {
+  return installedProductFolder() + L"TSRN.DLM.exe";
+}
+
+std::wstring Util::workingFilePath(const wchar_t* fileName) {
+  const std::wstring temp = platform::tempPath();
+  if (temp.empty()) return std::wstring();
+  const std::wstring folder = platform::pathAppend(temp, L"\\TsDLM\\");
+  createFolderIfMissing(folder);
+  return platform::pathAppend(folder, fileName);
+}
+
+std::wstring Util::getManifestPath() { return workingFilePath(L"\\update.xml"); }
+
+std::wstring Util::getInstallerPath() {
+  return workingFilePath(L"\\TessarinDownloadManagerSetup.exe");
+}
+
+std::wstring Util::getTempLogPath() {
+  return workingFilePath(L"\\TsDLMUpdater.log");
+}
+
+std::wstring Util::getSharedLogPath() {
+  const std::wstring documents = platform::publicDocumentsPath();
+  if (documents.empty()) return std::wstring();
+  const std::wstring tessarin = documents + L"\\Tessarin";
+  createFolderIfMissing(tessarin);
+  const std::wstring working = tessarin + L"\\TsDLM";
+  createFolderIfMissing(working);
+  return working + L"\\TsDLMUpdater.log";
+}

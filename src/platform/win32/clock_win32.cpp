@@ -1,0 +1,21 @@
+#include <time.h>
+
+#include <cstring>
+
+#include "platform/clock.h"
+
+namespace platform {
+
+bool localNow(std::tm& out) {
+  const __time64_t now = _time64(nullptr);
+  // _localtime64 honours the time zone and daylight saving.
+  const std::tm* local = _localtime64(&now);
+  if (local == nullptr) {
+    std::memset(&out, 0, sizeof out);
+    return false;
+  }
+  out = *local;
+  return true;
+}
+
+}  // namespace platform

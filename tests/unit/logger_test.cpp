@@ -1,0 +1,138 @@
+// The updater log, byte for byte.
+#include "config/logger.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "config/util.h"
+#include "fakes/fake_platform.h"
+#include "unit/test_support.h"
+
+namespace {
+
+using testing_support::readFile;
+using testing_support::TempDir;
+
+std::wstring wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+class LoggerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    fake::clock().fixed = true;
+    fake::clock().value.tm_year = 126;
+    fake::clock().value.tm_mon = 11;
+    fake::clock().value.tm_mday = 7;
+    fake::clock().value.tm_hour = 6;
+    fake::clock().value.tm_min = 0;
+    fake::clock().value.tm_sec = 37;
+  }
+  TempDir dir_;
+  std::string temp_ = dir_.file("temp.log");
+  std::string shared_ = dir_.file("shared.log");
+};
+
+TEST_F(LoggerTest, EntriesAreTimestampThenMessageInBothFiles) {
+  {
+    Logger logger(wide(temp_), wide(shared_));
+    logger.write("Successfully downloaded update.xml\r\n");
+    logger.writeError("Cannot download update.xml, return now\r\n");
+  }
+  const std::string expected =
+      "2026-12-07 06:00:37  Successfully downloaded update.xml\r\n"
+      "2026-12-07 06:00:37  [ERROR] Cannot download update.xml, return now\r\n";
+  EXPECT_EQ(readFile(temp_), expected);
+  EXPECT_EQ(readFile(shared_), expected);
+}
+
+TEST_F(LoggerTest, MessageWithoutLineEndIsFollowedByNextTimestamp) {
+  {
+    Logger logger(wide(temp_), wide(shared_));
+    logger.write("INFO: Installer not downloaded!");
+    logger.write("INFO: next\r\n");
+  }
+  EXPECT_EQ(readFile(temp_),
+            "2026-12-07 06:00:37  INFO: Installer not downloaded!"
+            "2026-12-07 06:00:37  INFO: next\r\n");
+}
+
+TEST_F(LoggerTest, OpeningTruncatesEarlierContent) {
+  testing_support::writeFile(temp_, "old run\r\n");
+  { Logger logger(wide(temp_), wide(shared_)); }
+  EXPECT_EQ(readFile(temp_), "");
+}
+
+TEST_F(LoggerTest, EachEntryIsOnDiskAtOnce) {
+  Logger logger(wide(temp_), wide(shared_));
+  logger.write("first\r\n");
+  EXPECT_EQ(readFile(temp_), "2026-12-07 06:00:37  first\r\n");
+  EXPECT_EQ(readFile(shared_), "2026-12-07 06:00:37  first\r\n");
+}
+
+TEST_F(LoggerTest, OneUnwritableFileDoesNotStopTheOther) {
+  const std::string missing = dir_.file("no-such-folder/x.log");
+  {
+    Logger logger(wide(missing), wide(shared_));
+    logger.write("a\r\n");
+  }
+  EXPECT_EQ(readFile(shared_), "2026-12-07 06:00:37  a\r\n");
+  {
+    Logger logger(L"", wide(temp_));
+    logger.writeError("b\r\n");
+  }
+  EXPECT_EQ(readFile(temp_), "2026-12-07 06:00:37  [ERROR] b\r\n");
+}
+
+TEST_F(LoggerTest, WritesAfterCloseAreDropped) {
+  Logger logger(wide(temp_), wide(shared_));
+  logger.write("kept\r\n");
+  logger.close();
+  logger.write("dropped\r\n");
+  EXPECT_EQ(readFile(temp_), "2026-12-07 06:00:37  kept\r\n");
+}
+
+TEST_F(LoggerTest, RealTimestampHasTheFixedShape) {
+  fake::clock().fixed = false;
+  EXPECT_TRUE(std::regex_match(
+      Logger::timestamp(),
+      std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}  )")));
+}
+
+TEST_F(LoggerTest, FailedLocalTimeStillWritesTheEntry) {
+  fake::clock().fails = true;
+  {
+    Logger logger(wide(temp_), wide(shared_));
+    logger.write("x\r\n");
+  }
+  const std::string content = readFile(temp_);
+  ASSERT_GE(content.size(), 3u);
+  EXPECT_EQ(content.substr(content.size() - 3), "x\r\n");
+}
+
+TEST(LogPathsTest, TempAndSharedLogsAreCreatedInTheirFolders) {
+  fake::reset();
+  TempDir dir;
+  fake::files().tempPath = dir.wpath() + L"\\";
+  fake::files().publicDocuments = dir.wpath() + L"\\Public Documents";
+  testing_support::writeFile(dir.file("Public Documents"), "");
+  std::remove(dir.file("Public Documents").c_str());
+  ASSERT_EQ(0, std::system(("mkdir \"" + dir.file("Public Documents") + "\"")
+                               .c_str()));
+
+  EXPECT_EQ(Util::getTempLogPath(), dir.wpath() + L"\\TsDLM\\TsDLMUpdater.log");
+  EXPECT_TRUE(testing_support::exists(dir.file("TsDLM")));
+  EXPECT_EQ(Util::getSharedLogPath(),
+            dir.wpath() + L"\\Public Documents\\Tessarin\\TsDLM\\TsDLMUpdater.log");
+  EXPECT_TRUE(testing_support::exists(dir.file("Public Documents/Tessarin/TsDLM")));
+}
+
+TEST(LogPathsTest, UnknownFoldersGiveEmptyPaths) {
+  fake::reset();
+  EXPECT_EQ(Util::getTempLogPath(), L"");
+  EXPECT_EQ(Util::getSharedLogPath(), L"");
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+#include "common/text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(NarrowLow8Test, KeepsLowByteOfEachUnit) {
+  EXPECT_EQ(tsdlm::narrowLow8(L"abc"), "abc");
+  // U+0141 (L with stroke) keeps 0x41; U+00E9 stays 0xE9.
+  EXPECT_EQ(tsdlm::narrowLow8(L"\u0141\u00e9"), std::string("A\xE9"));
+  EXPECT_EQ(tsdlm::widenBytes(std::string("A\xE9")), L"A\u00e9");
+}
+
+struct Utf8Case {
+  std::string utf8;
+  bool valid;
+  std::wstring utf16;
+};
+
+class Utf8ToUtf16Test : public ::testing::TestWithParam<Utf8Case> {};
+
+TEST_P(Utf8ToUtf16Test, ConvertsOrRejects) {
+  std::wstring out = L"stale";
+  EXPECT_EQ(tsdlm::utf8ToUtf16(GetParam().utf8, out), GetParam().valid);
+  EXPECT_EQ(out, GetParam().utf16);
+  if (GetParam().valid) EXPECT_EQ(tsdlm::utf16ToUtf8(out), GetParam().utf8);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Utf8ToUtf16Test,
+    ::testing::Values(Utf8Case{"", true, L""},
+                      Utf8Case{"http://p:80/", true, L"http://p:80/"},
+                      Utf8Case{"caf\xC3\xA9", true, L"caf\u00e9"},
+                      Utf8Case{"\xE2\x82\xAC", true, L"\u20ac"},
+                      Utf8Case{"\xEF\xBF\xBF", true, L"\uffff"},
+                      Utf8Case{"\xC3", false, L""},            // truncated
+                      Utf8Case{"\xC0\x80", false, L""},        // overlong NUL
+                      Utf8Case{"\xE0\x80\xAF", false, L""},    // overlong
+                      Utf8Case{"\xED\xA0\x80", false, L""},    // surrogate
+                      Utf8Case{"\xF0\x9F\x98\x80", false, L""},  // beyond BMP
+                      Utf8Case{"\x80", false, L""},
+                      Utf8Case{"a\xFF", false, L""}));
+
+TEST(Utf16ToUtf8Test, CombinesPairsAndReplacesLoneSurrogates) {
+  std::wstring pair;
+  pair.push_back(static_cast<wchar_t>(0xD83D));
+  pair.push_back(static_cast<wchar_t>(0xDE00));
+  EXPECT_EQ(tsdlm::utf16ToUtf8(pair), "\xF0\x9F\x98\x80");
+  std::wstring lone(1, static_cast<wchar_t>(0xDC00));
+  EXPECT_EQ(tsdlm::utf16ToUtf8(lone), "\xEF\xBF\xBD");
+}
+
+TEST(CaseTest, AsciiOnlyCaseFolding) {
+  EXPECT_TRUE(tsdlm::equalsIgnoreCaseAscii(L"Proxy1", L"PROXY1"));
+  EXPECT_FALSE(tsdlm::equalsIgnoreCaseAscii(L"proxy1", L"proxy"));
+  EXPECT_FALSE(tsdlm::equalsIgnoreCaseAscii(L"\u00e9", L"\u00c9"));
+  EXPECT_EQ(tsdlm::lowerAsciiLetters(L"AbZ\u00c9["), L"abz\u00c9[");
+}
+
+}  // namespace

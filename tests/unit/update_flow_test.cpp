@@ -1,0 +1,292 @@
+// The update flow against scripted steps: every ending of the flow with its
+// lines in order, its single event, libcurl released once, the dialog.
+#include "app/update_flow.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Script {
+  std::string installedVersion = "6.1.32.0";
+  bool manifestDownloaded = true;
+  std::string serverVersion = "6.1.33.0";
+  bool higher = true;
+  std::uint32_t downloadManager = 0;
+  bool quitAccepted = true;
+  // One entry per getInstaller call: {fetched, signatureStatus, publisherOk}.
+  struct Attempt {
+    bool fetched;
+    std::int32_t signature;
+    bool publisher;
+  };
+  std::deque<Attempt> attempts{{true, 0, true}};
+  bool installerExitsZero = true;
+};
+
+// Records every call as one line of a trace.
+class ScriptedSteps : public UpdateSteps {
+ public:
+  explicit ScriptedSteps(Script script) : script_(std::move(script)) {}
+
+  std::vector<std::string> trace;
+  int cleanups = 0;
+  int installerFetches = 0;
+  std::vector<std::string> lines;  // log lines, errors prefixed "[ERROR] "
+  std::vector<std::wstring> events;
+  ProgressCallback lastCallback;
+
+  void curlGlobalInit() override { trace.push_back("curl_global_init"); }
+  void curlGlobalCleanup() override {
+    ++cleanups;
+    trace.push_back("curl_global_cleanup");
+  }
+  std::string getInstalledVersion() override {
+    return script_.installedVersion;
+  }
+  bool getUpdateXml() override { return script_.manifestDownloaded; }
+  std::string getServerVersion() override { return script_.serverVersion; }
+  bool isVersionHigher(const std::string& candidate,
+                       const std::string& reference) override {
+    trace.push_back("compare " + candidate + " " + reference);
+    return script_.higher;
+  }
+  std::uint32_t findDownloadManager() override {
+    return script_.downloadManager;
+  }
+  bool quitDownloadManager(std::uint32_t id) override {
+    trace.push_back("quit " + std::to_string(id));
+    return script_.quitAccepted;
+  }
+  bool getInstaller(ProgressCallback progress) override {
+    ++installerFetches;
+    lastCallback = progress;
+    current_ = script_.attempts.empty() ? Script::Attempt{false, 0, false}
+                                        : script_.attempts.front();
+    if (!script_.attempts.empty()) script_.attempts.pop_front();
+    return current_.fetched;
+  }
+  std::wstring getInstallerPath() override { return L"C:\\tmp\\setup.exe"; }
+  std::int32_t verifySignature(const std::wstring&) override {
+    trace.push_back("verifySignature");
+    return current_.signature;
+  }
+  bool verifyPublisher(const std::wstring&, const std::wstring& subject) override {
+    trace.push_back("verifyPublisher " + std::string(subject.begin(), subject.end()));
+    return current_.publisher;
+  }
+  bool launchInstaller(const std::wstring&) override {
+    trace.push_back("launchInstaller");
+    return script_.installerExitsZero;
+  }
+  void track(const wchar_t* event, const wchar_t* key,
+             const wchar_t* value) override {
+    EXPECT_STREQ(event, L"error_occurred");
+    EXPECT_STREQ(key, L"error_string");
+    events.emplace_back(value);
+    trace.push_back("track");
+  }
+  void logInfo(const std::string& message) override { lines.push_back(message); }
+  void logError(const std::string& message) override {
+    lines.push_back("[ERROR] " + message);
+  }
+
+ private:
+  Script script_;
+  Script::Attempt current_{false, 0, false};
+};
+
+class RecordingUi : public ProgressUi {
+ public:
+  std::vector<std::string> calls;
+  void prepareDialogTexts() override { calls.push_back("prepare"); }
+  void show() override { calls.push_back("show"); }
+  bool reportProgress(int percent) override {
+    calls.push_back("progress " + std::to_string(percent));
+    return true;
+  }
+  void showInstalling() override { calls.push_back("installing"); }
+  void closeAction() override { calls.push_back("close"); }
+};
+
+struct Ending {
+  const char* name;
+  Script script;
+  std::vector<std::string> lines;
+  const wchar_t* event;  // nullptr: no event
+  std::vector<std::string> ui;
+  int installerFetches;
+};
+
+const std::string kManifestOk = "Successfully downloaded update.xml\r\n";
+const std::string kQuitOk = "Successfully quit the DLM\r\n";
+const std::string kBadSignature = "[ERROR] Signature is not valid.\r\n";
+const std::string kRetrying = "Retrying...\r\n";
+const std::string kInstallerOk =
+    "Successfully downloaded Installer, install it now\r\n";
+const std::string kInstallerFailed =
+    "[ERROR] Failed to download Installer, return now\r\n";
+const std::vector<std::string> kShown = {"prepare", "show"};
+const std::vector<std::string> kInstalling = {"prepare", "show", "installing"};
+
+Script with(void (*change)(Script&)) {
+  Script script;
+  change(script);
+  return script;
+}
+
+const std::int32_t kNoSignature = static_cast<std::int32_t>(0x800B0100u);
+
+std::vector<Ending> endings() {
+  return {
+      {"NoInstalledVersion", with([](Script& s) { s.installedVersion = ""; }),
+       {"[ERROR] Cannot get installed version.\r\n"},
+       L"get installed version failed", {}, 0},
+      {"ManifestNotDownloaded",
+       with([](Script& s) { s.manifestDownloaded = false; }),
+       {"[ERROR] Cannot download update.xml, return now\r\n"},
+       L"download update.xml failed", {}, 0},
+      {"NotNewer", with([](Script& s) { s.higher = false; }),
+       {kManifestOk,
+        "Server version is Not higher than installed version, return now\r\n"},
+       L"installed version is up-to-date", {}, 0},
+      {"DownloadManagerRefusesToQuit", with([](Script& s) {
+         s.downloadManager = 77;
+         s.quitAccepted = false;
+       }),
+       {kManifestOk}, L"failed to exit download manager", {}, 0},
+      {"InstallerNotObtained",
+       with([](Script& s) { s.attempts = {{false, 0, false}}; }),
+       {kManifestOk, kInstallerFailed}, L"download installer failed", kShown,
+       1},
+      {"InstallerNotObtainedAfterQuit", with([](Script& s) {
+         s.downloadManager = 77;
+         s.attempts = {{false, 0, false}};
+       }),
+       {kManifestOk, kQuitOk, kInstallerFailed}, L"download installer failed",
+       kShown, 1},
+      {"InstallerFailsChecksThreeTimes", with([](Script& s) {
+         s.attempts = {{true, kNoSignature, true},
+                       {true, 0, false},
+                       {true, kNoSignature, false}};
+       }),
+       {kManifestOk, kBadSignature, kRetrying, kBadSignature, kRetrying,
+        kBadSignature, kInstallerFailed},
+       L"download installer failed", kShown, 3},
+      {"SecondDownloadFailsWithoutFurtherRetry", with([](Script& s) {
+         s.attempts = {{true, kNoSignature, true}, {false, 0, false}};
+       }),
+       {kManifestOk, kBadSignature, kRetrying, kInstallerFailed},
+       L"download installer failed", kShown, 2},
+      {"PassesOnSecondAttempt", with([](Script& s) {
+         s.attempts = {{true, 0, false}, {true, 0, true}};
+       }),
+       {kManifestOk, kBadSignature, kRetrying, kInstallerOk}, nullptr,
+       kInstalling, 2},
+      {"InstallerFailed",
+       with([](Script& s) { s.installerExitsZero = false; }),
+       {kManifestOk, kInstallerOk, "[ERROR] Failed to install, return now\r\n"},
+       L"install failed", kInstalling, 1},
+      {"Installed", Script{}, {kManifestOk, kInstallerOk}, nullptr, kInstalling,
+       1},
+      {"InstalledAfterQuit",
+       with([](Script& s) { s.downloadManager = 77; }),
+       {kManifestOk, kQuitOk, kInstallerOk}, nullptr, kInstalling, 1},
+  };
+}
+
+class UpdateFlowEndingTest : public ::testing::TestWithParam<Ending> {};
+
+TEST_P(UpdateFlowEndingTest, WritesItsLinesAndOneEventAndReleasesLibcurl) {
+  const Ending& ending = GetParam();
+  ScriptedSteps steps(ending.script);
+  RecordingUi ui;
+  UpdateFlow(steps, ui).runUpdateFlow();
+
+  EXPECT_EQ(steps.lines, ending.lines);
+  if (ending.event != nullptr) {
+    EXPECT_THAT(steps.events, ::testing::ElementsAre(ending.event));
+  } else {
+    EXPECT_TRUE(steps.events.empty());
+  }
+  EXPECT_EQ(steps.cleanups, 1);
+  EXPECT_EQ(steps.trace.front(), "curl_global_init");
+  EXPECT_EQ(steps.installerFetches, ending.installerFetches);
+  EXPECT_EQ(ui.calls, ending.ui);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, UpdateFlowEndingTest, ::testing::ValuesIn(endings()),
+    [](const ::testing::TestParamInfo<Ending>& info) { return info.param.name; });
+
+TEST(UpdateFlowTest, ComparesOfferedAgainstInstalled) {
+  Script script;
+  script.serverVersion = "7.0.0.0";
+  script.higher = false;
+  ScriptedSteps steps(script);
+  RecordingUi ui;
+  UpdateFlow(steps, ui).runUpdateFlow();
+  EXPECT_THAT(steps.trace, ::testing::Contains("compare 7.0.0.0 6.1.32.0"));
+}
+
+TEST(UpdateFlowTest, ChecksPublisherOnlyAfterValidSignature) {
+  Script script;
+  script.attempts = {{true, kNoSignature, true}};
+  ScriptedSteps steps(script);
+  RecordingUi ui;
+  EXPECT_FALSE(UpdateFlow(steps, ui).downloadAndVerifyInstaller(0));
+  EXPECT_THAT(steps.trace, ::testing::Not(::testing::Contains(
+                               ::testing::StartsWith("verifyPublisher"))));
+}
+
+TEST(UpdateFlowTest, AsksForTheExpectedPublisher) {
+  ScriptedSteps steps(Script{});
+  RecordingUi ui;
+  EXPECT_TRUE(UpdateFlow(steps, ui).downloadAndVerifyInstaller(2));
+  EXPECT_THAT(steps.trace, ::testing::Contains("verifyPublisher Tessarin, Inc"));
+}
+
+TEST(UpdateFlowTest, ProgressCallbackReachesTheDialog) {
+  ScriptedSteps steps(Script{});
+  RecordingUi ui;
+  ASSERT_TRUE(UpdateFlow(steps, ui).downloadAndVerifyInstaller(0));
+  ASSERT_TRUE(steps.lastCallback);
+  EXPECT_TRUE(steps.lastCallback(42));
+  EXPECT_THAT(ui.calls, ::testing::ElementsAre("progress 42"));
+}
+
+TEST(UpdateFlowTest, QuitsTheFoundDownloadManagerBeforeShowingTheDialog) {
+  Script script;
+  script.downloadManager = 1234;
+  ScriptedSteps steps(script);
+  RecordingUi ui;
+  UpdateFlow(steps, ui).runUpdateFlow();
+  EXPECT_THAT(steps.trace, ::testing::Contains("quit 1234"));
+}
+
+TEST(UpdateFlowTest, NoQuitAttemptWithoutDownloadManager) {
+  ScriptedSteps steps(Script{});
+  RecordingUi ui;
+  UpdateFlow(steps, ui).runUpdateFlow();
+  EXPECT_THAT(steps.trace, ::testing::Not(::testing::Contains(
+                               ::testing::StartsWith("quit"))));
+}
+
+TEST(UpdateFlowTest, LibcurlReleasedBeforeInstallFailureIsTracked) {
+  Script script;
+  script.installerExitsZero = false;
+  ScriptedSteps steps(script);
+  RecordingUi ui;
+  UpdateFlow(steps, ui).runUpdateFlow();
+  const auto launched =
+      std::find(steps.trace.begin(), steps.trace.end(), "launchInstaller");
+  ASSERT_NE(launched, steps.trace.end());
+  EXPECT_EQ(*(launched + 1), "curl_global_cleanup");
+  EXPECT_EQ(*(launched + 2), "track");
+}
+
+}  // namespace
