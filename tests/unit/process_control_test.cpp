@@ -23,6 +23,8 @@ struct PathCase {
   bool downloadManager;
 };
 
+void PrintTo(const PathCase& c, std::ostream* out) { *out << c.name; }
+
 class ImagePathRuleTest : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(ImagePathRuleTest, MatchesBothSubstringsAfterLowerCasingAToZ) {

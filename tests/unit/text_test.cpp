@@ -17,6 +17,14 @@ struct Utf8Case {
   std::wstring utf16;
 };
 
+void PrintTo(const Utf8Case& c, std::ostream* out) {
+  static const char kHex[] = "0123456789abcdef";
+  for (const char byte : c.utf8) {
+    const auto value = static_cast<unsigned char>(byte);
+    *out << kHex[value >> 4] << kHex[value & 0x0F];
+  }
+}
+
 class Utf8ToUtf16Test : public ::testing::TestWithParam<Utf8Case> {};
 
 TEST_P(Utf8ToUtf16Test, ConvertsOrRejects) {

@@ -122,6 +122,8 @@ struct Ending {
   int installerFetches;
 };
 
+void PrintTo(const Ending& ending, std::ostream* out) { *out << ending.name; }
+
 const std::string kManifestOk = "Successfully downloaded update.xml\r\n";
 const std::string kQuitOk = "Successfully quit the DLM\r\n";
 const std::string kBadSignature = "[ERROR] Signature is not valid.\r\n";

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Runs every test: native unit tests (plain and under ASan/UBSan), short
+# fuzzing runs, the mingw build, the Windows tests under Wine and the
+# end-to-end tests under Wine and Xvfb. Prints one summary at the end and
+# exits non-zero when any suite fails. Full logs: build/test-logs/.
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+cd "$TSDLM_ROOT"
+
+JOBS="${TSDLM_JOBS:-2}"
+FUZZ_SECONDS="${TSDLM_FUZZ_SECONDS:-10}"
+LOGDIR="$TSDLM_ROOT/build/test-logs"
+mkdir -p "$LOGDIR"
+T0=$(date +%s)
+
+if ! bash scripts/setup.sh; then
+  echo "test: setup failed" >&2
+  exit 1
+fi
+source scripts/env.sh
+
+SUMMARY=()
+TOTAL_PASSED=0
+TOTAL_FAILED=0
+FAILED_SUITES=0
+
+# record NAME RC PASSED FAILED CLOSING-LINE SECONDS
+record() {
+  local name=$1 rc=$2 passed=$3 failed=$4 closing=$5 seconds=$6
+  TOTAL_PASSED=$((TOTAL_PASSED + passed))
+  TOTAL_FAILED=$((TOTAL_FAILED + failed))
+  local verdict=ok
+  if [ "$rc" -ne 0 ] || [ "$failed" -ne 0 ]; then
+    verdict=FAILED
+    FAILED_SUITES=$((FAILED_SUITES + 1))
+  fi
+  SUMMARY+=("$(printf '%-12s %-6s %5d passed %4d failed %5ss  | %s' \
+    "$name" "$verdict" "$passed" "$failed" "$seconds" "$closing")")
+  echo "test: $name: $verdict ($passed passed, $failed failed, ${seconds}s)"
+  if [ "$verdict" = FAILED ]; then
+    echo "---- last lines of $LOGDIR/$name.log ----"
+    tail -n 60 "$LOGDIR/$name.log"
+    echo "----"
+  fi
+}
+
+# Runs a ctest-based suite: NAME then the commands (joined with &&).
+ctest_suite() {
+  local name=$1 script=$2 start rc line passed failed total
+  start=$(date +%s)
+  echo "test: $name ..."
+  bash -c "set -euo pipefail; $script" >"$LOGDIR/$name.log" 2>&1
+  rc=$?
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$LOGDIR/$name.log" | tail -n 1)
+  failed=$(sed -nE 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/p' <<<"$line")
+  total=$(sed -nE 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/p' <<<"$line")
+  failed=${failed:-0}
+  total=${total:-0}
+  passed=$((total - failed))
+  if [ "$rc" -ne 0 ] && [ -z "$line" ]; then line="(did not reach the test runner, exit $rc)"; fi
+  if [ "$total" -eq 0 ] && [ "$rc" -eq 0 ]; then rc=1; line="no test ran"; fi
+  record "$name" "$rc" "$passed" "$failed" "$line" $(( $(date +%s) - start ))
+}
+
+ctest_suite native "cmake --preset native && cmake --build --preset native -j $JOBS && ctest --preset native -j $JOBS"
+ctest_suite native-asan "cmake --preset native-asan && cmake --build --preset native-asan -j $JOBS && ctest --preset native-asan -j $JOBS"
+
+# Fuzzers: each runs briefly on its seed corpus (copied, so runs do not
+# grow the repository's corpus).
+fuzz_suite() {
+  local start rc=0 passed=0 failed=0 name corpus work line
+  start=$(date +%s)
+  echo "test: fuzz ..."
+  {
+    cmake --preset fuzz && cmake --build --preset fuzz -j "$JOBS"
+  } >"$LOGDIR/fuzz.log" 2>&1 || rc=$?
+  if [ "$rc" -eq 0 ]; then
+    for fuzzer in build/fuzz/tests/fuzz/*_fuzz; do
+      [ -x "$fuzzer" ] || continue
+      name=$(basename "$fuzzer")
+      corpus="tests/fuzz/corpus/$name"
+      work=$(mktemp -d)
+      [ -d "$corpus" ] && cp -r "$corpus/." "$work/"
+      if "$fuzzer" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 "$work" \
+          >"$LOGDIR/fuzz-$name.log" 2>&1; then
+        passed=$((passed + 1))
+        line=$(grep -E 'stat::number_of_executed_units' "$LOGDIR/fuzz-$name.log" | awk '{print $2}')
+        echo "fuzz: $name ok, ${line:-?} executions in ${FUZZ_SECONDS}s" >>"$LOGDIR/fuzz.log"
+      else
+        failed=$((failed + 1))
+        echo "fuzz: $name FAILED, see $LOGDIR/fuzz-$name.log" >>"$LOGDIR/fuzz.log"
+        tail -n 40 "$LOGDIR/fuzz-$name.log" >>"$LOGDIR/fuzz.log"
+      fi
+      rm -rf "$work"
+    done
+  fi
+  record fuzz "$rc" "$passed" "$failed" "$passed fuzzers clean, $failed with findings" \
+    $(( $(date +%s) - start ))
+}
+fuzz_suite
+
+# The Windows build; everything after it needs its output.
+start=$(date +%s)
+echo "test: mingw build ..."
+if bash scripts/build.sh >"$LOGDIR/mingw-build.log" 2>&1; then
+  record mingw-build 0 0 0 "dist/ built" $(( $(date +%s) - start ))
+  BUILT=1
+else
+  record mingw-build 1 0 0 "build failed" $(( $(date +%s) - start ))
+  BUILT=0
+fi
+
+if [ "$BUILT" -eq 1 ]; then
+  # Windows unit and platform tests through ctest's Wine emulator, in a
+  # prefix of their own with a persistent wineserver and a virtual display.
+    # The warm-up starts Wine's own services before ctest runs: started by a
+  # test they would inherit its output pipe and stall test discovery.
+  ctest_suite wine "export WINEPREFIX=\$(scripts/wine-prefix.sh '$TSDLM_ROOT/build/mingw/wineprefix') && wineserver -p && trap 'wineserver -k || true' EXIT && wine cmd /c exit </dev/null >/dev/null 2>&1 && xvfb-run -a ctest --preset mingw -j $JOBS"
+
+  start=$(date +%s)
+  echo "test: e2e ..."
+  (cd tests/e2e && "$TSDLM_PYTHON" -m pytest -p no:cacheprovider -q -rfE) \
+    >"$LOGDIR/e2e.log" 2>&1
+  rc=$?
+  line=$(grep -E '^=*.*(passed|failed|error|no tests ran).* in [0-9.]+s' "$LOGDIR/e2e.log" | tail -n 1 | sed 's/=//g; s/^ *//; s/ *$//')
+  passed=$(grep -oE '[0-9]+ passed' <<<"$line" | awk '{print $1}')
+  failed=$(grep -oE '[0-9]+ (failed|error)' <<<"$line" | awk '{s+=$1} END {print s+0}')
+  passed=${passed:-0}
+  # pytest exits 5 when it collected nothing: that is a failure here.
+  if [ "$rc" -eq 5 ]; then line="no tests ran"; fi
+  record e2e "$rc" "$passed" "$failed" "${line:-no summary (exit $rc)}" $(( $(date +%s) - start ))
+fi
+
+echo
+echo "==================== summary ===================="
+for row in "${SUMMARY[@]}"; do echo "$row"; done
+echo "wall time: $(( $(date +%s) - T0 ))s; logs in $LOGDIR"
+if [ "$FAILED_SUITES" -ne 0 ]; then
+  echo "test: $FAILED_SUITES suite(s) failed"
+fi
+echo "$TOTAL_PASSED passed, $TOTAL_FAILED failed"
+[ "$FAILED_SUITES" -eq 0 ]
