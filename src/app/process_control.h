@@ -8,6 +8,9 @@
 
 #include "platform/processes.h"
 
+// The download manager's private quit request, WM_USER + 3.
+constexpr unsigned kQuitRequest = 0x0400 + 3;
+
 // Receives the lower-cased full image path of a process.
 using ImagePathPredicate = std::function<bool(const std::wstring&)>;
 

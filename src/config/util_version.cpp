@@ -1,13 +1,55 @@
-#include "config/util.h"
-
-#include <cstdlib>
+#include <cstdio>
 #include <sstream>
 
+#include "common/int_text.h"
 #include "config/logger.h"
+#include "config/util.h"
+#include "platform/files.h"
+#include "platform/version_info.h"
 
-std::string Util::getInstalledVersion() { return std::string(); }
+namespace {
 
-std::string Util::getDownloadedVersion() { return std::string(); }
+// The signature every VS_FIXEDFILEINFO record carries.
+constexpr std::uint32_t kFixedFileInfoSignature = 0xFEEF04BDu;
+
+// Neither entry ends its line: the next entry continues on the same line.
+constexpr const char* kInstallerNotDownloaded = "INFO: Installer not downloaded!";
+constexpr const char* kDownloadedVersionFailed =
+    "ERROR: Util::getDownloadedVersion(): Failed to get the file version!";
+
+}  // namespace
+
+std::string Util::getInstalledVersion() {
+  const platform::FileVersionInfo info =
+      platform::readFileVersion(getInstalledExecutablePath());
+  if (info.failedStep != platform::VersionLookupStep::kNone ||
+      info.signature != kFixedFileInfoSignature) {
+    return std::string();
+  }
+  return std::to_string(info.words[0]) + "." + std::to_string(info.words[1]) +
+         "." + std::to_string(info.words[2]) + "." +
+         std::to_string(info.words[3]);
+}
+
+std::string Util::getDownloadedVersion() {
+  const std::wstring path = getInstallerPath();
+  if (!platform::fileExists(path)) {
+    Logger::instance().write(kInstallerNotDownloaded);
+    return std::string();
+  }
+  // Unlike the installed executable's record, this one's signature is not
+  // checked.
+  const platform::FileVersionInfo info =
+      platform::readLocalisedFileVersion(path);
+  if (info.failedStep != platform::VersionLookupStep::kNone) {
+    Logger::instance().writeError(kDownloadedVersionFailed);
+    return std::string();
+  }
+  char text[64] = {};
+  std::snprintf(text, sizeof text, "%d.%d.%d.%d", info.words[0], info.words[1],
+                info.words[2], info.words[3]);
+  return text;
+}
 
 std::vector<std::string> Util::splitVersion(const std::string& text) {
   std::vector<std::string> pieces;
@@ -25,8 +67,8 @@ bool Util::isVersionHigher(const std::string& candidate,
   const std::vector<std::string> b = splitVersion(reference);
   if (a.size() != 4 || b.size() != 4) return false;
   for (std::size_t i = 0; i < 4; ++i) {
-    const int x = std::atoi(a[i].c_str());
-    const int y = std::atoi(b[i].c_str());
+    const int x = tsdlm::atoiClamped(a[i]);
+    const int y = tsdlm::atoiClamped(b[i]);
     if (x > y) return true;
     if (x < y) return false;
   }

@@ -1,7 +1,112 @@
 #include "trust/installer_trust.h"
 
-std::int32_t verifySignature(const std::wstring&) {
-  return static_cast<std::int32_t>(0x800B0100u);
+#include <cstddef>
+
+#include "common/text.h"
+#include "config/logger.h"
+#include "platform/trust.h"
+
+namespace {
+
+constexpr std::uint32_t kNoSignature = 0x800B0100u;       // TRUST_E_NOSIGNATURE
+constexpr std::uint32_t kSubjectFormUnknown = 0x800B0003u;  // TRUST_E_SUBJECT_FORM_UNKNOWN
+constexpr std::uint32_t kProviderUnknown = 0x800B0001u;     // TRUST_E_PROVIDER_UNKNOWN
+constexpr std::uint32_t kExplicitDistrust = 0x800B0111u;    // TRUST_E_EXPLICIT_DISTRUST
+constexpr std::uint32_t kSubjectNotTrusted = 0x800B0004u;   // TRUST_E_SUBJECT_NOT_TRUSTED
+constexpr std::uint32_t kSecuritySettings = 0x80092026u;    // CRYPT_E_SECURITY_SETTINGS
+
+// The message is rendered into a buffer of this many wide characters. A
+// longer message (a very long path) is cut to what the buffer holds rather
+// than left to the formatting function, whose overflow behaviour differs
+// between C runtimes (an unterminated buffer on some).
+constexpr std::size_t kMessageBuffer = 1000;
+
+// Lower-case hexadecimal without leading zeros, as "%x" prints it.
+std::wstring hex(std::uint32_t value) {
+  static const wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring digits;
+  do {
+    digits.insert(digits.begin(), kDigits[value & 0xFu]);
+    value >>= 4;
+  } while (value != 0);
+  return digits;
 }
 
-bool verifyPublisher(const std::wstring&, const std::wstring&) { return false; }
+std::wstring errorIs(std::uint32_t code) {
+  return L"Error is: 0x" + hex(code) + L".\r\n";
+}
+
+// The message for one outcome of the trust provider. The last error only
+// tells an unsigned file from another failure to read a signature; it is
+// never printed.
+std::wstring signatureMessage(const std::wstring& path, std::uint32_t status,
+                              std::uint32_t lastError) {
+  switch (status) {
+    case 0:
+      return L"The file \"" + path + L"\" is signed.\r\n";
+    case kNoSignature:
+      if (lastError == kNoSignature || lastError == kSubjectFormUnknown ||
+          lastError == kProviderUnknown) {
+        return L"The file \"" + path + L"\" is not signed. " +
+               errorIs(kNoSignature);
+      }
+      return L"An unknown error occurred trying to verify the signature of "
+             L"the \"" +
+             path + L"\" file. " + errorIs(kNoSignature);
+    case kExplicitDistrust:
+      return L"The signature is present, but specifically disallowed. " +
+             errorIs(status);
+    case kSubjectNotTrusted:
+      return L"The signature is present, but not trusted. " + errorIs(status);
+    case kSecuritySettings:
+      return L"CRYPT_E_SECURITY_SETTINGS - The hash representing the subject "
+             L"or the publisher wasn't explicitly trusted by the admin and "
+             L"admin policy has disabled user trust. No signature, publisher "
+             L"or timestamp errors. " +
+             errorIs(status);
+    default:
+      return errorIs(status);
+  }
+}
+
+std::string publisherMessage(const std::wstring& subject, bool found) {
+  return "A certificate with a subject name [" + tsdlm::narrowLow8(subject) +
+         (found ? "] has been found!\r\n" : "] can not be found!\r\n");
+}
+
+}  // namespace
+
+std::int32_t verifySignature(const std::wstring& path) {
+  platform::FileTrust trust = platform::verifyFileTrust(path);
+  const auto status = static_cast<std::uint32_t>(trust.status);
+
+  std::wstring message = signatureMessage(path, status, trust.lastError);
+  if (message.size() > kMessageBuffer - 1) message.resize(kMessageBuffer - 1);
+  if (status == 0) {
+    Logger::instance().write(tsdlm::narrowLow8(message));
+  } else {
+    Logger::instance().writeError(tsdlm::narrowLow8(message));
+  }
+
+  platform::closeFileTrust(trust);
+  return trust.status;
+}
+
+bool verifyPublisher(const std::wstring& path, const std::wstring& subject) {
+  // Only the certificate that signed the file counts. A signature may carry
+  // any certificates besides the signer's, so accepting a match among all of
+  // them would let anyone holding some code-signing certificate sign a file
+  // and add a copy of our certificate (or of an intermediate CA's whose
+  // subject holds the name) to pass as the publisher.
+  switch (platform::findSignerSubject(path, subject)) {
+    case platform::SignerSubjectMatch::kNoEmbeddedSignature:
+      return false;
+    case platform::SignerSubjectMatch::kFound:
+      Logger::instance().write(publisherMessage(subject, true));
+      return true;
+    case platform::SignerSubjectMatch::kNotFound:
+      break;
+  }
+  Logger::instance().writeError(publisherMessage(subject, false));
+  return false;
+}

@@ -16,9 +16,16 @@
 #include "common/text.h"
 #include "platform/analytics.h"
 #include "platform/clock.h"
+#include "platform/connection.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/processes.h"
+#include "platform/trust.h"
+#include "platform/shell.h"
+#include "platform/profile.h"
+#include "platform/version_info.h"
+#include "platform/winhttp_proxy.h"
+#include "platform/debug_output.h"
 
 namespace fake {
 
@@ -38,9 +45,39 @@ ProcessesState& processes() {
   static ProcessesState state;
   return state;
 }
+ProfileState& profile() {
+  static ProfileState state;
+  return state;
+}
+VersionInfoState& versionInfo() {
+  static VersionInfoState state;
+  return state;
+}
+WinHttpProxyState& winHttpProxy() {
+  static WinHttpProxyState state;
+  return state;
+}
+DebugOutputState& debugOutput() {
+  static DebugOutputState state;
+  return state;
+}
+TrustState& trust() {
+  static TrustState state;
+  return state;
+}
 std::vector<AnalyticsCall>& analyticsCalls() {
   static std::vector<AnalyticsCall> calls;
   return calls;
+}
+
+ConnectionState& connection() {
+  static ConnectionState state;
+  return state;
+}
+
+ShellState& shell() {
+  static ShellState state;
+  return state;
 }
 
 void reset() {
@@ -49,6 +86,13 @@ void reset() {
   environment() = EnvironmentState{};
   processes() = ProcessesState{};
   analyticsCalls().clear();
+  connection() = ConnectionState{};
+  shell() = ShellState{};
+  profile() = ProfileState{};
+  versionInfo() = VersionInfoState{};
+  winHttpProxy() = WinHttpProxyState{};
+  debugOutput() = DebugOutputState{};
+  trust() = TrustState{};
 }
 
 std::string localPath(const std::wstring& path) {
@@ -75,6 +119,24 @@ std::wstring windowsPath(const std::wstring& path) { return path; }
 
 namespace platform {
 
+ShellRunResult shellRunAndWait(const std::wstring& file,
+                               const std::wstring& parameters,
+                               const std::wstring& directory) {
+  fake::ShellState& state = fake::shell();
+  state.launches.push_back({file, parameters, directory});
+  ShellRunResult result;
+  if (state.startFails) return result;
+  result.started = true;
+  result.exitCodeKnown = !state.exitCodeUnknown;
+  result.exitCode = state.exitCodeUnknown ? 0 : state.exitCode;
+  return result;
+}
+
+bool internetConnectionAvailable() {
+  ++fake::connection().checks;
+  return fake::connection().connected;
+}
+
 std::wstring tempPath() { return fake::files().tempPath; }
 
 std::wstring publicDocumentsPath() { return fake::files().publicDocuments; }
@@ -95,6 +157,7 @@ std::wstring pathRemoveFileSpec(const std::wstring& path) {
 }
 
 bool fileExists(const std::wstring& path) {
+  if (fake::files().existing.count(path) != 0) return true;
   struct stat info {};
   return ::stat(fake::localPath(path).c_str(), &info) == 0;
 }
@@ -223,6 +286,37 @@ std::intptr_t sendMessage(WindowHandle window, unsigned message,
   return found != nullptr ? found->reply : 0;
 }
 
+std::wstring readProfileString(const std::wstring& section,
+                               const std::wstring& key,
+                               const std::wstring& defaultValue,
+                               const std::wstring& path) {
+  fake::ProfileState& state = fake::profile();
+  state.calls.push_back({section, key, defaultValue, path});
+  const auto found = state.values.find({section, key});
+  const std::wstring& value =
+      found != state.values.end() ? found->second : defaultValue;
+  return value.substr(0, 259);
+}
+
+namespace {
+
+FileVersionInfo versionOf(const std::wstring& path, bool localised) {
+  fake::VersionInfoState& state = fake::versionInfo();
+  state.calls.push_back({path, localised});
+  const auto found = state.files.find(path);
+  return found != state.files.end() ? found->second : FileVersionInfo{};
+}
+
+}  // namespace
+
+FileVersionInfo readFileVersion(const std::wstring& path) {
+  return versionOf(path, false);
+}
+
+FileVersionInfo readLocalisedFileVersion(const std::wstring& path) {
+  return versionOf(path, true);
+}
+
 }  // namespace platform
 
 namespace platform::analytics {
@@ -255,3 +349,108 @@ bool unInitialize() {
 }
 
 }  // namespace platform::analytics
+
+namespace platform {
+
+bool getIeProxyConfigForCurrentUser(IeProxyConfig& config) {
+  fake::WinHttpProxyState& state = fake::winHttpProxy();
+  ++state.ieCalls;
+  config = IeProxyConfig{};
+  if (state.ieFails) {
+    fake::debugOutput().lastError = state.ieError;
+    return false;
+  }
+  config = state.ie;
+  return true;
+}
+
+bool getDefaultProxyConfiguration(DefaultProxyConfig& config) {
+  fake::WinHttpProxyState& state = fake::winHttpProxy();
+  ++state.defaultCalls;
+  config = DefaultProxyConfig{};
+  if (state.defaultFails) {
+    fake::debugOutput().lastError = state.defaultError;
+    return false;
+  }
+  config = state.defaults;
+  return true;
+}
+
+ProxyForUrlResult getProxyForUrl(const std::wstring& url,
+                                 const AutoProxyOptions& options,
+                                 ProxyForUrl& result) {
+  fake::WinHttpProxyState& state = fake::winHttpProxy();
+  state.autoCalls.push_back({url, options});
+  result = ProxyForUrl{};
+  fake::AutoProxyAnswer answer{ProxyForUrlResult::getProxyForUrlFailed, 12167,
+                               {}};
+  if ((options.flags & 1u) != 0) {
+    answer = state.wpad;
+  } else {
+    const auto found = state.scripts.find(options.autoConfigUrl);
+    if (found != state.scripts.end()) answer = found->second;
+  }
+  if (answer.result != ProxyForUrlResult::ok) {
+    fake::debugOutput().lastError = answer.error;
+    return answer.result;
+  }
+  result = answer.answer;
+  return ProxyForUrlResult::ok;
+}
+
+void outputDebugStringW(const std::wstring& text) {
+  fake::debugOutput().wideLines.push_back(text);
+}
+
+void outputDebugStringA(const std::string& text) {
+  fake::debugOutput().narrowLines.push_back(text);
+}
+
+std::uint32_t lastError() { return fake::debugOutput().lastError; }
+
+void setLastError(std::uint32_t code) { fake::debugOutput().lastError = code; }
+
+std::wstring systemErrorText(std::uint32_t code) {
+  const auto& texts = fake::debugOutput().errorTexts;
+  const auto found = texts.find(code);
+  return found != texts.end() ? found->second : std::wstring();
+}
+
+// The fake's provider state: the path, so that a close call can be traced to
+// its verification.
+struct TrustState {
+  std::wstring path;
+};
+
+FileTrust verifyFileTrust(const std::wstring& path) {
+  auto& state = fake::trust();
+  state.verified.push_back(path);
+  const auto found = state.files.find(path);
+  const fake::TrustAnswer answer =
+      found != state.files.end() ? found->second : state.otherFiles;
+  ++state.openStates;
+  FileTrust result;
+  result.status = answer.status;
+  result.lastError = answer.lastError;
+  result.state = new TrustState{path};
+  return result;
+}
+
+void closeFileTrust(FileTrust& trust) {
+  if (trust.state == nullptr) return;
+  fake::trust().closed.push_back(trust.state->path);
+  --fake::trust().openStates;
+  delete trust.state;
+  trust.state = nullptr;
+}
+
+SignerSubjectMatch findSignerSubject(const std::wstring& path,
+                                     const std::wstring& subject) {
+  auto& state = fake::trust();
+  state.signerSearches.emplace_back(path, subject);
+  const auto found = state.signers.find(path);
+  return found != state.signers.end() ? found->second
+                                      : SignerSubjectMatch::kNoEmbeddedSignature;
+}
+
+}  // namespace platform

@@ -7,10 +7,15 @@
 #include <cstdint>
 #include <ctime>
 #include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/processes.h"
+#include "platform/trust.h"
+#include "platform/version_info.h"
+#include "platform/winhttp_proxy.h"
 
 namespace fake {
 
@@ -20,6 +25,9 @@ struct FilesState {
   std::wstring tempPath;         // empty: GetTempPathW fails
   std::wstring publicDocuments;  // empty: the known-folder lookup fails
   int createDirectoryCalls = 0;
+  // Paths that fileExists reports present besides real files (exact text),
+  // for fixed paths such as C:\Program Files\...
+  std::set<std::wstring> existing;
 };
 FilesState& files();
 
@@ -63,6 +71,86 @@ struct ProcessesState {
 };
 ProcessesState& processes();
 
+struct ProfileCall {
+  std::wstring section;
+  std::wstring key;
+  std::wstring defaultValue;
+  std::wstring path;
+};
+struct ProfileState {
+  // (section, key) -> value, matched exactly. A missing pair gives the
+  // default; every result is cut to 259 units, as the profile API does.
+  std::map<std::pair<std::wstring, std::wstring>, std::wstring> values;
+  std::vector<ProfileCall> calls;
+};
+ProfileState& profile();
+
+struct VersionInfoCall {
+  std::wstring path;
+  bool localised = false;  // the Ex calls with FILE_VER_GET_LOCALISED
+};
+struct VersionInfoState {
+  // Answers by path; a path not listed fails at the size step.
+  std::map<std::wstring, platform::FileVersionInfo> files;
+  std::vector<VersionInfoCall> calls;
+};
+VersionInfoState& versionInfo();
+
+struct AutoProxyAnswer {
+  platform::ProxyForUrlResult result = platform::ProxyForUrlResult::ok;
+  std::uint32_t error = 0;  // the last error when result is not ok
+  platform::ProxyForUrl answer;
+};
+struct AutoProxyCall {
+  std::wstring url;
+  platform::AutoProxyOptions options;
+};
+struct WinHttpProxyState {
+  bool ieFails = false;
+  std::uint32_t ieError = 0;
+  platform::IeProxyConfig ie;  // default: nothing configured
+  bool defaultFails = false;
+  std::uint32_t defaultError = 0;
+  platform::DefaultProxyConfig defaults;  // default: no proxy
+  // Automatic lookups: WPAD (auto-detect flag in the options) gets `wpad`,
+  // which by default fails with 12180 as on a machine without WPAD; a
+  // script URL gets its entry in `scripts`, or fails with 12167.
+  AutoProxyAnswer wpad{platform::ProxyForUrlResult::getProxyForUrlFailed,
+                       12180, {}};
+  std::map<std::wstring, AutoProxyAnswer> scripts;
+  int ieCalls = 0;
+  int defaultCalls = 0;
+  std::vector<AutoProxyCall> autoCalls;
+};
+WinHttpProxyState& winHttpProxy();
+
+struct DebugOutputState {
+  std::vector<std::wstring> wideLines;   // OutputDebugStringW
+  std::vector<std::string> narrowLines;  // OutputDebugStringA
+  std::uint32_t lastError = 0;
+  std::map<std::uint32_t, std::wstring> errorTexts;  // missing: no text
+};
+DebugOutputState& debugOutput();
+
+struct TrustAnswer {
+  // What WinVerifyTrust answers and GetLastError gives after it; the default
+  // is an unsigned file.
+  std::int32_t status = static_cast<std::int32_t>(0x800B0100u);
+  std::uint32_t lastError = 0x800B0100u;
+};
+struct TrustState {
+  // Answers by path; a path not listed gets `otherFiles`.
+  std::map<std::wstring, TrustAnswer> files;
+  TrustAnswer otherFiles;
+  // Publisher answers by path; a path not listed has no embedded signature.
+  std::map<std::wstring, platform::SignerSubjectMatch> signers;
+  std::vector<std::wstring> verified;  // paths, one per verification
+  std::vector<std::wstring> closed;    // paths, one per close call
+  int openStates = 0;                  // verifications not closed yet
+  std::vector<std::pair<std::wstring, std::wstring>> signerSearches;
+};
+TrustState& trust();
+
 struct AnalyticsCall {
   std::string operation;  // initialize, addCommonAttribute, track, unInitialize
   std::wstring first;
@@ -71,6 +159,25 @@ struct AnalyticsCall {
   bool flag = false;
 };
 std::vector<AnalyticsCall>& analyticsCalls();
+
+struct ConnectionState {
+  bool connected = true;
+  int checks = 0;
+};
+ConnectionState& connection();
+
+struct ShellLaunch {
+  std::wstring file;
+  std::wstring parameters;
+  std::wstring directory;
+};
+struct ShellState {
+  bool startFails = false;
+  bool exitCodeUnknown = false;
+  std::uint32_t exitCode = 0;
+  std::vector<ShellLaunch> launches;
+};
+ShellState& shell();
 
 // Restores every state above to its defaults.
 void reset();

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <gmock/gmock.h>
+
 #include "fakes/fake_platform.h"
+#include "unit/process_log.h"
 
 namespace {
 
@@ -98,6 +101,120 @@ TEST_F(FindProcessTest, PredicateSeesLowerCasedPath) {
     return false;
   });
   EXPECT_EQ(seen, L"c:\\abc\\def.exe");
+}
+
+}  // namespace
+
+namespace {
+
+using ::testing::HasSubstr;
+
+class DownloadManagerControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    ASSERT_TRUE(testing_support::ProcessLog::bind());
+    testing_support::ProcessLog::mark();
+  }
+  void window(platform::WindowHandle handle, platform::ProcessId owner,
+              const std::wstring& title, bool enabled = true,
+              std::intptr_t reply = 1) {
+    fake::processes().windows.push_back({handle, owner, title, enabled, reply});
+  }
+  std::string log() { return testing_support::ProcessLog::sinceMark(); }
+};
+
+TEST_F(DownloadManagerControlTest, FirstOwnedWindowWithTheTitleGetsTheRequest) {
+  window(1, 50, L"Tessarin Download Manager");  // another process
+  window(2, 77, L"Options");                    // no title match
+  window(3, 77, L"Tessarin Download Manager - 3 downloads");
+  window(4, 77, L"Tessarin Download Manager");
+  EXPECT_EQ(findWindowOfProcess(77), 3u);
+  EXPECT_TRUE(quitDownloadManager(77));
+  ASSERT_EQ(fake::processes().sent.size(), 1u);
+  EXPECT_EQ(fake::processes().sent[0].window, 3u);
+  EXPECT_EQ(fake::processes().sent[0].message, 0x0403u);
+  EXPECT_EQ(fake::processes().sent[0].wParam, 0u);
+  EXPECT_EQ(fake::processes().sent[0].lParam, 0);
+  EXPECT_EQ(log(), "");
+}
+
+TEST_F(DownloadManagerControlTest, TitleMatchIsCaseSensitive) {
+  window(3, 77, L"tessarin download manager");
+  EXPECT_EQ(findWindowOfProcess(77), 0u);
+}
+
+TEST_F(DownloadManagerControlTest, NoWindowLogsAndFails) {
+  fake::processes().windowEnumerationFails = true;
+  window(3, 77, L"Tessarin Download Manager");
+  EXPECT_FALSE(quitDownloadManager(77));
+  EXPECT_THAT(log(), ::testing::EndsWith(
+                         "  [ERROR] Failed to get running DLM handle!\r\n"));
+}
+
+TEST_F(DownloadManagerControlTest, DisabledWindowIsNotAskedAndFailsSilently) {
+  window(3, 77, L"Tessarin Download Manager", false);
+  EXPECT_FALSE(quitDownloadManager(77));
+  EXPECT_TRUE(fake::processes().sent.empty());
+  EXPECT_EQ(log(), "");
+}
+
+TEST_F(DownloadManagerControlTest, ReplyOfZeroIsARefusal) {
+  window(3, 77, L"Tessarin Download Manager", true, 0);
+  EXPECT_FALSE(quitDownloadManager(77));
+  EXPECT_EQ(fake::processes().sent.size(), 1u);
+}
+
+struct LaunchCase {
+  const char* name;
+  bool startFails;
+  bool exitCodeUnknown;
+  std::uint32_t exitCode;
+  bool success;
+};
+
+void PrintTo(const LaunchCase& c, std::ostream* out) { *out << c.name; }
+
+class LaunchInstallerTest : public DownloadManagerControlTest,
+                            public ::testing::WithParamInterface<LaunchCase> {};
+
+TEST_P(LaunchInstallerTest, SuccessOnlyOnAKnownExitCodeOfZero) {
+  fake::shell().startFails = GetParam().startFails;
+  fake::shell().exitCodeUnknown = GetParam().exitCodeUnknown;
+  fake::shell().exitCode = GetParam().exitCode;
+  const std::wstring path = L"C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe";
+  EXPECT_EQ(launchInstaller(path), GetParam().success);
+  ASSERT_EQ(fake::shell().launches.size(), 1u);
+  EXPECT_EQ(fake::shell().launches[0].file, path);
+  EXPECT_EQ(fake::shell().launches[0].parameters, L"-quiet");
+  EXPECT_EQ(fake::shell().launches[0].directory, L"C:\\users\\u\\Temp\\TsDLM");
+  EXPECT_THAT(log(), ::testing::EndsWith(
+                         "  C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe\r\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, LaunchInstallerTest,
+    ::testing::Values(LaunchCase{"ExitZero", false, false, 0, true},
+                      LaunchCase{"ExitThree", false, false, 3, false},
+                      LaunchCase{"NotStarted", true, false, 0, false},
+                      LaunchCase{"ExitCodeUnreadable", false, true, 0, false}),
+    [](const ::testing::TestParamInfo<LaunchCase>& info) {
+      return info.param.name;
+    });
+
+TEST_F(DownloadManagerControlTest, OverlongInstallerPathIsRefusedWithoutLaunch) {
+  const std::wstring path = L"C:\\" + std::wstring(256, L'a') + L".exe";
+  ASSERT_GE(path.size(), 260u);
+  EXPECT_FALSE(launchInstaller(path));
+  EXPECT_TRUE(fake::shell().launches.empty());
+  const std::wstring fits = L"C:\\" + std::wstring(252, L'a') + L".exe";
+  ASSERT_EQ(fits.size(), 259u);
+  EXPECT_TRUE(launchInstaller(fits));
+}
+
+TEST_F(DownloadManagerControlTest, InstallerPathIsNarrowedForTheLog) {
+  EXPECT_TRUE(launchInstaller(L"C:\\T\u0141\\setup.exe"));
+  EXPECT_THAT(log(), ::testing::EndsWith("  C:\\TA\\setup.exe\r\n"));
 }
 
 }  // namespace

@@ -15,9 +15,10 @@ bool readEnvironmentVariable(const std::wstring& name, std::wstring& value,
   value.clear();
   tooLong = false;
   std::size_t required = 0;
-  if (_wgetenv_s(&required, nullptr, 0, name.c_str()) != 0 || required == 0) {
-    return false;
-  }
+  // The size query's own result is not used: msvcrt (Wine's at least)
+  // answers ERANGE for the missing buffer while still giving the size.
+  (void)_wgetenv_s(&required, nullptr, 0, name.c_str());
+  if (required == 0) return false;
   if (required > maxUnits) {
     tooLong = true;
     return true;

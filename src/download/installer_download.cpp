@@ -1,0 +1,44 @@
+#include <utility>
+
+#include "config/logger.h"
+#include "config/settings.h"
+#include "config/util.h"
+#include "download/http_downloader.h"
+#include "manifest/manifest.h"
+#include "platform/files.h"
+#include "trust/installer_trust.h"
+
+namespace {
+
+constexpr const wchar_t* kExpectedPublisher = L"Tessarin, Inc";
+
+}  // namespace
+
+bool HttpDownloader::getInstaller(ProgressCallback progress) {
+  if (!Settings::checkForUpdates()) return false;
+
+  const std::string downloaded = Util::getDownloadedVersion();
+  Logger::instance().write(
+      "INFO: HttpDownloader::getInstaller(): Downloaded version: " +
+      downloaded + "\r\n");
+
+  const std::string offered = Manifest::getServerVersion();
+  const std::wstring path = Util::getInstallerPath();
+
+  // Reuse only the very version offered, byte for byte, and only when it is
+  // still intact and from the expected publisher.
+  if (!downloaded.empty() && downloaded == offered &&
+      verifySignature(path) == 0 && verifyPublisher(path, kExpectedPublisher)) {
+    Logger::instance().write(
+        "INFO: HttpDownloader::getInstaller(): The right installer has been "
+        "downloaded completely. Do not download it again!\r\n");
+    return true;
+  }
+
+  (void)platform::deleteFile(path);
+  // The manifest's limits are read but not applied: the transfer keeps its
+  // fixed overall time limit.
+  (void)Manifest::getDownloadOptions();
+  progressCallback = std::move(progress);
+  return download(Manifest::getWindowsInstallerUrl(), path);
+}

@@ -1,0 +1,5 @@
+#include "download/proxy_step.h"
+
+ProxyStepResult runProxyStep(void*, const std::string&) {
+  return ProxyStepResult::kDirect;
+}

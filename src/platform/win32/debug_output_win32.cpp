@@ -1,0 +1,32 @@
+#include <windows.h>
+
+#include "platform/debug_output.h"
+
+namespace platform {
+
+void outputDebugStringW(const std::wstring& text) {
+  OutputDebugStringW(text.c_str());
+}
+
+void outputDebugStringA(const std::string& text) {
+  OutputDebugStringA(text.c_str());
+}
+
+std::uint32_t lastError() { return GetLastError(); }
+
+void setLastError(std::uint32_t code) { SetLastError(code); }
+
+std::wstring systemErrorText(std::uint32_t code) {
+  LPWSTR buffer = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&buffer), 0,
+      nullptr);
+  std::wstring text;
+  if (length != 0 && buffer != nullptr) text.assign(buffer, length);
+  if (buffer != nullptr) LocalFree(buffer);
+  return text;
+}
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include "platform/shell.h"
+
+namespace platform {
+
+ShellRunResult shellRunAndWait(const std::wstring& file,
+                               const std::wstring& parameters,
+                               const std::wstring& directory) {
+  ShellRunResult result;
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.hwnd = nullptr;
+  info.lpVerb = L"open";
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.c_str();
+  info.lpDirectory = directory.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&info)) {
+    if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+    return result;
+  }
+  result.started = true;
+  if (info.hProcess == nullptr) {
+    // Started through a document association without a process to wait
+    // for: nothing tells whether it succeeded.
+    return result;
+  }
+  WaitForSingleObject(info.hProcess, INFINITE);
+  DWORD code = 0;
+  if (GetExitCodeProcess(info.hProcess, &code)) {
+    result.exitCodeKnown = true;
+    result.exitCode = code;
+  }
+  CloseHandle(info.hProcess);
+  return result;
+}
+
+}  // namespace platform

@@ -1,0 +1,156 @@
+#include "proxy/proxy_discovery.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "platform/winhttp_proxy.h"
+#include "proxy/proxy_log.h"
+
+namespace TSRN::ProxyManager {
+
+namespace {
+
+// WINHTTP_AUTOPROXY_AUTO_DETECT | WINHTTP_AUTOPROXY_RUN_INPROCESS
+constexpr std::uint32_t kAutoProxyAutoDetect = 0x00010001;
+// WINHTTP_AUTOPROXY_CONFIG_URL
+constexpr std::uint32_t kAutoProxyConfigUrl = 0x00000002;
+// WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A
+constexpr std::uint32_t kAutoDetectDhcpAndDns = 3;
+
+const wchar_t* sourceName(bool autoDetect) {
+  return autoDetect ? L"WPAD" : L"PAC URL";
+}
+
+void logUnableToDetect(bool autoDetect) {
+  LogMessage(LOG_LEVEL_INFO,
+             L"Unable to automatically detect proxy information using %ls",
+             sourceName(autoDetect));
+}
+
+}  // namespace
+
+ProxyDiscovery::ProxyDiscovery(std::wstring targetUrl)
+    : targetUrl_(std::move(targetUrl)) {}
+
+PMStatus ProxyDiscovery::DiscoverProxyConfiguration(
+    std::wstring& proxyList) const {
+  LogMessage(LOG_LEVEL_INFO, "Performing 'DiscoverProxyConfiguration' ...");
+  LogMessage(LOG_LEVEL_INFO, "Discovering proxy settings from Internet Explorer ...");
+  proxyList.clear();
+
+  // The platform layer has already released WinHTTP's strings: whatever path
+  // is taken below, nothing is left to free.
+  platform::IeProxyConfig ie;
+  if (!platform::getIeProxyConfigForCurrentUser(ie)) {
+    ReportApiFailure(L"WinHttpGetIEProxyConfigForCurrentUser");
+    return PM_STATUS_FAILURE;
+  }
+  if (ie.autoDetect) LogMessage(LOG_LEVEL_DEBUG, "AutoDetect:%d", 1);
+  if (ie.autoConfigUrl) {
+    LogMessage(LOG_LEVEL_DEBUG, L"AutoConfig URL:%ls", ie.autoConfigUrl->c_str());
+  }
+  if (ie.proxy) {
+    LogMessage(LOG_LEVEL_DEBUG, L"Proxy server list:%ls", ie.proxy->c_str());
+  }
+  if (ie.proxyBypass) {
+    LogMessage(LOG_LEVEL_DEBUG, L"Bypass proxy server list:%ls",
+               ie.proxyBypass->c_str());
+  }
+
+  if (ie.autoDetect) {
+    if (ReadEnvironmentSwitch(L"TSRN_TSRN_WPAD_PROXY_CHECK", true)) {
+      LogMessage(LOG_LEVEL_INFO,
+                 "Discovering WDAP based proxy setting ... (this may take "
+                 "several seconds)");
+      if (AutoDetectProxyInfo(true, std::wstring(), proxyList)) {
+        return PM_STATUS_SUCCESS;
+      }
+    } else {
+      LogMessage(LOG_LEVEL_INFO,
+                 "WDAP proxy check is disabled, skipping WPAD based proxy "
+                 "discovery.");
+    }
+  }
+  if (ie.autoConfigUrl &&
+      AutoDetectProxyInfo(false, *ie.autoConfigUrl, proxyList)) {
+    return PM_STATUS_SUCCESS;
+  }
+  if (ie.proxy) {
+    // An empty list counts as present; parsing rejects it.
+    proxyList = *ie.proxy;
+    return PM_STATUS_SUCCESS;
+  }
+
+  LogMessage(LOG_LEVEL_INFO,
+             "Unable to detect proxy information from IE settings. Trying to "
+             "get proxy information using default proxy configuration ...");
+  platform::DefaultProxyConfig defaults;
+  if (!platform::getDefaultProxyConfiguration(defaults)) {
+    ReportApiFailure(L"WinHttpGetDefaultProxyConfiguration");
+    return PM_STATUS_FAILURE;
+  }
+  if (defaults.proxyBypass) {
+    LogMessage(LOG_LEVEL_DEBUG, L"Bypass proxy list:%ls",
+               defaults.proxyBypass->c_str());
+  }
+  if (defaults.proxy) {
+    LogMessage(LOG_LEVEL_DEBUG, L"Proxy server list:%ls", defaults.proxy->c_str());
+    proxyList = *defaults.proxy;
+    return PM_STATUS_SUCCESS;
+  }
+  LogMessage(LOG_LEVEL_INFO,
+             "Unable to detect proxy information from default proxy "
+             "configuration");
+  LogMessage(LOG_LEVEL_INFO, "No proxy server configuration detected.");
+  return PM_STATUS_NO_PROXY;
+}
+
+bool ProxyDiscovery::AutoDetectProxyInfo(bool autoDetect,
+                                         const std::wstring& pacUrl,
+                                         std::wstring& proxyList) const {
+  LogMessage(LOG_LEVEL_INFO, "Performing 'AutoDetectProxyInfo' ...");
+  if (!autoDetect && pacUrl.empty()) {
+    LogMessage(LOG_LEVEL_ERROR,
+               "Automatically detect proxy settings is not selected or PAC URL "
+               "is empty!");
+    return false;
+  }
+  proxyList.clear();
+
+  platform::AutoProxyOptions options;
+  if (autoDetect) {
+    options.flags = kAutoProxyAutoDetect;
+    options.autoDetectFlags = kAutoDetectDhcpAndDns;
+  } else {
+    options.flags = kAutoProxyConfigUrl;
+    options.autoDetectFlags = 0;
+    options.autoConfigUrl = pacUrl;
+  }
+  options.autoLogonIfChallenged = true;
+
+  platform::ProxyForUrl answer;
+  switch (platform::getProxyForUrl(targetUrl_, options, answer)) {
+    case platform::ProxyForUrlResult::openFailed:
+      ReportApiFailure(L"WinHttpOpen");
+      return false;
+    case platform::ProxyForUrlResult::getProxyForUrlFailed:
+      ReportApiFailure(L"WinHttpGetProxyForUrl");
+      logUnableToDetect(autoDetect);
+      return false;
+    case platform::ProxyForUrlResult::ok:
+      break;
+  }
+  if (answer.proxyBypass) {
+    LogMessage(LOG_LEVEL_DEBUG, L"Bypass proxy server list:%ls",
+               answer.proxyBypass->c_str());
+  }
+  if (answer.proxy) {
+    LogMessage(LOG_LEVEL_DEBUG, L"Proxy server list:%ls", answer.proxy->c_str());
+    proxyList = *answer.proxy;
+    return true;
+  }
+  logUnableToDetect(autoDetect);  // direct access for this URL
+  return false;
+}
+
+}  // namespace TSRN::ProxyManager

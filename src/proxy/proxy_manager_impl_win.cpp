@@ -1,0 +1,189 @@
+#include "proxy/proxy_manager_impl_win.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "common/text.h"
+#include "proxy/proxy_discovery.h"
+#include "proxy/proxy_list_parser.h"
+#include "proxy/proxy_log.h"
+
+namespace TSRN::ProxyManager {
+
+namespace {
+
+// A malloc'd copy the caller releases with free (tsrnProxyDeallocate).
+char* duplicate(const std::string& text) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  if (copy != nullptr) std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+void release(char*& text) {
+  std::free(text);
+  text = nullptr;
+}
+
+void releaseAnswer(ProxyInfo& proxyInfo) {
+  release(proxyInfo.server);
+  release(proxyInfo.serverPort);
+  release(proxyInfo.user);
+  release(proxyInfo.password);
+  proxyInfo.authScheme = 0;
+}
+
+PMStatus finish(PMStatus status) {
+  LogMessage(LOG_LEVEL_INFO, "PMStatus:%d", static_cast<int>(status));
+  return status;
+}
+
+bool isUtf8Bmp(const char* text) {
+  std::wstring ignored;
+  return text == nullptr || tsdlm::utf8ToUtf16(text, ignored);
+}
+
+}  // namespace
+
+ProxyManagerImplWin::ProxyManagerImplWin() = default;
+
+ProxyManagerImplWin::~ProxyManagerImplWin() = default;
+
+PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
+                                           ProxyInfo& proxyInfo) {
+  LogMessage(LOG_LEVEL_INFO, "Performing 'GetProxyInfo' API ...");
+  const PMStatus valid = ValidateInput(userData, proxyInfo);
+  if (valid != PM_STATUS_SUCCESS) {
+    LogMessage(LOG_LEVEL_ERROR, "Input data 'UserData.url' is NULL or empty!");
+    return finish(valid);
+  }
+  info_.url = userData.url;
+  LogMessage(LOG_LEVEL_INFO, "Input URL:%s", info_.url.c_str());
+  if (userData.user != nullptr) {
+    info_.user = userData.user;
+    LogMessage(LOG_LEVEL_INFO, "Input user:%s", info_.user.c_str());
+  }
+  if (userData.password != nullptr) {
+    info_.password = userData.password;
+    LogMessage(LOG_LEVEL_INFO, "Input password:****");
+  }
+  // Everything handed to Windows is UTF-16; text with no such form is
+  // refused here rather than altered.
+  std::wstring wideUrl;
+  if (!tsdlm::utf8ToUtf16(info_.url, wideUrl) || !isUtf8Bmp(userData.user) ||
+      !isUtf8Bmp(userData.password)) {
+    LogMessage(LOG_LEVEL_ERROR,
+               "Input data of 'UserData' is not valid UTF-8 text!");
+    return finish(PM_STATUS_INVALID_INPUT);
+  }
+
+  std::wstring proxyList;
+  const PMStatus discovered =
+      ProxyDiscovery(wideUrl).DiscoverProxyConfiguration(proxyList);
+  if (discovered != PM_STATUS_SUCCESS) return finish(discovered);
+
+  std::vector<ProxyCandidate> candidates;
+  if (!ProxyListParser(wideUrl).FetchServerInfo(proxyList, candidates)) {
+    return finish(PM_STATUS_FAILURE);
+  }
+
+  // A list of separators only gives no candidate: that is no answer, not a
+  // success with the strings absent.
+  PMStatus status = PM_STATUS_FAILURE;
+  for (const ProxyCandidate& candidate : candidates) {
+    info_.server = candidate.server;
+    info_.serverPort = candidate.serverPort;
+    (void)tsdlm::utf8ToUtf16(info_.server + ":" + info_.serverPort,
+                             proxyAddress_);
+    LogMessage(LOG_LEVEL_DEBUG,
+               "Discovered proxy server information [server=%s port=%s]",
+               info_.server.c_str(), info_.serverPort.c_str());
+    status = CheckAuthenticatingProxy(userData.silent);
+    if (status == PM_STATUS_SUCCESS) {
+      if (!info_.user.empty()) {
+        LogMessage(LOG_LEVEL_DEBUG,
+                   "Authenticating proxy server detected with credentials "
+                   "[user=%s password=****]",
+                   info_.user.c_str());
+      } else {
+        LogMessage(LOG_LEVEL_DEBUG, "No authenticating proxy server detected.");
+      }
+      if (!FillAnswer(proxyInfo)) status = PM_STATUS_FAILURE;
+      break;
+    }
+    if (status == PM_STATUS_SILENT_MODE_ERROR && !FillServerOnly(proxyInfo)) {
+      status = PM_STATUS_FAILURE;
+      break;
+    }
+  }
+  if (status != PM_STATUS_SUCCESS) {
+    LogMessage(LOG_LEVEL_DEBUG, "No VALID proxy servers detected.");
+  }
+  finish(status);
+  if (status == PM_STATUS_SUCCESS) LogOutputSummary(proxyInfo);
+  return status;
+}
+
+PMStatus ProxyManagerImplWin::CheckAuthenticatingProxy(bool silent) {
+  LogMessage(LOG_LEVEL_INFO, "Performing 'CheckAuthenticatingProxy' ...");
+  if (info_.url.empty() || info_.server.empty() || proxyAddress_.empty()) {
+    LogMessage(LOG_LEVEL_ERROR, "URL or Proxy server is empty!");
+    return PM_STATUS_INVALID_INPUT;
+  }
+  // No HEAD request is sent through the candidate yet: it is taken as a
+  // proxy that lets the request through without credentials. The probe
+  // (credentials, 407 handling, the silent mode) replaces this body.
+  (void)silent;
+  info_.user.clear();
+  info_.password.clear();
+  authScheme_ = 0;
+  return PM_STATUS_SUCCESS;
+}
+
+bool ProxyManagerImplWin::FillAnswer(ProxyInfo& proxyInfo) const {
+  releaseAnswer(proxyInfo);
+  proxyInfo.server = duplicate(info_.server);
+  proxyInfo.serverPort = duplicate(info_.serverPort);
+  proxyInfo.user = duplicate(info_.user);
+  proxyInfo.password = duplicate(info_.password);
+  proxyInfo.authScheme = authScheme_;
+  if (proxyInfo.server == nullptr || proxyInfo.serverPort == nullptr ||
+      proxyInfo.user == nullptr || proxyInfo.password == nullptr) {
+    releaseAnswer(proxyInfo);
+    return false;
+  }
+  return true;
+}
+
+bool ProxyManagerImplWin::FillServerOnly(ProxyInfo& proxyInfo) const {
+  releaseAnswer(proxyInfo);
+  proxyInfo.server = duplicate(info_.server);
+  proxyInfo.serverPort = duplicate(info_.serverPort);
+  proxyInfo.authScheme = authScheme_;
+  if (proxyInfo.server == nullptr || proxyInfo.serverPort == nullptr) {
+    releaseAnswer(proxyInfo);
+    return false;
+  }
+  return true;
+}
+
+void ProxyManagerImplWin::LogOutputSummary(const ProxyInfo& proxyInfo) const {
+  if (!IsLogEnabled()) return;
+  std::string summary = "Output: [";
+  summary += "server=";
+  summary += proxyInfo.server;
+  summary += " ";
+  summary += "serverPort=";
+  summary += proxyInfo.serverPort;
+  summary += " ";
+  summary += "user=";
+  summary += proxyInfo.user;
+  summary += " ";
+  summary += "password=****";
+  summary += " ";
+  summary += "authScheme=";
+  summary += std::to_string(proxyInfo.authScheme);
+  summary += "]";
+  LogMessage(LOG_LEVEL_INFO, "%s", summary.c_str());
+}
+
+}  // namespace TSRN::ProxyManager

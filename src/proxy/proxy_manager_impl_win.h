@@ -1,0 +1,53 @@
+// The WinHTTP-based proxy manager. One object answers exactly one call of
+// tsrnGetProxyInfo: discovery, the candidates of the proxy list for the
+// target's scheme, and a check of each candidate in list order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "proxy/proxy_candidate.h"
+#include "proxy/proxy_manager_impl.h"
+#include "proxy/upi_info.h"
+
+namespace TSRN::ProxyManager {
+
+class ProxyManagerImplWin : public ProxyManagerImpl {
+ public:
+  ProxyManagerImplWin();
+  ~ProxyManagerImplWin() override;
+  ProxyManagerImplWin(const ProxyManagerImplWin&) = delete;
+  ProxyManagerImplWin& operator=(const ProxyManagerImplWin&) = delete;
+
+  // 0 with the answer filled; 1 no proxy configured (answer cleared); 2 a
+  // system call failed or the list gave no usable candidate; 4 a null,
+  // empty or non-UTF-8 url (or user, password); else the last candidate's
+  // status.
+  [[nodiscard]] PMStatus GetProxyInfo(const UserData& userData,
+                                      ProxyInfo& proxyInfo) override;
+
+ private:
+  // Whether the working candidate (server_, serverPort, proxyAddress_) lets a
+  // request for the working url through, and with which credentials.
+  [[nodiscard]] PMStatus CheckAuthenticatingProxy(bool silent);
+
+  // Fills the answer with fresh copies of the working strings. False (and
+  // the answer cleared) when memory runs out.
+  [[nodiscard]] bool FillAnswer(ProxyInfo& proxyInfo) const;
+  // Puts the working server, port and scheme into the answer, replacing
+  // what an earlier candidate put there; user and password stay null.
+  [[nodiscard]] bool FillServerOnly(ProxyInfo& proxyInfo) const;
+
+  void LogOutputSummary(const ProxyInfo& proxyInfo) const;
+
+  // Working state: the request URL, the candidate being checked and the
+  // credentials in use (first the caller's, after a successful check the
+  // ones that worked), all UTF-8.
+  UPIInfo info_;
+  std::uint32_t authScheme_ = 0;
+  // server ":" port, as WinHTTP takes a named proxy.
+  std::wstring proxyAddress_;
+};
+
+}  // namespace TSRN::ProxyManager

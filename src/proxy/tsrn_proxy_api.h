@@ -1,0 +1,62 @@
+// The exported proxy interface: which proxy a request to a URL goes through,
+// and with which credentials. The records are laid out exactly as in the
+// public C header include/tsrn_proxy_manager.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "proxy/proxy_export.h"
+
+namespace TSRN::ProxyManager {
+
+// The request, filled by the caller. Strings are UTF-8.
+struct UserData {
+  const char* url;       // required, not empty
+  const char* user;      // may be null
+  const char* password;  // may be null
+  bool silent;           // true: never show a dialog
+};
+
+// The answer, zeroed by the caller. Every string is a fresh malloc'd UTF-8
+// copy owned by the caller, released with tsrnProxyDeallocate.
+struct ProxyInfo {
+  char* user;
+  char* password;
+  char* server;
+  char* serverPort;
+  std::uint32_t authScheme;  // 0 none, 1 Basic, 2 Digest, 4 NTLM/Negotiate
+};
+
+// Result of every operation of the interface. 3 is never produced.
+enum PMStatus : int {
+  PM_STATUS_SUCCESS = 0,
+  PM_STATUS_NO_PROXY = 1,
+  PM_STATUS_FAILURE = 2,
+  PM_STATUS_INVALID_INPUT = 4,
+  PM_STATUS_USER_CANCELLED = 5,
+  PM_STATUS_SILENT_MODE_ERROR = 6,
+};
+
+static_assert(sizeof(bool) == 1, "UserData.silent is one byte");
+static_assert(offsetof(UserData, silent) == 3 * sizeof(const char*),
+              "UserData layout");
+static_assert(offsetof(ProxyInfo, authScheme) == 4 * sizeof(char*),
+              "ProxyInfo layout");
+
+}  // namespace TSRN::ProxyManager
+
+extern "C" {
+
+// Returns a PMStatus. A null record pointer gives 4 at once: nothing is
+// logged and the answer is not touched. Never throws.
+TSRN_PROXY_EXPORT int TSRN_PROXY_CALL
+tsrnGetProxyInfo(const TSRN::ProxyManager::UserData* userData,
+                 TSRN::ProxyManager::ProxyInfo* proxyInfo);
+
+// Frees server, serverPort, user and password (in this order, each when not
+// null) with free, nulls them and zeroes authScheme. Null does nothing.
+TSRN_PROXY_EXPORT void TSRN_PROXY_CALL
+tsrnProxyDeallocate(TSRN::ProxyManager::ProxyInfo* proxyInfo);
+
+}  // extern "C"

@@ -1,0 +1,54 @@
+#include "proxy/upi_info.h"
+
+#include <utility>
+
+namespace TSRN::ProxyManager {
+
+namespace {
+
+// A moved-from std::string is only "valid but unspecified"; the record
+// promises empty sources, so they are cleared explicitly.
+std::string take(std::string& source) noexcept {
+  std::string taken = std::move(source);
+  source.clear();
+  return taken;
+}
+
+}  // namespace
+
+UPIInfo::UPIInfo() = default;
+
+UPIInfo::~UPIInfo() = default;
+
+UPIInfo::UPIInfo(const UPIInfo& other) = default;
+
+UPIInfo::UPIInfo(UPIInfo&& other) noexcept
+    : url(take(other.url)),
+      server(take(other.server)),
+      serverPort(take(other.serverPort)),
+      user(take(other.user)),
+      password(take(other.password)) {}
+
+UPIInfo& UPIInfo::operator=(const UPIInfo& other) {
+  if (this != &other) {
+    url = other.url;
+    server = other.server;
+    serverPort = other.serverPort;
+    user = other.user;
+    password = other.password;
+  }
+  return *this;
+}
+
+UPIInfo& UPIInfo::operator=(UPIInfo&& other) noexcept {
+  if (this != &other) {
+    url = take(other.url);
+    server = take(other.server);
+    serverPort = take(other.serverPort);
+    user = take(other.user);
+    password = take(other.password);
+  }
+  return *this;
+}
+
+}  // namespace TSRN::ProxyManager

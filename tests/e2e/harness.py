@@ -1,0 +1,485 @@
+"""Running the real Windows programs under Wine for the end-to-end tests.
+
+A Wine prefix template is made once per Wine version and recipe and kept in
+the cache folder outside the clone; every test works on a fresh copy of it.
+Everything here uses the standard library only.
+"""
+
+import fcntl
+import hashlib
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+from dataclasses import dataclass
+from pathlib import Path, PureWindowsPath
+
+REPO = Path(__file__).resolve().parents[2]
+DIST_DIR = Path(os.environ.get("TSDLM_DIST") or REPO / "dist")
+FIXTURES_DIR = Path(
+    os.environ.get("TSDLM_FIXTURES") or REPO / "build" / "mingw" / "tests" / "fixtures")
+CACHE_DIR = Path(os.environ.get("TSDLM_CACHE_DIR") or "/var/cache/tsdlm")
+
+UPDATER_EXE = "TsDLMUpdater.exe"
+ANALYTICS_DLL = "UsageUtil.dll"
+DIALOG_CAPTION = "Tessarin Download Manager update in progress"
+
+# Where the updater lives on a customer's machine (32-bit Windows form).
+INSTALL_FOLDER = (r"C:\Program Files\Common Files\Tessarin Shared"
+                  r"\Tessarin Download Manager")
+INSTALLED_UPDATER = INSTALL_FOLDER + "\\" + UPDATER_EXE
+
+# Internet Settings connection record: version 0x46, counter, flags 1 (direct
+# connection, so no test ever starts WPAD), three empty strings (proxy list,
+# bypass list, configuration script URL), then 32 zero bytes.
+_DIRECT_CONNECTION = (
+    (0x46).to_bytes(4, "little") + (1).to_bytes(4, "little") +
+    (1).to_bytes(4, "little") + bytes(12) + bytes(32))
+
+# Bump the version or change a step and a new template is made.
+_TEMPLATE_RECIPE = json.dumps({
+    "version": 1,
+    "boot": "wineboot -i; wineserver -w",
+    "registry": [[
+        r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+        r"\Connections", "DefaultConnectionSettings", "REG_BINARY",
+        _DIRECT_CONNECTION.hex()]],
+}, sort_keys=True)
+
+# Variables taken over from the caller's environment; everything else (the
+# proxy variables above all: Wine turns http_proxy into WinHTTP's default
+# proxy) stays out.
+_PASSED_VARIABLES = ("PATH", "HOME", "USER", "LOGNAME", "LANG", "TZ")
+
+
+class HarnessError(AssertionError):
+    """The harness could not do what a test asked of it."""
+
+
+def require_file(path, what):
+    """Fails loudly when a built file is missing: a run must never skip it."""
+    path = Path(path)
+    if not path.is_file():
+        raise HarnessError(
+            f"{what} not found at {path}. Build it first (mingw preset) or "
+            f"point TSDLM_DIST / TSDLM_FIXTURES at the build output.")
+    return path
+
+
+def wine_environment(wineprefix, display=None, extra=None):
+    env = {name: os.environ[name] for name in _PASSED_VARIABLES if name in os.environ}
+    env.setdefault("PATH", "/usr/local/bin:/usr/bin:/bin")
+    env.update(WINEPREFIX=str(wineprefix), WINEDEBUG="-all", WINEARCH="win32")
+    if display:
+        env["DISPLAY"] = display
+    if extra:
+        env.update(extra)
+    return env
+
+
+def _wine_version():
+    return subprocess.run(["wine", "--version"], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
+def template_key():
+    version = _wine_version()
+    digest = hashlib.sha256((version + "\n" + _TEMPLATE_RECIPE).encode()).hexdigest()
+    safe_version = "".join(c if c.isalnum() or c in ".-" else "_" for c in version)
+    return f"{safe_version}-{digest[:12]}"
+
+
+def _checked(command, env, timeout, what):
+    result = subprocess.run(command, env=env, capture_output=True, timeout=timeout)
+    if result.returncode != 0:
+        raise HarnessError(f"{what} failed ({result.returncode}): "
+                           f"{result.stderr.decode(errors='replace')}")
+    return result
+
+
+def _build_template(target):
+    env = wine_environment(target)
+    # No Mono or Gecko installer prompts while booting.
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    _checked(["wineboot", "-i"], env, 300, "wineboot")
+    _checked(["wineserver", "-w"], env, 300, "wineserver -w")
+    env.pop("WINEDLLOVERRIDES")
+    for key, name, kind, data in json.loads(_TEMPLATE_RECIPE)["registry"]:
+        _checked(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
+                 env, 120, f"reg add {name}")
+    # The registry reaches the files only when the server ends.
+    _checked(["wineserver", "-w"], env, 300, "wineserver -w")
+
+
+def ensure_template():
+    """Returns the template prefix, making it first if needed.
+
+    Safe against concurrent runs: one lock per cache folder, and the prefix is
+    built under a temporary name and renamed into place when complete."""
+    CACHE_DIR.mkdir(parents=True, exist_ok=True)
+    target = CACHE_DIR / f"wine-template-{template_key()}"
+    if target.is_dir():
+        return target
+    with open(CACHE_DIR / "wine-template.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if target.is_dir():
+            return target
+        # Left by a run that was killed while building; nobody else builds
+        # while this lock is held.
+        for stale in CACHE_DIR.glob("wine-template-*.tmp-*"):
+            shutil.rmtree(stale, ignore_errors=True)
+        staging = Path(tempfile.mkdtemp(prefix=target.name + ".tmp-", dir=CACHE_DIR))
+        try:
+            _build_template(staging)
+            os.rename(staging, target)
+        except BaseException:
+            subprocess.run(["wineserver", "-k"], env=wine_environment(staging),
+                           capture_output=True)
+            shutil.rmtree(staging, ignore_errors=True)
+            raise
+    return target
+
+
+class Xvfb:
+    """An X server on a free display number, for programs that make windows."""
+
+    def __init__(self):
+        self.process = None
+        self.display = None
+
+    def start(self, timeout=20):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+             "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + timeout
+        with os.fdopen(read_end, "rb") as pipe:
+            # Xvfb writes the number and a line feed once it accepts clients.
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = pipe.read(1)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip().isdigit():
+            self.stop()
+            raise HarnessError("Xvfb did not start")
+        self.display = ":" + number.strip().decode()
+        return self.display
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process = None
+
+
+@dataclass
+class RunResult:
+    returncode: int
+    stdout: bytes
+    stderr: bytes
+    wall_time: float
+    # Every visible window the watcher saw with the watched title; None when
+    # nothing was watched (no display), so that "== []" cannot pass unseen.
+    windows_seen: list = None
+
+
+def find_visible_windows(display, title):
+    """(ids of the visible windows titled `title`, error text or "")."""
+    found = subprocess.run(
+        ["xdotool", "search", "--onlyvisible", "--name", title],
+        env={"DISPLAY": display or "", "PATH": os.environ.get("PATH", "/usr/bin:/bin")},
+        capture_output=True, text=True)
+    # xdotool exits with 1 both for "none found" and for a display it cannot
+    # open, so tell them apart by what it says. A window that goes away while
+    # xdotool looks at it gives a BadWindow error: harmless, not a failure.
+    error = found.stderr.strip()
+    fatal = "Can't open display" in error or "Failed creating new xdo" in error
+    return found.stdout.split(), error if fatal else ""
+
+
+class WindowWatcher:
+    """Polls the display for visible windows with a given title."""
+
+    def __init__(self, display, title, interval=0.05):
+        self.display = display
+        self.title = title
+        self.interval = interval
+        self.seen = []
+        self.errors = []
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._poll, daemon=True)
+
+    def _poll(self):
+        while not self._stop.is_set():
+            windows, error = find_visible_windows(self.display, self.title)
+            if error:
+                self.errors.append(error)
+            self.seen.extend(windows)
+            self._stop.wait(self.interval)
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._thread.join()
+
+
+class BackgroundProcess:
+    """A Windows program left running while a test goes on."""
+
+    def __init__(self, popen, windows_path):
+        self.popen = popen
+        self.windows_path = windows_path
+
+    def running(self):
+        return self.popen.poll() is None
+
+    def stop(self):
+        if self.popen.poll() is None:
+            self.popen.send_signal(signal.SIGKILL)
+        self.popen.wait()
+
+
+class WinePrefix:
+    """A private Wine prefix (a copy of the template) and what lives in it."""
+
+    def __init__(self, root, display=None):
+        self.root = Path(root)
+        self.display = display
+        self.drive_c = self.root / "drive_c"
+        users = [p.name for p in (self.drive_c / "users").iterdir()
+                 if p.is_dir() and p.name not in ("Public", "Default")]
+        if len(users) != 1:
+            raise HarnessError(f"expected one user profile in the prefix, found {users}")
+        self.user = users[0]
+        self._temp_win = self._registry_temp() or rf"C:\users\{self.user}\Temp"
+        self._background = []
+
+    def _registry_temp(self):
+        """TEMP from the user's environment in the registry, as Wine sets it."""
+        try:
+            text = (self.root / "user.reg").read_text(encoding="utf-8", errors="replace")
+        except OSError:
+            return None
+        in_environment = False
+        for line in text.splitlines():
+            if line.startswith("["):
+                in_environment = line.startswith("[Environment]")
+            elif in_environment and line.startswith('"TEMP"="'):
+                return line[len('"TEMP"="'):-1].replace("\\\\", "\\")
+        return None
+
+    # --- Paths -------------------------------------------------------------
+
+    def unix_path(self, windows_path):
+        """The host path of a C:\\ path inside the prefix."""
+        path = PureWindowsPath(windows_path)
+        if path.drive.upper() != "C:":
+            raise HarnessError(f"not a C: path: {windows_path}")
+        return self.drive_c.joinpath(*path.parts[1:])
+
+    @property
+    def profile_win(self):
+        return rf"C:\users\{self.user}"
+
+    @property
+    def temp_win(self):
+        """The temporary folder (what GetTempPathW gives, without the final \\)."""
+        return self._temp_win
+
+    @property
+    def temp_dir(self):
+        return self.unix_path(self.temp_win)
+
+    @property
+    def public_documents(self):
+        return self.unix_path(r"C:\users\Public\Documents")
+
+    @property
+    def local_app_data(self):
+        return self.unix_path(self.profile_win + r"\AppData\Local")
+
+    @property
+    def working_dir(self):
+        """The updater's working folder, (temporary folder)\\TsDLM."""
+        return self.temp_dir / "TsDLM"
+
+    @property
+    def temp_log_path(self):
+        return self.working_dir / "TsDLMUpdater.log"
+
+    @property
+    def shared_log_path(self):
+        return self.public_documents / "Tessarin" / "TsDLM" / "TsDLMUpdater.log"
+
+    @property
+    def events_path(self):
+        return self.local_app_data / "Tessarin" / "UsageUtil" / "events.jsonl"
+
+    # --- Readers -----------------------------------------------------------
+
+    @staticmethod
+    def _read(path):
+        return path.read_bytes() if path.exists() else None
+
+    def read_temp_log(self):
+        """Bytes of the temporary log, or None when it does not exist."""
+        return self._read(self.temp_log_path)
+
+    def read_shared_log(self):
+        """Bytes of the shared log, or None when it does not exist."""
+        return self._read(self.shared_log_path)
+
+    def read_events(self):
+        """The analytics events in store order, one dict per line."""
+        data = self._read(self.events_path)
+        if data is None:
+            return []
+        if data and not data.endswith(b"\n"):
+            raise HarnessError("event store does not end with a line feed")
+        return [json.loads(line) for line in data.decode("utf-8").split("\n") if line]
+
+    # --- Files -------------------------------------------------------------
+
+    def install_file(self, source, windows_path):
+        """Copies a host file to a C:\\ path in the prefix, making its folders."""
+        target = self.unix_path(windows_path)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(source, target)
+        return target
+
+    def install_updater(self, windows_path=INSTALLED_UPDATER, exe=None):
+        """Copies the updater (and the analytics library beside it) into the
+        prefix; returns the Windows path to run."""
+        exe = require_file(exe or DIST_DIR / UPDATER_EXE, "TsDLMUpdater.exe")
+        dll = require_file(exe.parent / ANALYTICS_DLL, ANALYTICS_DLL)
+        self.install_file(exe, windows_path)
+        self.install_file(dll, str(PureWindowsPath(windows_path).parent / ANALYTICS_DLL))
+        return windows_path
+
+    # --- Processes ---------------------------------------------------------
+
+    def env(self, extra=None):
+        return wine_environment(self.root, self.display, extra)
+
+    def wine(self, *args, timeout=120, check=True, extra_env=None):
+        """Runs `wine args...` (for example `reg add ...`) and waits."""
+        result = subprocess.run(["wine", *args], env=self.env(extra_env),
+                                capture_output=True, timeout=timeout)
+        if check and result.returncode != 0:
+            raise HarnessError(f"wine {' '.join(args)} failed ({result.returncode}): "
+                               f"{result.stderr.decode(errors='replace')}")
+        return result
+
+    def run(self, program, args=(), timeout=60, watch_title=None, extra_env=None):
+        """Runs a Windows program (a C:\\ path in the prefix or a host path)
+        and waits for it. Raises HarnessError when it outlives the timeout."""
+        watcher = None
+        if watch_title and self.display:
+            watcher = WindowWatcher(self.display, watch_title)
+        start = time.monotonic()
+        process = subprocess.Popen(["wine", str(program), *args], env=self.env(extra_env),
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   stdin=subprocess.DEVNULL)
+        try:
+            if watcher:
+                watcher.__enter__()
+            try:
+                stdout, stderr = process.communicate(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                stdout, stderr = process.communicate()
+                raise HarnessError(
+                    f"{program} still running after {timeout} s; stderr: "
+                    f"{stderr.decode(errors='replace')[-2000:]}")
+        finally:
+            if watcher:
+                watcher.__exit__()
+        if watcher and watcher.errors:
+            raise HarnessError(f"window watcher failed: {watcher.errors[0]}")
+        return RunResult(process.returncode, stdout, stderr, time.monotonic() - start,
+                         list(watcher.seen) if watcher else None)
+
+    def run_updater(self, timeout=60, exe=None, windows_path=None, args=(),
+                    extra_env=None):
+        """Runs the updater: dist's (or `exe`) where it lies, or, with
+        `windows_path`, a copy placed there first. Watches for the dialog."""
+        if windows_path:
+            program = self.install_updater(windows_path, exe)
+        else:
+            program = require_file(exe or DIST_DIR / UPDATER_EXE, UPDATER_EXE)
+            require_file(Path(program).parent / ANALYTICS_DLL, ANALYTICS_DLL)
+        return self.run(program, args, timeout, watch_title=DIALOG_CAPTION,
+                        extra_env=extra_env)
+
+    def start_background(self, exe, windows_path, args=(), ready_timeout=30):
+        """Copies `exe` to `windows_path` and starts it without waiting.
+
+        The sleeper fixture takes a file to create once it runs as its
+        second argument; give it as `{ready}` in `args` to wait for that."""
+        self.install_file(require_file(exe, Path(exe).name), windows_path)
+        ready_win = rf"{self.temp_win}\ready-{len(self._background)}.flag"
+        ready = self.unix_path(ready_win)
+        args = [ready_win if a == "{ready}" else str(a) for a in args]
+        popen = subprocess.Popen(["wine", windows_path, *args], env=self.env(),
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        process = BackgroundProcess(popen, windows_path)
+        self._background.append(process)
+        if ready_win in args:
+            deadline = time.monotonic() + ready_timeout
+            while not ready.exists():
+                if popen.poll() is not None:
+                    raise HarnessError(f"{windows_path} ended early ({popen.returncode})")
+                if time.monotonic() > deadline:
+                    raise HarnessError(f"{windows_path} not ready after {ready_timeout} s")
+                time.sleep(0.05)
+        return process
+
+    def visible_windows(self, title):
+        """Ids of the visible windows on the prefix's display with this title."""
+        windows, error = find_visible_windows(self.display, title)
+        if error:
+            raise HarnessError(f"xdotool: {error}")
+        return windows
+
+    def wait_for_window(self, title, timeout=30):
+        """Waits until a visible window has this title; returns its ids."""
+        deadline = time.monotonic() + timeout
+        while True:
+            windows = self.visible_windows(title)
+            if windows:
+                return windows
+            if time.monotonic() > deadline:
+                raise HarnessError(f"no visible window '{title}' after {timeout} s")
+            time.sleep(0.1)
+
+    def kill(self):
+        """Ends every process of this prefix, its server included."""
+        for process in self._background:
+            process.stop()
+        subprocess.run(["wineserver", "-k"], env=self.env(), capture_output=True,
+                       timeout=60)
+        # Let the server go before the caller removes the files.
+        subprocess.run(["wineserver", "-w"], env=self.env(), capture_output=True,
+                       timeout=60)
+
+
+def copy_template(template, destination):
+    """A fresh prefix from the template (cp -a keeps links and modes)."""
+    subprocess.run(["cp", "-a", str(template), str(destination)], check=True)
+    return Path(destination)

@@ -1,0 +1,201 @@
+"""Authenticode-signed copies of fixture programs, made at test time.
+
+A throw-away test PKI (made with the openssl CLI) and osslsigncode sign copies
+of any executable as one of these kinds:
+
+  unsigned      a plain copy
+  tessarin      signed by "Tessarin, Inc" (subject O=Tessarin, Inc, CN=Tessarin, Inc)
+  other         signed by "Other Publisher Ltd"
+  intermediate  signed by "Mallory Software", whose issuing intermediate CA
+                ("Tessarin, Inc Intermediate") is carried in the signature
+  bag_attack    signed by "Other Publisher Ltd", with a copy of the real
+                Tessarin certificate added to the signature's certificates
+  modified      signed by "Tessarin, Inc", then one byte of code changed
+
+Only the standard library, `openssl` and `osslsigncode` are used. Keys live
+in the folder given to SigningKit (a per-session temporary folder in the
+tests), never in the repository.
+
+From a shell:  python3 tests/e2e/signing.py <kind> <in.exe> <out.exe> [--dir D]
+"""
+
+import argparse
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+KINDS = ("unsigned", "tessarin", "other", "intermediate", "bag_attack", "modified")
+
+PUBLISHER = "Tessarin, Inc"
+
+# name -> (subject for `openssl -subj`, issuer name, serial, is a CA)
+_IDENTITIES = {
+    "root": ("/CN=TsDLM Test Root CA/O=TsDLM Test PKI", None, 1, True),
+    "tessarin": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "root", 0x1001, False),
+    "other": ("/O=Other Publisher Ltd/CN=Other Publisher Ltd", "root", 0x1002, False),
+    "intermediate": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc Intermediate", "root",
+                     0x1003, True),
+    "mallory": ("/O=Mallory Software/CN=Mallory Software", "intermediate", 0x2001,
+                False),
+}
+
+_CA_EXTENSIONS = """basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+"""
+_SIGNER_EXTENSIONS = """basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+"""
+
+
+class SigningError(RuntimeError):
+    pass
+
+
+def _run(command, what):
+    result = subprocess.run([str(c) for c in command], capture_output=True)
+    if result.returncode != 0:
+        raise SigningError(f"{what} failed ({result.returncode}): "
+                           f"{result.stderr.decode(errors='replace')}")
+    return result
+
+
+class SigningKit:
+    """The test PKI in `folder`, made on first use and reused after."""
+
+    def __init__(self, folder):
+        self.folder = Path(folder)
+        self._made = False
+
+    def cert(self, name):
+        return self.folder / f"{name}.pem"
+
+    def key(self, name):
+        return self.folder / f"{name}.key"
+
+    @property
+    def root_der(self):
+        """The root certificate in DER form (what a Root store accepts)."""
+        self.make()
+        return self.folder / "root.der"
+
+    def make(self):
+        if self._made and (self.folder / "ready").exists():
+            return self
+        self.folder.mkdir(parents=True, exist_ok=True)
+        if not (self.folder / "ready").exists():
+            for name in _IDENTITIES:  # issuers come before what they issue
+                self._make_identity(name)
+            _run(["openssl", "x509", "-in", self.cert("root"), "-outform", "DER",
+                  "-out", self.folder / "root.der"], "root DER export")
+            (self.folder / "ready").write_text("ok\n")
+        self._made = True
+        return self
+
+    def _make_identity(self, name):
+        subject, issuer, serial, is_ca = _IDENTITIES[name]
+        extensions = self.folder / f"{name}.ext"
+        extensions.write_text(_CA_EXTENSIONS if is_ca else _SIGNER_EXTENSIONS)
+        if issuer is None:
+            _run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                  "-keyout", self.key(name), "-out", self.cert(name), "-days", "3650",
+                  "-subj", subject, "-set_serial", str(serial),
+                  "-addext", "basicConstraints=critical,CA:TRUE",
+                  "-addext", "keyUsage=critical,keyCertSign,cRLSign"],
+                 f"certificate {name}")
+            return
+        request = self.folder / f"{name}.csr"
+        _run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes",
+              "-keyout", self.key(name), "-out", request, "-subj", subject],
+             f"request {name}")
+        _run(["openssl", "x509", "-req", "-in", request, "-CA", self.cert(issuer),
+              "-CAkey", self.key(issuer), "-set_serial", str(serial), "-days", "1825",
+              "-sha256", "-extfile", extensions, "-out", self.cert(name)],
+             f"certificate {name}")
+
+    def subject_of(self, name):
+        """The certificate's subject as openssl prints it (RFC 2253)."""
+        self.make()
+        return _run(["openssl", "x509", "-in", self.cert(name), "-noout", "-subject",
+                     "-nameopt", "RFC2253"], "subject").stdout.decode().strip()
+
+    def _osslsign(self, source, target, signer, extra_certs=()):
+        command = ["osslsigncode", "sign", "-certs", self.cert(signer),
+                   "-key", self.key(signer), "-h", "sha256",
+                   "-n", "TsDLM test installer", "-in", source, "-out", target]
+        for extra in extra_certs:
+            command += ["-ac", self.cert(extra)]
+        _run(command, f"signing as {signer}")
+
+    def sign(self, exe, kind, out):
+        """Writes a copy of `exe` to `out` made into `kind`; returns `out`."""
+        if kind not in KINDS:
+            raise SigningError(f"unknown kind {kind!r}; one of {KINDS}")
+        self.make()
+        out = Path(out)
+        out.parent.mkdir(parents=True, exist_ok=True)
+        if out.exists():
+            out.unlink()
+        if kind == "unsigned":
+            shutil.copyfile(exe, out)
+        elif kind in ("tessarin", "modified"):
+            self._osslsign(exe, out, "tessarin")
+            if kind == "modified":
+                flip_code_byte(out)
+        elif kind == "other":
+            self._osslsign(exe, out, "other")
+        elif kind == "intermediate":
+            self._osslsign(exe, out, "mallory", extra_certs=("intermediate",))
+        elif kind == "bag_attack":
+            self._osslsign(exe, out, "other", extra_certs=("tessarin",))
+        return out
+
+
+def _code_section_offset(data):
+    """File offset of the first byte of the first executable section."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise SigningError("not a PE file")
+    sections = struct.unpack_from("<H", data, pe + 6)[0]
+    optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+    table = pe + 24 + optional_size
+    for index in range(sections):
+        entry = table + 40 * index
+        raw_size, raw_pointer = struct.unpack_from("<II", data, entry + 16)
+        characteristics = struct.unpack_from("<I", data, entry + 36)[0]
+        if characteristics & 0x20000000 and raw_size > 0:  # IMAGE_SCN_MEM_EXECUTE
+            return raw_pointer
+    raise SigningError("no code section")
+
+
+def flip_code_byte(path):
+    """Changes one byte inside the code section, which the signature's hash
+    covers. (Data appended after the signature is no good for this: Wine then
+    reports the file as unsigned rather than altered.)"""
+    data = bytearray(Path(path).read_bytes())
+    offset = _code_section_offset(data) + 16
+    data[offset] ^= 0xFF
+    Path(path).write_bytes(bytes(data))
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("kind", choices=KINDS)
+    parser.add_argument("source")
+    parser.add_argument("target")
+    parser.add_argument("--dir", help="where the test PKI is kept (default: a new "
+                        "temporary folder)")
+    args = parser.parse_args(argv)
+    folder = args.dir or tempfile.mkdtemp(prefix="tsdlm-signing-")
+    SigningKit(folder).sign(args.source, args.kind, args.target)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,127 @@
+"""The installer trust checks with Wine's real trust provider, on files
+signed at test time: which status and publisher answer each kind gets, and the
+exact log entries."""
+
+import re
+import subprocess
+
+import pytest
+
+import harness
+
+SUBJECT = "Tessarin, Inc"
+TIMESTAMP = rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  "
+
+
+@pytest.fixture(scope="module")
+def trust_prefix(wine_template, tmp_path_factory):
+    """One prefix for the module: the runs here share nothing but the log,
+    which is removed before each run."""
+    root = harness.copy_template(wine_template, tmp_path_factory.mktemp("trust") / "prefix")
+    prefix = harness.WinePrefix(root)
+    yield prefix
+    prefix.kill()
+    subprocess.run(["rm", "-rf", str(root)], check=False)
+
+
+@pytest.fixture(scope="module")
+def signed(signing_kit, fixture_exe, tmp_path_factory):
+    """signed(kind) -> host path of fake_installer.exe made into that kind."""
+    folder = tmp_path_factory.mktemp("signed")
+    made = {}
+
+    def make(kind):
+        if kind not in made:
+            made[kind] = signing_kit.sign(fixture_exe("fake_installer.exe"), kind,
+                                          folder / f"{kind}.exe")
+        return made[kind]
+    return make
+
+
+def check(prefix, fixture_exe, source, subject, mode="checked"):
+    """Places `source` where the updater keeps its installer, runs the checks
+    on it; returns (installer path, stdout line, log bytes or None)."""
+    installer = prefix.temp_win + r"\TsDLM\TessarinDownloadManagerSetup.exe"
+    prefix.install_file(source, installer)
+    for log in (prefix.temp_log_path, prefix.shared_log_path):
+        if log.exists():
+            log.unlink()
+    result = prefix.run(fixture_exe("trust_check.exe"), [installer, subject, mode],
+                        timeout=60)
+    assert result.returncode == 0, result.stderr.decode(errors="replace")
+    temp_log = prefix.read_temp_log()
+    assert prefix.read_shared_log() == temp_log
+    return installer, result.stdout.decode().strip(), temp_log
+
+
+def assert_entries(log, entries):
+    """The log is exactly these entries, each after its timestamp."""
+    assert log is not None, "no log written"
+    pattern = b"".join(TIMESTAMP + re.escape(entry) for entry in entries)
+    assert re.fullmatch(pattern, log, re.DOTALL), log
+
+
+def signed_entry(path):
+    return f'The file "{path}" is signed.\r\n'.encode()
+
+
+def found_entry(subject):
+    return f"A certificate with a subject name [{subject}] has been found!\r\n".encode()
+
+
+def not_found_entry(subject):
+    return (f"[ERROR] A certificate with a subject name [{subject}] can not be "
+            f"found!\r\n").encode()
+
+
+@pytest.mark.parametrize("kind, subject, status, publisher, entries", [
+    ("unsigned", SUBJECT, "0x800b0100", "-", lambda p: [
+        f'[ERROR] The file "{p}" is not signed. Error is: 0x800b0100.\r\n'.encode()]),
+    ("modified", SUBJECT, "0x80096010", "-", lambda p: [
+        b"[ERROR] Error is: 0x80096010.\r\n"]),
+    ("tessarin", SUBJECT, "0x00000000", "1", lambda p: [
+        signed_entry(p), found_entry(SUBJECT)]),
+    ("tessarin", "TESSARIN, INC", "0x00000000", "1", lambda p: [
+        signed_entry(p), found_entry("TESSARIN, INC")]),
+    ("other", SUBJECT, "0x00000000", "0", lambda p: [
+        signed_entry(p), not_found_entry(SUBJECT)]),
+    # Signed by "Mallory Software"; only its issuing CA carries the name.
+    ("intermediate", SUBJECT, "0x00000000", "0", lambda p: [
+        signed_entry(p), not_found_entry(SUBJECT)]),
+    # Signed by another publisher with a copy of our certificate added.
+    ("bag_attack", SUBJECT, "0x00000000", "0", lambda p: [
+        signed_entry(p), not_found_entry(SUBJECT)]),
+], ids=["unsigned", "modified", "tessarin", "letter-case", "other-publisher",
+        "intermediate", "bag-attack"])
+def test_checks_as_the_updater_makes_them(trust_prefix, fixture_exe, signed, kind,
+                                          subject, status, publisher, entries):
+    path, line, log = check(trust_prefix, fixture_exe, signed(kind), subject)
+    assert line == f"status={status} publisher={publisher}"
+    assert_entries(log, entries(path))
+
+
+@pytest.mark.parametrize("kind, subject", [
+    # Positive controls for the refusals above: the real signer of each file
+    # is found, so the refusal is about whose certificate it is.
+    ("bag_attack", "Other Publisher Ltd"),
+    ("intermediate", "mallory software"),
+])
+def test_the_signer_itself_is_found(trust_prefix, fixture_exe, signed, kind, subject):
+    _, line, log = check(trust_prefix, fixture_exe, signed(kind), subject, "publisher")
+    assert line == "status=- publisher=1"
+    assert_entries(log, [found_entry(subject)])
+
+
+def test_intermediate_name_is_not_the_signer(trust_prefix, fixture_exe, signed):
+    subject = "Tessarin, Inc Intermediate"
+    _, line, log = check(trust_prefix, fixture_exe, signed("intermediate"), subject,
+                         "publisher")
+    assert line == "status=- publisher=0"
+    assert_entries(log, [not_found_entry(subject)])
+
+
+def test_no_embedded_signature_is_refused_silently(trust_prefix, fixture_exe, signed):
+    _, line, log = check(trust_prefix, fixture_exe, signed("unsigned"), SUBJECT,
+                         "publisher")
+    assert line == "status=- publisher=0"
+    assert log is None

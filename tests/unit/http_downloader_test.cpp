@@ -1,0 +1,199 @@
+// The downloader against a real local server, with the native libcurl.
+#include "download/http_downloader.h"
+
+#include <curl/curl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "fakes/fake_platform.h"
+#include "unit/local_server.h"
+#include "unit/process_log.h"
+#include "unit/test_support.h"
+
+namespace {
+
+using testing_support::exists;
+using testing_support::LocalServer;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+using ::testing::HasSubstr;
+
+std::wstring wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+class HttpDownloaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    curl_global_init(CURL_GLOBAL_ALL);
+    ASSERT_TRUE(testing_support::ProcessLog::bind());
+    testing_support::ProcessLog::mark();
+    writeFile(root_.file("file.bin"), std::string(300000, 'x'));
+    writeFile(root_.file("small.txt"), "hello");
+    HttpDownloader::progressCallback = [this](int percent) {
+      reports_.push_back(percent);
+      return true;
+    };
+  }
+  void TearDown() override {
+    HttpDownloader::progressCallback = nullptr;
+    curl_global_cleanup();
+  }
+  std::string log() { return testing_support::ProcessLog::sinceMark(); }
+  std::wstring out(const std::string& name = "out.bin") {
+    return wide(work_.file(name));
+  }
+
+  TempDir root_;
+  TempDir work_;
+  LocalServer server_{root_.path()};
+  std::vector<int> reports_;
+};
+
+TEST_F(HttpDownloaderTest, DownloadsIntoTheFileAndLogsCompletion) {
+  ASSERT_TRUE(HttpDownloader::download(server_.url("/small.txt"), out()));
+  EXPECT_EQ(readFile(work_.file("out.bin")), "hello");
+  EXPECT_THAT(log(), HasSubstr("  Download complete: " + work_.file("out.bin") +
+                               "\r\n"));
+}
+
+TEST_F(HttpDownloaderTest, FollowsFiveRedirectsButNotSix) {
+  server_.setRule("/five", R"({"redirects": 5, "body_file": "small.txt"})");
+  server_.setRule("/six", R"({"redirects": 6, "body_file": "small.txt"})");
+  EXPECT_TRUE(HttpDownloader::transfer(server_.url("/five"), out("five")));
+  EXPECT_EQ(readFile(work_.file("five")), "hello");
+  EXPECT_FALSE(HttpDownloader::transfer(server_.url("/six"), out("six")));
+  EXPECT_THAT(log(), HasSubstr("  [ERROR] curl_easy_perform() failed: 47 "
+                               "(Number of redirects hit maximum amount)\r\n"));
+}
+
+TEST_F(HttpDownloaderTest, ErrorStatusWithBodyIsAFailedTransfer) {
+  server_.setRule("/missing.xml",
+                  R"({"status": 404, "body": "<html>not found</html>"})");
+  EXPECT_FALSE(HttpDownloader::download(server_.url("/missing.xml"), out()));
+  EXPECT_THAT(log(), HasSubstr("  [ERROR] curl_easy_perform() failed: 22 "
+                               "(HTTP response code said error)\r\n"));
+  EXPECT_THAT(log(), ::testing::Not(HasSubstr("Download complete")));
+  // The file that was opened for the transfer stays, as after any failure.
+  EXPECT_TRUE(exists(work_.file("out.bin")));
+}
+
+TEST_F(HttpDownloaderTest, EmptyBodyFailsSilentlyAndLeavesAnEmptyFile) {
+  server_.setRule("/empty", R"({"body": ""})");
+  EXPECT_FALSE(HttpDownloader::download(server_.url("/empty"), out()));
+  EXPECT_TRUE(exists(work_.file("out.bin")));
+  EXPECT_EQ(readFile(work_.file("out.bin")), "");
+  EXPECT_EQ(log(), "");
+}
+
+TEST_F(HttpDownloaderTest, WithoutContentLengthThePercentageStaysZero) {
+  server_.setRule("/file.bin", R"({"length": "none"})");
+  ASSERT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out()));
+  ASSERT_FALSE(reports_.empty());
+  EXPECT_THAT(reports_, ::testing::Each(0));
+  EXPECT_EQ(readFile(work_.file("out.bin")).size(), 300000u);
+}
+
+TEST_F(HttpDownloaderTest, EveryProgressReportReachesTheCallback) {
+  server_.setRule("/file.bin", R"({"rate": 3000000})");
+  ASSERT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out()));
+  ASSERT_GE(reports_.size(), 2u);
+  EXPECT_EQ(reports_.back(), 100);
+  EXPECT_TRUE(std::is_sorted(reports_.begin(), reports_.end()));
+}
+
+TEST_F(HttpDownloaderTest, LineBreaksAreRemovedFromTheUrl) {
+  ASSERT_TRUE(
+      HttpDownloader::transfer(server_.url("/small.txt") + "\r\n", out()));
+  ASSERT_TRUE(
+      HttpDownloader::transfer(server_.url("/sm\nall.\rtxt"), out("b")));
+  EXPECT_EQ(readFile(work_.file("b")), "hello");
+}
+
+TEST_F(HttpDownloaderTest, MissingOutputFolderFailsWithoutLogOrRequest) {
+  EXPECT_FALSE(HttpDownloader::download(server_.url("/small.txt"),
+                                        out("no/such/folder/x")));
+  EXPECT_EQ(log(), "");
+  EXPECT_THAT(server_.requests(), ::testing::Not(HasSubstr("/small.txt")));
+}
+
+TEST_F(HttpDownloaderTest, OfflineTouchesNothing) {
+  fake::connection().connected = false;
+  writeFile(work_.file("out.bin"), "previous");
+  EXPECT_FALSE(HttpDownloader::download(server_.url("/small.txt"), out()));
+  EXPECT_FALSE(HttpDownloader::download(server_.url("/small.txt"), out("new")));
+  EXPECT_EQ(readFile(work_.file("out.bin")), "previous");
+  EXPECT_FALSE(exists(work_.file("new")));
+  EXPECT_THAT(server_.requests(), ::testing::Not(HasSubstr("/small.txt")));
+}
+
+TEST_F(HttpDownloaderTest, DroppedConnectionFailsWithTheErrorEntry) {
+  server_.setRule("/file.bin", R"({"drop_after": 1000})");
+  EXPECT_FALSE(HttpDownloader::download(server_.url("/file.bin"), out()));
+  EXPECT_THAT(log(), HasSubstr("  [ERROR] curl_easy_perform() failed: 18 "
+                               "(Transferred a partial file)\r\n"));
+  // The partial file stays on disk.
+  EXPECT_EQ(readFile(work_.file("out.bin")).size(), 1000u);
+}
+
+TEST_F(HttpDownloaderTest, ProgressCallbackResultIsIgnored) {
+  HttpDownloader::progressCallback = [](int) { return false; };
+  EXPECT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out()));
+}
+
+TEST(HttpsDownloadTest, UntrustedServerCertificateIsRefused) {
+  fake::reset();
+  ASSERT_TRUE(testing_support::ProcessLog::bind());
+  testing_support::ProcessLog::mark();
+  TempDir root, tls, work;
+  writeFile(root.file("a.txt"), "secret");
+  LocalServer server(root.path(), tls.path());
+  curl_global_init(CURL_GLOBAL_ALL);
+  const std::string target = work.file("a.txt");
+  EXPECT_FALSE(HttpDownloader::transfer(
+      server.url("/a.txt"), std::wstring(target.begin(), target.end())));
+  curl_global_cleanup();
+  EXPECT_THAT(testing_support::ProcessLog::sinceMark(),
+              HasSubstr("curl_easy_perform() failed: 60 ("));
+}
+
+struct PercentCase {
+  std::int64_t total;
+  std::int64_t now;
+  int percent;
+};
+
+class OnProgressTest : public ::testing::TestWithParam<PercentCase> {};
+
+TEST_P(OnProgressTest, TruncatedPercentageOfTheKnownTotal) {
+  int seen = -1;
+  HttpDownloader::progressCallback = [&seen](int p) {
+    seen = p;
+    return true;
+  };
+  EXPECT_EQ(HttpDownloader::onProgress(nullptr, GetParam().total,
+                                       GetParam().now, 0, 0),
+            0);
+  HttpDownloader::progressCallback = nullptr;
+  EXPECT_EQ(seen, GetParam().percent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OnProgressTest,
+    ::testing::Values(PercentCase{0, 0, 0}, PercentCase{0, 500, 0},
+                      PercentCase{1000, 0, 0}, PercentCase{1000, 999, 99},
+                      PercentCase{1000, 1000, 100}, PercentCase{3, 1, 33},
+                      PercentCase{1000, 1500, 150},
+                      PercentCase{std::int64_t{1} << 40,
+                                  (std::int64_t{1} << 39) + 1, 50}));
+
+TEST(OnProgressTest, EmptyCallbackIsSkipped) {
+  HttpDownloader::progressCallback = nullptr;
+  EXPECT_EQ(HttpDownloader::onProgress(nullptr, 10, 5, 0, 0), 0);
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+// The signature and publisher checks: which entry each answer of the trust
+// provider gives, byte for byte, and the release of the provider's state.
+#include "trust/installer_trust.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "config/logger.h"
+#include "fakes/fake_platform.h"
+#include "unit/process_log.h"
+
+namespace {
+
+using platform::SignerSubjectMatch;
+using testing_support::ProcessLog;
+
+const std::wstring kPath = L"C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe";
+const std::string kNarrowPath = "C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe";
+
+constexpr std::uint32_t kNoSignature = 0x800B0100u;
+constexpr std::uint32_t kSubjectFormUnknown = 0x800B0003u;
+constexpr std::uint32_t kProviderUnknown = 0x800B0001u;
+constexpr std::uint32_t kExplicitDistrust = 0x800B0111u;
+constexpr std::uint32_t kSubjectNotTrusted = 0x800B0004u;
+constexpr std::uint32_t kSecuritySettings = 0x80092026u;
+constexpr std::uint32_t kBadDigest = 0x80096010u;
+
+std::int32_t asStatus(std::uint32_t code) { return static_cast<std::int32_t>(code); }
+
+class TrustLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    fake::clock().fixed = true;
+    ASSERT_TRUE(ProcessLog::bind()) << "the log was bound before this test";
+    ProcessLog::mark();
+  }
+  // The log since the mark as one entry: the timestamp, then `text`.
+  static std::string entry(const std::string& text) {
+    return Logger::timestamp() + text;
+  }
+};
+
+struct SignatureCase {
+  const char* name;
+  std::uint32_t status;
+  std::uint32_t lastError;
+  std::string logged;  // after the timestamp
+};
+
+void PrintTo(const SignatureCase& c, std::ostream* out) { *out << c.name; }
+
+class SignatureMessageTest : public TrustLogTest,
+                             public ::testing::WithParamInterface<SignatureCase> {};
+
+TEST_P(SignatureMessageTest, OneEntryChosenByStatusAndStatusReturned) {
+  fake::trust().files[kPath] = {asStatus(GetParam().status), GetParam().lastError};
+
+  EXPECT_EQ(verifySignature(kPath), asStatus(GetParam().status));
+
+  EXPECT_EQ(ProcessLog::sinceMark(), entry(GetParam().logged));
+  EXPECT_EQ(fake::trust().verified, std::vector<std::wstring>{kPath});
+}
+
+const std::string kUnknown =
+    "[ERROR] An unknown error occurred trying to verify the signature of the \"" +
+    kNarrowPath + "\" file. Error is: 0x800b0100.\r\n";
+const std::string kNotSigned =
+    "[ERROR] The file \"" + kNarrowPath + "\" is not signed. Error is: 0x800b0100.\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SignatureMessageTest,
+    ::testing::Values(
+        SignatureCase{"Valid", 0, 0, "The file \"" + kNarrowPath + "\" is signed.\r\n"},
+        // The last error is not looked at for a valid signature.
+        SignatureCase{"ValidWithStaleLastError", 0, kNoSignature,
+                      "The file \"" + kNarrowPath + "\" is signed.\r\n"},
+        SignatureCase{"NotSigned", kNoSignature, kNoSignature, kNotSigned},
+        SignatureCase{"NotSignedUnknownForm", kNoSignature, kSubjectFormUnknown,
+                      kNotSigned},
+        SignatureCase{"NotSignedUnknownProvider", kNoSignature, kProviderUnknown,
+                      kNotSigned},
+        SignatureCase{"NoSignatureLastErrorZero", kNoSignature, 0, kUnknown},
+        SignatureCase{"NoSignatureOtherLastError", kNoSignature, 5, kUnknown},
+        SignatureCase{"NoSignatureBadDigestLastError", kNoSignature, kBadDigest,
+                      kUnknown},
+        SignatureCase{"ExplicitDistrust", kExplicitDistrust, 0,
+                      "[ERROR] The signature is present, but specifically "
+                      "disallowed. Error is: 0x800b0111.\r\n"},
+        // Only the "no signature" status consults the last error.
+        SignatureCase{"DistrustWithNoSignatureLastError", kExplicitDistrust,
+                      kNoSignature,
+                      "[ERROR] The signature is present, but specifically "
+                      "disallowed. Error is: 0x800b0111.\r\n"},
+        SignatureCase{"SubjectNotTrusted", kSubjectNotTrusted, 0,
+                      "[ERROR] The signature is present, but not trusted. Error "
+                      "is: 0x800b0004.\r\n"},
+        SignatureCase{"SecuritySettings", kSecuritySettings, 0,
+                      "[ERROR] CRYPT_E_SECURITY_SETTINGS - The hash representing "
+                      "the subject or the publisher wasn't explicitly trusted by "
+                      "the admin and admin policy has disabled user trust. No "
+                      "signature, publisher or timestamp errors. Error is: "
+                      "0x80092026.\r\n"},
+        SignatureCase{"BadDigest", kBadDigest, kBadDigest,
+                      "[ERROR] Error is: 0x80096010.\r\n"},
+        SignatureCase{"UnknownProviderAsStatus", kProviderUnknown, 0,
+                      "[ERROR] Error is: 0x800b0001.\r\n"},
+        // "%x": no leading zeros, lower case.
+        SignatureCase{"SmallStatus", 0x1u, 0, "[ERROR] Error is: 0x1.\r\n"},
+        SignatureCase{"PositiveStatus", 0x7fffabcdu, 0,
+                      "[ERROR] Error is: 0x7fffabcd.\r\n"},
+        SignatureCase{"AllBits", 0xffffffffu, 0, "[ERROR] Error is: 0xffffffff.\r\n"}),
+    [](const ::testing::TestParamInfo<SignatureCase>& info) {
+      return std::string(info.param.name);
+    });
+
+TEST_F(TrustLogTest, ProviderStateIsClosedAfterEveryVerification) {
+  const std::wstring other = L"C:\\other.exe";
+  fake::trust().files[kPath] = {0, 0};
+  (void)verifySignature(kPath);
+  (void)verifySignature(other);  // unsigned (the fake's default)
+  EXPECT_EQ(fake::trust().closed, (std::vector<std::wstring>{kPath, other}));
+  EXPECT_EQ(fake::trust().openStates, 0);
+  // No publisher search is made by the signature check.
+  EXPECT_TRUE(fake::trust().signerSearches.empty());
+}
+
+TEST_F(TrustLogTest, PathIsNarrowedToTheLowEightBits) {
+  // U+00E9 keeps its byte; U+4E2D keeps 0x2D ("-"); U+0141 keeps 0x41 ("A").
+  const std::wstring path = L"C:\\T\u00e9mp\\\u4e2d\u0141.exe";
+  fake::trust().files[path] = {0, 0};
+  (void)verifySignature(path);
+  EXPECT_EQ(ProcessLog::sinceMark(),
+            entry("The file \"C:\\T\xe9mp\\-A.exe\" is signed.\r\n"));
+}
+
+TEST_F(TrustLogTest, OverlongMessageIsCutToTheBuffer) {
+  const std::wstring path = L"C:\\" + std::wstring(1200, L'a') + L".exe";
+  fake::trust().files[path] = {asStatus(kNoSignature), kNoSignature};
+  EXPECT_EQ(verifySignature(path), asStatus(kNoSignature));
+  const std::string message = "The file \"C:\\" + std::string(1200, 'a') +
+                              ".exe\" is not signed. Error is: 0x800b0100.\r\n";
+  EXPECT_EQ(ProcessLog::sinceMark(), entry("[ERROR] " + message.substr(0, 999)));
+}
+
+TEST_F(TrustLogTest, MessageThatJustFitsIsWhole) {
+  // 999 characters: the longest message the buffer holds with its end.
+  const std::string tail = ".exe\" is signed.\r\n";
+  const std::size_t room = 999 - std::string("The file \"").size() - tail.size();
+  const std::string name(room, 'b');
+  fake::trust().files[std::wstring(name.begin(), name.end())] = {0, 0};
+  (void)verifySignature(std::wstring(name.begin(), name.end()));
+  EXPECT_EQ(ProcessLog::sinceMark(), entry("The file \"" + name + "\" is signed.\r\n"));
+}
+
+struct PublisherCase {
+  const char* name;
+  SignerSubjectMatch match;
+  bool result;
+  std::string logged;  // empty: no entry at all
+};
+
+void PrintTo(const PublisherCase& c, std::ostream* out) { *out << c.name; }
+
+class PublisherTest : public TrustLogTest,
+                      public ::testing::WithParamInterface<PublisherCase> {};
+
+TEST_P(PublisherTest, ResultAndEntryFollowTheSignerSearch) {
+  fake::trust().signers[kPath] = GetParam().match;
+
+  EXPECT_EQ(verifyPublisher(kPath, L"Tessarin, Inc"), GetParam().result);
+
+  EXPECT_EQ(ProcessLog::sinceMark(),
+            GetParam().logged.empty() ? "" : entry(GetParam().logged));
+  ASSERT_EQ(fake::trust().signerSearches.size(), 1u);
+  EXPECT_EQ(fake::trust().signerSearches[0].first, kPath);
+  EXPECT_EQ(fake::trust().signerSearches[0].second, L"Tessarin, Inc");
+  EXPECT_TRUE(fake::trust().verified.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PublisherTest,
+    ::testing::Values(
+        PublisherCase{"SignerCarriesTheName", SignerSubjectMatch::kFound, true,
+                      "A certificate with a subject name [Tessarin, Inc] has been "
+                      "found!\r\n"},
+        PublisherCase{"SignerLacksTheName", SignerSubjectMatch::kNotFound, false,
+                      "[ERROR] A certificate with a subject name [Tessarin, Inc] "
+                      "can not be found!\r\n"},
+        PublisherCase{"NoEmbeddedSignature", SignerSubjectMatch::kNoEmbeddedSignature,
+                      false, ""}),
+    [](const ::testing::TestParamInfo<PublisherCase>& info) {
+      return std::string(info.param.name);
+    });
+
+TEST_F(TrustLogTest, PublisherSubjectIsLoggedAsGivenAndNarrowed) {
+  fake::trust().signers[kPath] = SignerSubjectMatch::kFound;
+  EXPECT_TRUE(verifyPublisher(kPath, L"TESSARIN, INC \u00c9\u4e2d"));
+  EXPECT_EQ(fake::trust().signerSearches.at(0).second, L"TESSARIN, INC \u00c9\u4e2d");
+  EXPECT_EQ(ProcessLog::sinceMark(),
+            entry("A certificate with a subject name [TESSARIN, INC \xc9-] has been "
+                  "found!\r\n"));
+}
+
+}  // namespace

@@ -1,0 +1,247 @@
+// update.xml read from real files: every walk and every fallback.
+#include "manifest/manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <ostream>
+#include <string>
+
+#include "config/util.h"
+#include "fakes/fake_platform.h"
+#include "unit/test_support.h"
+
+namespace {
+
+using testing_support::TempDir;
+
+// A manifest with the usual shape; `inner` replaces the root's content.
+std::string wrap(const std::string& inner) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<installerInformation>" + inner + "</installerInformation>\n";
+}
+
+const std::string kLocation =
+    "<downloadLocationList><downloadLocation><url>https://dl.example/i/</url>"
+    "</downloadLocation></downloadLocationList>";
+
+std::string files(const std::string& entries) {
+  return kLocation + "<platformFileList>" + entries + "</platformFileList>";
+}
+
+std::string entry(const std::string& platform, const std::string& filename) {
+  return "<file><platform>" + platform + "</platform><filename>" + filename +
+         "</filename></file>";
+}
+
+const std::string kFull = wrap(
+    "<version>6.1.33.0</version>"
+    "<downloadOptions><downloadLowSpeedLimit>2048</downloadLowSpeedLimit>"
+    "<downloadLowSpeedTime>60</downloadLowSpeedTime>"
+    "<downloadTime>600</downloadTime></downloadOptions>" +
+    files(entry("windows", "Setup.exe") + entry("mac", "Setup.dmg")));
+
+struct ManifestCase {
+  const char* name;
+  bool hasFile;
+  std::string content;
+  std::string version;
+  std::string windowsUrl;
+  DownloadOptions options;
+};
+
+DownloadOptions opts(int limit, int time, int total) {
+  DownloadOptions options;
+  options.lowSpeedLimit = limit;
+  options.lowSpeedTime = time;
+  options.downloadTime = total;
+  return options;
+}
+
+const DownloadOptions kDefaults = opts(1024, 900, 18000);
+
+ManifestCase make(const char* name, const std::string& content,
+                  const std::string& version, const std::string& windowsUrl,
+                  DownloadOptions options = kDefaults) {
+  return ManifestCase{name, true, content, version, windowsUrl, options};
+}
+
+void PrintTo(const ManifestCase& c, std::ostream* out) { *out << c.name; }
+
+class ManifestTest : public ::testing::TestWithParam<ManifestCase> {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    fake::files().tempPath = dir_.wpath() + L"\\";
+  }
+  void write(const std::string& content) {
+    // The lookup creates the working folder, as before a download.
+    ASSERT_EQ(Util::getManifestPath(), dir_.wpath() + L"\\TsDLM\\update.xml");
+    testing_support::writeFile(dir_.file("TsDLM/update.xml"), content);
+  }
+  TempDir dir_;
+};
+
+TEST_P(ManifestTest, EveryQueryWalksToItsAnswerOrFallback) {
+  const ManifestCase& c = GetParam();
+  if (c.hasFile) write(c.content);
+  EXPECT_EQ(Manifest::getServerVersion(), c.version);
+  EXPECT_EQ(Manifest::getWindowsInstallerUrl(), c.windowsUrl);
+  const DownloadOptions options = Manifest::getDownloadOptions();
+  EXPECT_EQ(options.lowSpeedLimit, c.options.lowSpeedLimit);
+  EXPECT_EQ(options.lowSpeedTime, c.options.lowSpeedTime);
+  EXPECT_EQ(options.downloadTime, c.options.downloadTime);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ManifestTest,
+    ::testing::Values(
+        make("Full", kFull, "6.1.33.0", "https://dl.example/i/Setup.exe",
+             opts(2048, 60, 600)),
+        ManifestCase{"NoFile", false, "", "", "", kDefaults},
+        make("Empty", "", "", ""),
+        make("OnlyDeclaration", "<?xml version=\"1.0\"?>", "", ""),
+        make("NotXml", "version 6.1.33.0", "", ""),
+        make("Truncated", kFull.substr(0, kFull.size() / 2), "", ""),
+        make("Malformed", wrap("<version>6.1.33.0</versio>"), "", ""),
+        make("OtherRoot", "<installerInfo><version>6.1.33.0</version>"
+                          "</installerInfo>", "", ""),
+        make("CaseMatters", wrap("<Version>6.1.33.0</Version>"), "", ""),
+        make("NotADirectChild",
+             wrap("<x><version>6.1.33.0</version></x>"), "", ""),
+        make("CommentsAndAttributesIgnored",
+             "<!-- head --><installerInformation a=\"1\"><!-- c -->"
+             "<version b=\"2\">6.1.33.0</version></installerInformation>",
+             "6.1.33.0", ""),
+        make("VersionStartingWithAComment",
+             wrap("<version><!-- c -->6.1.33.0</version>"), "", ""),
+        make("VersionStartingWithAnElement",
+             wrap("<version><b/>6.1.33.0</version>"), "", ""),
+        make("FirstVersionEmpty", wrap("<version/><version>6.1.33.0</version>"), "",
+             ""),
+        make("SecondVersionNeverRead",
+             wrap("<version>6.1.33.0</version><version>9.9.9.9</version>"),
+             "6.1.33.0", ""),
+        make("WhiteSpaceKept", wrap("<version> 6.1.33.0\n</version>"),
+             " 6.1.33.0\n", ""),
+        make("EntitiesResolved",
+             wrap("<version>6&#46;1.33&#x2E;0</version>" +
+                  files(entry("windows", "a&amp;b.exe"))),
+             "6.1.33.0", "https://dl.example/i/a&b.exe"),
+        make("CData", wrap("<version><![CDATA[6.1.33.0]]></version>"),
+             "6.1.33.0", ""),
+        make("Utf8KeptAsBytes", wrap("<version>6.1.\xC3\xA9</version>"),
+             "6.1.\xC3\xA9", ""),
+        make("WindowsSecond",
+             wrap(files(entry("mac", "Setup.dmg") + entry("windows", "W.exe"))),
+             "", "https://dl.example/i/W.exe"),
+        make("WindowsWithoutFilenamePassedOver",
+             wrap(files("<file><platform>windows</platform></file>" +
+                        entry("windows", "Second.exe"))),
+             "", "https://dl.example/i/Second.exe"),
+        make("WindowsWithEmptyFilenamePassedOver",
+             wrap(files("<f><platform>windows</platform><filename/></f>"
+                        "<f><platform>windows</platform><filename><!--x-->Y.exe"
+                        "</filename></f>" +
+                        entry("windows", "Third.exe"))),
+             "", "https://dl.example/i/Third.exe"),
+        make("FirstMatchWins",
+             wrap(files(entry("windows", "One.exe") +
+                        entry("windows", "Two.exe"))),
+             "", "https://dl.example/i/One.exe"),
+        make("OnlyFirstPlatformAndFilenameChildRead",
+             wrap(files("<f><platform>mac</platform><platform>windows"
+                        "</platform><filename>X.exe</filename></f>"
+                        "<f><platform>windows</platform><filename>A.exe"
+                        "</filename><filename>B.exe</filename></f>")),
+             "", "https://dl.example/i/A.exe"),
+        make("CapitalWindowsDoesNotMatch",
+             wrap(files(entry("Windows", "Setup.exe"))), "",
+             "https://dl.example/i/"),
+        make("PaddedPlatformDoesNotMatch",
+             wrap(files(entry(" windows", "Setup.exe"))), "",
+             "https://dl.example/i/"),
+        make("EmptyPlatformList", wrap(files("")), "", "https://dl.example/i/"),
+        make("TextAndCommentsBetweenEntries",
+             wrap(files("text<!-- c -->" + entry("windows", "S.exe") + "tail")),
+             "", "https://dl.example/i/S.exe"),
+        make("NoPlatformList", wrap(kLocation), "", ""),
+        make("NoUrl",
+             wrap("<downloadLocationList><downloadLocation/>"
+                  "</downloadLocationList><platformFileList>" +
+                  entry("windows", "S.exe") + "</platformFileList>"),
+             "", ""),
+        make("OnlyFirstLocationRead",
+             wrap("<downloadLocationList><downloadLocation/><downloadLocation>"
+                  "<url>https://second/</url></downloadLocation>"
+                  "</downloadLocationList><platformFileList>" +
+                  entry("windows", "S.exe") + "</platformFileList>"),
+             "", ""),
+        make("FirstOfTwoLocations",
+             wrap("<downloadLocationList><downloadLocation><url>https://first/"
+                  "</url></downloadLocation><downloadLocation><url>"
+                  "https://second/</url></downloadLocation>"
+                  "</downloadLocationList><platformFileList>" +
+                  entry("windows", "S.exe") + "</platformFileList>"),
+             "", "https://first/S.exe"),
+        make("JoinedWithoutSeparatorOrEscaping",
+             wrap("<downloadLocationList><downloadLocation><url>https://h/dir"
+                  "</url></downloadLocation></downloadLocationList>"
+                  "<platformFileList>" +
+                  entry("windows", "my setup?.exe") + "</platformFileList>"),
+             "", "https://h/dirmy setup?.exe"),
+        make("OptionsPartial",
+             wrap("<downloadOptions><downloadTime>600x</downloadTime>"
+                  "</downloadOptions>"),
+             "", "", opts(1024, 900, 600)),
+        make("OptionsEmptyOrCommentedFallBack",
+             wrap("<downloadOptions><downloadLowSpeedLimit/>"
+                  "<downloadLowSpeedTime><!-- 5 --></downloadLowSpeedTime>"
+                  "<downloadTime></downloadTime></downloadOptions>"),
+             "", "", kDefaults),
+        make("OptionsOddNumbers",
+             wrap("<downloadOptions><downloadLowSpeedLimit> -7"
+                  "</downloadLowSpeedLimit><downloadLowSpeedTime>x"
+                  "</downloadLowSpeedTime><downloadTime>99999999999"
+                  "</downloadTime></downloadOptions>"),
+             "", "", opts(-7, 0, INT_MAX))),
+    [](const ::testing::TestParamInfo<ManifestCase>& info) {
+      return std::string(info.param.name);
+    });
+
+class ManifestQueryTest : public ManifestTest {};
+
+TEST_F(ManifestQueryTest, DownloadOptionGivesTextOrTheDefault) {
+  write(kFull);
+  EXPECT_EQ(Manifest::getDownloadOption("downloadTime", "1"), "600");
+  EXPECT_EQ(Manifest::getDownloadOption("unknown", "dflt"), "dflt");
+  EXPECT_EQ(Manifest::getDownloadOption("", "dflt"), "dflt");
+  std::remove(dir_.file("TsDLM/update.xml").c_str());
+  EXPECT_EQ(Manifest::getDownloadOption("downloadTime", "dflt"), "dflt");
+}
+
+TEST_F(ManifestQueryTest, InstallerUrlForOtherPlatforms) {
+  write(kFull);
+  EXPECT_EQ(Manifest::getInstallerUrl("mac"), "https://dl.example/i/Setup.dmg");
+  EXPECT_EQ(Manifest::getInstallerUrl("linux"), "https://dl.example/i/");
+  EXPECT_EQ(Manifest::getInstallerUrl(""), "https://dl.example/i/");
+}
+
+TEST_F(ManifestQueryTest, UnknownTemporaryFolderGivesTheFallbacks) {
+  fake::files().tempPath.clear();
+  EXPECT_EQ(Manifest::getServerVersion(), "");
+  EXPECT_EQ(Manifest::getWindowsInstallerUrl(), "");
+  EXPECT_EQ(Manifest::getDownloadOption("downloadTime", "d"), "d");
+}
+
+TEST_F(ManifestQueryTest, EachQueryReadsTheFileAgain) {
+  write(kFull);
+  EXPECT_EQ(Manifest::getServerVersion(), "6.1.33.0");
+  write(wrap("<version>7.0.0.0</version>"));
+  EXPECT_EQ(Manifest::getServerVersion(), "7.0.0.0");
+  // Closed after each query: the file can be replaced at once.
+  ASSERT_EQ(std::remove(dir_.file("TsDLM/update.xml").c_str()), 0);
+}
+
+}  // namespace

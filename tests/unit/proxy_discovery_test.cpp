@@ -1,0 +1,261 @@
+// Proxy discovery: the order of the sources and what each gives.
+#include "proxy/proxy_discovery.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "fakes/fake_platform.h"
+
+namespace {
+
+using namespace TSRN::ProxyManager;
+using platform::ProxyForUrlResult;
+
+const wchar_t kTarget[] = L"https://example.com/update.xml";
+const wchar_t kPac[] = L"http://127.0.0.1:8080/proxy.pac";
+
+fake::AutoProxyAnswer answers(const wchar_t* proxy) {
+  return {ProxyForUrlResult::ok, 0, {std::wstring(proxy), std::wstring(L"")}};
+}
+fake::AutoProxyAnswer direct() { return {ProxyForUrlResult::ok, 0, {}}; }
+fake::AutoProxyAnswer fails(std::uint32_t code) {
+  return {ProxyForUrlResult::getProxyForUrlFailed, code, {}};
+}
+
+struct DiscoveryCase {
+  const char* name;
+  // The user's settings.
+  bool autoDetect = false;
+  std::optional<std::wstring> pacUrl;
+  std::optional<std::wstring> fixedList;
+  bool ieFails = false;
+  // Automatic lookups.
+  std::optional<fake::AutoProxyAnswer> wpad;
+  std::optional<fake::AutoProxyAnswer> script;
+  std::optional<std::wstring> wpadSwitch;  // TSRN_TSRN_WPAD_PROXY_CHECK
+  // The WinHTTP default configuration.
+  std::optional<std::wstring> defaultList;
+  bool defaultFails = false;
+  // Expected.
+  PMStatus status;
+  std::wstring list;
+  int wpadLookups;
+  int scriptLookups;
+  int defaultReads;
+};
+
+void PrintTo(const DiscoveryCase& c, std::ostream* os) { *os << c.name; }
+
+class DiscoveryTable : public ::testing::TestWithParam<DiscoveryCase> {
+ protected:
+  void SetUp() override { fake::reset(); }
+};
+
+TEST_P(DiscoveryTable, FirstSourceWithAListWins) {
+  const DiscoveryCase& c = GetParam();
+  fake::WinHttpProxyState& winhttp = fake::winHttpProxy();
+  winhttp.ie.autoDetect = c.autoDetect;
+  winhttp.ie.autoConfigUrl = c.pacUrl;
+  winhttp.ie.proxy = c.fixedList;
+  winhttp.ie.proxyBypass = L"<local>";
+  winhttp.ieFails = c.ieFails;
+  winhttp.ieError = 12004;
+  if (c.wpad) winhttp.wpad = *c.wpad;
+  if (c.script) winhttp.scripts[kPac] = *c.script;
+  if (c.wpadSwitch) {
+    fake::environment().variables["TSRN_TSRN_WPAD_PROXY_CHECK"] = *c.wpadSwitch;
+  }
+  winhttp.defaults.proxy = c.defaultList;
+  winhttp.defaults.proxyBypass = L"*.local";
+  winhttp.defaultFails = c.defaultFails;
+
+  std::wstring list = L"stale";
+  EXPECT_EQ(ProxyDiscovery(kTarget).DiscoverProxyConfiguration(list), c.status);
+  EXPECT_TRUE(list == c.list);
+
+  int wpadLookups = 0;
+  int scriptLookups = 0;
+  for (const fake::AutoProxyCall& call : winhttp.autoCalls) {
+    EXPECT_TRUE(call.url == kTarget);
+    EXPECT_TRUE(call.options.autoLogonIfChallenged);
+    if (call.options.flags == 0x00010001u) {
+      EXPECT_EQ(call.options.autoDetectFlags, 3u);
+      EXPECT_TRUE(call.options.autoConfigUrl.empty());
+      ++wpadLookups;
+    } else {
+      EXPECT_EQ(call.options.flags, 2u);
+      EXPECT_EQ(call.options.autoDetectFlags, 0u);
+      EXPECT_TRUE(call.options.autoConfigUrl == kPac);
+      ++scriptLookups;
+    }
+  }
+  EXPECT_EQ(wpadLookups, c.wpadLookups);
+  EXPECT_EQ(scriptLookups, c.scriptLookups);
+  EXPECT_EQ(winhttp.defaultCalls, c.defaultReads);
+}
+
+DiscoveryCase scenario(const char* name) {
+  DiscoveryCase c{};
+  c.name = name;
+  return c;
+}
+
+std::vector<DiscoveryCase> scenarios() {
+  std::vector<DiscoveryCase> all;
+  {
+    DiscoveryCase c = scenario("fixed_list");
+    c.fixedList = L"http=p1:80;https=p2:443";
+    c.status = PM_STATUS_SUCCESS;
+    c.list = L"http=p1:80;https=p2:443";
+    all.push_back(c);
+  }
+  {
+    DiscoveryCase c = scenario("wpad_beats_script_and_fixed_list");
+    c.autoDetect = true;
+    c.pacUrl = kPac;
+    c.fixedList = L"fixed:1";
+    c.wpad = answers(L"wpad:3128");
+    c.script = answers(L"pac:8080");
+    c.status = PM_STATUS_SUCCESS;
+    c.list = L"wpad:3128";
+    c.wpadLookups = 1;
+    all.push_back(c);
+  }
+  for (const wchar_t* off : {L"false", L"FALSE", L"False"}) {
+    DiscoveryCase c = scenario("wpad_switched_off_script_still_used");
+    c.autoDetect = true;
+    c.pacUrl = kPac;
+    c.wpad = answers(L"wpad:3128");
+    c.script = answers(L"pac:8080");
+    c.wpadSwitch = off;
+    c.status = PM_STATUS_SUCCESS;
+    c.list = L"pac:8080";
+    c.scriptLookups = 1;
+    all.push_back(c);
+  }
+  for (const wchar_t* other : {L"0", L"no", L"TRUE"}) {
+    DiscoveryCase c = scenario("wpad_switch_other_text_keeps_wpad");
+    c.autoDetect = true;
+    c.wpad = answers(L"wpad:3128");
+    c.wpadSwitch = other;
+    c.status = PM_STATUS_SUCCESS;
+    c.list = L"wpad:3128";
+    c.wpadLookups = 1;
+    all.push_back(c);
+  }
+  {
+    DiscoveryCase c = scenario("wpad_fails_then_script");
+    c.autoDetect = true;
+    c.pacUrl = kPac;
+    c.script = answers(L"pac:8080");
+    c.status = PM_STATUS_SUCCESS;
+    c.list = L"pac:8080";
+    c.wpadLookups = 1;
+    c.scriptLookups = 1;
+    all.push_back(c);
+  }
+  {
+    DiscoveryCase c = scenario("script_direct_falls_to_fixed_list");
+    c.pacUrl = kPac;
+    c.fixedList = L"fixed:1";
+    c.script = direct();
+    c.status = PM_STATUS_SUCCESS;
+    c.list = L"fixed:1";
+    c.scriptLookups = 1;
+    all.push_back(c);
+  }
+  {
+    DiscoveryCase c = scenario("script_unreachable_falls_to_fixed_list");
+    c.pacUrl = kPac;
+    c.fixedList = L"fixed:1";
+    c.script = fails(12167);
+    c.status = PM_STATUS_SUCCESS;
+    c.list = L"fixed:1";
+    c.scriptLookups = 1;
+    all.push_back(c);
+  }
+  {
+    DiscoveryCase c = scenario("empty_fixed_list_counts_as_present");
+    c.fixedList = L"";
+    c.defaultList = L"default:80";
+    c.status = PM_STATUS_SUCCESS;
+    c.list = L"";
+    all.push_back(c);
+  }
+  {
+    DiscoveryCase c = scenario("empty_script_url_is_still_asked_for");
+    c.pacUrl = L"";
+    c.defaultList = L"default:80";
+    c.status = PM_STATUS_SUCCESS;
+    c.list = L"default:80";
+    c.defaultReads = 1;
+    all.push_back(c);
+  }
+  {
+    DiscoveryCase c = scenario("winhttp_default");
+    c.autoDetect = true;
+    c.wpadSwitch = L"false";
+    c.defaultList = L"default:80";
+    c.status = PM_STATUS_SUCCESS;
+    c.list = L"default:80";
+    c.defaultReads = 1;
+    all.push_back(c);
+  }
+  {
+    DiscoveryCase c = scenario("nothing_configured");
+    c.status = PM_STATUS_NO_PROXY;
+    c.defaultReads = 1;
+    all.push_back(c);
+  }
+  {
+    DiscoveryCase c = scenario("ie_settings_fail_default_not_tried");
+    c.ieFails = true;
+    c.defaultList = L"default:80";
+    c.status = PM_STATUS_FAILURE;
+    all.push_back(c);
+  }
+  {
+    DiscoveryCase c = scenario("default_configuration_fails");
+    c.defaultFails = true;
+    c.status = PM_STATUS_FAILURE;
+    c.defaultReads = 1;
+    all.push_back(c);
+  }
+  return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, DiscoveryTable,
+                         ::testing::ValuesIn(scenarios()),
+                         [](const auto& info) {
+                           return std::string(info.param.name) + "_" +
+                                  std::to_string(info.index);
+                         });
+
+class AutoDetect : public ::testing::Test {
+ protected:
+  void SetUp() override { fake::reset(); }
+};
+
+TEST_F(AutoDetect, NeitherFlagNorScriptAsksNothing) {
+  std::wstring list = L"stale";
+  EXPECT_FALSE(ProxyDiscovery(kTarget).AutoDetectProxyInfo(false, L"", list));
+  EXPECT_TRUE(fake::winHttpProxy().autoCalls.empty());
+}
+
+TEST_F(AutoDetect, SessionFailureIsNoList) {
+  fake::winHttpProxy().scripts[kPac] = {ProxyForUrlResult::openFailed, 8, {}};
+  std::wstring list = L"stale";
+  EXPECT_FALSE(ProxyDiscovery(kTarget).AutoDetectProxyInfo(false, kPac, list));
+  EXPECT_TRUE(list.empty());
+}
+
+TEST_F(AutoDetect, ScriptAnswerIsTheList) {
+  fake::winHttpProxy().scripts[kPac] = answers(L"p1:80;p2:81");
+  std::wstring list;
+  EXPECT_TRUE(ProxyDiscovery(kTarget).AutoDetectProxyInfo(false, kPac, list));
+  EXPECT_TRUE(list == L"p1:80;p2:81");
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+// Proxy lists in their Windows forms become ordered candidates for the
+// target URL's scheme.
+#include "proxy/proxy_list_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "fakes/fake_platform.h"
+#include "unit/proxy_list_reference.h"
+
+namespace TSRN::ProxyManager {
+void PrintTo(const ProxyCandidate& c, std::ostream* os) {
+  *os << "(" << c.server << ", " << c.serverPort << ")";
+}
+}  // namespace TSRN::ProxyManager
+
+namespace {
+
+using TSRN::ProxyManager::ProxyCandidate;
+using TSRN::ProxyManager::ProxyListParser;
+using Candidates = std::vector<ProxyCandidate>;
+
+struct ListCase {
+  const char* name;
+  std::wstring url;
+  std::wstring list;
+  bool understood;
+  Candidates candidates;
+};
+
+void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
+
+class ProxyListTable : public ::testing::TestWithParam<ListCase> {
+ protected:
+  void SetUp() override { fake::reset(); }
+};
+
+TEST_P(ProxyListTable, GivesTheCandidatesInListOrder) {
+  const ListCase& c = GetParam();
+  Candidates found;
+  EXPECT_EQ(ProxyListParser(c.url).FetchServerInfo(c.list, found),
+            c.understood);
+  EXPECT_EQ(found, c.candidates);
+}
+
+const wchar_t kHttps[] = L"https://example.com/file";
+const wchar_t kHttp[] = L"http://example.com/file";
+
+INSTANTIATE_TEST_SUITE_P(
+    Https, ProxyListTable,
+    ::testing::Values(
+        ListCase{"host_and_port", kHttps, L"proxyhost:8080", true,
+                 {{"proxyhost", "8080"}}},
+        ListCase{"host_only", kHttps, L"proxyhost", true,
+                 {{"proxyhost", "443"}}},
+        ListCase{"two_entries", kHttps, L"p1:80;p2:81", true,
+                 {{"p1", "80"}, {"p2", "81"}}},
+        ListCase{"empty_entry_and_final_separator", kHttps, L"p1:80;;p2:81;",
+                 true, {{"p1", "80"}, {"p2", "81"}}},
+        ListCase{"per_scheme_target_second", kHttps,
+                 L"http=p1:80;https=p2:443", true, {{"p2", "443"}}},
+        ListCase{"per_scheme_target_first", kHttps,
+                 L"https=p2:443;http=p1:80", true, {{"p2", "443"}}},
+        ListCase{"url_form", kHttps, L"https://p3:8443", true,
+                 {{"p3", "8443"}}},
+        ListCase{"ipv6_with_port", kHttps, L"[2001:db8::1]:3128", true,
+                 {{"[2001:db8::1]", "3128"}}},
+        ListCase{"ipv6_bracketed", kHttps, L"[2001:db8::1]", true,
+                 {{"[2001:db8::1]", "443"}}},
+        ListCase{"ipv6_bare", kHttps, L"2001:db8::1", true,
+                 {{"2001:db8::1", "443"}}},
+        ListCase{"blank_is_no_separator", kHttps, L"p1:80 p2:81", true,
+                 {{"p1:80 p2:81", "443"}}},
+        ListCase{"no_entry_for_scheme", kHttps, L"http=p1:80;ftp=p2:21", false,
+                 {}},
+        ListCase{"scheme_with_nothing", kHttps, L"https=", false, {}},
+        ListCase{"empty", kHttps, L"", false, {}},
+        ListCase{"separators_only", kHttps, L";;;", true, {}},
+        ListCase{"scheme_words_any_case", kHttps, L"HTTP=p1:80;HtTpS=p2:8",
+                 true, {{"p2", "8"}}},
+        ListCase{"empty_host_keeps_port", kHttps, L":8080", true,
+                 {{"", "8080"}}},
+        ListCase{"trailing_colon_stays_in_host", kHttps, L"p1:", true,
+                 {{"p1:", "443"}}},
+        ListCase{"ipv6_loopback_with_port", kHttps, L"[::1]:8888", true,
+                 {{"[::1]", "8888"}}},
+        ListCase{"non_ascii_host", kHttps, L"pr\u00f6xy:81", true,
+                 {{"pr\xc3\xb6xy", "81"}}},
+        ListCase{"line_end_means_no_scheme_prefix", kHttps,
+                 L"https=p1:80\nhttp=p2", true, {{"https=p1", "80\nhttp=p2"}}},
+        ListCase{"scheme_word_later_cuts_list", kHttps,
+                 L"https=p1:80;myftp=p2:21", true, {{"p1", "80"}, {"my", "443"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    OtherSchemes, ProxyListTable,
+    ::testing::Values(
+        ListCase{"http_cut_at_https", kHttp, L"http=p1:80;https=p2:443", true,
+                 {{"p1", "80"}}},
+        ListCase{"http_default_port", kHttp, L"proxyhost", true,
+                 {{"proxyhost", "80"}}},
+        ListCase{"http_url_form_entry", kHttp, L"http://p1:3128", true,
+                 {{"p1", "3128"}}},
+        ListCase{"ftp_capitals", L"FTP://files.example.com/a", L"proxyhost",
+                 true, {{"proxyhost", "21"}}},
+        ListCase{"ftp_entry", L"ftp://files.example.com/a",
+                 L"http=p1:80;ftp=p2:2121;https=p3", true, {{"p2", "2121"}}},
+        ListCase{"socks_default_port", L"socks://h", L"proxyhost", true,
+                 {{"proxyhost", "1080"}}},
+        ListCase{"no_scheme_is_https", L"example.com/file", L"proxyhost", true,
+                 {{"proxyhost", "443"}}},
+        ListCase{"other_scheme_is_https", L"gopher://example.com",
+                 L"http=p1;https=p2", true, {{"p2", "443"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct TypeCase {
+  std::wstring url;
+  std::wstring type;
+  std::string port;
+};
+
+class ServerTypeTable : public ::testing::TestWithParam<TypeCase> {};
+
+TEST_P(ServerTypeTable, SchemeAndDefaultPort) {
+  std::wstring type;
+  std::string port;
+  ProxyListParser::GetServerTypeStrAndDefaultPort(GetParam().url, type, port);
+  EXPECT_EQ(type, GetParam().type);
+  EXPECT_EQ(port, GetParam().port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Urls, ServerTypeTable,
+    ::testing::Values(TypeCase{L"http://a", L"http", "80"},
+                      TypeCase{L"HTTP://a", L"http", "80"},
+                      TypeCase{L"https://a", L"https", "443"},
+                      TypeCase{L"Ftp://a", L"ftp", "21"},
+                      TypeCase{L"socks://a", L"socks", "1080"},
+                      TypeCase{L"http:/a", L"https", "443"},
+                      TypeCase{L"xhttp://a", L"https", "443"},
+                      TypeCase{L"http://a\nb", L"https", "443"},
+                      TypeCase{L"http://", L"http", "80"},
+                      TypeCase{L"", L"https", "443"}));
+
+struct SplitCase {
+  std::wstring text;
+  wchar_t separator;
+  bool ok;
+  std::vector<std::wstring> parts;
+};
+
+class SplitTable : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitTable, ReadsDelimitedFields) {
+  std::vector<std::wstring> parts{L"stale"};
+  EXPECT_EQ(ProxyListParser::SplitString(GetParam().text, GetParam().separator,
+                                         parts),
+            GetParam().ok);
+  EXPECT_EQ(parts, GetParam().parts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, SplitTable,
+    ::testing::Values(SplitCase{L"", L';', false, {}},
+                      SplitCase{L"a;b", L'\0', false, {}},
+                      SplitCase{L"a", L';', true, {L"a"}},
+                      SplitCase{L";", L';', true, {L""}},
+                      SplitCase{L";a", L';', true, {L"", L"a"}},
+                      SplitCase{L"a;;b;", L';', true, {L"a", L"", L"b"}},
+                      SplitCase{L"a;;", L';', true, {L"a", L""}},
+                      SplitCase{L"[::1]:", L':', true, {L"[", L"", L"1]"}}));
+
+// The hand-written matcher agrees with the regular expressions on inputs
+// chosen around their corners.
+class MatchesRegexReference : public ::testing::TestWithParam<std::wstring> {};
+
+TEST_P(MatchesRegexReference, ExtractAndServerType) {
+  const std::wstring input = GetParam();
+  for (const wchar_t* type : {L"http", L"https", L"ftp", L"socks"}) {
+    std::wstring mine = input;
+    std::wstring theirs = input;
+    const bool mineOk = ProxyListParser::ExtractServerData(type, mine);
+    const bool theirsOk = proxy_reference::extract(type, theirs);
+    EXPECT_EQ(mineOk, theirsOk) << tsdlm::utf16ToUtf8(type);
+    if (mineOk && theirsOk) EXPECT_TRUE(mine == theirs);
+  }
+  std::wstring mineType, theirType;
+  std::string minePort, theirPort;
+  ProxyListParser::GetServerTypeStrAndDefaultPort(input, mineType, minePort);
+  proxy_reference::serverType(input, theirType, theirPort);
+  EXPECT_TRUE(mineType == theirType);
+  EXPECT_EQ(minePort, theirPort);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corners, MatchesRegexReference,
+    ::testing::Values(L"https=a", L"http=a;https=b;ftp=c", L"xhttps=a",
+                      L"https=a\nhttp=b", L"https=a\rb", L"ftp://x;https://y",
+                      L"socks=s;SOCKS=t", L"https=http=https=", L"http:/a",
+                      L"https:=a", L"ftp=;https=;", L"HTTPS://a:1",
+                      L"https=a;\nhttps=b", L"socks://h/\n", L"=https=a",
+                      L"https=ahttp=b", L"ftpftp=a", L"http://\u2029x",
+                      L"https=a\u2028;http=b"));
+
+TEST(ProxyListParserLongInput, HugeListsNeitherCrashNorCrawl) {
+  fake::reset();
+  // A regex engine that recursed per character would exhaust the stack here.
+  const std::wstring host(1 << 20, L'a');
+  Candidates found;
+  ASSERT_TRUE(ProxyListParser(kHttps).FetchServerInfo(L"https=" + host + L":1",
+                                                      found));
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].server.size(), host.size());
+
+  std::wstring manySchemes;
+  for (int i = 0; i < 100000; ++i) manySchemes += L"ftp=";
+  found.clear();
+  EXPECT_FALSE(ProxyListParser(kHttps).FetchServerInfo(manySchemes, found));
+  EXPECT_TRUE(found.empty());
+
+  std::wstring manyEntries;
+  for (int i = 0; i < 100000; ++i) manyEntries += L"p:1;";
+  found.clear();
+  ASSERT_TRUE(ProxyListParser(kHttps).FetchServerInfo(manyEntries, found));
+  EXPECT_EQ(found.size(), 100000u);
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+// The proxy manager's log: the environment switches, the line format and the
+// cut at the message buffer.
+#include "proxy/proxy_log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <optional>
+#include <string>
+
+#include "fakes/fake_platform.h"
+
+namespace {
+
+using namespace TSRN::ProxyManager;
+
+struct SwitchCase {
+  const char* name;
+  std::optional<std::wstring> value;  // nullopt: not set
+  bool whenDefaultFalse;
+  bool whenDefaultTrue;
+};
+
+void PrintTo(const SwitchCase& c, std::ostream* os) { *os << c.name; }
+
+class EnvironmentSwitchTable : public ::testing::TestWithParam<SwitchCase> {
+ protected:
+  void SetUp() override { fake::reset(); }
+};
+
+TEST_P(EnvironmentSwitchTable, OnlyTrueOrFalseOverrideTheDefault) {
+  const SwitchCase& c = GetParam();
+  if (c.value) fake::environment().variables["TSRN_TEST_SWITCH"] = *c.value;
+  EXPECT_EQ(ReadEnvironmentSwitch(L"TSRN_TEST_SWITCH", false),
+            c.whenDefaultFalse);
+  EXPECT_EQ(ReadEnvironmentSwitch(L"TSRN_TEST_SWITCH", true),
+            c.whenDefaultTrue);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, EnvironmentSwitchTable,
+    ::testing::Values(
+        SwitchCase{"unset", std::nullopt, false, true},
+        SwitchCase{"empty", L"", false, true},
+        SwitchCase{"one", L"1", false, true},
+        SwitchCase{"zero", L"0", false, true},
+        SwitchCase{"yes", L"yes", false, true},
+        SwitchCase{"lower_true", L"true", true, true},
+        SwitchCase{"title_true", L"True", true, true},
+        SwitchCase{"upper_true", L"TRUE", true, true},
+        SwitchCase{"lower_false", L"false", false, false},
+        SwitchCase{"mixed_false", L"fAlSe", false, false},
+        SwitchCase{"blank_before", L" true", false, true},
+        SwitchCase{"blank_after", L"false ", false, true},
+        SwitchCase{"prefix_only", L"tru", false, true},
+        SwitchCase{"longer", L"truest", false, true},
+        SwitchCase{"non_ascii_letter", L"fal\u017fe", false, true},
+        SwitchCase{"too_long", std::wstring(1024, L'x'), false, true},
+        SwitchCase{"longest_kept", std::wstring(1023, L'x'), false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+std::string narrowLine(int level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string line = FormatLogLine(level, format, args);
+  va_end(args);
+  return line;
+}
+
+std::wstring wideLine(int level, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::wstring line = FormatLogLine(level, format, args);
+  va_end(args);
+  return line;
+}
+
+struct TagCase {
+  int level;
+  const char* tag;
+};
+
+class LogTagTable : public ::testing::TestWithParam<TagCase> {};
+
+TEST_P(LogTagTable, LineIsPrefixTagMessageAndLineFeed) {
+  const std::string expected = std::string("Tessarin   TsrnProxyManager   ") +
+                               GetParam().tag + "   PMStatus:2\n";
+  EXPECT_EQ(narrowLine(GetParam().level, "PMStatus:%d", 2), expected);
+  EXPECT_EQ(wideLine(GetParam().level, L"PMStatus:%d", 2),
+            std::wstring(expected.begin(), expected.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Levels, LogTagTable,
+    ::testing::Values(TagCase{0, "[TRACE]"}, TagCase{1, "[DEBUG]"},
+                      TagCase{2, "[INFO]"}, TagCase{3, "[ERROR]"},
+                      TagCase{4, "[FATAL]"}, TagCase{5, "[INFO]"},
+                      TagCase{-1, "[INFO]"}));
+
+TEST(LogLine, FormatsStringsAndNumbersLikePrintf) {
+  EXPECT_EQ(narrowLine(LOG_LEVEL_DEBUG,
+                       "Discovered proxy server information [server=%s port=%s]",
+                       "p1", "8080"),
+            "Tessarin   TsrnProxyManager   [DEBUG]   Discovered proxy server "
+            "information [server=p1 port=8080]\n");
+  EXPECT_EQ(wideLine(LOG_LEVEL_ERROR,
+                     L"%ls() API failed. Error:%lu Description:%ls",
+                     L"WinHttpOpen", 12029ul, L"text\r\n"),
+            L"Tessarin   TsrnProxyManager   [ERROR]   WinHttpOpen() API "
+            L"failed. Error:12029 Description:text\r\n\n");
+}
+
+struct CutCase {
+  std::size_t length;
+  std::size_t kept;
+};
+
+class LogCutTable : public ::testing::TestWithParam<CutCase> {};
+
+TEST_P(LogCutTable, MessageIsCutToTheBuffer) {
+  const std::string prefix = "Tessarin   TsrnProxyManager   [INFO]   ";
+  const std::string message(GetParam().length, 'x');
+  const std::wstring wideMessage(GetParam().length, L'y');
+  EXPECT_EQ(narrowLine(LOG_LEVEL_INFO, "%s", message.c_str()),
+            prefix + std::string(GetParam().kept, 'x') + "\n");
+  EXPECT_EQ(wideLine(LOG_LEVEL_INFO, L"%ls", wideMessage.c_str()),
+            std::wstring(prefix.begin(), prefix.end()) +
+                std::wstring(GetParam().kept, L'y') + L"\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, LogCutTable,
+    ::testing::Values(CutCase{0, 0}, CutCase{1022, 1022}, CutCase{1023, 1023},
+                      CutCase{1024, 1023}, CutCase{5000, 1023},
+                      CutCase{3u << 20, 1023}));
+
+TEST(LogLine, CutAppliesToTheFormattedTextNotTheArguments) {
+  const std::string host(1020, 'h');
+  const std::string line =
+      narrowLine(LOG_LEVEL_INFO, "Input URL:%s/end", host.c_str());
+  EXPECT_EQ(line, "Tessarin   TsrnProxyManager   [INFO]   Input URL:" +
+                      std::string(1013, 'h') + "\n");
+}
+
+// The test program never sets TSRN_ENABLE_DEBUG_STRING before it is loaded,
+// so the switch is off: nothing reaches the debugger output, whatever the
+// environment says later.
+TEST(LogSwitch, OffAtLoadMeansNoLinesEvenWhenSetLater) {
+  fake::reset();
+  fake::environment().variables["TSRN_ENABLE_DEBUG_STRING"] = L"TRUE";
+  EXPECT_FALSE(IsLogEnabled());
+  LogMessage(LOG_LEVEL_ERROR, "Proxy server info is empty!");
+  LogMessage(LOG_LEVEL_INFO, L"Input URL:%ls", L"https://a");
+  fake::debugOutput().lastError = 5;
+  ReportApiFailure(L"WinHttpOpen");
+  EXPECT_TRUE(fake::debugOutput().narrowLines.empty());
+  EXPECT_TRUE(fake::debugOutput().wideLines.empty());
+}
+
+}  // namespace

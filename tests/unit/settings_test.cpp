@@ -1,0 +1,166 @@
+// update.ini rules against the fake profile reader and the fake "file
+// exists", and the fixed product paths.
+#include "config/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "config/util.h"
+#include "fakes/fake_platform.h"
+
+namespace {
+
+const std::wstring kPlainFolder =
+    L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
+    L"Manager\\";
+const std::wstring kX86Folder =
+    L"C:\\Program Files (x86)\\Common Files\\Tessarin Shared\\Tessarin "
+    L"Download Manager\\";
+const std::wstring kIni = kPlainFolder + L"update.ini";
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fake::reset(); }
+  static void iniExists() { fake::files().existing.insert(kIni); }
+  static void set(const wchar_t* section, const wchar_t* key,
+                  const std::wstring& value) {
+    fake::profile().values[{section, key}] = value;
+  }
+};
+
+TEST_F(SettingsTest, WithoutTheFileEverySettingHasItsFileMissingValue) {
+  EXPECT_EQ(Settings::getUpdateUrl(),
+            "https://updates.tessarin.com/utility/dlm/prod/Installer/update.xml");
+  EXPECT_TRUE(Settings::checkForUpdates());
+  EXPECT_FALSE(Settings::suppressLoginDialog());
+  const DownloadOptions options = Settings::getDownloadOptions();
+  EXPECT_EQ(options.lowSpeedLimit, 1024);
+  EXPECT_EQ(options.lowSpeedTime, 900);
+  EXPECT_EQ(options.downloadTime, 18000);
+  EXPECT_EQ(Settings::getValue(L"Update", L"url", L"fallback\x0141"),
+            "fallbackA");
+  // Values in the profile are never consulted without the file.
+  set(L"Update", L"url", L"http://elsewhere/");
+  EXPECT_EQ(Settings::getUpdateUrl(), Settings::defaultUpdateUrl());
+  EXPECT_TRUE(fake::profile().calls.empty());
+}
+
+TEST_F(SettingsTest, AnExistingFileWithoutKeysGivesTheKeyMissingValues) {
+  iniExists();
+  EXPECT_EQ(Settings::getUpdateUrl(), "");
+  EXPECT_FALSE(Settings::checkForUpdates());
+  EXPECT_FALSE(Settings::suppressLoginDialog());
+  const DownloadOptions options = Settings::getDownloadOptions();
+  EXPECT_EQ(options.lowSpeedLimit, 1024);
+  EXPECT_EQ(options.lowSpeedTime, 900);
+  EXPECT_EQ(options.downloadTime, 18000);
+
+  // Each accessor reads its key again, with the default the table gives.
+  const std::vector<fake::ProfileCall> expected = {
+      {L"Update", L"url", L"", kIni},
+      {L"Update", L"check_for_updates", L"", kIni},
+      {L"Proxy", L"suppress_login_dialog", L"", kIni},
+      {L"Update", L"low_speed_limit", L"1024", kIni},
+      {L"Update", L"low_speed_time", L"900", kIni},
+      {L"Update", L"download_time", L"18000", kIni},
+  };
+  const auto& calls = fake::profile().calls;
+  ASSERT_EQ(calls.size(), expected.size());
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ(calls[i].section, expected[i].section) << i;
+    EXPECT_EQ(calls[i].key, expected[i].key) << i;
+    EXPECT_EQ(calls[i].defaultValue, expected[i].defaultValue) << i;
+    EXPECT_EQ(calls[i].path, expected[i].path) << i;
+  }
+}
+
+TEST_F(SettingsTest, ValuesAreNarrowedByTheirLow8BitsAndCutAt259Units) {
+  iniExists();
+  set(L"Update", L"url", L"https://h\x0141st/\x00E9");
+  EXPECT_EQ(Settings::getUpdateUrl(), "https://hAst/\xE9");
+  set(L"Update", L"url", std::wstring(300, L'u'));
+  EXPECT_EQ(Settings::getUpdateUrl(), std::string(259, 'u'));
+  set(L"Misc", L"k", L"v");
+  EXPECT_EQ(Settings::getValue(L"Misc", L"k", L"d"), "v");
+  EXPECT_EQ(Settings::getValue(L"Misc", L"other", L"d"), "d");
+}
+
+TEST_F(SettingsTest, TheX86FormIsChosenByTheVariableAloneWhateverItsValue) {
+  fake::environment().variables["ProgramFiles(x86)"] = L"D:\\Programs (x86)";
+  EXPECT_EQ(Util::getSettingsPath(), kX86Folder + L"update.ini");
+  EXPECT_EQ(Util::getInstalledExecutablePath(), kX86Folder + L"TSRN.DLM.exe");
+  // Only the (x86) file counts now.
+  iniExists();
+  EXPECT_TRUE(Settings::checkForUpdates());
+  fake::files().existing.insert(kX86Folder + L"update.ini");
+  EXPECT_FALSE(Settings::checkForUpdates());
+  ASSERT_EQ(fake::profile().calls.size(), 1u);
+  EXPECT_EQ(fake::profile().calls[0].path, kX86Folder + L"update.ini");
+
+  fake::environment().variables["ProgramFiles(x86)"] = L"";
+  EXPECT_EQ(Util::getSettingsPath(), kX86Folder + L"update.ini");
+  fake::environment().variables.clear();
+  EXPECT_EQ(Util::getSettingsPath(), kIni);
+  EXPECT_EQ(Util::getInstalledExecutablePath(), kPlainFolder + L"TSRN.DLM.exe");
+}
+
+struct SwitchCase {
+  std::wstring value;
+  bool on;
+};
+
+class SwitchTest : public SettingsTest,
+                   public ::testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(SwitchTest, OnlyExactlyOneIsOn) {
+  iniExists();
+  set(L"Update", L"check_for_updates", GetParam().value);
+  set(L"Proxy", L"suppress_login_dialog", GetParam().value);
+  EXPECT_EQ(Settings::checkForUpdates(), GetParam().on);
+  EXPECT_EQ(Settings::suppressLoginDialog(), GetParam().on);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SwitchTest,
+    ::testing::Values(SwitchCase{L"1", true}, SwitchCase{L"true", false},
+                      SwitchCase{L"01", false}, SwitchCase{L"0", false},
+                      SwitchCase{L"", false}, SwitchCase{L" 1", false},
+                      SwitchCase{L"1 ", false}, SwitchCase{L"2", false},
+                      SwitchCase{L"yes", false}, SwitchCase{L"11", false},
+                      // U+0131 narrows to the byte "1".
+                      SwitchCase{L"\x0131", true}));
+
+struct IntegerCase {
+  std::wstring value;
+  int number;
+};
+
+class IntegerSettingTest : public SettingsTest,
+                           public ::testing::WithParamInterface<IntegerCase> {};
+
+TEST_P(IntegerSettingTest, ReadAsAtoiReadsThem) {
+  iniExists();
+  set(L"Update", L"low_speed_limit", GetParam().value);
+  set(L"Update", L"low_speed_time", GetParam().value);
+  set(L"Update", L"download_time", GetParam().value);
+  const DownloadOptions options = Settings::getDownloadOptions();
+  EXPECT_EQ(options.lowSpeedLimit, GetParam().number);
+  EXPECT_EQ(options.lowSpeedTime, GetParam().number);
+  EXPECT_EQ(options.downloadTime, GetParam().number);
+  EXPECT_EQ(Settings::getLowSpeedLimit(), GetParam().number);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, IntegerSettingTest,
+    ::testing::Values(IntegerCase{L"2048", 2048}, IntegerCase{L"2048abc", 2048},
+                      IntegerCase{L"abc", 0}, IntegerCase{L"", 0},
+                      IntegerCase{L"  77", 77}, IntegerCase{L"-5", -5},
+                      IntegerCase{L"+12", 12}, IntegerCase{L"1.5", 1},
+                      IntegerCase{L"99999999999", INT_MAX},
+                      IntegerCase{L"-99999999999", INT_MIN},
+                      // U+0134 narrows to "4".
+                      IntegerCase{L"\x0134\x0132", 42}));
+
+}  // namespace

@@ -1,0 +1,121 @@
+// File versions of real executables, the working folder and the log entries
+// of the downloaded-installer lookup.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/logger.h"
+#include "config/util.h"
+#include "win/win_support.h"
+
+namespace {
+
+using win_support::ProcessLog;
+using win_support::ProductFiles;
+using win_support::ScopedVariable;
+using win_support::ScratchTemp;
+
+const char* const kDownloadedVersionFailed =
+    "[ERROR] ERROR: Util::getDownloadedVersion(): Failed to get the file "
+    "version!";
+
+// The log since the mark, without the timestamps' fixed-width prefix.
+std::string entryTexts(const std::string& log) {
+  const std::size_t prefix = Logger::timestamp().size();
+  return log.size() >= prefix ? log.substr(prefix) : log;
+}
+
+struct InstalledCase {
+  const wchar_t* fixture;  // null: nothing installed
+  const char* version;
+};
+
+class InstalledVersionWinTest
+    : public ::testing::TestWithParam<InstalledCase> {
+ protected:
+  ScopedVariable noX86_{L"ProgramFiles(x86)", nullptr};
+  ProductFiles product_;
+};
+
+TEST_P(InstalledVersionWinTest, FileVersionWordsOrEmptyAndNothingLogged) {
+  if (GetParam().fixture != nullptr) product_.install(GetParam().fixture);
+  ProcessLog::mark();
+  EXPECT_EQ(Util::getInstalledVersion(), GetParam().version);
+  EXPECT_EQ(ProcessLog::sinceMark(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, InstalledVersionWinTest,
+    ::testing::Values(InstalledCase{L"version_6_1_32_0", "6.1.32.0"},
+                      InstalledCase{L"version_65535", "6.65535.0.65535"},
+                      InstalledCase{L"no_version", ""},
+                      InstalledCase{nullptr, ""}));
+
+TEST(InstalledVersionX86WinTest, LookedForInTheX86FolderWhenTheVariableIsSet) {
+  ScopedVariable x86(L"ProgramFiles(x86)", L"D:\\Elsewhere");
+  ProductFiles product;
+  product.install(L"version_6_1_32_0", true);
+  EXPECT_EQ(Util::getInstalledVersion(), "6.1.32.0");
+  ScopedVariable none(L"ProgramFiles(x86)", nullptr);
+  EXPECT_EQ(Util::getInstalledVersion(), "");
+}
+
+struct DownloadedCase {
+  const wchar_t* fixture;  // null: a file that is not an executable
+  const char* version;
+  const char* entry;
+};
+
+class DownloadedVersionWinTest
+    : public ::testing::TestWithParam<DownloadedCase> {
+ protected:
+  ScratchTemp temp_;
+};
+
+TEST_P(DownloadedVersionWinTest, VersionOrOneErrorEntryWithoutLineEnd) {
+  const std::wstring installer = Util::getInstallerPath();
+  ASSERT_EQ(installer, temp_.path() + L"TsDLM\\TessarinDownloadManagerSetup.exe");
+  if (GetParam().fixture != nullptr) {
+    win_support::copyFile(win_support::fixture(GetParam().fixture), installer);
+  } else {
+    std::FILE* file = _wfopen(installer.c_str(), L"wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("MZ, but no executable", file);
+    std::fclose(file);
+  }
+  ProcessLog::mark();
+  EXPECT_EQ(Util::getDownloadedVersion(), GetParam().version);
+  EXPECT_EQ(entryTexts(ProcessLog::sinceMark()), GetParam().entry);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, DownloadedVersionWinTest,
+    ::testing::Values(
+        DownloadedCase{L"version_6_1_32_0", "6.1.32.0", ""},
+        DownloadedCase{L"version_65535", "6.65535.0.65535", ""},
+        DownloadedCase{L"no_version", "", kDownloadedVersionFailed},
+        DownloadedCase{nullptr, "", kDownloadedVersionFailed}));
+
+TEST(DownloadedVersionMissingWinTest, NoInstallerGivesOneInfoEntry) {
+  ScratchTemp temp;
+  ProcessLog::mark();
+  EXPECT_EQ(Util::getDownloadedVersion(), "");
+  EXPECT_EQ(entryTexts(ProcessLog::sinceMark()),
+            "INFO: Installer not downloaded!");
+}
+
+TEST(WorkingFolderWinTest, CreatedByTheFirstLookupThatNeedsIt) {
+  ScratchTemp temp;
+  const std::wstring folder = temp.path() + L"TsDLM";
+  ASSERT_FALSE(win_support::fileExists(folder));
+  EXPECT_EQ(Util::getManifestPath(), folder + L"\\update.xml");
+  EXPECT_TRUE(win_support::fileExists(folder));
+  // An existing folder is kept as it is.
+  win_support::copyFile(win_support::fixture(L"no_version"),
+                        folder + L"\\keep.exe");
+  EXPECT_EQ(Util::getInstallerPath(),
+            folder + L"\\TessarinDownloadManagerSetup.exe");
+  EXPECT_TRUE(win_support::fileExists(folder + L"\\keep.exe"));
+}
+
+}  // namespace

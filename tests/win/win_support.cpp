@@ -1,0 +1,200 @@
+#include "win/win_support.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "config/logger.h"
+
+namespace win_support {
+
+namespace {
+
+const wchar_t* const kProductTail =
+    L"Common Files\\Tessarin Shared\\Tessarin Download Manager\\";
+
+std::wstring moduleFolder() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  PathRemoveFileSpecW(path);
+  return path;
+}
+
+std::wstring currentValue(const std::wstring& name, bool& had) {
+  const wchar_t* value = _wgetenv(name.c_str());
+  had = value != nullptr;
+  return had ? value : L"";
+}
+
+void putVariable(const std::wstring& name, const wchar_t* value) {
+  // "NAME=" removes the variable; the C runtime passes the change on to the
+  // process environment (GetTempPathW reads that one).
+  const std::wstring assignment = name + L"=" + (value != nullptr ? value : L"");
+  ASSERT_EQ(_wputenv(assignment.c_str()), 0);
+}
+
+}  // namespace
+
+std::wstring fixture(const wchar_t* name) {
+  std::wstring folder = moduleFolder();
+  const std::size_t slash = folder.find_last_of(L'\\');
+  return folder.substr(0, slash) + L"\\fixtures\\" + name + L".exe";
+}
+
+std::wstring plainProductFolder() {
+  return std::wstring(L"C:\\Program Files\\") + kProductTail;
+}
+
+std::wstring x86ProductFolder() {
+  return std::wstring(L"C:\\Program Files (x86)\\") + kProductTail;
+}
+
+ProductFiles::ProductFiles() { clear(); }
+
+ProductFiles::~ProductFiles() { clear(); }
+
+void ProductFiles::clear() {
+  for (const std::wstring& folder : {plainProductFolder(), x86ProductFolder()}) {
+    DeleteFileW((folder + L"update.ini").c_str());
+    DeleteFileW((folder + L"TSRN.DLM.exe").c_str());
+  }
+}
+
+void ProductFiles::writeIni(const std::string& content, bool x86) const {
+  const std::wstring folder = x86 ? x86ProductFolder() : plainProductFolder();
+  SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+  std::FILE* file = _wfopen((folder + L"update.ini").c_str(), L"wb");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(content.data(), 1, content.size(), file);
+  std::fclose(file);
+}
+
+void ProductFiles::install(const wchar_t* fixtureName, bool x86) const {
+  const std::wstring folder = x86 ? x86ProductFolder() : plainProductFolder();
+  SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+  copyFile(fixture(fixtureName), folder + L"TSRN.DLM.exe");
+}
+
+ScopedVariable::ScopedVariable(const std::wstring& name, const wchar_t* value)
+    : name_(name) {
+  old_ = currentValue(name, had_);
+  putVariable(name, value);
+}
+
+ScopedVariable::~ScopedVariable() {
+  putVariable(name_, had_ ? old_.c_str() : nullptr);
+}
+
+namespace {
+
+std::wstring newScratchFolder() {
+  wchar_t base[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, base);
+  static int counter = 0;
+  for (;;) {
+    const std::wstring path = std::wstring(base) + L"tsdlm-win-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(++counter);
+    if (CreateDirectoryW(path.c_str(), nullptr)) return path + L"\\";
+  }
+}
+
+}  // namespace
+
+ScratchTemp::ScratchTemp()
+    : path_(newScratchFolder()),
+      tmp_(L"TMP", path_.c_str()),
+      temp_(L"TEMP", path_.c_str()) {}
+
+ScratchTemp::~ScratchTemp() { removeTree(path_); }
+
+bool fileExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void copyFile(const std::wstring& from, const std::wstring& to) {
+  ASSERT_TRUE(CopyFileW(from.c_str(), to.c_str(), FALSE))
+      << "cannot copy the fixture, error " << GetLastError();
+}
+
+void removeTree(const std::wstring& path) {
+  std::wstring folder = path;
+  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = folder + L"\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        removeTree(child);
+      } else {
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+namespace {
+
+// Binds the logger before any test runs, in a temporary folder of its own,
+// and closes it (then removes the folder) after the last one.
+class LogEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    scratch_ = new ScratchTemp();
+    (void)Logger::instance();
+    file_ = scratch_->path() + L"TsDLM\\TsDLMUpdater.log";
+  }
+  void TearDown() override {
+    Logger::instance().close();
+    delete scratch_;
+    scratch_ = nullptr;
+  }
+  static std::wstring file_;
+  static std::size_t mark_;
+
+ private:
+  ScratchTemp* scratch_ = nullptr;
+};
+
+std::wstring LogEnvironment::file_;
+std::size_t LogEnvironment::mark_ = 0;
+
+[[maybe_unused]] ::testing::Environment* const kLogEnvironment =
+    ::testing::AddGlobalTestEnvironment(new LogEnvironment);
+
+std::string readAll(const std::wstring& path) {
+  std::string content;
+  std::FILE* file = _wfopen(path.c_str(), L"rb");
+  if (file == nullptr) return content;
+  char buffer[4096];
+  std::size_t count = 0;
+  while ((count = std::fread(buffer, 1, sizeof buffer, file)) != 0) {
+    content.append(buffer, count);
+  }
+  std::fclose(file);
+  return content;
+}
+
+}  // namespace
+
+void ProcessLog::mark() { LogEnvironment::mark_ = readAll(LogEnvironment::file_).size(); }
+
+std::string ProcessLog::sinceMark() {
+  const std::string content = readAll(LogEnvironment::file_);
+  return content.size() >= LogEnvironment::mark_
+             ? content.substr(LogEnvironment::mark_)
+             : content;
+}
+
+}  // namespace win_support
