@@ -1,31 +1,123 @@
 #!/usr/bin/env bash
-# The main job: one run of TsDLMUpdater.exe under Wine in a fresh prefix,
-# then both log files and the run's analytics events.
+# The main job: a real update check by TsDLMUpdater.exe under Wine in a fresh
+# prefix. The download manager 6.1.32.0 is installed at its fixed place, and
+# update.ini beside it points at a local update server that offers 6.1.33.0
+# with a Tessarin-signed stand-in installer. The updater downloads the
+# manifest and the installer, checks the signature and runs the installer,
+# which "installs" by copying a 6.1.33.0 executable over the installed one.
+# Then: both log files, the analytics events, the requests the server saw and
+# the installed version before and after.
+#
+# Uses dist/ and build/mingw/tests/fixtures after building them; set
+# TSDLM_DIST and TSDLM_FIXTURES to use another build as it is.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 cd "$TSDLM_ROOT"
 
-bash scripts/build.sh >/dev/null
+if [ -z "${TSDLM_DIST:-}" ]; then
+  bash scripts/build.sh >/dev/null
+fi
+DIST="${TSDLM_DIST:-$TSDLM_ROOT/dist}"
+FIXTURES="${TSDLM_FIXTURES:-$TSDLM_ROOT/build/mingw/tests/fixtures}"
+for file in "$DIST/TsDLMUpdater.exe" "$DIST/UsageUtil.dll" \
+            "$FIXTURES/version_6_1_32_0.exe" "$FIXTURES/fake_installer.exe"; do
+  [ -f "$file" ] || { echo "demo: $file is missing; build first" >&2; exit 1; }
+done
+
 DEMO="$TSDLM_ROOT/build/demo"
 export WINEPREFIX
 WINEPREFIX=$(scripts/wine-prefix.sh "$DEMO/prefix")
-trap 'wineserver -k 2>/dev/null || true' EXIT
+SERVER_PID=""
+cleanup() {
+  if [ -n "$SERVER_PID" ]; then kill "$SERVER_PID" 2>/dev/null || true; fi
+  wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
 
 DRIVE="$WINEPREFIX/drive_c"
 USER_DIR=$(find "$DRIVE/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n 1)
 
-echo "demo: running TsDLMUpdater.exe in $WINEPREFIX"
+# The download manager's installation (32-bit Windows: no "Program Files (x86)").
+INSTALL_WIN='C:\Program Files\Common Files\Tessarin Shared\Tessarin Download Manager'
+INSTALL_DIR="$DRIVE/Program Files/Common Files/Tessarin Shared/Tessarin Download Manager"
+mkdir -p "$INSTALL_DIR"
+cp "$DIST/TsDLMUpdater.exe" "$DIST/UsageUtil.dll" "$INSTALL_DIR/"
+cp "$FIXTURES/version_6_1_32_0.exe" "$INSTALL_DIR/TSRN.DLM.exe"
+# What the stand-in installer copies over TSRN.DLM.exe: itself, version 6.1.33.0.
+mkdir -p "$DRIVE/TsDLMDemo"
+cp "$FIXTURES/fake_installer.exe" "$DRIVE/TsDLMDemo/TSRN.DLM-6.1.33.0.exe"
+
+# The update site: the manifest and the signed installer.
+SITE="$DEMO/site"
+rm -rf "$SITE"
+FILES="$SITE/utility/dlm/prod/Installer/files"
+mkdir -p "$FILES"
+"$TSDLM_PYTHON" tests/e2e/signing.py tessarin "$FIXTURES/fake_installer.exe" \
+  "$FILES/TessarinDownloadManagerSetup-6.1.33.0.exe" --dir "$DEMO/signing-kit"
+
+"$TSDLM_PYTHON" tests/servers/update_server.py --root "$SITE" >"$DEMO/server.out" \
+  2>"$DEMO/server.err" &
+SERVER_PID=$!
+PORT=""
+for _ in $(seq 100); do
+  PORT=$(head -n 1 "$DEMO/server.out")
+  [ -n "$PORT" ] && break
+  kill -0 "$SERVER_PID" 2>/dev/null || { cat "$DEMO/server.err" >&2; exit 1; }
+  sleep 0.1
+done
+[ -n "$PORT" ] || { echo "demo: the update server did not start" >&2; exit 1; }
+BASE="http://127.0.0.1:$PORT"
+cat >"$SITE/utility/dlm/prod/Installer/update.xml" <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<installerInformation>
+  <version>6.1.33.0</version>
+  <downloadOptions>
+    <downloadLowSpeedLimit>1024</downloadLowSpeedLimit>
+    <downloadLowSpeedTime>900</downloadLowSpeedTime>
+    <downloadTime>18000</downloadTime>
+  </downloadOptions>
+  <downloadLocationList>
+    <downloadLocation><url>$BASE/utility/dlm/prod/Installer/files/</url></downloadLocation>
+  </downloadLocationList>
+  <platformFileList>
+    <windows><platform>windows</platform><filename>TessarinDownloadManagerSetup-6.1.33.0.exe</filename></windows>
+  </platformFileList>
+</installerInformation>
+EOF
+printf '[Update]\r\nurl=%s/utility/dlm/prod/Installer/update.xml\r\ncheck_for_updates=1\r\n' \
+  "$BASE" >"$INSTALL_DIR/update.ini"
+
+# The file version of a Windows executable, from its VS_FIXEDFILEINFO.
+file_version() {
+  "$TSDLM_PYTHON" - "$1" <<'EOF'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+at = data.find(struct.pack("<I", 0xFEEF04BD))
+if at < 0:
+    print("(no version)")
+else:
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    print(f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}")
+EOF
+}
+
+echo "demo: update server on $BASE serving $SITE"
+echo "demo: installed TSRN.DLM.exe version before: $(file_version "$INSTALL_DIR/TSRN.DLM.exe")"
+echo "demo: running $INSTALL_WIN\\TsDLMUpdater.exe in $WINEPREFIX"
+export TSDLM_FAKE_INSTALLER_COPY_FROM='C:\TsDLMDemo\TSRN.DLM-6.1.33.0.exe'
+export TSDLM_FAKE_INSTALLER_COPY_TO="$INSTALL_WIN\\TSRN.DLM.exe"
 start=$(date +%s.%N)
 set +e
 if [ -n "${DISPLAY:-}" ]; then
-  wine "$TSDLM_ROOT/dist/TsDLMUpdater.exe" </dev/null >/dev/null 2>&1
+  wine "$INSTALL_WIN\\TsDLMUpdater.exe" </dev/null >/dev/null 2>&1
 else
-  xvfb-run -a wine "$TSDLM_ROOT/dist/TsDLMUpdater.exe" </dev/null >/dev/null 2>&1
+  xvfb-run -a wine "$INSTALL_WIN\\TsDLMUpdater.exe" </dev/null >/dev/null 2>&1
 fi
 rc=$?
 set -e
 end=$(date +%s.%N)
 awk -v rc="$rc" -v s="$start" -v e="$end" 'BEGIN { printf "demo: exit code %d after %.2f s\n", rc, e - s }'
+echo "demo: installed TSRN.DLM.exe version after: $(file_version "$INSTALL_DIR/TSRN.DLM.exe")"
 
 show() {
   echo
@@ -38,3 +130,14 @@ show "log under Public Documents (C:\\users\\Public\\Documents\\Tessarin\\TsDLM\
   "$DRIVE/users/Public/Documents/Tessarin/TsDLM/TsDLMUpdater.log"
 show "analytics events ((LocalAppData)\\Tessarin\\UsageUtil\\events.jsonl)" \
   "$USER_DIR/AppData/Local/Tessarin/UsageUtil/events.jsonl"
+show "how the installer was started (its record file)" \
+  "$USER_DIR/Temp/TsDLM/TessarinDownloadManagerSetup.exe.record.txt"
+echo
+echo "---- requests the update server saw (GET /__control/requests)"
+"$TSDLM_PYTHON" - "$BASE/__control/requests" <<'EOF'
+import json, sys, urllib.request
+opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+for request in json.load(opener.open(sys.argv[1], timeout=10)):
+    headers = ", ".join(f"{name}: {value}" for name, value in request["headers"])
+    print(f'{request["method"]} {request["path"]}  [{headers}]')
+EOF

@@ -1,0 +1,347 @@
+"""The update check and the installer download of the real updater under
+Wine: the download manager 6.1.32.0 installed at its fixed place, update.ini
+pointing at the local update server, and a signed stand-in installer on
+offer. Each test checks the log entries in order, the analytics events, the
+requests the server saw and what the installer was started with."""
+
+import re
+
+import pytest
+
+import harness
+
+INSTALLED_DLM = harness.INSTALL_FOLDER + r"\TSRN.DLM.exe"
+SETTINGS_FILE = harness.INSTALL_FOLDER + r"\update.ini"
+MANIFEST_URL_PATH = "/utility/dlm/prod/Installer/update.xml"
+FILES_URL_PATH = "/utility/dlm/prod/Installer/files/"
+INSTALLER_NAME = "TessarinDownloadManagerSetup-6.1.33.0.exe"
+INSTALLER_URL_PATH = FILES_URL_PATH + INSTALLER_NAME
+INSTALLED_VERSION = "6.1.32.0"
+OFFERED_VERSION = "6.1.33.0"  # the stand-in installer's own file version
+PUBLISHER = "Tessarin, Inc"
+
+TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  ")
+RUN_TIMEOUT = 90
+
+
+# --- Reading the results -----------------------------------------------------
+
+def log_messages(data):
+    """The log's entries without their timestamps. An entry ends where the
+    next timestamp starts, so an entry written without a line end shows up
+    as a message without CR LF."""
+    assert data is not None, "no log written"
+    starts = list(TIMESTAMP.finditer(data))
+    assert starts and starts[0].start() == 0, f"log does not start with an entry: {data!r}"
+    ends = [match.start() for match in starts[1:]] + [len(data)]
+    return [data[match.end():end] for match, end in zip(starts, ends)]
+
+
+def read_log(prefix):
+    """Both logs are the same; returns the messages of the temporary one."""
+    temp_log = prefix.read_temp_log()
+    assert temp_log == prefix.read_shared_log()
+    return log_messages(temp_log)
+
+
+def event_names(prefix):
+    return [(e["event"], e["value"]) for e in prefix.read_events()]
+
+
+def error_session(text):
+    return [("updater_launched", ""), ("error_occurred", text), ("updater_exit", "")]
+
+
+def read_record(prefix):
+    """The stand-in installer's record of its start, or None if it never ran."""
+    path = prefix.working_dir / "TessarinDownloadManagerSetup.exe.record.txt"
+    if not path.exists():
+        return None
+    lines = path.read_bytes().decode("utf-8").split("\r\n")
+    return dict(line.split("=", 1) for line in lines if line)
+
+
+# --- Expected entries ----------------------------------------------------------
+
+class Entries:
+    """The texts this updater logs, with the prefix's real paths filled in."""
+
+    def __init__(self, prefix):
+        working = prefix.temp_win + r"\TsDLM"
+        self.working_win = working
+        self.manifest = working + r"\update.xml"
+        self.installer = working + r"\TessarinDownloadManagerSetup.exe"
+
+    @staticmethod
+    def line(text):
+        return text.encode("latin-1") + b"\r\n"
+
+    def download_complete(self, path):
+        return self.line(f"Download complete: {path}")
+
+    def manifest_start(self, offered=OFFERED_VERSION):
+        return [self.download_complete(self.manifest),
+                b"Successfully downloaded update.xml\r\n",
+                self.line(f"Compare Version: {offered} To: {INSTALLED_VERSION}")]
+
+    @staticmethod
+    def downloaded_version(version):
+        return Entries.line(f"INFO: HttpDownloader::getInstaller(): Downloaded version: {version}")
+
+    def signed(self):
+        return [self.line(f'The file "{self.installer}" is signed.'),
+                self.line(f"A certificate with a subject name [{PUBLISHER}] has been found!")]
+
+    def not_signed(self):
+        return self.line(f'[ERROR] The file "{self.installer}" is not signed. '
+                         f'Error is: 0x800b0100.')
+
+    def fresh_download(self):
+        """getInstaller with no installer on disk."""
+        return [b"INFO: Installer not downloaded!", self.downloaded_version(""),
+                self.download_complete(self.installer)]
+
+    def install(self):
+        return [b"Successfully downloaded Installer, install it now\r\n",
+                self.line(self.installer)]
+
+
+# --- Setting up a prefix and a server -------------------------------------------
+
+def manifest(base_url, version):
+    """An update.xml offering `version`, with another platform listed first."""
+    return f"""<?xml version="1.0" encoding="UTF-8"?>
+<installerInformation>
+  <version>{version}</version>
+  <downloadOptions>
+    <downloadLowSpeedLimit>1024</downloadLowSpeedLimit>
+    <downloadLowSpeedTime>900</downloadLowSpeedTime>
+    <downloadTime>18000</downloadTime>
+  </downloadOptions>
+  <downloadLocationList>
+    <downloadLocation><url>{base_url}{FILES_URL_PATH}</url></downloadLocation>
+  </downloadLocationList>
+  <platformFileList>
+    <mac><platform>mac</platform><filename>TessarinDownloadManager.dmg</filename></mac>
+    <win><platform>windows</platform><filename>{INSTALLER_NAME}</filename></win>
+  </platformFileList>
+</installerInformation>
+"""
+
+
+class UpdateCheck:
+    """One prefix with the download manager installed and one update server."""
+
+    def __init__(self, prefix, server, fixture_exe, signing_kit, folder):
+        self.prefix = prefix
+        self.server = server
+        self.fixture_exe = fixture_exe
+        self.signing_kit = signing_kit
+        self.folder = folder
+        self.entries = Entries(prefix)
+        prefix.install_file(fixture_exe("version_6_1_32_0.exe"), INSTALLED_DLM)
+
+    def settings(self, text=None):
+        if text is None:
+            text = (f"[Update]\r\nurl={self.server.url(MANIFEST_URL_PATH)}\r\n"
+                    f"check_for_updates=1\r\n")
+        self.prefix.unix_path(SETTINGS_FILE).write_bytes(text.encode("latin-1"))
+
+    def signed_installer(self, kind):
+        out = self.folder / f"installer-{kind}.exe"
+        if not out.exists():
+            self.signing_kit.sign(self.fixture_exe("fake_installer.exe"), kind, out)
+        return out
+
+    def offer(self, version=OFFERED_VERSION, kind="tessarin"):
+        """Publishes the manifest and the installer; writes update.ini."""
+        self.server.add_file(MANIFEST_URL_PATH, manifest(self.server.base_url, version))
+        self.server.add_file(INSTALLER_URL_PATH, self.signed_installer(kind).read_bytes())
+        self.settings()
+
+    def place_installer(self, data):
+        """Leaves a file where an earlier run keeps its installer."""
+        path = self.prefix.unix_path(self.entries.installer)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+
+    def run(self, installer_exit=0):
+        result = self.prefix.run_updater(
+            timeout=RUN_TIMEOUT, windows_path=harness.INSTALLED_UPDATER,
+            extra_env={"TSDLM_FAKE_INSTALLER_EXIT": str(installer_exit)})
+        assert result.returncode == 0, result.stderr.decode(errors="replace")[-3000:]
+        return result
+
+    def manifest_requests(self):
+        return len(self.server.requests_for(MANIFEST_URL_PATH))
+
+    def installer_requests(self):
+        return len(self.server.requests_for(INSTALLER_URL_PATH))
+
+
+@pytest.fixture
+def check(prefix, update_site, fixture_exe, signing_kit, tmp_path):
+    return UpdateCheck(prefix, update_site, fixture_exe, signing_kit, tmp_path)
+
+
+# --- Tests ---------------------------------------------------------------------
+
+def test_newer_version_is_downloaded_checked_and_installed(check):
+    check.offer()
+
+    result = check.run(installer_exit=0)
+
+    e = check.entries
+    assert read_log(check.prefix) == (
+        e.manifest_start() + e.fresh_download() + e.signed() + e.install())
+    assert event_names(check.prefix) == [("updater_launched", ""), ("updater_exit", "")]
+    assert (check.manifest_requests(), check.installer_requests()) == (1, 1)
+    assert len(check.server.requests) == 2
+    record = read_record(check.prefix)
+    assert record is not None, "the installer never ran"
+    assert record["arguments"] == "-quiet"
+    assert record["working_folder"].lower() == e.working_win.lower()
+    assert result.windows_seen, "the progress dialog was never shown"
+
+
+def test_unsigned_installer_is_fetched_three_times_then_given_up(check):
+    check.offer(kind="unsigned")
+
+    result = check.run()
+
+    e = check.entries
+    # The second and third attempts find the same version on disk, check it
+    # (and find it unsigned) before deleting and fetching it again.
+    again = [e.downloaded_version(OFFERED_VERSION), e.not_signed(),
+             e.download_complete(e.installer), e.not_signed(),
+             b"[ERROR] Signature is not valid.\r\n"]
+    assert read_log(check.prefix) == (
+        e.manifest_start() + e.fresh_download() +
+        [e.not_signed(), b"[ERROR] Signature is not valid.\r\n", b"Retrying...\r\n"] +
+        again + [b"Retrying...\r\n"] + again +
+        [b"[ERROR] Failed to download Installer, return now\r\n"])
+    assert event_names(check.prefix) == error_session("download installer failed")
+    assert check.installer_requests() == 3
+    assert read_record(check.prefix) is None, "an unsigned installer was run"
+    assert result.windows_seen, "the progress dialog was never shown"
+
+
+def test_second_run_reuses_the_installer_on_disk(check):
+    check.offer()
+    check.run(installer_exit=1)
+    e = check.entries
+    assert read_log(check.prefix)[-2:] == [
+        e.line(e.installer), b"[ERROR] Failed to install, return now\r\n"]
+    assert event_names(check.prefix) == error_session("install failed")
+    assert check.installer_requests() == 1
+    check.server.clear_requests()
+    check.prefix.unix_path(e.installer + ".record.txt").unlink()
+
+    check.run(installer_exit=0)
+
+    assert read_log(check.prefix) == (
+        e.manifest_start() + [e.downloaded_version(OFFERED_VERSION)] + e.signed() +
+        [b"INFO: HttpDownloader::getInstaller(): The right installer has been "
+         b"downloaded completely. Do not download it again!\r\n"] +
+        e.signed() + e.install())
+    assert (check.manifest_requests(), check.installer_requests()) == (1, 0)
+    assert event_names(check.prefix)[3:] == [("updater_launched", ""),
+                                             ("updater_exit", "")]
+    assert read_record(check.prefix)["arguments"] == "-quiet"
+
+
+def _truncated(check):
+    return check.signed_installer("tessarin").read_bytes()[:4096]
+
+
+# What an earlier run left on disk, the version offered now, and what the
+# check of the old file logs before it is deleted and fetched again.
+@pytest.mark.parametrize("left, offered, old_file_entries", [
+    ("tessarin", "6.1.34.0",
+     lambda e: [e.downloaded_version(OFFERED_VERSION)]),
+    # Same value, different text: only the exact text is reused.
+    ("tessarin", "6.1.33.00",
+     lambda e: [e.downloaded_version(OFFERED_VERSION)]),
+    ("modified", OFFERED_VERSION,
+     lambda e: [e.downloaded_version(OFFERED_VERSION),
+                b"[ERROR] Error is: 0x80096010.\r\n"]),
+    ("other", OFFERED_VERSION,
+     lambda e: [e.downloaded_version(OFFERED_VERSION),
+                e.line(f'The file "{e.installer}" is signed.'),
+                e.line(f"[ERROR] A certificate with a subject name [{PUBLISHER}] "
+                       f"can not be found!")]),
+    ("truncated", OFFERED_VERSION,
+     lambda e: [b"[ERROR] ERROR: Util::getDownloadedVersion(): Failed to get the "
+                b"file version!", e.downloaded_version("")]),
+], ids=["newer-offer", "offer-in-other-form", "altered-file", "other-publisher",
+        "partial-file"])
+def test_unusable_installer_on_disk_is_fetched_again(check, left, offered,
+                                                     old_file_entries):
+    check.offer(version=offered)
+    old = (_truncated(check) if left == "truncated"
+           else check.signed_installer(left).read_bytes())
+    check.place_installer(old)
+
+    check.run()
+
+    e = check.entries
+    assert read_log(check.prefix) == (
+        e.manifest_start(offered) + old_file_entries(e) +
+        [e.download_complete(e.installer)] + e.signed() + e.install())
+    assert check.installer_requests() == 1
+    assert (check.prefix.unix_path(e.installer).read_bytes() ==
+            check.signed_installer("tessarin").read_bytes())
+    assert event_names(check.prefix) == [("updater_launched", ""), ("updater_exit", "")]
+
+
+@pytest.mark.parametrize("settings", [
+    "[Update]\r\nurl={url}\r\ncheck_for_updates=0\r\n",
+    "[Update]\r\nurl={url}\r\ncheck_for_updates=true\r\n",
+    "[Update]\r\nurl={url}\r\n",
+], ids=["zero", "word-true", "key-missing"])
+def test_update_checks_switched_off(check, settings):
+    check.offer()
+    check.settings(settings.format(url=check.server.url(MANIFEST_URL_PATH)))
+
+    result = check.run()
+
+    assert read_log(check.prefix) == [
+        b"[ERROR] Cannot download update.xml, return now\r\n"]
+    assert event_names(check.prefix) == error_session("download update.xml failed")
+    assert check.server.requests == []
+    assert sorted(p.name for p in check.prefix.working_dir.iterdir()) == [
+        "TsDLMUpdater.log"]
+    assert result.windows_seen == []
+
+
+@pytest.mark.parametrize("offered", ["6.1.32.0", "6.1.31.9", "6.1.032.0", "5.9.99.99"])
+def test_offered_version_not_newer(check, offered):
+    check.offer(version=offered)
+
+    result = check.run()
+
+    assert read_log(check.prefix) == check.entries.manifest_start(offered) + [
+        b"Server version is Not higher than installed version, return now\r\n"]
+    assert event_names(check.prefix) == error_session("installed version is up-to-date")
+    assert (check.manifest_requests(), check.installer_requests()) == (1, 0)
+    assert result.windows_seen == []
+    assert not check.prefix.unix_path(check.entries.installer).exists()
+
+
+@pytest.mark.parametrize("status, code, text", [
+    (404, 22, "HTTP response code said error"),
+    (500, 22, "HTTP response code said error"),
+])
+def test_manifest_error_status(check, status, code, text):
+    check.offer()
+    check.server.set_rule(MANIFEST_URL_PATH, status=status,
+                          body="<html><body>no such page</body></html>")
+
+    result = check.run()
+
+    assert read_log(check.prefix) == [
+        f"[ERROR] curl_easy_perform() failed: {code} ({text})\r\n".encode(),
+        b"[ERROR] Cannot download update.xml, return now\r\n"]
+    assert event_names(check.prefix) == error_session("download update.xml failed")
+    assert (check.manifest_requests(), check.installer_requests()) == (1, 0)
+    assert result.windows_seen == []
