@@ -30,7 +30,8 @@ int atoiClamped(const std::string& text) {
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
     if (magnitude <= limit) magnitude = magnitude * 10 + (text[i] - '0');
   }
-  if (negative) return magnitude >= limit ? INT_MIN : static_cast<int>(-magnitude);
+  if (negative)
+    return magnitude >= limit ? INT_MIN : static_cast<int>(-magnitude);
   return magnitude > INT_MAX ? INT_MAX : static_cast<int>(magnitude);
 }
 

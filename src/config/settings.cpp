@@ -20,7 +20,8 @@ struct Entry {
   const wchar_t* whenKeyMissing;
 };
 
-constexpr Entry kCheckForUpdates{kUpdateSection, L"check_for_updates", "1", L""};
+constexpr Entry kCheckForUpdates{kUpdateSection, L"check_for_updates", "1",
+                                 L""};
 constexpr Entry kSuppressLoginDialog{kProxySection, L"suppress_login_dialog",
                                      "0", L""};
 constexpr Entry kLowSpeedLimit{kUpdateSection, L"low_speed_limit", "1024",

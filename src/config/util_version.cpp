@@ -13,7 +13,8 @@ namespace {
 constexpr std::uint32_t kFixedFileInfoSignature = 0xFEEF04BDu;
 
 // Neither entry ends its line: the next entry continues on the same line.
-constexpr const char* kInstallerNotDownloaded = "INFO: Installer not downloaded!";
+constexpr const char* kInstallerNotDownloaded =
+    "INFO: Installer not downloaded!";
 constexpr const char* kDownloadedVersionFailed =
     "ERROR: Util::getDownloadedVersion(): Failed to get the file version!";
 
@@ -61,8 +62,8 @@ std::vector<std::string> Util::splitVersion(const std::string& text) {
 
 bool Util::isVersionHigher(const std::string& candidate,
                            const std::string& reference) {
-  Logger::instance().write("Compare Version: " + candidate + " To: " +
-                           reference + "\r\n");
+  Logger::instance().write("Compare Version: " + candidate +
+                           " To: " + reference + "\r\n");
   const std::vector<std::string> a = splitVersion(candidate);
   const std::vector<std::string> b = splitVersion(reference);
   if (a.size() != 4 || b.size() != 4) return false;

@@ -1,12 +1,12 @@
 // The manifest reader on arbitrary bytes: the input becomes update.xml in a
 // scratch working folder, then every query runs on it.
+#include <stdlib.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#include <stdlib.h>
 
 #include "config/util.h"
 #include "fakes/fake_platform.h"
@@ -19,7 +19,8 @@ const std::string& manifestFile() {
   static const std::string file = [] {
     char pattern[] = "/tmp/manifest-fuzz-XXXXXX";
     if (mkdtemp(pattern) == nullptr) std::abort();
-    fake::files().tempPath = std::wstring(pattern, pattern + sizeof pattern - 1);
+    fake::files().tempPath =
+        std::wstring(pattern, pattern + sizeof pattern - 1);
     (void)Util::getManifestPath();  // creates the working folder
     return std::string(pattern) + "/TsDLM/update.xml";
   }();

@@ -19,7 +19,8 @@ using testing_support::TempDir;
 // A manifest with the usual shape; `inner` replaces the root's content.
 std::string wrap(const std::string& inner) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         "<installerInformation>" + inner + "</installerInformation>\n";
+         "<installerInformation>" +
+         inner + "</installerInformation>\n";
 }
 
 const std::string kLocation =
@@ -105,11 +106,13 @@ INSTANTIATE_TEST_SUITE_P(
         make("NotXml", "version 6.1.33.0", "", ""),
         make("Truncated", kFull.substr(0, kFull.size() / 2), "", ""),
         make("Malformed", wrap("<version>6.1.33.0</versio>"), "", ""),
-        make("OtherRoot", "<installerInfo><version>6.1.33.0</version>"
-                          "</installerInfo>", "", ""),
+        make("OtherRoot",
+             "<installerInfo><version>6.1.33.0</version>"
+             "</installerInfo>",
+             "", ""),
         make("CaseMatters", wrap("<Version>6.1.33.0</Version>"), "", ""),
-        make("NotADirectChild",
-             wrap("<x><version>6.1.33.0</version></x>"), "", ""),
+        make("NotADirectChild", wrap("<x><version>6.1.33.0</version></x>"), "",
+             ""),
         make("CommentsAndAttributesIgnored",
              "<!-- head --><installerInformation a=\"1\"><!-- c -->"
              "<version b=\"2\">6.1.33.0</version></installerInformation>",
@@ -118,8 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
              wrap("<version><!-- c -->6.1.33.0</version>"), "", ""),
         make("VersionStartingWithAnElement",
              wrap("<version><b/>6.1.33.0</version>"), "", ""),
-        make("FirstVersionEmpty", wrap("<version/><version>6.1.33.0</version>"), "",
-             ""),
+        make("FirstVersionEmpty", wrap("<version/><version>6.1.33.0</version>"),
+             "", ""),
         make("SecondVersionNeverRead",
              wrap("<version>6.1.33.0</version><version>9.9.9.9</version>"),
              "6.1.33.0", ""),

@@ -31,8 +31,9 @@ class SettingsTest : public ::testing::Test {
 };
 
 TEST_F(SettingsTest, WithoutTheFileEverySettingHasItsFileMissingValue) {
-  EXPECT_EQ(Settings::getUpdateUrl(),
-            "https://updates.tessarin.com/utility/dlm/prod/Installer/update.xml");
+  EXPECT_EQ(
+      Settings::getUpdateUrl(),
+      "https://updates.tessarin.com/utility/dlm/prod/Installer/update.xml");
   EXPECT_TRUE(Settings::checkForUpdates());
   EXPECT_FALSE(Settings::suppressLoginDialog());
   const DownloadOptions options = Settings::getDownloadOptions();

@@ -26,8 +26,8 @@ const std::wstring kInstalledX86 =
 constexpr std::uint32_t kSignature = 0xFEEF04BDu;
 
 FileVersionInfo versionInfo(VersionLookupStep failed, std::uint32_t signature,
-                     std::uint16_t a, std::uint16_t b, std::uint16_t c,
-                     std::uint16_t d) {
+                            std::uint16_t a, std::uint16_t b, std::uint16_t c,
+                            std::uint16_t d) {
   FileVersionInfo result;
   result.failedStep = failed;
   result.signature = signature;
@@ -71,9 +71,10 @@ TEST_P(VersionLookupTest, InstalledVersionLogsNothing) {
 
 TEST_P(VersionLookupTest, DownloadedVersionUsesTheLocalisedLookup) {
   const std::wstring installer = Util::getInstallerPath();
-  ASSERT_EQ(installer, dir_.wpath() + L"\\TsDLM\\TessarinDownloadManagerSetup.exe");
-  testing_support::writeFile(dir_.file("TsDLM/TessarinDownloadManagerSetup.exe"),
-                             "MZ");
+  ASSERT_EQ(installer,
+            dir_.wpath() + L"\\TsDLM\\TessarinDownloadManagerSetup.exe");
+  testing_support::writeFile(
+      dir_.file("TsDLM/TessarinDownloadManagerSetup.exe"), "MZ");
   fake::versionInfo().files[installer] = GetParam().info;
 
   EXPECT_EQ(Util::getDownloadedVersion(), GetParam().downloaded);
@@ -82,9 +83,11 @@ TEST_P(VersionLookupTest, DownloadedVersionUsesTheLocalisedLookup) {
   const std::string log = ProcessLog::sinceMark();
   if (GetParam().downloaded.empty()) {
     // No line end: the next entry continues this line.
-    EXPECT_EQ(log, Logger::timestamp() +
-                       "[ERROR] ERROR: Util::getDownloadedVersion(): Failed to get the "
-              "file version!");
+    EXPECT_EQ(
+        log,
+        Logger::timestamp() +
+            "[ERROR] ERROR: Util::getDownloadedVersion(): Failed to get the "
+            "file version!");
   } else {
     EXPECT_EQ(log, "");
   }
@@ -93,29 +96,32 @@ TEST_P(VersionLookupTest, DownloadedVersionUsesTheLocalisedLookup) {
 INSTANTIATE_TEST_SUITE_P(
     Table, VersionLookupTest,
     ::testing::Values(
-        LookupCase{"Usual", versionInfo(kOk, kSignature, 6, 1, 32, 0), "6.1.32.0",
-                   "6.1.32.0"},
-        LookupCase{"AllZero", versionInfo(kOk, kSignature, 0, 0, 0, 0), "0.0.0.0",
-                   "0.0.0.0"},
+        LookupCase{"Usual", versionInfo(kOk, kSignature, 6, 1, 32, 0),
+                   "6.1.32.0", "6.1.32.0"},
+        LookupCase{"AllZero", versionInfo(kOk, kSignature, 0, 0, 0, 0),
+                   "0.0.0.0", "0.0.0.0"},
         LookupCase{"LargestWords",
                    versionInfo(kOk, kSignature, 65535, 65535, 65535, 65535),
                    "65535.65535.65535.65535", "65535.65535.65535.65535"},
-        LookupCase{"BadSignature", versionInfo(kOk, 0xFEEF04BCu, 6, 1, 33, 0), "",
-                   "6.1.33.0"},
-        LookupCase{"NoResource", versionInfo(VersionLookupStep::kSize, 0, 0, 0, 0, 0),
-                   "", ""},
+        LookupCase{"BadSignature", versionInfo(kOk, 0xFEEF04BCu, 6, 1, 33, 0),
+                   "", "6.1.33.0"},
+        LookupCase{"NoResource",
+                   versionInfo(VersionLookupStep::kSize, 0, 0, 0, 0, 0), "",
+                   ""},
         LookupCase{"InfoUnreadable",
-                   versionInfo(VersionLookupStep::kInfo, 0, 0, 0, 0, 0), "", ""},
+                   versionInfo(VersionLookupStep::kInfo, 0, 0, 0, 0, 0), "",
+                   ""},
         LookupCase{"NoRootBlock",
-                   versionInfo(VersionLookupStep::kRootBlock, 0, 0, 0, 0, 0), "",
-                   ""}),
+                   versionInfo(VersionLookupStep::kRootBlock, 0, 0, 0, 0, 0),
+                   "", ""}),
     [](const ::testing::TestParamInfo<LookupCase>& info) {
       return std::string(info.param.name);
     });
 
 TEST_F(VersionLookupTest, InstalledExecutableFollowsTheProgramFilesRule) {
   fake::environment().variables["ProgramFiles(x86)"] = L"E:\\x";
-  fake::versionInfo().files[kInstalledX86] = versionInfo(kOk, kSignature, 6, 2, 1, 7);
+  fake::versionInfo().files[kInstalledX86] =
+      versionInfo(kOk, kSignature, 6, 2, 1, 7);
   EXPECT_EQ(Util::getInstalledVersion(), "6.2.1.7");
   fake::environment().variables.clear();
   EXPECT_EQ(Util::getInstalledVersion(), "");

@@ -32,12 +32,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"1..3.4", {"1", "", "3", "4"}},
                       SplitCase{"1.2.3.4.", {"1", "2", "3", "4"}},
                       SplitCase{".1.2.3", {"", "1", "2", "3"}},
-                      SplitCase{"", {}},
-                      SplitCase{".", {""}},
+                      SplitCase{"", {}}, SplitCase{".", {""}},
                       SplitCase{"..", {"", ""}},
                       SplitCase{"1.2.3.4..", {"1", "2", "3", "4", ""}},
-                      SplitCase{"6", {"6"}},
-                      SplitCase{" 6 . 1", {" 6 ", " 1"}},
+                      SplitCase{"6", {"6"}}, SplitCase{" 6 . 1", {" 6 ", " 1"}},
                       SplitCase{"a.b-c.+d", {"a", "b-c", "+d"}}));
 
 struct CompareCase {
@@ -88,8 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
         CompareCase{"6.1.33.0", "6.1.32", false},
         CompareCase{"6.1.33.0.1", "6.1.32.0", false},
         CompareCase{"6.1.33.0..", "6.1.32.0", false},
-        CompareCase{"", "6.1.32.0", false},
-        CompareCase{"6.1.32.0", "", false},
+        CompareCase{"", "6.1.32.0", false}, CompareCase{"6.1.32.0", "", false},
         CompareCase{"", "", false},
         // A final dot adds no piece; empty pieces count as 0.
         CompareCase{"6.1.33.0.", "6.1.32.0", true},
@@ -124,20 +121,20 @@ TEST_P(AtoiClampedTest, ReadsLikeAtoi) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, AtoiClampedTest,
-    ::testing::Values(AtoiCase{"", 0}, AtoiCase{"0", 0}, AtoiCase{"42", 42},
-                      AtoiCase{"  42", 42}, AtoiCase{"\t\n\v\f\r7", 7},
-                      AtoiCase{"+5", 5}, AtoiCase{"-5", -5},
-                      AtoiCase{"2048abc", 2048}, AtoiCase{"abc", 0},
-                      AtoiCase{"-", 0}, AtoiCase{"+", 0}, AtoiCase{"- 5", 0},
-                      AtoiCase{"--5", 0}, AtoiCase{"+-5", 0},
-                      AtoiCase{"12 34", 12}, AtoiCase{"0x1A", 0},
-                      AtoiCase{"1e3", 1}, AtoiCase{"\xA0" "5", 0},
-                      AtoiCase{"2147483647", INT_MAX},
-                      AtoiCase{"2147483648", INT_MAX},
-                      AtoiCase{"-2147483648", INT_MIN},
-                      AtoiCase{"-2147483649", INT_MIN},
-                      AtoiCase{"99999999999999999999999999", INT_MAX},
-                      AtoiCase{"-99999999999999999999999999", INT_MIN},
-                      AtoiCase{"00000000000000000000000000017", 17}));
+    ::testing::Values(
+        AtoiCase{"", 0}, AtoiCase{"0", 0}, AtoiCase{"42", 42},
+        AtoiCase{"  42", 42}, AtoiCase{"\t\n\v\f\r7", 7}, AtoiCase{"+5", 5},
+        AtoiCase{"-5", -5}, AtoiCase{"2048abc", 2048}, AtoiCase{"abc", 0},
+        AtoiCase{"-", 0}, AtoiCase{"+", 0}, AtoiCase{"- 5", 0},
+        AtoiCase{"--5", 0}, AtoiCase{"+-5", 0}, AtoiCase{"12 34", 12},
+        AtoiCase{"0x1A", 0}, AtoiCase{"1e3", 1},
+        AtoiCase{"\xA0"
+                 "5",
+                 0},
+        AtoiCase{"2147483647", INT_MAX}, AtoiCase{"2147483648", INT_MAX},
+        AtoiCase{"-2147483648", INT_MIN}, AtoiCase{"-2147483649", INT_MIN},
+        AtoiCase{"99999999999999999999999999", INT_MAX},
+        AtoiCase{"-99999999999999999999999999", INT_MIN},
+        AtoiCase{"00000000000000000000000000017", 17}));
 
 }  // namespace

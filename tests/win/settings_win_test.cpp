@@ -1,11 +1,10 @@
 // update.ini read through the real profile API, at the fixed path in the
 // prefix.
-#include "config/settings.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "config/settings.h"
 #include "config/util.h"
 #include "win/win_support.h"
 
@@ -21,8 +20,9 @@ class SettingsWinTest : public ::testing::Test {
 };
 
 TEST_F(SettingsWinTest, NoFileGivesTheFileMissingValues) {
-  EXPECT_EQ(Settings::getUpdateUrl(),
-            "https://updates.tessarin.com/utility/dlm/prod/Installer/update.xml");
+  EXPECT_EQ(
+      Settings::getUpdateUrl(),
+      "https://updates.tessarin.com/utility/dlm/prod/Installer/update.xml");
   EXPECT_TRUE(Settings::checkForUpdates());
   EXPECT_FALSE(Settings::suppressLoginDialog());
   EXPECT_EQ(Settings::getLowSpeedLimit(), 1024);

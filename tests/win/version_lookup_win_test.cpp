@@ -30,8 +30,7 @@ struct InstalledCase {
   const char* version;
 };
 
-class InstalledVersionWinTest
-    : public ::testing::TestWithParam<InstalledCase> {
+class InstalledVersionWinTest : public ::testing::TestWithParam<InstalledCase> {
  protected:
   ScopedVariable noX86_{L"ProgramFiles(x86)", nullptr};
   ProductFiles product_;
@@ -74,7 +73,8 @@ class DownloadedVersionWinTest
 
 TEST_P(DownloadedVersionWinTest, VersionOrOneErrorEntryWithoutLineEnd) {
   const std::wstring installer = Util::getInstallerPath();
-  ASSERT_EQ(installer, temp_.path() + L"TsDLM\\TessarinDownloadManagerSetup.exe");
+  ASSERT_EQ(installer,
+            temp_.path() + L"TsDLM\\TessarinDownloadManagerSetup.exe");
   if (GetParam().fixture != nullptr) {
     win_support::copyFile(win_support::fixture(GetParam().fixture), installer);
   } else {
@@ -90,11 +90,11 @@ TEST_P(DownloadedVersionWinTest, VersionOrOneErrorEntryWithoutLineEnd) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, DownloadedVersionWinTest,
-    ::testing::Values(
-        DownloadedCase{L"version_6_1_32_0", "6.1.32.0", ""},
-        DownloadedCase{L"version_65535", "6.65535.0.65535", ""},
-        DownloadedCase{L"no_version", "", kDownloadedVersionFailed},
-        DownloadedCase{nullptr, "", kDownloadedVersionFailed}));
+    ::testing::Values(DownloadedCase{L"version_6_1_32_0", "6.1.32.0", ""},
+                      DownloadedCase{L"version_65535", "6.65535.0.65535", ""},
+                      DownloadedCase{L"no_version", "",
+                                     kDownloadedVersionFailed},
+                      DownloadedCase{nullptr, "", kDownloadedVersionFailed}));
 
 TEST(DownloadedVersionMissingWinTest, NoInstallerGivesOneInfoEntry) {
   ScratchTemp temp;

@@ -1,10 +1,11 @@
 #include "win/win_support.h"
 
+// <windows.h> first: the shell headers rely on it.
 #include <windows.h>
-#include <shlobj.h>
-#include <shlwapi.h>
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
+#include <shlwapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +36,8 @@ std::wstring currentValue(const std::wstring& name, bool& had) {
 void putVariable(const std::wstring& name, const wchar_t* value) {
   // "NAME=" removes the variable; the C runtime passes the change on to the
   // process environment (GetTempPathW reads that one).
-  const std::wstring assignment = name + L"=" + (value != nullptr ? value : L"");
+  const std::wstring assignment =
+      name + L"=" + (value != nullptr ? value : L"");
   ASSERT_EQ(_wputenv(assignment.c_str()), 0);
 }
 
@@ -60,7 +62,8 @@ ProductFiles::ProductFiles() { clear(); }
 ProductFiles::~ProductFiles() { clear(); }
 
 void ProductFiles::clear() {
-  for (const std::wstring& folder : {plainProductFolder(), x86ProductFolder()}) {
+  for (const std::wstring& folder :
+       {plainProductFolder(), x86ProductFolder()}) {
     DeleteFileW((folder + L"update.ini").c_str());
     DeleteFileW((folder + L"TSRN.DLM.exe").c_str());
   }
@@ -188,7 +191,9 @@ std::string readAll(const std::wstring& path) {
 
 }  // namespace
 
-void ProcessLog::mark() { LogEnvironment::mark_ = readAll(LogEnvironment::file_).size(); }
+void ProcessLog::mark() {
+  LogEnvironment::mark_ = readAll(LogEnvironment::file_).size();
+}
 
 std::string ProcessLog::sinceMark() {
   const std::string content = readAll(LogEnvironment::file_);

@@ -61,7 +61,8 @@ const VersionExFunctions& versionExFunctions() {
     VersionExFunctions found;
     const HMODULE module = GetModuleHandleW(L"version.dll");
     if (module != nullptr) {
-      found.size = exported<SizeExFunction>(module, "GetFileVersionInfoSizeExW");
+      found.size =
+          exported<SizeExFunction>(module, "GetFileVersionInfoSizeExW");
       found.info = exported<InfoExFunction>(module, "GetFileVersionInfoExW");
     }
     return found;
