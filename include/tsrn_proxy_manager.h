@@ -31,7 +31,7 @@ typedef struct UserData {
   const char* user;     /* proxy user name, may be null */
   const char* password; /* proxy password, may be null */
 #ifdef __cplusplus
-  bool silent;          /* non-zero: never show a dialog */
+  bool silent; /* non-zero: never show a dialog */
 #else
   unsigned char silent; /* non-zero: never show a dialog */
 #endif
@@ -49,12 +49,12 @@ typedef struct ProxyInfo {
 
 /* The statuses of tsrnGetProxyInfo. */
 enum PMStatus {
-  PM_STATUS_SUCCESS = 0,           /* ProxyInfo is filled */
-  PM_STATUS_NO_PROXY = 1,          /* no proxy configured: connect directly */
-  PM_STATUS_FAILURE = 2,           /* a system call or the proxy list failed */
-  PM_STATUS_INVALID_INPUT = 4,     /* null record, null or empty url */
-  PM_STATUS_USER_CANCELLED = 5,    /* the credential dialog was cancelled */
-  PM_STATUS_SILENT_MODE_ERROR = 6  /* credentials needed, dialog forbidden */
+  PM_STATUS_SUCCESS = 0,          /* ProxyInfo is filled */
+  PM_STATUS_NO_PROXY = 1,         /* no proxy configured: connect directly */
+  PM_STATUS_FAILURE = 2,          /* a system call or the proxy list failed */
+  PM_STATUS_INVALID_INPUT = 4,    /* null record, null or empty url */
+  PM_STATUS_USER_CANCELLED = 5,   /* the credential dialog was cancelled */
+  PM_STATUS_SILENT_MODE_ERROR = 6 /* credentials needed, dialog forbidden */
 };
 
 TSRN_PROXY_IMPORT int TSRN_PROXY_CDECL

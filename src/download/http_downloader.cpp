@@ -24,6 +24,10 @@ namespace {
 // The whole transfer, redirects included, must end within this time.
 constexpr long kTransferTimeoutSeconds = 600;
 constexpr long kMaxRedirects = 5;
+// libcurl's largest receive buffer: with its 16 KiB default, the per-chunk
+// write and progress calls held a loopback transfer to about two thirds of
+// the curl tool's throughput. The buffer is allocated once per transfer.
+constexpr long kReceiveBufferBytes = 512 * 1024;
 
 struct CurlDeleter {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -88,6 +92,7 @@ bool HttpDownloader::transfer(const std::string& rawUrl,
                                         std::FILE*);
   const WriteFunction write = &std::fwrite;
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, write);
+  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, kTransferTimeoutSeconds);
   // An error status (400 and above) is a failed transfer, not a file to
   // keep as if it were the document asked for: a 404 page must not pass

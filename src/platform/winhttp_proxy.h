@@ -44,7 +44,7 @@ struct ProxyForUrl {
 
 enum class ProxyForUrlResult {
   ok,
-  openFailed,         // WinHttpOpen failed
+  openFailed,            // WinHttpOpen failed
   getProxyForUrlFailed,  // WinHttpGetProxyForUrl failed
 };
 

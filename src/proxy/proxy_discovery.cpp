@@ -35,7 +35,8 @@ ProxyDiscovery::ProxyDiscovery(std::wstring targetUrl)
 PMStatus ProxyDiscovery::DiscoverProxyConfiguration(
     std::wstring& proxyList) const {
   LogMessage(LOG_LEVEL_INFO, "Performing 'DiscoverProxyConfiguration' ...");
-  LogMessage(LOG_LEVEL_INFO, "Discovering proxy settings from Internet Explorer ...");
+  LogMessage(LOG_LEVEL_INFO,
+             "Discovering proxy settings from Internet Explorer ...");
   proxyList.clear();
 
   // The platform layer has already released WinHTTP's strings: whatever path
@@ -47,7 +48,8 @@ PMStatus ProxyDiscovery::DiscoverProxyConfiguration(
   }
   if (ie.autoDetect) LogMessage(LOG_LEVEL_DEBUG, "AutoDetect:%d", 1);
   if (ie.autoConfigUrl) {
-    LogMessage(LOG_LEVEL_DEBUG, L"AutoConfig URL:%ls", ie.autoConfigUrl->c_str());
+    LogMessage(LOG_LEVEL_DEBUG, L"AutoConfig URL:%ls",
+               ie.autoConfigUrl->c_str());
   }
   if (ie.proxy) {
     LogMessage(LOG_LEVEL_DEBUG, L"Proxy server list:%ls", ie.proxy->c_str());
@@ -94,7 +96,8 @@ PMStatus ProxyDiscovery::DiscoverProxyConfiguration(
                defaults.proxyBypass->c_str());
   }
   if (defaults.proxy) {
-    LogMessage(LOG_LEVEL_DEBUG, L"Proxy server list:%ls", defaults.proxy->c_str());
+    LogMessage(LOG_LEVEL_DEBUG, L"Proxy server list:%ls",
+               defaults.proxy->c_str());
     proxyList = *defaults.proxy;
     return PM_STATUS_SUCCESS;
   }
@@ -145,7 +148,8 @@ bool ProxyDiscovery::AutoDetectProxyInfo(bool autoDetect,
                answer.proxyBypass->c_str());
   }
   if (answer.proxy) {
-    LogMessage(LOG_LEVEL_DEBUG, L"Proxy server list:%ls", answer.proxy->c_str());
+    LogMessage(LOG_LEVEL_DEBUG, L"Proxy server list:%ls",
+               answer.proxy->c_str());
     proxyList = *answer.proxy;
     return true;
   }

@@ -18,7 +18,8 @@ class ProxyDiscovery {
   // 0 with `proxyList` set; 1 when no source yields a list; 2 when reading
   // the Internet Explorer settings or the WinHTTP default fails. WPAD is
   // skipped when TSRN_TSRN_WPAD_PROXY_CHECK says FALSE.
-  [[nodiscard]] PMStatus DiscoverProxyConfiguration(std::wstring& proxyList) const;
+  [[nodiscard]] PMStatus DiscoverProxyConfiguration(
+      std::wstring& proxyList) const;
 
   // Asks WinHTTP for the target's proxy by WPAD (`autoDetect`) or else by the
   // script at `pacUrl`. True with a list; failures are logged, never fatal.

@@ -11,8 +11,7 @@ namespace TSRN::ProxyManager {
 namespace {
 
 // The scheme words in the order the pattern's alternatives are tried.
-constexpr const wchar_t* kSchemeWords[] = {L"http", L"https", L"ftp",
-                                           L"socks"};
+constexpr const wchar_t* kSchemeWords[] = {L"http", L"https", L"ftp", L"socks"};
 
 struct SchemeRow {
   const wchar_t* type;
@@ -46,7 +45,7 @@ bool startsWithIgnoreCase(const std::wstring& text, std::size_t at,
 // One occurrence of "(word)(separator)(.*)".
 struct EntryMatch {
   std::size_t position = 0;
-  std::wstring word;        // group 1 as written
+  std::wstring word;          // group 1 as written
   std::size_t restBegin = 0;  // where group 3 begins
 };
 
@@ -131,7 +130,8 @@ bool ProxyListParser::FetchServerInfo(
 void ProxyListParser::GetServerTypeStrAndDefaultPort(const std::wstring& url,
                                                      std::wstring& serverType,
                                                      std::string& defaultPort) {
-  LogMessage(LOG_LEVEL_DEBUG, "Performing 'GetServerTypeStrAndDefaultPort' ...");
+  LogMessage(LOG_LEVEL_DEBUG,
+             "Performing 'GetServerTypeStrAndDefaultPort' ...");
   serverType = kDefaultScheme.type;
   defaultPort = kDefaultScheme.defaultPort;
   EntryMatch match;

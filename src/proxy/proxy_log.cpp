@@ -42,9 +42,8 @@ std::wstring formatMessage(const wchar_t* format, va_list args) {
         std::vswprintf(buffer.data(), buffer.size(), format, attempt);
     va_end(attempt);
     if (written >= 0) {
-      const std::size_t kept =
-          std::min<std::size_t>(static_cast<std::size_t>(written),
-                                kLogMessageBufferSize - 1);
+      const std::size_t kept = std::min<std::size_t>(
+          static_cast<std::size_t>(written), kLogMessageBufferSize - 1);
       return std::wstring(buffer.data(), kept);
     }
   }
@@ -110,8 +109,8 @@ void ReportApiFailure(const wchar_t* apiName) {
   const std::uint32_t code = platform::lastError();
   const std::wstring description = platform::systemErrorText(code);
   LogMessage(LOG_LEVEL_ERROR, L"%ls() API failed. Error:%lu Description:%ls",
-             apiName != nullptr ? apiName : L"", static_cast<unsigned long>(code),
-             description.c_str());
+             apiName != nullptr ? apiName : L"",
+             static_cast<unsigned long>(code), description.c_str());
 }
 
 bool ReadEnvironmentSwitch(const wchar_t* name, bool defaultValue) {

@@ -11,8 +11,7 @@
 #include <string>
 
 #if defined(__GNUC__)
-#define TSRN_PRINTF_FORMAT(fmt, args) \
-  __attribute__((format(printf, fmt, args)))
+#define TSRN_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define TSRN_PRINTF_FORMAT(fmt, args)
 #endif

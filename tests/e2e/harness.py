@@ -221,13 +221,28 @@ class WindowWatcher:
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._poll, daemon=True)
 
+    # A busy X server now and then refuses one connection; only a display
+    # that keeps refusing (or never answered at all) is an error.
+    MAX_CONSECUTIVE_FAILURES = 5
+
     def _poll(self):
+        failures_in_a_row = 0
+        answered = False
+        last_error = ""
         while not self._stop.is_set():
             windows, error = find_visible_windows(self.display, self.title)
             if error:
-                self.errors.append(error)
+                failures_in_a_row += 1
+                last_error = error
+                if failures_in_a_row >= self.MAX_CONSECUTIVE_FAILURES:
+                    self.errors.append(error)
+            else:
+                failures_in_a_row = 0
+                answered = True
             self.seen.extend(windows)
             self._stop.wait(self.interval)
+        if not answered and last_error and not self.errors:
+            self.errors.append(last_error)
 
     def __enter__(self):
         self._thread.start()

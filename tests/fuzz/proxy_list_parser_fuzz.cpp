@@ -35,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   const std::wstring input = units(data, size);
   const std::size_t split = input.find(L'\0');
-  const std::wstring url =
-      split == std::wstring::npos ? std::wstring(L"https://example.com")
-                                  : input.substr(0, split);
+  const std::wstring url = split == std::wstring::npos
+                               ? std::wstring(L"https://example.com")
+                               : input.substr(0, split);
   const std::wstring list =
       split == std::wstring::npos ? input : input.substr(split + 1);
 

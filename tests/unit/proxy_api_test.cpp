@@ -1,7 +1,5 @@
 // The exported proxy interface: its records, input checks, answers from
 // discovery and parsing, and the release of the answer.
-#include "proxy/tsrn_proxy_api.h"
-
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -10,6 +8,7 @@
 
 #include "fakes/fake_platform.h"
 #include "proxy/proxy_manager_impl_win.h"
+#include "proxy/tsrn_proxy_api.h"
 #include "proxy/upi_info.h"
 
 namespace {
@@ -165,13 +164,12 @@ INSTANTIATE_TEST_SUITE_P(
                    std::nullopt, false, 0, "p2", "81"},
         AnswerCase{"only_empty_host", "https://a/", L":8080", std::nullopt,
                    false, 4, nullptr, nullptr},
-        AnswerCase{"separators_only", "https://a/", L";;;", std::nullopt,
-                   false, 2, nullptr, nullptr},
+        AnswerCase{"separators_only", "https://a/", L";;;", std::nullopt, false,
+                   2, nullptr, nullptr},
         AnswerCase{"blanks_only", "https://a/", L"   ", std::nullopt, false, 0,
                    "   ", "443"},
-        AnswerCase{"no_entry_for_scheme", "https://a/",
-                   L"http=p1:80;ftp=p2:21", std::nullopt, false, 2, nullptr,
-                   nullptr},
+        AnswerCase{"no_entry_for_scheme", "https://a/", L"http=p1:80;ftp=p2:21",
+                   std::nullopt, false, 2, nullptr, nullptr},
         AnswerCase{"empty_list", "https://a/", L"", L"default:1", false, 2,
                    nullptr, nullptr},
         AnswerCase{"discovery_fails", "https://a/", L"p1:80", std::nullopt,

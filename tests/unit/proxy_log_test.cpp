@@ -98,16 +98,17 @@ INSTANTIATE_TEST_SUITE_P(
                       TagCase{-1, "[INFO]"}));
 
 TEST(LogLine, FormatsStringsAndNumbersLikePrintf) {
-  EXPECT_EQ(narrowLine(LOG_LEVEL_DEBUG,
-                       "Discovered proxy server information [server=%s port=%s]",
-                       "p1", "8080"),
-            "Tessarin   TsrnProxyManager   [DEBUG]   Discovered proxy server "
-            "information [server=p1 port=8080]\n");
-  EXPECT_EQ(wideLine(LOG_LEVEL_ERROR,
-                     L"%ls() API failed. Error:%lu Description:%ls",
-                     L"WinHttpOpen", 12029ul, L"text\r\n"),
-            L"Tessarin   TsrnProxyManager   [ERROR]   WinHttpOpen() API "
-            L"failed. Error:12029 Description:text\r\n\n");
+  EXPECT_EQ(
+      narrowLine(LOG_LEVEL_DEBUG,
+                 "Discovered proxy server information [server=%s port=%s]",
+                 "p1", "8080"),
+      "Tessarin   TsrnProxyManager   [DEBUG]   Discovered proxy server "
+      "information [server=p1 port=8080]\n");
+  EXPECT_EQ(
+      wideLine(LOG_LEVEL_ERROR, L"%ls() API failed. Error:%lu Description:%ls",
+               L"WinHttpOpen", 12029ul, L"text\r\n"),
+      L"Tessarin   TsrnProxyManager   [ERROR]   WinHttpOpen() API "
+      L"failed. Error:12029 Description:text\r\n\n");
 }
 
 struct CutCase {
@@ -128,11 +129,12 @@ TEST_P(LogCutTable, MessageIsCutToTheBuffer) {
                 std::wstring(GetParam().kept, L'y') + L"\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lengths, LogCutTable,
-    ::testing::Values(CutCase{0, 0}, CutCase{1022, 1022}, CutCase{1023, 1023},
-                      CutCase{1024, 1023}, CutCase{5000, 1023},
-                      CutCase{3u << 20, 1023}));
+INSTANTIATE_TEST_SUITE_P(Lengths, LogCutTable,
+                         ::testing::Values(CutCase{0, 0}, CutCase{1022, 1022},
+                                           CutCase{1023, 1023},
+                                           CutCase{1024, 1023},
+                                           CutCase{5000, 1023},
+                                           CutCase{3u << 20, 1023}));
 
 TEST(LogLine, CutAppliesToTheFormattedTextNotTheArguments) {
   const std::string host(1020, 'h');

@@ -1,9 +1,8 @@
 // The Win32 side of the proxy manager's platform layer: environment reads,
 // the last error and its system text, and the WinHTTP settings calls.
-#include <windows.h>
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <windows.h>
 
 #include <string>
 
@@ -41,8 +40,7 @@ TEST_P(EnvironmentRead, ValueSizeAndAbsence) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, EnvironmentRead,
-    ::testing::Values(EnvCase{L"", false, false},
-                      EnvCase{L"TRUE", true, false},
+    ::testing::Values(EnvCase{L"", false, false}, EnvCase{L"TRUE", true, false},
                       EnvCase{L"x", true, false},
                       EnvCase{std::wstring(1023, L'v'), true, false},
                       EnvCase{std::wstring(1024, L'v'), true, true}));
