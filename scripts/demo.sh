@@ -10,9 +10,16 @@
 #
 # Uses dist/ and build/mingw/tests/fixtures after building them; set
 # TSDLM_DIST and TSDLM_FIXTURES to use another build as it is.
+#
+# --proxy: the same update through the local test proxy, which demands Basic
+# authentication; the user's proxy settings point at it and the proxy's
+# credential is stored beforehand, so no dialog shows. The proxy's request
+# log is shown at the end.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 cd "$TSDLM_ROOT"
+PROXY=0
+case " $* " in *" --proxy "*) PROXY=1 ;; esac
 
 if [ -z "${TSDLM_DIST:-}" ]; then
   bash scripts/build.sh >/dev/null
@@ -28,8 +35,10 @@ DEMO="$TSDLM_ROOT/build/demo"
 export WINEPREFIX
 WINEPREFIX=$(scripts/wine-prefix.sh "$DEMO/prefix")
 SERVER_PID=""
+PROXY_PID=""
 cleanup() {
   if [ -n "$SERVER_PID" ]; then kill "$SERVER_PID" 2>/dev/null || true; fi
+  if [ -n "$PROXY_PID" ]; then kill "$PROXY_PID" 2>/dev/null || true; fi
   wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -67,6 +76,33 @@ for _ in $(seq 100); do
 done
 [ -n "$PORT" ] || { echo "demo: the update server did not start" >&2; exit 1; }
 BASE="http://127.0.0.1:$PORT"
+SERVER_BASE="$BASE"
+if [ "$PROXY" -eq 1 ]; then
+  [ -f "$FIXTURES/cred_tool.exe" ] || { echo "demo: cred_tool.exe is missing; build first" >&2; exit 1; }
+  # Wine's WinHTTP sends nothing for a loopback target through a proxy, so the
+  # update server goes by a name that only the proxy resolves.
+  "$TSDLM_PYTHON" tests/servers/test_proxy.py --auth basic --user demo \
+    --password demo-secret --host updates.tsdlm.test=127.0.0.1 \
+    >"$DEMO/proxy.out" 2>"$DEMO/proxy.err" &
+  PROXY_PID=$!
+  PROXY_PORT=""
+  for _ in $(seq 100); do
+    PROXY_PORT=$(head -n 1 "$DEMO/proxy.out")
+    [ -n "$PROXY_PORT" ] && break
+    kill -0 "$PROXY_PID" 2>/dev/null || { cat "$DEMO/proxy.err" >&2; exit 1; }
+    sleep 0.1
+  done
+  [ -n "$PROXY_PORT" ] || { echo "demo: the test proxy did not start" >&2; exit 1; }
+  BASE="http://updates.tsdlm.test:$PORT"
+  # The user's proxy settings (flags 2: a named proxy) and the stored credential.
+  SETTINGS=$("$TSDLM_PYTHON" -c 'import sys; sys.path.insert(0, "tests/e2e"); import proxy_helpers as p; print(p.connection_settings(p.PROXY, sys.argv[1]).hex())' "127.0.0.1:$PROXY_PORT")
+  wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
+    /v DefaultConnectionSettings /t REG_BINARY /d "$SETTINGS" /f >/dev/null 2>&1
+  wine "$FIXTURES/cred_tool.exe" write 127.0.0.1 demo demo-secret </dev/null >/dev/null 2>&1
+  # Let this wineserver end: one started without a display serves no windows.
+  wineserver -w
+  echo "demo: test proxy on 127.0.0.1:$PROXY_PORT (Basic, user demo), credential stored for 127.0.0.1"
+fi
 cat >"$SITE/utility/dlm/prod/Installer/update.xml" <<EOF
 <?xml version="1.0" encoding="UTF-8"?>
 <installerInformation>
@@ -134,10 +170,21 @@ show "how the installer was started (its record file)" \
   "$USER_DIR/Temp/TsDLM/TessarinDownloadManagerSetup.exe.record.txt"
 echo
 echo "---- requests the update server saw (GET /__control/requests)"
-"$TSDLM_PYTHON" - "$BASE/__control/requests" <<'EOF'
+"$TSDLM_PYTHON" - "$SERVER_BASE/__control/requests" <<'EOF'
 import json, sys, urllib.request
 opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
 for request in json.load(opener.open(sys.argv[1], timeout=10)):
     headers = ", ".join(f"{name}: {value}" for name, value in request["headers"])
     print(f'{request["method"]} {request["path"]}  [{headers}]')
 EOF
+if [ "$PROXY" -eq 1 ]; then
+  echo
+  echo "---- requests the test proxy saw (GET /__proxy/requests)"
+  "$TSDLM_PYTHON" - "http://127.0.0.1:$PROXY_PORT/__proxy/requests" <<'EOF'
+import json, sys, urllib.request
+opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+for request in json.load(opener.open(sys.argv[1], timeout=10)):
+    print(f'{request["method"]} {request["target"]}  '
+          f'[Proxy-Authorization: {request["proxy_authorization"]}]')
+EOF
+fi

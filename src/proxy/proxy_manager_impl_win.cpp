@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "proxy/authenticating_proxy_probe.h"
 #include "proxy/proxy_discovery.h"
 #include "proxy/proxy_list_parser.h"
 #include "proxy/proxy_log.h"
@@ -124,19 +125,8 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
 }
 
 PMStatus ProxyManagerImplWin::CheckAuthenticatingProxy(bool silent) {
-  LogMessage(LOG_LEVEL_INFO, "Performing 'CheckAuthenticatingProxy' ...");
-  if (info_.url.empty() || info_.server.empty() || proxyAddress_.empty()) {
-    LogMessage(LOG_LEVEL_ERROR, "URL or Proxy server is empty!");
-    return PM_STATUS_INVALID_INPUT;
-  }
-  // No HEAD request is sent through the candidate yet: it is taken as a
-  // proxy that lets the request through without credentials. The probe
-  // (credentials, 407 handling, the silent mode) replaces this body.
-  (void)silent;
-  info_.user.clear();
-  info_.password.clear();
-  authScheme_ = 0;
-  return PM_STATUS_SUCCESS;
+  return AuthenticatingProxyProbe(info_, authScheme_, proxyAddress_)
+      .CheckAuthenticatingProxy(silent);
 }
 
 bool ProxyManagerImplWin::FillAnswer(ProxyInfo& proxyInfo) const {

@@ -14,6 +14,7 @@ import pytest
 
 import harness
 import proxy_helpers as ph
+from test_proxy import TestProxy
 
 HTTPS_URL = "https://updates.example.com/update.xml"
 HTTP_URL = "http://updates.example.com/update.xml"
@@ -34,9 +35,13 @@ def proxy_prefix(tmp_path):
 
 
 def found(run, server, port):
-    assert run.answer == {"status": 0, "server": server, "serverPort": port,
-                          "user": "", "password": "", "authScheme": 0,
-                          "released": True}
+    """Discovery made (server, port) the first candidate. Nothing answers
+    there, so its probe fails and so does the lookup."""
+    discovered = [m for m in run.messages("[DEBUG]")
+                  if m.startswith("Discovered proxy server information")]
+    assert discovered[:1] == [
+        f"Discovered proxy server information [server={server} port={port}]"]
+    assert run.answer == {"status": 2, **CLEARED}
 
 
 def test_no_configuration_answers_1_with_nothing_allocated(proxy_prefix):
@@ -58,7 +63,7 @@ def test_fixed_per_scheme_list(proxy_prefix, url, server, port):
     ph.set_user_settings(proxy_prefix, ph.PROXY,
                          proxy="http=127.0.0.1:3128;https=127.0.0.2:3129;ftp=ftp.proxy",
                          bypass="<local>")
-    found(ph.run_client(proxy_prefix, url), server, port)
+    found(ph.run_client(proxy_prefix, url, debug_switch="TRUE"), server, port)
 
 
 def test_fixed_list_without_the_targets_scheme_fails(proxy_prefix):
@@ -128,19 +133,32 @@ def test_debug_lines_in_the_line_format(proxy_prefix, switch):
 
 
 def test_request_details_and_summary_lines(proxy_prefix):
-    ph.set_user_settings(proxy_prefix, ph.PROXY, proxy="p1:81;p2:82")
-    run = ph.run_client(proxy_prefix, HTTPS_URL, debug_switch="TRUE",
-                        args=["someone", "hidden-secret"])
-    found(run, "p1", "81")
+    # The first candidate does not answer; the second is an open test proxy.
+    with TestProxy() as proxy:
+        port = proxy.port
+        ph.set_user_settings(proxy_prefix, ph.PROXY,
+                             proxy=f"127.0.0.1:9;127.0.0.1:{port}")
+        run = ph.run_client(proxy_prefix, HTTP_URL, debug_switch="TRUE",
+                            args=["someone", "hidden-secret"])
+        proxied = [(r["method"], r["target"].split("/", 3)[3])
+                   for r in proxy.requests]
+    assert run.answer == {"status": 0, "server": "127.0.0.1",
+                          "serverPort": str(port), "user": "someone",
+                          "password": "hidden-secret", "authScheme": 0,
+                          "released": True}
     assert not any("hidden-secret" in line for line in run.debug_lines)
     infos = run.messages("[INFO]")
     assert "Input user:someone" in infos
     assert "Input password:****" in infos
     assert infos[-2:] == [
         "PMStatus:0",
-        "Output: [server=p1 serverPort=81 user= password=**** authScheme=0]"]
-    assert ("Discovered proxy server information [server=p1 port=81]"
-            in run.messages("[DEBUG]"))
+        f"Output: [server=127.0.0.1 serverPort={port} user=someone "
+        "password=**** authScheme=0]"]
+    assert [m for m in run.messages("[DEBUG]") if m.startswith("Discovered")] == [
+        "Discovered proxy server information [server=127.0.0.1 port=9]",
+        f"Discovered proxy server information [server=127.0.0.1 port={port}]"]
+    # With the caller's credentials: one send to learn the schemes, one try.
+    assert proxied == [("HEAD", "update.xml")] * 2
 
 
 def test_empty_url_is_invalid_input(proxy_prefix):

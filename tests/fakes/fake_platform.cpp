@@ -26,6 +26,8 @@
 #include "platform/version_info.h"
 #include "platform/winhttp_proxy.h"
 #include "platform/debug_output.h"
+#include "platform/credentials.h"
+#include "platform/winhttp_request.h"
 
 namespace fake {
 
@@ -37,8 +39,19 @@ ClockState& clock() {
   static ClockState state;
   return state;
 }
+// Starts with the process's own TSRN_ENABLE_DEBUG_STRING: the proxy
+// manager's log switch is read from here while the test program loads, so a
+// test program run with the variable set has the log on.
 EnvironmentState& environment() {
-  static EnvironmentState state;
+  static EnvironmentState state = [] {
+    EnvironmentState initial;
+    const char* logSwitch = std::getenv("TSRN_ENABLE_DEBUG_STRING");
+    if (logSwitch != nullptr) {
+      initial.variables["TSRN_ENABLE_DEBUG_STRING"] =
+          tsdlm::widenBytes(logSwitch);
+    }
+    return initial;
+  }();
   return state;
 }
 ProcessesState& processes() {
@@ -59,6 +72,14 @@ WinHttpProxyState& winHttpProxy() {
 }
 DebugOutputState& debugOutput() {
   static DebugOutputState state;
+  return state;
+}
+WinHttpRequestState& winHttpRequest() {
+  static WinHttpRequestState state;
+  return state;
+}
+CredentialsState& credentials() {
+  static CredentialsState state;
   return state;
 }
 TrustState& trust() {
@@ -92,6 +113,8 @@ void reset() {
   versionInfo() = VersionInfoState{};
   winHttpProxy() = WinHttpProxyState{};
   debugOutput() = DebugOutputState{};
+  winHttpRequest() = WinHttpRequestState{};
+  credentials() = CredentialsState{};
   trust() = TrustState{};
 }
 
@@ -451,6 +474,232 @@ SignerSubjectMatch findSignerSubject(const std::wstring& path,
   const auto found = state.signers.find(path);
   return found != state.signers.end() ? found->second
                                       : SignerSubjectMatch::kNoEmbeddedSignature;
+}
+
+}  // namespace platform
+
+// The WinHTTP request layer and the credential store.
+namespace platform {
+
+struct WinHttpHandles {
+  std::wstring proxyAddress;
+  bool connection = false;
+  bool request = false;
+  bool hasCredentials = false;
+  std::wstring user;
+  std::wstring password;
+  std::uint32_t status = 0;   // of the last response; 0: none yet
+  std::uint32_t schemes = 0;  // challenged in the last response
+};
+
+namespace {
+
+// True (the call fails, its error as the last error) when a test named it.
+bool fails(const char* call) {
+  const auto& failures = fake::winHttpRequest().failures;
+  const auto found = failures.find(call);
+  if (found == failures.end()) return false;
+  fake::debugOutput().lastError = found->second;
+  return true;
+}
+
+bool failWith(std::uint32_t code) {
+  fake::debugOutput().lastError = code;
+  return false;
+}
+
+const fake::FakeHttpProxy& proxyAt(const std::wstring& address) {
+  const auto& state = fake::winHttpRequest();
+  const auto found = state.proxies.find(address);
+  return found != state.proxies.end() ? found->second : state.otherProxies;
+}
+
+}  // namespace
+
+void closeWinHttpHandles(WinHttpHandles* handles) {
+  if (handles == nullptr) return;
+  auto& state = fake::winHttpRequest();
+  state.openHandles -= 1 + (handles->connection ? 1 : 0) +
+                       (handles->request ? 1 : 0);
+  delete handles;
+}
+
+bool openProxySession(const std::wstring& proxyAddress,
+                      WinHttpRequest& request) {
+  request.reset();
+  if (fails("WinHttpOpen")) return false;
+  auto& state = fake::winHttpRequest();
+  state.sessions.push_back(proxyAddress);
+  ++state.openHandles;
+  request.reset(new WinHttpHandles{});
+  request->proxyAddress = proxyAddress;
+  return true;
+}
+
+// As WinHttpCrackUrl: http and https only (12006 otherwise), a host and a
+// path that fit their buffers (122 otherwise).
+bool crackUrl(const std::wstring& url, CrackedUrl& parts) {
+  parts = CrackedUrl{};
+  if (fails("WinHttpCrackUrl")) return false;
+  const std::size_t schemeEnd = url.find(L"://");
+  if (schemeEnd == std::wstring::npos) return failWith(12006);
+  const std::wstring scheme = tsdlm::lowerAsciiLetters(url.substr(0, schemeEnd));
+  if (scheme != L"http" && scheme != L"https") return failWith(12006);
+  const std::size_t hostStart = schemeEnd + 3;
+  const std::size_t pathStart = url.find(L'/', hostStart);
+  std::wstring authority = url.substr(
+      hostStart, pathStart == std::wstring::npos ? std::wstring::npos
+                                                 : pathStart - hostStart);
+  const std::wstring path =
+      pathStart == std::wstring::npos ? L"" : url.substr(pathStart);
+  authority = authority.substr(0, authority.find(L':'));
+  if (authority.empty()) return failWith(12005);
+  if (authority.size() >= 256 || path.size() >= 2048) return failWith(122);
+  parts.host = authority;
+  parts.path = path;
+  parts.https = scheme == L"https";
+  return true;
+}
+
+bool connectToHost(WinHttpHandles& handles, const std::wstring& host,
+                   std::uint16_t port) {
+  if (fails("WinHttpConnect")) return false;
+  auto& state = fake::winHttpRequest();
+  state.connects.push_back({host, port, L"", false});
+  ++state.openHandles;
+  handles.connection = true;
+  return true;
+}
+
+bool openHeadRequest(WinHttpHandles& handles, const std::wstring& path,
+                     bool secure) {
+  if (fails("WinHttpOpenRequest")) return false;
+  auto& state = fake::winHttpRequest();
+  state.connects.back().path = path;
+  state.connects.back().secure = secure;
+  ++state.openHandles;
+  handles.request = true;
+  return true;
+}
+
+bool setAutoLogonPolicy(WinHttpHandles&, std::uint32_t policy) {
+  if (fails("WinHttpSetOption")) return false;
+  fake::winHttpRequest().policies.push_back(policy);
+  return true;
+}
+
+bool setProxyCredentials(WinHttpHandles& handles, std::uint32_t scheme,
+                         const std::wstring& user,
+                         const std::wstring& password) {
+  if (fails("WinHttpSetCredentials")) return false;
+  fake::winHttpRequest().credentials.push_back({scheme, user, password});
+  handles.hasCredentials = true;
+  handles.user = user;
+  handles.password = password;
+  return true;
+}
+
+SendResult sendRequest(WinHttpHandles& handles) {
+  auto& state = fake::winHttpRequest();
+  ++state.sends;
+  handles.status = 0;
+  handles.schemes = 0;
+  if (fails("WinHttpSendRequest")) return SendResult::sendFailed;
+  const fake::FakeHttpProxy& proxy = proxyAt(handles.proxyAddress);
+  if (proxy.sendError != 0) {
+    (void)failWith(proxy.sendError);
+    return SendResult::sendFailed;
+  }
+  if (fails("WinHttpReceiveResponse")) return SendResult::receiveFailed;
+  if (state.resends > 0) {
+    --state.resends;
+    fake::debugOutput().lastError = kErrorResendRequest;
+    return SendResult::ok;
+  }
+  bool letThrough = proxy.offeredSchemes == 0;
+  for (const auto& accepted : proxy.accepted) {
+    if (handles.hasCredentials && accepted.first == handles.user &&
+        accepted.second == handles.password) {
+      letThrough = true;
+    }
+  }
+  handles.status = letThrough ? proxy.status : 407;
+  handles.schemes = letThrough ? 0 : proxy.offeredSchemes;
+  return SendResult::ok;
+}
+
+// As WinHttpQueryAuthSchemes: fails (4317) on a response without a challenge.
+bool queryAuthSchemes(WinHttpHandles& handles, std::uint32_t& supported) {
+  supported = 0;
+  if (fails("WinHttpQueryAuthSchemes")) return false;
+  if (handles.schemes == 0) return failWith(4317);
+  supported = handles.schemes;
+  return true;
+}
+
+bool queryStatusCode(WinHttpHandles& handles, std::uint32_t& status) {
+  status = 0;
+  if (fails("WinHttpQueryHeaders")) return false;
+  if (handles.status == 0) return failWith(12150);
+  status = handles.status;
+  return true;
+}
+
+std::uint32_t promptForCredentials(const std::wstring& target,
+                                   std::wstring& user, std::wstring& password) {
+  user.clear();
+  password.clear();
+  auto& state = fake::credentials();
+  const std::size_t shown = state.dialogTargets.size();
+  state.dialogTargets.push_back(target);
+  const fake::DialogAnswer answer = shown < state.dialogAnswers.size()
+                                        ? state.dialogAnswers[shown]
+                                        : fake::DialogAnswer{};
+  if (answer.result == 0) {
+    user = answer.user;
+    password = answer.password;
+  }
+  return answer.result;
+}
+
+// As CredUIParseUserNameW: "domain\user", "user@domain" (all of it the
+// user), and 1315 for a name with neither.
+std::uint32_t parseUserName(const std::wstring& userName, std::wstring& user,
+                            std::wstring& domain) {
+  user.clear();
+  domain.clear();
+  const std::size_t slash = userName.find(L'\\');
+  if (slash != std::wstring::npos) {
+    domain = userName.substr(0, slash);
+    user = userName.substr(slash + 1);
+    return 0;
+  }
+  if (userName.find(L'@') != std::wstring::npos) {
+    user = userName;
+    return 0;
+  }
+  return 1315;
+}
+
+bool writeGenericCredential(const std::wstring& target,
+                            const std::wstring& user,
+                            const std::wstring& password) {
+  auto& state = fake::credentials();
+  ++state.writes;
+  if (state.writeFails) return failWith(1312);
+  state.store[target] = {user, password};
+  return true;
+}
+
+bool readGenericCredential(const std::wstring& target, std::wstring& user,
+                           std::wstring& password) {
+  auto& state = fake::credentials();
+  ++state.reads;
+  const auto found = state.store.find(target);
+  if (found == state.store.end()) return failWith(1168);
+  user = found->second.user;
+  password = found->second.password;
+  return true;
 }
 
 }  // namespace platform

@@ -16,6 +16,7 @@
 #include "platform/trust.h"
 #include "platform/version_info.h"
 #include "platform/winhttp_proxy.h"
+#include "platform/winhttp_request.h"
 
 namespace fake {
 
@@ -131,6 +132,68 @@ struct DebugOutputState {
   std::map<std::uint32_t, std::wstring> errorTexts;  // missing: no text
 };
 DebugOutputState& debugOutput();
+
+// A proxy as the fake WinHTTP request layer sees it.
+struct FakeHttpProxy {
+  // Non-zero: every send fails with this error (an unreachable proxy).
+  std::uint32_t sendError = 0;
+  // Non-zero: the proxy answers 407 offering these schemes unless the
+  // request carries credentials listed in `accepted`.
+  std::uint32_t offeredSchemes = 0;
+  std::vector<std::pair<std::wstring, std::wstring>> accepted;
+  std::uint32_t status = 200;  // the answer once the request is let through
+};
+struct ProxyCredentialsCall {
+  std::uint32_t scheme;
+  std::wstring user;
+  std::wstring password;
+};
+struct ConnectCall {
+  std::wstring host;
+  std::uint16_t port;
+  std::wstring path;  // of the HEAD request opened on it, if any
+  bool secure;
+};
+struct WinHttpRequestState {
+  // Proxies by proxy address ("p1:80"); other addresses get `otherProxies`.
+  std::map<std::wstring, FakeHttpProxy> proxies;
+  FakeHttpProxy otherProxies;
+  // A call named here ("WinHttpOpen", "WinHttpCrackUrl", "WinHttpConnect",
+  // "WinHttpOpenRequest", "WinHttpSetOption", "WinHttpSetCredentials",
+  // "WinHttpSendRequest", "WinHttpReceiveResponse", "WinHttpQueryAuthSchemes",
+  // "WinHttpQueryHeaders") fails every time with the given error code.
+  std::map<std::string, std::uint32_t> failures;
+  // The next sends succeed but leave ERROR_WINHTTP_RESEND_REQUEST behind.
+  int resends = 0;
+  // What was done.
+  std::vector<std::wstring> sessions;  // the proxy address of each session
+  std::vector<ConnectCall> connects;
+  std::vector<std::uint32_t> policies;
+  std::vector<ProxyCredentialsCall> credentials;
+  int sends = 0;
+  int openHandles = 0;  // opened and not closed yet
+};
+WinHttpRequestState& winHttpRequest();
+
+struct DialogAnswer {
+  std::uint32_t result = 1223;  // what CredUIPromptForCredentialsW returns
+  std::wstring user;
+  std::wstring password;
+};
+struct StoredCredential {
+  std::wstring user;
+  std::wstring password;
+};
+struct CredentialsState {
+  std::map<std::wstring, StoredCredential> store;  // by target name
+  bool writeFails = false;
+  // One answer per dialog shown, in order; past the end the user cancels.
+  std::vector<DialogAnswer> dialogAnswers;
+  std::vector<std::wstring> dialogTargets;  // one per dialog shown
+  int writes = 0;
+  int reads = 0;
+};
+CredentialsState& credentials();
 
 struct TrustAnswer {
   // What WinVerifyTrust answers and GetLastError gives after it; the default

@@ -137,10 +137,10 @@ TEST_P(Answers, StatusAndFirstCandidate) {
   } else {
     EXPECT_EQ(text(answer_.server), c.server);
     EXPECT_EQ(text(answer_.serverPort), c.port);
-    // Until proxies are probed, a candidate is one that needs no
-    // credentials: empty strings, not null.
-    EXPECT_EQ(text(answer_.user), "");
-    EXPECT_EQ(text(answer_.password), "");
+    // The fake proxy needs no credentials: the caller's come back as the
+    // ones that worked.
+    EXPECT_EQ(text(answer_.user), "caller");
+    EXPECT_EQ(text(answer_.password), "secret");
   }
   EXPECT_EQ(answer_.authScheme, 0u);
 }
@@ -154,8 +154,9 @@ INSTANTIATE_TEST_SUITE_P(
                    false, 0, "p1", "80"},
         AnswerCase{"scheme_entry", "http://a/", L"https=s:443;http=h:8080",
                    std::nullopt, false, 0, "h", "8080"},
-        AnswerCase{"default_port", "ftp://a/", L"p1", std::nullopt, false, 0,
-                   "p1", "21"},
+        // The probe's HEAD request cannot be made for an ftp target.
+        AnswerCase{"ftp_target", "ftp://a/", L"p1", std::nullopt, false, 2,
+                   nullptr, nullptr},
         AnswerCase{"ipv6", "https://a/", L"[::1]:3128", std::nullopt, false, 0,
                    "[::1]", "3128"},
         AnswerCase{"winhttp_default", "https://a/", std::nullopt,
@@ -196,15 +197,18 @@ TEST_F(ProxyApi, DeallocateFreesOnceAndIgnoresNull) {
   tsrnProxyDeallocate(nullptr);
 }
 
-TEST_F(ProxyApi, LongAndOddUrlsAreAnswered) {
+// The probe's URL split has fixed buffers and needs a scheme: such URLs get
+// a failure, never a half-filled answer, and leave no handle open.
+TEST_F(ProxyApi, LongAndOddUrlsFailTheProbe) {
   fake::winHttpProxy().ie.proxy = L"p1";
   const std::string longUrl = "http://a/" + std::string(100000, 'x');
-  EXPECT_EQ(ask(longUrl.c_str()), 0);
-  EXPECT_EQ(text(answer_.serverPort), "80");
-  tsrnProxyDeallocate(&answer_);
-  EXPECT_EQ(ask("not a url at all"), 0);
-  EXPECT_EQ(text(answer_.serverPort), "443");
+  EXPECT_EQ(ask(longUrl.c_str()), 2);
+  expectCleared();
+  EXPECT_EQ(ask("not a url at all"), 2);
+  expectCleared();
   EXPECT_TRUE(fake::winHttpProxy().autoCalls.empty());
+  EXPECT_EQ(fake::winHttpRequest().sessions.size(), 2u);
+  EXPECT_EQ(fake::winHttpRequest().openHandles, 0);
 }
 
 TEST_F(ProxyApi, ValidateInputClearsWithoutFreeing) {

@@ -1,0 +1,45 @@
+// The Windows credential dialog and the credential store, for proxy
+// credentials. Passwords are handed over in wide strings only; nothing here
+// logs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Windows result codes the callers tell apart.
+constexpr std::uint32_t kErrorCancelled = 1223;  // ERROR_CANCELLED
+
+// CredUIPromptForCredentialsW with no dialog information (no owner window,
+// the system's caption and message), `target` as target name, no
+// authentication error, user and password buffers of 256 units, no save
+// checkbox, flags CREDUI_FLAGS_DO_NOT_PERSIST | CREDUI_FLAGS_EXCLUDE_CERTIFICATES.
+// Returns the call's result: 0 with `user` and `password` set, 1223 when the
+// user cancelled; both outputs are empty otherwise.
+[[nodiscard]] std::uint32_t promptForCredentials(const std::wstring& target,
+                                                 std::wstring& user,
+                                                 std::wstring& password);
+
+// CredUIParseUserNameW with user and domain buffers of 256 units. Returns the
+// call's result; the outputs are empty unless it is 0.
+[[nodiscard]] std::uint32_t parseUserName(const std::wstring& userName,
+                                          std::wstring& user,
+                                          std::wstring& domain);
+
+// CredWriteW (flags 0) of a generic entry named `target`: the user name, the
+// password's UTF-16 units without terminator as the secret, persisted for
+// the local machine, no comment, attributes or alias. Replaces an entry of
+// the same target. False (last error kept) when the write fails.
+[[nodiscard]] bool writeGenericCredential(const std::wstring& target,
+                                          const std::wstring& user,
+                                          const std::wstring& password);
+
+// CredReadW (flags 0) of the generic entry named `target`, then CredFree.
+// True with the entry's user name and its secret read as UTF-16 (size / 2
+// units); false (outputs untouched) when there is none or the read fails.
+[[nodiscard]] bool readGenericCredential(const std::wstring& target,
+                                         std::wstring& user,
+                                         std::wstring& password);
+
+}  // namespace platform

@@ -1,0 +1,97 @@
+#include <windows.h>
+#include <wincred.h>
+
+#include <vector>
+
+#include "platform/credentials.h"
+
+namespace platform {
+
+namespace {
+
+constexpr DWORD kBufferUnits = 256;  // CREDUI_MAX_USERNAME_LENGTH + 1 and alike
+
+std::wstring textOf(const std::vector<wchar_t>& buffer) {
+  return std::wstring(buffer.data());
+}
+
+void wipe(std::vector<wchar_t>& buffer) {
+  SecureZeroMemory(buffer.data(), buffer.size() * sizeof(wchar_t));
+}
+
+}  // namespace
+
+std::uint32_t promptForCredentials(const std::wstring& target,
+                                   std::wstring& user, std::wstring& password) {
+  user.clear();
+  password.clear();
+  std::vector<wchar_t> userBuffer(kBufferUnits, L'\0');
+  std::vector<wchar_t> passwordBuffer(kBufferUnits, L'\0');
+  const DWORD result = CredUIPromptForCredentialsW(
+      nullptr, target.c_str(), nullptr, 0, userBuffer.data(), kBufferUnits,
+      passwordBuffer.data(), kBufferUnits, nullptr,
+      CREDUI_FLAGS_DO_NOT_PERSIST | CREDUI_FLAGS_EXCLUDE_CERTIFICATES);
+  if (result == NO_ERROR) {
+    user = textOf(userBuffer);
+    password = textOf(passwordBuffer);
+  }
+  wipe(passwordBuffer);
+  return result;
+}
+
+std::uint32_t parseUserName(const std::wstring& userName, std::wstring& user,
+                            std::wstring& domain) {
+  user.clear();
+  domain.clear();
+  std::vector<wchar_t> userBuffer(kBufferUnits, L'\0');
+  std::vector<wchar_t> domainBuffer(kBufferUnits, L'\0');
+  const DWORD result =
+      CredUIParseUserNameW(userName.c_str(), userBuffer.data(), kBufferUnits,
+                           domainBuffer.data(), kBufferUnits);
+  if (result == NO_ERROR) {
+    user = textOf(userBuffer);
+    domain = textOf(domainBuffer);
+  }
+  return result;
+}
+
+bool writeGenericCredential(const std::wstring& target,
+                            const std::wstring& user,
+                            const std::wstring& password) {
+  // CredWriteW takes non-const strings; it does not change them.
+  std::wstring targetName = target;
+  std::wstring userName = user;
+  std::vector<wchar_t> secret(password.begin(), password.end());
+  CREDENTIALW credential{};
+  credential.Type = CRED_TYPE_GENERIC;
+  credential.TargetName = &targetName[0];
+  credential.CredentialBlobSize =
+      static_cast<DWORD>(secret.size() * sizeof(wchar_t));
+  credential.CredentialBlob =
+      secret.empty() ? nullptr : reinterpret_cast<LPBYTE>(secret.data());
+  credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+  credential.UserName = &userName[0];
+  const BOOL written = CredWriteW(&credential, 0);
+  const DWORD code = GetLastError();
+  if (!secret.empty()) wipe(secret);
+  SetLastError(code);
+  return written != FALSE;
+}
+
+bool readGenericCredential(const std::wstring& target, std::wstring& user,
+                           std::wstring& password) {
+  PCREDENTIALW credential = nullptr;
+  if (!CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, &credential)) {
+    return false;
+  }
+  user = credential->UserName != nullptr ? credential->UserName : L"";
+  const wchar_t* secret =
+      reinterpret_cast<const wchar_t*>(credential->CredentialBlob);
+  const std::size_t units = credential->CredentialBlobSize / sizeof(wchar_t);
+  password.assign(secret != nullptr ? secret : L"",
+                  secret != nullptr ? units : 0);
+  CredFree(credential);
+  return true;
+}
+
+}  // namespace platform

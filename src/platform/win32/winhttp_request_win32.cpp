@@ -1,0 +1,132 @@
+// Kept apart from the WinINet code: winhttp.h and wininet.h cannot share a
+// translation unit.
+#include <windows.h>
+#include <winhttp.h>
+
+#include <vector>
+
+#include "platform/winhttp_request.h"
+
+namespace platform {
+
+struct WinHttpHandles {
+  HINTERNET session = nullptr;
+  HINTERNET connection = nullptr;
+  HINTERNET request = nullptr;
+};
+
+namespace {
+
+void closeHandle(HINTERNET& handle) {
+  if (handle != nullptr) WinHttpCloseHandle(handle);
+  handle = nullptr;
+}
+
+}  // namespace
+
+void closeWinHttpHandles(WinHttpHandles* handles) {
+  if (handles == nullptr) return;
+  // Closing runs after a failed call has been read, but keep its code anyway.
+  const DWORD code = GetLastError();
+  closeHandle(handles->request);
+  closeHandle(handles->connection);
+  closeHandle(handles->session);
+  delete handles;
+  SetLastError(code);
+}
+
+bool openProxySession(const std::wstring& proxyAddress,
+                      WinHttpRequest& request) {
+  request.reset();
+  HINTERNET session =
+      WinHttpOpen(L"WinHTTP/1.0", WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                  proxyAddress.c_str(), WINHTTP_NO_PROXY_BYPASS, 0);
+  if (session == nullptr) return false;
+  request.reset(new WinHttpHandles{session, nullptr, nullptr});
+  return true;
+}
+
+bool crackUrl(const std::wstring& url, CrackedUrl& parts) {
+  parts = CrackedUrl{};
+  std::vector<wchar_t> host(256, L'\0');
+  std::vector<wchar_t> path(2048, L'\0');
+  URL_COMPONENTS components{};
+  components.dwStructSize = sizeof components;
+  components.lpszHostName = host.data();
+  components.dwHostNameLength = static_cast<DWORD>(host.size());
+  components.lpszUrlPath = path.data();
+  components.dwUrlPathLength = static_cast<DWORD>(path.size());
+  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &components)) return false;
+  parts.host.assign(host.data(), components.dwHostNameLength);
+  parts.path.assign(path.data(), components.dwUrlPathLength);
+  parts.https = components.nScheme == INTERNET_SCHEME_HTTPS;
+  return true;
+}
+
+bool connectToHost(WinHttpHandles& handles, const std::wstring& host,
+                   std::uint16_t port) {
+  handles.connection = WinHttpConnect(handles.session, host.c_str(),
+                                      static_cast<INTERNET_PORT>(port), 0);
+  return handles.connection != nullptr;
+}
+
+bool openHeadRequest(WinHttpHandles& handles, const std::wstring& path,
+                     bool secure) {
+  handles.request = WinHttpOpenRequest(
+      handles.connection, L"HEAD", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+      WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0);
+  return handles.request != nullptr;
+}
+
+bool setAutoLogonPolicy(WinHttpHandles& handles, std::uint32_t policy) {
+  DWORD value = policy;
+  return WinHttpSetOption(handles.request, WINHTTP_OPTION_AUTOLOGON_POLICY,
+                          &value, sizeof value) != FALSE;
+}
+
+bool setProxyCredentials(WinHttpHandles& handles, std::uint32_t scheme,
+                         const std::wstring& user,
+                         const std::wstring& password) {
+  return WinHttpSetCredentials(handles.request, WINHTTP_AUTH_TARGET_PROXY,
+                               scheme, user.c_str(), password.c_str(),
+                               nullptr) != FALSE;
+}
+
+SendResult sendRequest(WinHttpHandles& handles) {
+  if (!WinHttpSendRequest(handles.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                          WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    return SendResult::sendFailed;
+  }
+  if (!WinHttpReceiveResponse(handles.request, nullptr)) {
+    return SendResult::receiveFailed;
+  }
+  return SendResult::ok;
+}
+
+bool queryAuthSchemes(WinHttpHandles& handles, std::uint32_t& supported) {
+  DWORD schemes = 0;
+  DWORD first = 0;
+  DWORD target = 0;
+  supported = 0;
+  if (!WinHttpQueryAuthSchemes(handles.request, &schemes, &first, &target)) {
+    return false;
+  }
+  supported = schemes;
+  return true;
+}
+
+bool queryStatusCode(WinHttpHandles& handles, std::uint32_t& status) {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  status = 0;
+  if (!WinHttpQueryHeaders(handles.request,
+                           WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &value, &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return false;
+  }
+  status = value;
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,65 @@
+// Probes one proxy candidate with a HEAD request for the target URL through
+// it: finds out whether the proxy demands credentials (407) and, if so,
+// obtains them (the caller's, the credential store's, the credential
+// dialog's) until the proxy lets the request through.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/winhttp_request.h"
+#include "proxy/tsrn_proxy_api.h"
+#include "proxy/upi_info.h"
+
+namespace TSRN::ProxyManager {
+
+// WinHTTP's authentication scheme bits.
+constexpr std::uint32_t kAuthSchemeBasic = 1;
+constexpr std::uint32_t kAuthSchemeNtlm = 2;
+constexpr std::uint32_t kAuthSchemePassport = 4;
+constexpr std::uint32_t kAuthSchemeDigest = 8;
+constexpr std::uint32_t kAuthSchemeNegotiate = 16;
+
+// The scheme handed to WinHTTP for an offered set (Negotiate goes as NTLM),
+// and the one reported in ProxyInfo::authScheme (0, 1 Basic, 2 Digest,
+// 4 NTLM or Negotiate).
+struct ChosenScheme {
+  std::uint32_t winHttp = 0;
+  std::uint32_t reported = 0;
+};
+[[nodiscard]] ChosenScheme ChooseAuthScheme(std::uint32_t offered);
+
+class AuthenticatingProxyProbe {
+ public:
+  // Works on the proxy manager's working state: reads info.url, info.server,
+  // info.user, info.password and proxyAddress; writes info.user,
+  // info.password and authScheme as CheckAuthenticatingProxy says.
+  AuthenticatingProxyProbe(UPIInfo& info, std::uint32_t& authScheme,
+                           const std::wstring& proxyAddress);
+
+  // 0 when the proxy let the request through (the working user and password
+  // are then the credentials that worked, empty when none were needed, and
+  // authScheme the proxy's); 2 when a system call failed; 4 for an empty
+  // url or proxy address; 5 or 2 from the credential dialog; 6 when
+  // credentials are needed, none are left to try and `silent` forbids the
+  // dialog (authScheme is then set from the proxy's offer).
+  [[nodiscard]] PMStatus CheckAuthenticatingProxy(bool silent);
+
+  // Session through the proxy, connection to the target host on 443 (https)
+  // or 80, HEAD request for its path. False (request empty) on failure.
+  [[nodiscard]] bool OpenRequest(platform::WinHttpRequest& request) const;
+  [[nodiscard]] bool SendRequest(platform::WinHttpHandles& handles) const;
+  // `offered` is 0 unless the query succeeds.
+  [[nodiscard]] bool QueryAuthScheme(platform::WinHttpHandles& handles,
+                                     std::uint32_t& offered) const;
+  // `status` is 0 unless the query succeeds.
+  [[nodiscard]] bool GetHTTPStatusCode(platform::WinHttpHandles& handles,
+                                       std::uint32_t& status) const;
+
+ private:
+  UPIInfo& info_;
+  std::uint32_t& authScheme_;
+  const std::wstring& proxyAddress_;
+};
+
+}  // namespace TSRN::ProxyManager

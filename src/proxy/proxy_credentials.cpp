@@ -1,0 +1,82 @@
+#include "proxy/proxy_credentials.h"
+
+#include "common/text.h"
+#include "platform/credentials.h"
+#include "proxy/proxy_log.h"
+
+namespace TSRN::ProxyManager {
+
+PMStatus ProxyCredentials::ShowCredentialDialog(const std::wstring& host,
+                                                std::wstring& user,
+                                                std::wstring& password) {
+  LogMessage(LOG_LEVEL_INFO, "Performing 'ShowCredentialDialog' ...");
+  user.clear();
+  password.clear();
+  std::wstring entered;
+  std::wstring enteredPassword;
+  const std::uint32_t result =
+      platform::promptForCredentials(host, entered, enteredPassword);
+  LogMessage(LOG_LEVEL_INFO, "ShowCredentialDialog response:%lu",
+             static_cast<unsigned long>(result));
+  if (result == platform::kErrorCancelled) {
+    LogMessage(LOG_LEVEL_INFO, "User CANCELLED credential dialog!");
+    return PM_STATUS_USER_CANCELLED;
+  }
+  if (result != 0) {
+    LogMessage(LOG_LEVEL_ERROR,
+               "CredUIPromptForCredentialsW() API failed. Error:%lu",
+               static_cast<unsigned long>(result));
+    return PM_STATUS_FAILURE;
+  }
+  std::wstring bareUser;
+  std::wstring domain;
+  const std::uint32_t parsed =
+      platform::parseUserName(entered, bareUser, domain);
+  if (parsed != 0) {
+    LogMessage(LOG_LEVEL_ERROR, "CredUIParseUserNameW() API failed. Error:%lu",
+               static_cast<unsigned long>(parsed));
+    return PM_STATUS_FAILURE;
+  }
+  // "proxy1\user1" typed for the proxy host proxy1 names the proxy, not a
+  // Windows domain: the proxy gets the bare user. A name without a domain
+  // ("user@example") stays as it is, with no backslash in front.
+  user = domain.empty() || tsdlm::equalsIgnoreCaseAscii(domain, host)
+             ? bareUser
+             : domain + L"\\" + bareUser;
+  password = enteredPassword;
+  return PM_STATUS_SUCCESS;
+}
+
+bool ProxyCredentials::StoreCredentials(const std::wstring& host,
+                                        const std::wstring& user,
+                                        const std::wstring& password) {
+  LogMessage(LOG_LEVEL_INFO,
+             L"Performing 'StoreCredentials' for proxy server:%ls with "
+             L"user:%ls",
+             host.c_str(), user.c_str());
+  if (host.empty() || user.empty()) return false;
+  if (!platform::writeGenericCredential(host, user, password)) {
+    LogMessage(LOG_LEVEL_ERROR, "Failed to store credential !!!");
+    return false;
+  }
+  LogMessage(LOG_LEVEL_INFO, "Successfully stored credential.");
+  return true;
+}
+
+bool ProxyCredentials::LoadCredentials(const std::wstring& host,
+                                       std::wstring& user,
+                                       std::wstring& password) {
+  LogMessage(LOG_LEVEL_INFO,
+             L"Performing 'LoadCredentials' for proxy server:%ls with "
+             L"user:%ls",
+             host.c_str(), user.c_str());
+  if (host.empty()) return false;
+  if (!platform::readGenericCredential(host, user, password)) {
+    LogMessage(LOG_LEVEL_DEBUG, "No credential found.");
+    return false;
+  }
+  LogMessage(LOG_LEVEL_INFO, "Successfully loaded credential.");
+  return true;
+}
+
+}  // namespace TSRN::ProxyManager

@@ -1,0 +1,210 @@
+"""The real updater under Wine with the user's proxy settings pointing at the
+local test proxy: the whole update through an open proxy and through a Basic
+proxy (credentials stored beforehand, or given in the credential dialog),
+and the proxy step's failure entries (silent mode, a cancelled dialog, no
+URL)."""
+
+import os
+import subprocess
+import threading
+import time
+
+import pytest
+
+import harness
+import proxy_helpers
+from test_proxy import TestProxy
+from test_update_check import (INSTALLER_URL_PATH, MANIFEST_URL_PATH, OFFERED_VERSION,
+                               UpdateCheck, event_names, manifest, read_log,
+                               read_record)
+
+PROXY_HOST = "127.0.0.1"
+USER, PASSWORD = "ann", "s3cret"
+MANIFEST_FAILED = b"[ERROR] Cannot download update.xml, return now\r\n"
+# The credential dialog is the system's own; Wine names it after the target.
+DIALOG_TITLE = PROXY_HOST
+# Wine's WinHTTP sends nothing for a loopback target through a proxy (the
+# probe then never meets the proxy), so the update server goes by a name that
+# only the test proxy resolves.
+SERVER_NAME = "updates.tsdlm.test"
+HOSTS = {SERVER_NAME: "127.0.0.1"}
+
+
+class ProxiedCheck(UpdateCheck):
+    def url(self, path):
+        return f"http://{SERVER_NAME}:{self.server.port}{path}"
+
+    def offer(self):
+        super().offer()
+        self.server.add_file(MANIFEST_URL_PATH, manifest(self.url(""), OFFERED_VERSION))
+
+    def settings(self, text=None):
+        if text is None:
+            text = f"[Update]\r\nurl={self.url(MANIFEST_URL_PATH)}\r\ncheck_for_updates=1\r\n"
+        super().settings(text)
+
+    def through(self, proxy):
+        """Points the user's proxy settings at `proxy` (None: none at all)."""
+        if proxy is not None:
+            proxy_helpers.set_user_settings(self.prefix, proxy_helpers.PROXY,
+                                            proxy=proxy.address)
+
+    def cred_tool(self, *args):
+        tool = self.fixture_exe("cred_tool.exe")
+        return self.prefix.run(tool, list(args), timeout=30)
+
+    def stored(self):
+        result = self.cred_tool("read", PROXY_HOST)
+        return result.stdout.decode().rstrip("\r\n") if result.returncode == 0 else None
+
+
+@pytest.fixture
+def check(prefix, update_site, fixture_exe, signing_kit, tmp_path):
+    return ProxiedCheck(prefix, update_site, fixture_exe, signing_kit, tmp_path)
+
+
+@pytest.fixture
+def basic_proxy():
+    with TestProxy(auth="basic", user=USER, password=PASSWORD, hosts=HOSTS) as proxy:
+        yield proxy
+
+
+def fetched(proxy, check):
+    """The GET targets the proxy was asked for, in order, each once (libcurl
+    asks first without credentials to learn the schemes)."""
+    return list(dict.fromkeys(r["target"] for r in proxy.requests
+                              if r["method"] == "GET"))
+
+
+def whole_update(check):
+    return [check.url(MANIFEST_URL_PATH), check.url(INSTALLER_URL_PATH)]
+
+
+def assert_installed(check):
+    assert event_names(check.prefix) == [("updater_launched", ""), ("updater_exit", "")]
+    assert read_record(check.prefix)["arguments"] == "-quiet"
+
+
+def answer_dialog(display, keys, timeout=60):
+    """Waits for the credential dialog and sends it `keys` (xdotool words)."""
+    env = {"DISPLAY": display, "PATH": os.environ.get("PATH", "/usr/bin:/bin")}
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        windows, _ = harness.find_visible_windows(display, DIALOG_TITLE)
+        if windows:
+            subprocess.run(["xdotool", "windowfocus", "--sync", windows[0]], env=env,
+                           capture_output=True, timeout=10)
+            time.sleep(1.0)  # keys sent before the dialog takes input are lost
+            for key in keys:
+                kind, _, text = key.partition(":")
+                if kind == "type":
+                    subprocess.run(["xdotool", "type", "--delay", "60", text], env=env,
+                                   timeout=30)
+                else:
+                    subprocess.run(["xdotool", "key", text], env=env, timeout=10)
+                time.sleep(0.2)
+            return True
+        time.sleep(0.2)
+    return False
+
+
+def run_with_dialog(check, keys):
+    answered = []
+    thread = threading.Thread(
+        target=lambda: answered.append(answer_dialog(check.prefix.display, keys)),
+        daemon=True)
+    thread.start()
+    check.run()
+    thread.join(timeout=70)
+    assert answered == [True], "the credential dialog never showed"
+
+
+@pytest.mark.parametrize("configured", [True, False], ids=["open-proxy", "no-proxy"])
+def test_whole_update_through_an_open_proxy_or_direct(check, configured):
+    with TestProxy(hosts=HOSTS) as proxy:
+        check.through(proxy if configured else None)
+        if configured:
+            check.offer()
+        else:
+            UpdateCheck.offer(check)
+            UpdateCheck.settings(check)
+        check.run()
+        if configured:
+            assert fetched(proxy, check) == whole_update(check)
+        else:
+            assert proxy.requests == []
+    assert_installed(check)
+    assert (check.manifest_requests(), check.installer_requests()) == (1, 1)
+
+
+def test_basic_proxy_with_a_stored_credential(check, basic_proxy):
+    assert check.cred_tool("write", PROXY_HOST, USER, PASSWORD).returncode == 0
+    check.through(basic_proxy)
+    check.offer()
+
+    check.run()
+
+    assert_installed(check)
+    assert fetched(basic_proxy, check) == whole_update(check)
+    answered = {r["target"]: r["proxy_authorization"] for r in basic_proxy.requests
+                if r["method"] == "GET"}
+    assert all((value or "").startswith("Basic ") for value in answered.values())
+    assert (check.manifest_requests(), check.installer_requests()) == (1, 1)
+    assert check.stored() == f"{USER}\t{PASSWORD}"
+
+
+def test_silent_mode_without_a_stored_credential(check, basic_proxy):
+    check.through(basic_proxy)
+    check.offer()
+    check.settings(f"[Update]\r\nurl={check.url(MANIFEST_URL_PATH)}\r\n"
+                   f"check_for_updates=1\r\n[Proxy]\r\nsuppress_login_dialog=1\r\n")
+
+    check.run()
+
+    # No line end: the flow's entry follows on the same line.
+    assert read_log(check.prefix) == [b"Tsrn proxy manager setup is in silent mode ",
+                                      MANIFEST_FAILED]
+    assert fetched(basic_proxy, check) == []
+    assert check.server.requests == []
+
+
+def test_credential_dialog_answered_then_remembered(check, basic_proxy):
+    check.through(basic_proxy)
+    check.offer()
+
+    run_with_dialog(check, [f"type:{USER}", "key:Tab", f"type:{PASSWORD}", "key:Return"])
+
+    assert_installed(check)
+    assert fetched(basic_proxy, check) == whole_update(check)
+    assert check.stored() == f"{USER}\t{PASSWORD}"
+
+    # A second run finds the entry: no dialog (it would block the run).
+    check.prefix.unix_path(check.entries.installer).unlink()
+    basic_proxy.state.log.clear()
+    check.run()
+    assert fetched(basic_proxy, check) == whole_update(check)
+
+
+def test_credential_dialog_cancelled(check, basic_proxy):
+    check.through(basic_proxy)
+    check.offer()
+
+    run_with_dialog(check, ["key:Escape"])
+
+    assert read_log(check.prefix) == [
+        b"tsrnGetProxyInfo return: 5 with silent=0 schema=0\r\n", MANIFEST_FAILED]
+    assert fetched(basic_proxy, check) == []
+    assert check.stored() is None
+
+
+def test_settings_without_url(check, basic_proxy):
+    check.through(basic_proxy)
+    check.offer()
+    check.settings("[Update]\r\ncheck_for_updates=1\r\n")
+
+    check.run()
+
+    assert read_log(check.prefix) == [
+        b"tsrnGetProxyInfo return: 4 with silent=0 schema=0\r\n", MANIFEST_FAILED]
+    assert basic_proxy.requests == []
+    assert check.server.requests == []

@@ -1,0 +1,384 @@
+// The authenticating-proxy probe against a scripted WinHTTP request layer,
+// and the lookup driver over several candidates.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes/fake_platform.h"
+#include "proxy/authenticating_proxy_probe.h"
+#include "proxy/proxy_log.h"
+#include "proxy/tsrn_proxy_api.h"
+#include "unit/proxy_log_lines.h"
+
+namespace {
+
+using namespace TSRN::ProxyManager;
+using testing_support::proxyLogHas;
+using testing_support::proxyLogMentions;
+
+constexpr std::uint32_t kBasic = 1, kNtlm = 2, kPassport = 4, kDigest = 8,
+                        kNegotiate = 16;
+
+class Probe : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    ASSERT_TRUE(IsLogEnabled()) << "run with TSRN_ENABLE_DEBUG_STRING=TRUE";
+    info_.url = "http://target.example/file.xml";
+    info_.server = "p1";
+    info_.serverPort = "8080";
+  }
+  void TearDown() override { EXPECT_EQ(fake::winHttpRequest().openHandles, 0); }
+
+  PMStatus run(bool silent = false) {
+    return AuthenticatingProxyProbe(info_, scheme_, address_)
+        .CheckAuthenticatingProxy(silent);
+  }
+  void callerCredentials() {
+    info_.user = "u";
+    info_.password = "pw";
+  }
+  static fake::FakeHttpProxy& proxy() {
+    return fake::winHttpRequest().proxies[L"p1:8080"];
+  }
+  static std::vector<std::wstring> handedUsers() {
+    std::vector<std::wstring> users;
+    for (const auto& call : fake::winHttpRequest().credentials) {
+      users.push_back(call.user);
+    }
+    return users;
+  }
+
+  UPIInfo info_;
+  std::uint32_t scheme_ = 77;
+  std::wstring address_ = L"p1:8080";
+};
+
+struct SchemeCase {
+  std::uint32_t offered;
+  std::uint32_t handed;    // to WinHTTP
+  std::uint32_t reported;  // in the answer
+};
+
+class SchemeTable : public Probe,
+                    public ::testing::WithParamInterface<SchemeCase> {};
+
+TEST_P(SchemeTable, CallerCredentialsWorkAndAreStored) {
+  const SchemeCase& c = GetParam();
+  callerCredentials();
+  proxy().offeredSchemes = c.offered;
+  proxy().accepted = {{L"u", L"pw"}};
+  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
+  ASSERT_EQ(fake::winHttpRequest().credentials.size(), 1u);
+  EXPECT_EQ(fake::winHttpRequest().credentials[0].scheme, c.handed);
+  EXPECT_EQ(scheme_, c.reported);
+  EXPECT_TRUE(proxyLogHas("[DEBUG]   Trying " + std::to_string(c.handed) +
+                          " authentication scheme although proxy server "
+                          "supports " +
+                          std::to_string(c.offered) +
+                          " authentication scheme"));
+  EXPECT_EQ(fake::credentials().store[L"p1"].user, L"u");
+  EXPECT_EQ(fake::credentials().store[L"p1"].password, L"pw");
+  EXPECT_EQ(info_.user, "u");
+  EXPECT_TRUE(fake::credentials().dialogTargets.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Offers, SchemeTable,
+    ::testing::Values(SchemeCase{kNtlm | kNegotiate, kNtlm, 4},
+                      SchemeCase{kNegotiate | kBasic, kNtlm, 4},
+                      SchemeCase{kNtlm, kNtlm, 4},
+                      SchemeCase{kDigest | kBasic, kDigest, 2},
+                      SchemeCase{kBasic, kBasic, 1},
+                      SchemeCase{kPassport, 0, 0}));
+
+TEST_F(Probe, OpenProxyWithoutCredentialsStoresNothing) {
+  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
+  EXPECT_EQ(info_.user, "");
+  EXPECT_EQ(info_.password, "");
+  EXPECT_EQ(scheme_, 0u);
+  EXPECT_EQ(fake::credentials().writes, 0);
+  EXPECT_EQ(fake::credentials().reads, 1);
+  EXPECT_EQ(fake::winHttpRequest().sends, 1);
+  EXPECT_EQ(fake::winHttpRequest().policies, std::vector<std::uint32_t>{2});
+  EXPECT_EQ(fake::winHttpRequest().sessions,
+            std::vector<std::wstring>{L"p1:8080"});
+}
+
+TEST_F(Probe, CallerCredentialsOnAnOpenProxyAreStillStored) {
+  callerCredentials();
+  fake::debugOutput().errorTexts[4317] = L"The operation is invalid.\r\n";
+  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
+  EXPECT_TRUE(proxyLogHas(
+      "[ERROR]   WinHttpQueryAuthSchemes() API failed. Error:4317 "
+      "Description:The operation is invalid.\r\n"));
+  EXPECT_TRUE(fake::winHttpRequest().credentials.empty());
+  EXPECT_EQ(scheme_, 0u);
+  EXPECT_EQ(fake::credentials().store[L"p1"].user, L"u");
+  EXPECT_EQ(fake::credentials().reads, 0);
+}
+
+TEST_F(Probe, RejectedStoredEntryLeadsStraightToTheDialog) {
+  fake::credentials().store[L"p1"] = {L"old", L"bad"};
+  fake::credentials().dialogAnswers = {{0, L"P1\\new", L"good"}};
+  proxy().offeredSchemes = kBasic;
+  proxy().accepted = {{L"new", L"good"}};
+  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
+  EXPECT_EQ(handedUsers(), (std::vector<std::wstring>{L"old", L"new"}));
+  EXPECT_EQ(fake::credentials().reads, 1);
+  EXPECT_EQ(fake::credentials().dialogTargets,
+            std::vector<std::wstring>{L"p1"});
+  EXPECT_EQ(fake::credentials().store[L"p1"].user, L"new");
+  EXPECT_EQ(fake::credentials().store[L"p1"].password, L"good");
+  EXPECT_EQ(fake::winHttpRequest().policies,
+            (std::vector<std::uint32_t>{2, 0}));
+  EXPECT_EQ(info_.user, "new");
+  EXPECT_EQ(info_.password, "good");
+  EXPECT_EQ(scheme_, 1u);
+  EXPECT_FALSE(proxyLogMentions("good"));
+  EXPECT_FALSE(proxyLogMentions("bad"));
+}
+
+TEST_F(Probe, RejectedCallerCredentialsGiveWayToTheStoreThenTheDialog) {
+  callerCredentials();
+  fake::credentials().store[L"p1"] = {L"stored", L"x"};
+  fake::credentials().dialogAnswers = {{0, L"D\\typed", L"y"}};
+  proxy().offeredSchemes = kDigest;
+  proxy().accepted = {{L"D\\typed", L"y"}};
+  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
+  EXPECT_EQ(handedUsers(),
+            (std::vector<std::wstring>{L"u", L"stored", L"D\\typed"}));
+  EXPECT_EQ(info_.user, "D\\typed");
+  EXPECT_EQ(fake::credentials().store[L"p1"].user, L"D\\typed");
+}
+
+struct SilentCase {
+  std::uint32_t offered;
+  std::uint32_t reported;
+};
+
+class Silent : public Probe, public ::testing::WithParamInterface<SilentCase> {};
+
+TEST_P(Silent, NoCredentialsGiveSilentModeErrorAfterOne407) {
+  proxy().offeredSchemes = GetParam().offered;
+  EXPECT_EQ(run(true), PM_STATUS_SILENT_MODE_ERROR);
+  EXPECT_EQ(scheme_, GetParam().reported);
+  EXPECT_EQ(fake::winHttpRequest().sends, 1);
+  EXPECT_TRUE(fake::credentials().dialogTargets.empty());
+  EXPECT_EQ(info_.user, "");
+  EXPECT_TRUE(proxyLogHas(
+      "[ERROR]   PM_STATUS_SILENT_MODE_ERROR - Application running under "
+      "Silent Mode and it requires proxy server credentials."));
+}
+
+INSTANTIATE_TEST_SUITE_P(Offers, Silent,
+                         ::testing::Values(SilentCase{kNtlm | kNegotiate, 4},
+                                           SilentCase{kDigest, 2},
+                                           SilentCase{kBasic, 1}));
+
+TEST_F(Probe, CancelledOrFailedDialogEndsTheProbe) {
+  proxy().offeredSchemes = kBasic;
+  EXPECT_EQ(run(), PM_STATUS_USER_CANCELLED);
+  fake::credentials().dialogAnswers = {{1400, L"", L""}};
+  fake::credentials().dialogTargets.clear();
+  EXPECT_EQ(run(), PM_STATUS_FAILURE);
+  EXPECT_EQ(fake::credentials().writes, 0);
+  EXPECT_EQ(scheme_, 77u);  // only success and the silent mode set it
+}
+
+TEST_F(Probe, WrongCredentialsInTheDialogAskAgain) {
+  fake::credentials().dialogAnswers = {{0, L"p1\\u", L"typo"},
+                                       {0, L"p1\\u", L"pw"}};
+  proxy().offeredSchemes = kBasic;
+  proxy().accepted = {{L"u", L"pw"}};
+  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
+  EXPECT_EQ(fake::credentials().dialogTargets.size(), 2u);
+  EXPECT_EQ(fake::credentials().store[L"p1"].password, L"pw");
+}
+
+// Without the rule the answerless attempt would fail the status query.
+TEST_F(Probe, ResendRequestRepeatsTheAttempt) {
+  fake::winHttpRequest().resends = 2;
+  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
+  EXPECT_EQ(fake::winHttpRequest().sends, 3);
+  EXPECT_FALSE(proxyLogMentions("WinHttpQueryHeaders"));
+}
+
+class LetThrough : public Probe,
+                   public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(LetThrough, AnyStatusButProxyAuthenticationPasses) {
+  proxy().status = GetParam();
+  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
+  EXPECT_TRUE(proxyLogHas("[DEBUG]   Received HTTP status:" +
+                          std::to_string(GetParam())));
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, LetThrough,
+                         ::testing::Values(200u, 204u, 302u, 404u, 502u));
+
+struct FailureCase {
+  const char* call;
+  int status;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.call; }
+
+class FailingCall : public Probe,
+                    public ::testing::WithParamInterface<FailureCase> {};
+
+// Caller credentials and a Basic proxy, so that every call is made.
+TEST_P(FailingCall, IsReportedAndClosesEveryHandle) {
+  callerCredentials();
+  proxy().offeredSchemes = kBasic;
+  proxy().accepted = {{L"u", L"pw"}};
+  fake::winHttpRequest().failures[GetParam().call] = 12345;
+  EXPECT_EQ(run(), GetParam().status);
+  EXPECT_TRUE(proxyLogHas("[ERROR]   " + std::string(GetParam().call) +
+                          "() API failed. Error:12345 Description:"));
+  EXPECT_EQ(fake::credentials().writes, GetParam().status == 0 ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, FailingCall,
+    ::testing::Values(FailureCase{"WinHttpOpen", 2},
+                      FailureCase{"WinHttpCrackUrl", 2},
+                      FailureCase{"WinHttpConnect", 2},
+                      FailureCase{"WinHttpOpenRequest", 2},
+                      FailureCase{"WinHttpSetOption", 2},
+                      FailureCase{"WinHttpSetCredentials", 2},
+                      FailureCase{"WinHttpSendRequest", 2},
+                      FailureCase{"WinHttpReceiveResponse", 2},
+                      FailureCase{"WinHttpQueryHeaders", 2},
+                      // No scheme learnt: no credentials go out, the 407
+                      // stays, and the unanswered dialog cancels.
+                      FailureCase{"WinHttpQueryAuthSchemes", 5}),
+    [](const auto& info) { return std::string(info.param.call); });
+
+TEST_F(Probe, HeadRequestGoesToTheSchemesStandardPort) {
+  info_.url = "https://target.example:8443/a/b?q=1";
+  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
+  info_.url = "HTTP://target.example:8080/";
+  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
+  const auto& connects = fake::winHttpRequest().connects;
+  ASSERT_EQ(connects.size(), 2u);
+  EXPECT_EQ(connects[0].host, L"target.example");
+  EXPECT_EQ(connects[0].port, 443);
+  EXPECT_TRUE(connects[0].secure);
+  EXPECT_EQ(connects[1].port, 80);
+  EXPECT_FALSE(connects[1].secure);
+}
+
+TEST_F(Probe, EmptyUrlOrServerIsInvalidInput) {
+  info_.url.clear();
+  EXPECT_EQ(run(), PM_STATUS_INVALID_INPUT);
+  info_.url = "http://t/";
+  info_.server.clear();
+  EXPECT_EQ(run(), PM_STATUS_INVALID_INPUT);
+  EXPECT_TRUE(fake::winHttpRequest().sessions.empty());
+  EXPECT_TRUE(proxyLogHas("[ERROR]   URL or Proxy server is empty!"));
+}
+
+// The lookup driver over the candidates of a proxy list.
+class Driver : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    fake::winHttpProxy().ie.proxy = L"p1:80;p2:81";
+  }
+  void TearDown() override {
+    tsrnProxyDeallocate(&answer_);
+    EXPECT_EQ(fake::winHttpRequest().openHandles, 0);
+  }
+  int ask(const char* user = nullptr, const char* password = nullptr,
+          bool silent = false) {
+    request_ = UserData{"http://target.example/", user, password, silent};
+    return tsrnGetProxyInfo(&request_, &answer_);
+  }
+  static fake::FakeHttpProxy& proxy(const wchar_t* address) {
+    return fake::winHttpRequest().proxies[address];
+  }
+  static std::string text(const char* value) {
+    return value != nullptr ? value : "<null>";
+  }
+
+  UserData request_{};
+  ProxyInfo answer_{};
+};
+
+TEST_F(Driver, UnreachableFirstCandidateGivesTheSecond) {
+  proxy(L"p1:80").sendError = 12029;
+  EXPECT_EQ(ask(), 0);
+  EXPECT_EQ(text(answer_.server), "p2");
+  EXPECT_EQ(text(answer_.serverPort), "81");
+  EXPECT_EQ(text(answer_.user), "");
+  EXPECT_EQ(text(answer_.password), "");
+  EXPECT_EQ(answer_.authScheme, 0u);
+  EXPECT_EQ(fake::winHttpRequest().sessions,
+            (std::vector<std::wstring>{L"p1:80", L"p2:81"}));
+  EXPECT_TRUE(proxyLogHas(
+      "[INFO]   Output: [server=p2 serverPort=81 user= password=**** "
+      "authScheme=0]"));
+}
+
+TEST_F(Driver, CancelledDialogMovesOnToTheNextCandidate) {
+  proxy(L"p1:80").offeredSchemes = kBasic;
+  proxy(L"p2:81").offeredSchemes = kBasic;
+  proxy(L"p2:81").accepted = {{L"u", L"pw"}};
+  fake::credentials().dialogAnswers = {{1223, L"", L""},
+                                       {0, L"p2\\u", L"pw"}};
+  EXPECT_EQ(ask(), 0);
+  EXPECT_EQ(fake::credentials().dialogTargets,
+            (std::vector<std::wstring>{L"p1", L"p2"}));
+  EXPECT_EQ(text(answer_.server), "p2");
+  EXPECT_EQ(text(answer_.user), "u");
+  EXPECT_EQ(text(answer_.password), "pw");
+  EXPECT_EQ(answer_.authScheme, 1u);
+  EXPECT_TRUE(proxyLogHas(
+      "[DEBUG]   Authenticating proxy server detected with credentials "
+      "[user=u password=****]"));
+  EXPECT_TRUE(proxyLogHas(
+      "[INFO]   Output: [server=p2 serverPort=81 user=u password=**** "
+      "authScheme=1]"));
+  EXPECT_FALSE(proxyLogMentions("=pw"));
+}
+
+TEST_F(Driver, SilentAnswerKeepsTheLastProxyThatAskedForCredentials) {
+  proxy(L"p1:80").offeredSchemes = kNtlm | kNegotiate;
+  proxy(L"p2:81").offeredSchemes = kDigest;
+  EXPECT_EQ(ask(nullptr, nullptr, true), 6);
+  EXPECT_EQ(text(answer_.server), "p2");
+  EXPECT_EQ(text(answer_.serverPort), "81");
+  EXPECT_EQ(answer_.user, nullptr);
+  EXPECT_EQ(answer_.password, nullptr);
+  EXPECT_EQ(answer_.authScheme, 2u);
+  EXPECT_TRUE(proxyLogHas("[DEBUG]   No VALID proxy servers detected."));
+  EXPECT_TRUE(proxyLogHas("[INFO]   PMStatus:6"));
+}
+
+TEST_F(Driver, LastCandidatesStatusWhenNoneAnswers) {
+  proxy(L"p1:80").offeredSchemes = kBasic;
+  proxy(L"p2:81").sendError = 12029;
+  EXPECT_EQ(ask(nullptr, nullptr, true), 2);
+  // The silent answer of the first candidate stays for the caller to free.
+  EXPECT_EQ(text(answer_.server), "p1");
+  EXPECT_EQ(answer_.authScheme, 1u);
+}
+
+TEST_F(Driver, CallerCredentialsComeBackAsFreshCopies) {
+  proxy(L"p1:80").offeredSchemes = kNtlm | kNegotiate;
+  proxy(L"p1:80").accepted = {{L"u", L"pw"}};
+  std::string user = "u";
+  std::string password = "pw";
+  EXPECT_EQ(ask(user.c_str(), password.c_str()), 0);
+  EXPECT_NE(answer_.user, user.c_str());
+  EXPECT_NE(answer_.password, password.c_str());
+  EXPECT_EQ(text(answer_.user), "u");
+  EXPECT_EQ(text(answer_.password), "pw");
+  EXPECT_EQ(answer_.authScheme, 4u);
+  EXPECT_TRUE(proxyLogHas("[INFO]   Input password:****"));
+  EXPECT_EQ(fake::credentials().store[L"p1"].password, L"pw");
+}
+
+}  // namespace
