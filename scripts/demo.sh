@@ -5,8 +5,10 @@
 # with a Tessarin-signed stand-in installer. The updater downloads the
 # manifest and the installer, checks the signature and runs the installer,
 # which "installs" by copying a 6.1.33.0 executable over the installed one.
-# Then: both log files, the analytics events, the requests the server saw and
-# the installed version before and after.
+# The download manager runs (a stand-in window that accepts the quit request)
+# and the installer comes slowly enough to see the dialog at work.
+# Then: both log files, the analytics events, the requests the server saw,
+# the installed version before and after and a screenshot taken mid-download.
 #
 # Uses dist/ and build/mingw/tests/fixtures after building them; set
 # TSDLM_DIST and TSDLM_FIXTURES to use another build as it is.
@@ -27,7 +29,8 @@ fi
 DIST="${TSDLM_DIST:-$TSDLM_ROOT/dist}"
 FIXTURES="${TSDLM_FIXTURES:-$TSDLM_ROOT/build/mingw/tests/fixtures}"
 for file in "$DIST/TsDLMUpdater.exe" "$DIST/UsageUtil.dll" \
-            "$FIXTURES/version_6_1_32_0.exe" "$FIXTURES/fake_installer.exe"; do
+            "$FIXTURES/version_6_1_32_0.exe" "$FIXTURES/fake_installer.exe" \
+            "$FIXTURES/fake_dlm.exe"; do
   [ -f "$file" ] || { echo "demo: $file is missing; build first" >&2; exit 1; }
 done
 
@@ -40,6 +43,7 @@ cleanup() {
   if [ -n "$SERVER_PID" ]; then kill "$SERVER_PID" 2>/dev/null || true; fi
   if [ -n "$PROXY_PID" ]; then kill "$PROXY_PID" 2>/dev/null || true; fi
   wineserver -k 2>/dev/null || true
+  if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
 
@@ -139,21 +143,63 @@ EOF
 
 echo "demo: update server on $BASE serving $SITE"
 echo "demo: installed TSRN.DLM.exe version before: $(file_version "$INSTALL_DIR/TSRN.DLM.exe")"
+# The download manager is running: fake_dlm.exe as TsDLMgr.exe, with a window
+# titled "Tessarin Download Manager" that accepts the quit request. It and the
+# dialog need a display; without one the demo brings its own X server.
+XVFB_PID=""
+if [ -z "${DISPLAY:-}" ]; then
+  Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$DEMO/display" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 200); do [ -s "$DEMO/display" ] && break; sleep 0.1; done
+  [ -s "$DEMO/display" ] || { echo "demo: Xvfb did not start" >&2; exit 1; }
+  export DISPLAY=":$(head -n 1 "$DEMO/display")"
+fi
+cp "$FIXTURES/fake_dlm.exe" "$INSTALL_DIR/TsDLMgr.exe"
+rm -f "$DRIVE/TsDLMDemo/dlm-ready.txt" "$DRIVE/TsDLMDemo/dlm-record.txt"
+wine "$INSTALL_WIN\\TsDLMgr.exe" 'C:\TsDLMDemo\dlm-ready.txt' \
+  'record=C:\TsDLMDemo\dlm-record.txt' </dev/null >/dev/null 2>&1 &
+for _ in $(seq 300); do
+  [ -f "$DRIVE/TsDLMDemo/dlm-ready.txt" ] && break
+  sleep 0.1
+done
+[ -f "$DRIVE/TsDLMDemo/dlm-ready.txt" ] || { echo "demo: the download manager did not start" >&2; exit 1; }
+echo "demo: download manager running: $INSTALL_WIN\\TsDLMgr.exe"
+# The installer comes slowly (about 3 s), so the dialog can be seen at work.
+SIZE=$(stat -c %s "$FILES/TessarinDownloadManagerSetup-6.1.33.0.exe")
+"$TSDLM_PYTHON" - "$SERVER_BASE/__control/rules" "$SIZE" <<'EOF'
+import json, sys, urllib.request
+rule = {"/utility/dlm/prod/Installer/files/TessarinDownloadManagerSetup-6.1.33.0.exe":
+        {"rate": max(1, int(sys.argv[2]) // 3)}}
+opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+opener.open(urllib.request.Request(sys.argv[1], json.dumps(rule).encode(), method="POST"),
+            timeout=10)
+EOF
 echo "demo: running $INSTALL_WIN\\TsDLMUpdater.exe in $WINEPREFIX"
 export TSDLM_FAKE_INSTALLER_COPY_FROM='C:\TsDLMDemo\TSRN.DLM-6.1.33.0.exe'
 export TSDLM_FAKE_INSTALLER_COPY_TO="$INSTALL_WIN\\TSRN.DLM.exe"
 start=$(date +%s.%N)
 set +e
-if [ -n "${DISPLAY:-}" ]; then
-  wine "$INSTALL_WIN\\TsDLMUpdater.exe" </dev/null >/dev/null 2>&1
-else
-  xvfb-run -a wine "$INSTALL_WIN\\TsDLMUpdater.exe" </dev/null >/dev/null 2>&1
+wine "$INSTALL_WIN\\TsDLMUpdater.exe" </dev/null >/dev/null 2>&1 &
+UPDATER_PID=$!
+SCREENSHOT="$DEMO/mid-download.png"
+rm -f "$SCREENSHOT"
+WINDOW=$(timeout 30 xdotool search --sync --onlyvisible --name \
+  'Tessarin Download Manager update in progress' 2>/dev/null | head -n 1)
+if [ -n "$WINDOW" ]; then
+  sleep 1.5
+  /usr/bin/import -window "$WINDOW" "$SCREENSHOT" 2>/dev/null
 fi
+wait "$UPDATER_PID"
 rc=$?
 set -e
 end=$(date +%s.%N)
 awk -v rc="$rc" -v s="$start" -v e="$end" 'BEGIN { printf "demo: exit code %d after %.2f s\n", rc, e - s }'
 echo "demo: installed TSRN.DLM.exe version after: $(file_version "$INSTALL_DIR/TSRN.DLM.exe")"
+if [ -s "$SCREENSHOT" ]; then
+  echo "demo: screenshot of the dialog mid-download: $SCREENSHOT"
+else
+  echo "demo: no screenshot of the dialog was taken"
+fi
 
 show() {
   echo
@@ -166,6 +212,8 @@ show "log under Public Documents (C:\\users\\Public\\Documents\\Tessarin\\TsDLM\
   "$DRIVE/users/Public/Documents/Tessarin/TsDLM/TsDLMUpdater.log"
 show "analytics events ((LocalAppData)\\Tessarin\\UsageUtil\\events.jsonl)" \
   "$USER_DIR/AppData/Local/Tessarin/UsageUtil/events.jsonl"
+show "what the download manager received (its record file)" \
+  "$DRIVE/TsDLMDemo/dlm-record.txt"
 show "how the installer was started (its record file)" \
   "$USER_DIR/Temp/TsDLM/TessarinDownloadManagerSetup.exe.record.txt"
 echo

@@ -48,6 +48,8 @@ PACKAGES=(
   g++-mingw-w64-i686 mingw-w64-tools
   # running and driving the Windows programs
   wine wine32:i386 xvfb xauth xdotool imagemagick x11-apps
+  # Latin, CJK and Hangul in one font, for the dialog in every language
+  fonts-wqy-microhei locales
   # tests, signing, native builds and tools
   python3-pytest openssl osslsigncode clang lld libclang-rt-14-dev
   cmake ninja-build pkg-config make dpkg-dev

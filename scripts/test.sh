@@ -113,9 +113,11 @@ fi
 if [ "$BUILT" -eq 1 ]; then
   # Windows unit and platform tests through ctest's Wine emulator, in a
   # prefix of their own with a persistent wineserver and a virtual display.
-    # The warm-up starts Wine's own services before ctest runs: started by a
-  # test they would inherit its output pipe and stall test discovery.
-  ctest_suite wine "export WINEPREFIX=\$(scripts/wine-prefix.sh '$TSDLM_ROOT/build/mingw/wineprefix') && wineserver -p && trap 'wineserver -k || true' EXIT && wine cmd /c exit </dev/null >/dev/null 2>&1 && xvfb-run -a ctest --preset mingw -j $JOBS"
+  # The warm-up starts Wine's own services before ctest runs: started by a
+  # test they would inherit its output pipe and stall test discovery. It runs
+  # on the same virtual display as the tests: Wine's desktop process, once
+  # started without a display, keeps every later window from being created.
+  ctest_suite wine "export WINEPREFIX=\$(scripts/wine-prefix.sh '$TSDLM_ROOT/build/mingw/wineprefix') && xvfb-run -a bash -c 'wineserver -p && trap \"wineserver -k || true\" EXIT && wine cmd /c exit </dev/null >/dev/null 2>&1 && ctest --preset mingw -j $JOBS'"
 
   start=$(date +%s)
   echo "test: e2e ..."

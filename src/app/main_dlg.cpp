@@ -11,6 +11,9 @@ CMainDlg* g_mainDlg = nullptr;
 
 namespace {
 
+// Posted by the worker: a new percentage is waiting to be shown.
+constexpr UINT kShowProgress = WM_APP + 1;
+
 using BufferedPaintInitFn = HRESULT(WINAPI*)();
 using BufferedPaintUnInitFn = HRESULT(WINAPI*)();
 using OpenThemeDataFn = HANDLE(WINAPI*)(HWND, LPCWSTR);
@@ -97,6 +100,9 @@ INT_PTR CMainDlg::handleMessage(UINT message, WPARAM, LPARAM) {
     case WM_INITDIALOG:
       onInitDialog();
       return TRUE;
+    case kShowProgress:
+      applyPendingProgress();
+      return TRUE;
     case WM_CLOSE:
       closeAction();
       SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, 0);
@@ -135,6 +141,8 @@ std::wstring CMainDlg::loadText(UINT id) const {
 }
 
 void CMainDlg::prepareDialogTexts() {
+  shownPercent_ = -1;
+  pendingPercent_.store(kNoPercent);
   SetWindowTextW(status_, loadText(IDS_INITIALIZING).c_str());
   SetWindowTextW(message_, loadText(IDS_MESSAGE).c_str());
   SetWindowTextW(m_hWnd, loadText(IDS_CAPTION).c_str());
@@ -147,6 +155,26 @@ void CMainDlg::show() {
 }
 
 bool CMainDlg::reportProgress(int percent) {
+  // The downloader reports the same percentage many times over; showing it
+  // again would leave the same text and the same bar.
+  if (percent == shownPercent_) return true;
+  shownPercent_ = percent;
+  // The controls repaint at once on every change, which under some window
+  // systems takes milliseconds per control. The worker hands the percentage
+  // to the UI thread and goes on downloading; when several arrive before the
+  // UI thread gets to them, the latest is shown.
+  if (pendingPercent_.exchange(percent) == kNoPercent) {
+    PostMessageW(m_hWnd, kShowProgress, 0, 0);
+  }
+  return true;
+}
+
+void CMainDlg::applyPendingProgress() {
+  const int percent = pendingPercent_.exchange(kNoPercent);
+  if (percent != kNoPercent) applyProgress(percent);
+}
+
+void CMainDlg::applyProgress(int percent) {
   const float value = static_cast<float>(percent);
   wchar_t text[256] = {};
   std::swprintf(text, 256, loadText(IDS_DOWNLOADING).c_str(),
@@ -169,10 +197,11 @@ bool CMainDlg::reportProgress(int percent) {
     SendMessageW(progress_, PBM_SETRANGE, 0,
                  MAKELPARAM(range.iLow, range.iHigh));
   }
-  return true;
 }
 
 void CMainDlg::showInstalling() {
+  // A percentage still on its way must not land after the installing state.
+  SendMessageW(m_hWnd, kShowProgress, 0, 0);
   const LONG style = GetWindowLongW(progress_, GWL_STYLE);
   if ((style & PBS_MARQUEE) == 0) {
     SetWindowLongW(progress_, GWL_STYLE, style | PBS_MARQUEE);

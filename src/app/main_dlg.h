@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "app/progress_ui.h"
@@ -37,6 +38,17 @@ class CMainDlg final : public ProgressUi {
   HWND status_ = nullptr;
   HWND message_ = nullptr;
   HWND progress_ = nullptr;
+  // Shows a percentage on the status text and the bar (UI thread).
+  void applyProgress(int percent);
+  // Applies the percentage handed over by reportProgress, if any.
+  void applyPendingProgress();
+
+  // The last percentage reportProgress handed over; -1 when none since the
+  // texts were prepared. Worker thread only.
+  int shownPercent_ = -1;
+  // The percentage waiting for the UI thread, or kNoPercent.
+  static constexpr int kNoPercent = -1;
+  std::atomic<int> pendingPercent_{kNoPercent};
   HMODULE uxtheme_ = nullptr;
   bool bufferedPaintInitialized_ = false;
   void* theme_ = nullptr;
