@@ -8,30 +8,16 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
+#include "fuzz/fuzz_input.h"
 #include "proxy/proxy_credentials.h"
 
 using TSRN::ProxyManager::ProxyCredentials;
 
-namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+using fuzz_input::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  std::vector<std::wstring> parts(1);
-  for (std::size_t i = 0; i + 1 < size; i += 2) {
-    const auto unit = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
-    if (unit == L'\0') {
-      parts.emplace_back();
-    } else {
-      parts.back().push_back(unit);
-    }
-  }
-  parts.resize(3);
+  const std::vector<std::wstring> parts = fuzz_input::utf16Fields(data, size, 3);
   const std::wstring& host = parts[0];
   const std::wstring& typed = parts[1];
   const std::wstring& secret = parts[2];

@@ -10,32 +10,20 @@
 
 #include "common/text.h"
 #include "fakes/fake_platform.h"
+#include "fuzz/fuzz_input.h"
 #include "proxy/tsrn_proxy_api.h"
 
 using TSRN::ProxyManager::ProxyInfo;
 using TSRN::ProxyManager::UserData;
 
-namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+using fuzz_input::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size == 0) return 0;
   const std::uint8_t flags = data[0];
-  std::vector<std::string> parts(1);
-  for (std::size_t i = 1; i < size; ++i) {
-    if (data[i] == 0) {
-      parts.emplace_back();
-    } else {
-      parts.back().push_back(static_cast<char>(data[i]));
-    }
-  }
-  parts.resize(4);
+  const std::vector<std::string> parts =
+      fuzz_input::byteFields(data + 1, size - 1, 4);
 
   fake::reset();
   std::wstring list;

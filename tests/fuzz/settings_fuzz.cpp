@@ -12,27 +12,13 @@
 #include "config/settings.h"
 #include "config/util.h"
 #include "fakes/fake_platform.h"
+#include "fuzz/fuzz_input.h"
 
-namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+using fuzz_input::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  std::vector<std::wstring> values(1);
-  for (std::size_t i = 0; i + 1 < size; i += 2) {
-    const auto unit = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
-    if (unit == L'\0') {
-      values.emplace_back();
-    } else {
-      values.back().push_back(unit);
-    }
-  }
-  values.resize(6);
+  const std::vector<std::wstring> values = fuzz_input::utf16Fields(data, size, 6);
 
   fake::reset();
   fake::files().existing.insert(Util::getSettingsPath());

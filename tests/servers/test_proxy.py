@@ -52,6 +52,8 @@ import urllib.request
 from http.client import HTTPConnection
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+from loopback import LoopbackServer
+
 REALM = "tsdlm-test-proxy"
 AUTH_MODES = (None, "basic", "digest", "ntlm", "negotiate")
 HOP_BY_HOP = {"connection", "keep-alive", "proxy-authenticate", "proxy-authorization",
@@ -317,44 +319,19 @@ class _Server(ThreadingHTTPServer):
     block_on_close = False
 
 
-class TestProxy:
+class TestProxy(LoopbackServer):
     """The proxy for in-process use: start(), stop() and the request log."""
 
     __test__ = False  # not a pytest class
 
     def __init__(self, auth=None, user="", password="", reject=False, status=None,
                  hosts=None, port=0):
-        self.state = _State(auth, user, password, reject, status, hosts)
-        self._port = port
-        self._server = None
-        self._thread = None
+        super().__init__(_State(auth, user, password, reject, status, hosts), port)
 
-    def start(self):
-        self._server = _Server(("127.0.0.1", self._port), _Handler)
-        self._server.state = self.state
-        self._thread = threading.Thread(target=self._server.serve_forever,
-                                        kwargs={"poll_interval": 0.1}, daemon=True)
-        self._thread.start()
-        return self
-
-    def stop(self):
-        if self._server is None:
-            return
-        self.state.stopping.set()
-        self._server.shutdown()
-        self._server.server_close()
-        self._thread.join()
-        self._server = None
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-
-    @property
-    def port(self):
-        return self._server.server_address[1]
+    def _make_server(self, address):
+        server = _Server(address, _Handler)
+        server.state = self.state
+        return server
 
     @property
     def address(self):

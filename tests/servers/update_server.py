@@ -57,6 +57,8 @@ from dataclasses import dataclass
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
+from loopback import LoopbackServer
+
 CONTROL_PREFIX = "/__control/"
 HOP_PREFIX = "/__hop/"
 
@@ -461,49 +463,23 @@ class _Server(ThreadingHTTPServer):
             super().handle_error(request, client_address)
 
 
-class UpdateServer:
+class UpdateServer(LoopbackServer):
     """The server for in-process use: start(), stop(), rules and log."""
 
     def __init__(self, root, tls=None, port=0):
-        self.state = _State(root)
+        super().__init__(_State(root), port)
         self.tls = tls
-        self._port = port
-        self._server = None
-        self._thread = None
 
-    def start(self):
+    def _make_server(self, address):
         context = None
         if self.tls is not None:
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             context.load_cert_chain(str(self.tls.cert_file), str(self.tls.key_file))
-        self._server = _Server(("127.0.0.1", self._port), self.state, context)
-        self._thread = threading.Thread(target=self._server.serve_forever,
-                                        kwargs={"poll_interval": 0.1}, daemon=True)
-        self._thread.start()
-        return self
-
-    def stop(self):
-        if self._server is None:
-            return
-        self.state.stopping.set()
-        self._server.shutdown()
-        self._server.server_close()
-        self._thread.join()
-        self._server = None
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
+        return _Server(address, self.state, context)
 
     @property
     def root(self):
         return self.state.root
-
-    @property
-    def port(self):
-        return self._server.server_address[1]
 
     @property
     def scheme(self):

@@ -1,27 +1,29 @@
-// Runs tests/servers/test_proxy.py as a child process for transfers through
-// a real proxy (native builds only).
+// tests/servers/test_proxy.py as a child process, for transfers through a
+// real proxy (native builds only).
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "unit/script_server.h"
 
 namespace testing_support {
 
 class LocalProxy {
  public:
   // `arguments` are the proxy's options ("--auth", "basic", ...).
-  explicit LocalProxy(const std::vector<std::string>& arguments);
-  ~LocalProxy();
-  LocalProxy(const LocalProxy&) = delete;
-  LocalProxy& operator=(const LocalProxy&) = delete;
+  explicit LocalProxy(const std::vector<std::string>& arguments)
+      : server_("test_proxy.py", arguments) {}
 
-  int port() const { return port_; }
+  int port() const { return server_.port(); }
   // The JSON request log: method, target and proxy_authorization of each.
-  std::string requests() const;
+  std::string requests() const {
+    return server_.request(
+        "GET", "http://127.0.0.1:" + std::to_string(port()) + "/__proxy/requests");
+  }
 
  private:
-  int pid_ = -1;
-  int port_ = 0;
+  ScriptServer server_;
 };
 
 }  // namespace testing_support

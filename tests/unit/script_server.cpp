@@ -1,4 +1,4 @@
-#include "unit/local_proxy.h"
+#include "unit/script_server.h"
 
 #include <curl/curl.h>
 #include <signal.h>
@@ -21,7 +21,8 @@ std::size_t appendToString(char* data, std::size_t size, std::size_t count,
 
 }  // namespace
 
-LocalProxy::LocalProxy(const std::vector<std::string>& arguments) {
+ScriptServer::ScriptServer(const std::string& script,
+                           const std::vector<std::string>& arguments) {
   int out[2];
   if (pipe(out) != 0) throw std::runtime_error("pipe");
   pid_ = fork();
@@ -32,11 +33,10 @@ LocalProxy::LocalProxy(const std::vector<std::string>& arguments) {
     close(out[1]);
     const char* python = std::getenv("TSDLM_PYTHON");
     std::string interpreter = python != nullptr ? python : "/usr/bin/python3";
-    std::string script =
-        std::string(TSDLM_SOURCE_DIR) + "/tests/servers/test_proxy.py";
-    std::vector<char*> argv{interpreter.data(), script.data()};
+    std::string path = std::string(TSDLM_SOURCE_DIR) + "/tests/servers/" + script;
     std::vector<std::string> copies(arguments);
-    for (std::string& argument : copies) argv.push_back(argument.data());
+    std::vector<char*> argv{&interpreter[0], &path[0]};
+    for (std::string& argument : copies) argv.push_back(&argument[0]);
     argv.push_back(nullptr);
     execv(interpreter.c_str(), argv.data());
     _exit(127);
@@ -44,32 +44,36 @@ LocalProxy::LocalProxy(const std::vector<std::string>& arguments) {
   close(out[1]);
   std::FILE* stream = fdopen(out[0], "r");
   char line[64] = {};
-  if (stream == nullptr || std::fgets(line, sizeof line, stream) == nullptr) {
-    throw std::runtime_error("the test proxy did not start");
-  }
-  std::fclose(stream);
+  const bool started =
+      stream != nullptr && std::fgets(line, sizeof line, stream) != nullptr;
+  if (stream != nullptr) std::fclose(stream);
+  if (!started) throw std::runtime_error(script + " did not start");
   port_ = std::atoi(line);
 }
 
-LocalProxy::~LocalProxy() {
+ScriptServer::~ScriptServer() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
   }
 }
 
-std::string LocalProxy::requests() const {
+std::string ScriptServer::request(const std::string& method,
+                                  const std::string& url,
+                                  const std::string& body) const {
   CURL* curl = curl_easy_init();
   std::string response;
-  const std::string url =
-      "http://127.0.0.1:" + std::to_string(port_) + "/__proxy/requests";
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
   curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToString);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+  if (!body.empty()) curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
   const CURLcode code = curl_easy_perform(curl);
   curl_easy_cleanup(curl);
-  if (code != CURLE_OK) throw std::runtime_error("proxy log request failed");
+  if (code != CURLE_OK) throw std::runtime_error("request to " + url + " failed");
   return response;
 }
 
