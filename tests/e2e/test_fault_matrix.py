@@ -1,0 +1,342 @@
+"""The real updater under Wine against servers, proxies, files and folders
+that fail: for each fault the log entries in order, the one analytics
+session, what the server (and proxy) saw, what is left in the working
+folder, that the installed download manager is untouched unless a verified
+installer ran, and that the updater ends with 0 in time."""
+
+import socket
+
+import pytest
+
+import proxy_helpers
+from test_proxy import TestProxy
+from test_update_check import (INSTALLED_DLM, INSTALLER_URL_PATH, MANIFEST_URL_PATH,
+                               OFFERED_VERSION, PUBLISHER, UpdateCheck, error_session,
+                               event_names, log_messages, manifest, read_record)
+
+NOT_HIGHER = b"Server version is Not higher than installed version, return now\r\n"
+NO_FILE_VERSION = (b"[ERROR] ERROR: Util::getDownloadedVersion(): Failed to get the "
+                   b"file version!")
+
+TIME_BOUND = 60  # seconds from start to exit, for every case
+INSTALLED = [("updater_launched", ""), ("updater_exit", "")]
+NO_MANIFEST = b"[ERROR] Cannot download update.xml, return now\r\n"
+NO_INSTALLER = b"[ERROR] Failed to download Installer, return now\r\n"
+BAD_SIGNATURE = b"[ERROR] Signature is not valid.\r\n"
+RETRY = b"Retrying...\r\n"
+LOG = "TsDLMUpdater.log"
+MANIFEST = "update.xml"
+INSTALLER = "TessarinDownloadManagerSetup.exe"
+SERVER_NAME = "updates.tsdlm.test"  # resolved by the test proxy only
+
+
+def curl_error(code, text):
+    return f"[ERROR] curl_easy_perform() failed: {code} ({text})\r\n".encode()
+
+
+class FaultCheck(UpdateCheck):
+    def proxied(self, proxy_address):
+        """The update server under a name only the proxy knows, and the
+        user's settings pointing at `proxy_address`."""
+        url = f"http://{SERVER_NAME}:{self.server.port}"
+        self.server.add_file(MANIFEST_URL_PATH, manifest(url, OFFERED_VERSION))
+        self.settings(f"[Update]\r\nurl={url}{MANIFEST_URL_PATH}\r\n"
+                      f"check_for_updates=1\r\n")
+        proxy_helpers.set_user_settings(self.prefix, proxy_helpers.PROXY,
+                                        proxy=proxy_address)
+
+    proxy = None
+
+    def working_files(self):
+        folder = self.prefix.working_dir
+        if not folder.is_dir():
+            return None
+        return sorted(p.name for p in folder.iterdir() if not p.name.endswith(".record.txt"))
+
+
+# --- The faults ------------------------------------------------------------------
+
+def manifest_rule(**rule):
+    return lambda c: c.server.set_rule(MANIFEST_URL_PATH, **rule)
+
+
+def manifest_body(body):
+    return manifest_rule(body=body)
+
+
+def installer_rule(**rule):
+    return lambda c: c.server.set_rule(INSTALLER_URL_PATH, **rule)
+
+
+def installer_kind(kind):
+    def setup(c):
+        c.server.add_file(INSTALLER_URL_PATH, c.signed_installer(kind).read_bytes())
+    return setup
+
+
+def refused(c):
+    c.settings(f"[Update]\r\nurl=http://127.0.0.1:{closed_port()}{MANIFEST_URL_PATH}\r\n"
+               f"check_for_updates=1\r\n")
+
+
+def closed_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def working_folder_is_a_file(c):
+    c.prefix.working_dir.write_bytes(b"not a folder")
+
+
+def log_folder_is_a_file(c):
+    folder = c.prefix.shared_log_path.parent
+    folder.parent.mkdir(parents=True, exist_ok=True)
+    folder.write_bytes(b"not a folder")
+
+
+def through_proxy(**options):
+    def setup(c):
+        proxy = TestProxy(hosts={SERVER_NAME: "127.0.0.1"}, **options)
+        c.proxy = proxy.start()
+        c.proxied(proxy.address)
+    return setup
+
+
+def proxy_unreachable(c):
+    c.proxied(f"127.0.0.1:{closed_port()}")
+
+
+def partial_left(c):
+    c.place_installer(c.signed_installer("tessarin").read_bytes()[:4096])
+
+
+def good_manifest(c):
+    return manifest(c.server.base_url, OFFERED_VERSION)
+
+
+def big_manifest(c):
+    text = good_manifest(c)
+    # A valid manifest with 30 MB of comment before its end.
+    cut = text.rindex("</installerInformation>")
+    return (text[:cut] + "<!--" + "x" * (30 << 20) + "-->" + text[cut:]).encode()
+
+
+ENTITIES = """<?xml version="1.0"?>
+<!DOCTYPE lolz [<!ENTITY a "aaaaaaaaaa">
+<!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;"><!ENTITY c "&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;">
+<!ENTITY d "&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;"><!ENTITY e "&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;">
+<!ENTITY f "&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;"><!ENTITY g "&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;">
+<!ENTITY h "&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;"><!ENTITY i "&h;&h;&h;&h;&h;&h;&h;&h;&h;&h;">]>
+<installerInformation><version>&i;</version></installerInformation>
+"""
+
+# --- What the updater logs ---------------------------------------------------------
+
+def manifest_failed(*first):
+    return lambda e: list(first) + [NO_MANIFEST]
+
+
+def up_to_date(offered):
+    return lambda e: e.manifest_start(offered) + [NOT_HIGHER]
+
+
+def installer_failed(code, text):
+    return lambda e: (e.manifest_start() + e.fresh_download()[:2] +
+                      [curl_error(code, text), NO_INSTALLER])
+
+
+def installed(old_file=None):
+    def lines(e):
+        start = e.fresh_download() if old_file is None else (
+            old_file(e) + [e.download_complete(e.installer)])
+        return e.manifest_start() + start + e.signed() + e.install()
+    return lines
+
+
+def rejected_three_times(check_lines, old_file_lines):
+    """Fetched, checked and refused; the file left is looked at, fetched
+    again and refused, twice more."""
+    def lines(e):
+        check = check_lines(e)
+        again = old_file_lines(e) + [e.download_complete(e.installer)] + check + [
+            BAD_SIGNATURE]
+        return (e.manifest_start() + e.fresh_download() + check + [BAD_SIGNATURE] +
+                [RETRY] + again + [RETRY] + again + [NO_INSTALLER])
+    return lines
+
+
+def signed_by_another(e):
+    return [e.line(f'The file "{e.installer}" is signed.'),
+            e.line(f"[ERROR] A certificate with a subject name [{PUBLISHER}] "
+                   f"can not be found!")]
+
+
+def checked_again(check_lines):
+    return lambda e: [e.downloaded_version(OFFERED_VERSION)] + check_lines(e)
+
+
+def error_code(code):
+    return lambda e: [f"[ERROR] Error is: {code}.\r\n".encode()]
+
+
+# --- The matrix ---------------------------------------------------------------------
+
+BEFORE_MANIFEST = [LOG, MANIFEST]
+AFTER_INSTALLER = [INSTALLER, LOG, MANIFEST]
+FETCHED_ONCE = ["manifest", "installer"]
+FETCHED_THRICE = ["manifest"] + ["installer"] * 3
+
+
+def error(text):
+    return error_session(text)
+
+
+NO_MANIFEST_EVENT = error("download update.xml failed")
+NO_INSTALLER_EVENT = error("download installer failed")
+UP_TO_DATE_EVENT = error("installed version is up-to-date")
+
+# id: (fault, log entries, analytics session, server requests, working folder
+# files, installer ran). A redirect hop counts as "hop".
+CASES = {
+    "connection-refused": (
+        refused, manifest_failed(curl_error(7, "Couldn't connect to server")),
+        NO_MANIFEST_EVENT, [], BEFORE_MANIFEST, False),
+    "manifest-dropped-midway": (
+        manifest_rule(drop_after=200),
+        manifest_failed(curl_error(18, "Transferred a partial file")),
+        NO_MANIFEST_EVENT, ["manifest"], BEFORE_MANIFEST, False),
+    "manifest-headers-only": (
+        manifest_rule(drop_after=0),
+        manifest_failed(curl_error(18, "Transferred a partial file")),
+        NO_MANIFEST_EVENT, ["manifest"], BEFORE_MANIFEST, False),
+    "manifest-empty": (
+        manifest_body(""), manifest_failed(), NO_MANIFEST_EVENT, ["manifest"],
+        BEFORE_MANIFEST, False),
+    "manifest-malformed": (
+        manifest_body("<installerInformation><version>6.1.33.0</vers"), up_to_date(""),
+        UP_TO_DATE_EVENT, ["manifest"], BEFORE_MANIFEST, False),
+    "manifest-entities-not-expanded": (
+        manifest_body(ENTITIES), up_to_date("&i;"), UP_TO_DATE_EVENT, ["manifest"],
+        BEFORE_MANIFEST, False),
+    "manifest-three-part-version": (
+        lambda c: c.server.set_rule(MANIFEST_URL_PATH,
+                                    body=manifest(c.server.base_url, "6.1.33")),
+        up_to_date("6.1.33"), UP_TO_DATE_EVENT, ["manifest"], BEFORE_MANIFEST, False),
+    "manifest-30-MB": (
+        lambda c: c.server.set_rule(MANIFEST_URL_PATH, body=big_manifest(c)),
+        installed(), INSTALLED, FETCHED_ONCE, AFTER_INSTALLER, True),
+    "redirect-loop": (
+        manifest_rule(redirects=10),
+        manifest_failed(curl_error(47, "Number of redirects hit maximum amount")),
+        NO_MANIFEST_EVENT, ["manifest"] + ["hop"] * 5, BEFORE_MANIFEST, False),
+    "installer-dropped-midway": (
+        installer_rule(drop_after=20000), installer_failed(18, "Transferred a partial file"),
+        NO_INSTALLER_EVENT, FETCHED_ONCE, AFTER_INSTALLER, False),
+    "installer-404": (
+        installer_rule(status=404), installer_failed(22, "HTTP response code said error"),
+        NO_INSTALLER_EVENT, FETCHED_ONCE, AFTER_INSTALLER, False),
+    "installer-500": (
+        installer_rule(status=500), installer_failed(22, "HTTP response code said error"),
+        NO_INSTALLER_EVENT, FETCHED_ONCE, AFTER_INSTALLER, False),
+    "installer-is-an-html-page": (
+        installer_rule(body="<html><body>Sign in</body></html>"),
+        rejected_three_times(error_code("0x800b0003"),
+                             lambda e: [NO_FILE_VERSION, e.downloaded_version("")]),
+        NO_INSTALLER_EVENT, FETCHED_THRICE, AFTER_INSTALLER, False),
+    "installer-unsigned": (
+        installer_kind("unsigned"),
+        rejected_three_times(lambda e: [e.not_signed()],
+                             checked_again(lambda e: [e.not_signed()])),
+        NO_INSTALLER_EVENT, FETCHED_THRICE, AFTER_INSTALLER, False),
+    "installer-modified-after-signing": (
+        installer_kind("modified"),
+        rejected_three_times(error_code("0x80096010"),
+                             checked_again(error_code("0x80096010"))),
+        NO_INSTALLER_EVENT, FETCHED_THRICE, AFTER_INSTALLER, False),
+    "installer-of-another-publisher": (
+        installer_kind("other"),
+        rejected_three_times(signed_by_another, checked_again(signed_by_another)),
+        NO_INSTALLER_EVENT, FETCHED_THRICE, AFTER_INSTALLER, False),
+    "installer-with-our-certificate-in-its-bag": (
+        installer_kind("bag_attack"),
+        rejected_three_times(signed_by_another, checked_again(signed_by_another)),
+        NO_INSTALLER_EVENT, FETCHED_THRICE, AFTER_INSTALLER, False),
+    "partial-installer-left-by-an-earlier-run": (
+        partial_left,
+        installed(lambda e: [NO_FILE_VERSION, e.downloaded_version("")]),
+        INSTALLED, FETCHED_ONCE, AFTER_INSTALLER, True),
+    "log-folder-is-a-file": (
+        log_folder_is_a_file, installed(), INSTALLED, FETCHED_ONCE, AFTER_INSTALLER, True),
+    "proxy-unreachable": (
+        proxy_unreachable,
+        manifest_failed(b"tsrnGetProxyInfo return: 2 with silent=0 schema=0\r\n"),
+        NO_MANIFEST_EVENT, [], [LOG], False),
+    "proxy-answers-502": (
+        through_proxy(status=502),
+        manifest_failed(curl_error(22, "HTTP response code said error")),
+        NO_MANIFEST_EVENT, [], BEFORE_MANIFEST, False),
+}
+
+
+def request_kinds(server):
+    names = {MANIFEST_URL_PATH: "manifest", INSTALLER_URL_PATH: "installer"}
+    return [names.get(r["path"], "hop" if r["path"].startswith("/__hop/") else r["path"])
+            for r in server.requests]
+
+
+@pytest.fixture
+def check(prefix, update_site, fixture_exe, signing_kit, tmp_path):
+    made = FaultCheck(prefix, update_site, fixture_exe, signing_kit, tmp_path)
+    yield made
+    if made.proxy:
+        made.proxy.stop()
+
+
+@pytest.mark.parametrize("case", list(CASES))
+def test_fault(check, case):
+    fault, entries, session, requests, files, installer_ran = CASES[case]
+    check.offer()
+    fault(check)
+
+    result = check.run()
+
+    assert result.wall_time < TIME_BOUND
+    temp_log = check.prefix.read_temp_log()
+    if case == "log-folder-is-a-file":
+        assert check.prefix.shared_log_path.parent.is_file()
+    else:
+        assert check.prefix.read_shared_log() == temp_log
+    assert log_messages(temp_log) == entries(check.entries)
+    assert event_names(check.prefix) == session
+    assert request_kinds(check.server) == requests
+    assert check.working_files() == files
+    assert (read_record(check.prefix) is not None) == installer_ran
+    if installer_ran:
+        assert (check.prefix.unix_path(check.entries.installer).read_bytes() ==
+                check.signed_installer("tessarin").read_bytes())
+    assert (check.prefix.unix_path(INSTALLED_DLM).read_bytes() ==
+            check.fixture_exe("version_6_1_32_0.exe").read_bytes())
+    if check.proxy:
+        # The probe asks for the manifest (without its port), then the
+        # transfer goes through the proxy and is answered 502.
+        assert [(r["method"], r["target"]) for r in check.proxy.requests] == [
+            ("HEAD", f"http://{SERVER_NAME}:80{MANIFEST_URL_PATH}"),
+            ("GET", f"http://{SERVER_NAME}:{check.server.port}{MANIFEST_URL_PATH}")]
+
+
+def test_working_folder_not_writable(check):
+    """A file where the working folder belongs: nothing is fetched, the
+    shared log alone tells why."""
+    check.offer()
+    working_folder_is_a_file(check)
+
+    result = check.run()
+
+    assert result.wall_time < TIME_BOUND
+    assert check.prefix.working_dir.read_bytes() == b"not a folder"
+    assert log_messages(check.prefix.read_shared_log()) == [NO_MANIFEST]
+    assert event_names(check.prefix) == NO_MANIFEST_EVENT
+    assert check.server.requests == []
+    assert (check.prefix.unix_path(INSTALLED_DLM).read_bytes() ==
+            check.fixture_exe("version_6_1_32_0.exe").read_bytes())
