@@ -5,14 +5,19 @@ folder, that the installed download manager is untouched unless a verified
 installer ran, and that the updater ends with 0 in time."""
 
 import socket
+import threading
+import time
 
 import pytest
 
 import proxy_helpers
 from test_proxy import TestProxy
 from test_update_check import (INSTALLED_DLM, INSTALLER_URL_PATH, MANIFEST_URL_PATH,
-                               OFFERED_VERSION, PUBLISHER, UpdateCheck, error_session,
-                               event_names, log_messages, manifest, read_record)
+                               OFFERED_VERSION, PUBLISHER, RUN_TIMEOUT, UpdateCheck,
+                               error_session, event_names, log_messages, manifest,
+                               read_record)
+from test_update_via_proxy import PROXY_HOST, answer_dialog
+from test_whole_update import CAPTION, QUIT_DLM, WholeUpdate
 
 NOT_HIGHER = b"Server version is Not higher than installed version, return now\r\n"
 NO_FILE_VERSION = (b"[ERROR] ERROR: Util::getDownloadedVersion(): Failed to get the "
@@ -105,6 +110,14 @@ def through_proxy(**options):
 
 def proxy_unreachable(c):
     c.proxied(f"127.0.0.1:{closed_port()}")
+
+
+def installer_locked(c):
+    """A complete installer from an earlier run, held open without sharing
+    by another process (a virus scanner, say) for the whole run."""
+    c.place_installer(c.signed_installer("tessarin").read_bytes())
+    c.prefix.start_background(c.fixture_exe("sleeper.exe"), r"C:\locker\sleeper.exe",
+                              [str(TIME_BOUND * 2), "{ready}", c.entries.installer])
 
 
 def partial_left(c):
@@ -266,6 +279,12 @@ CASES = {
         partial_left,
         installed(lambda e: [NO_FILE_VERSION, e.downloaded_version("")]),
         INSTALLED, FETCHED_ONCE, AFTER_INSTALLER, True),
+    # The file can be neither read nor replaced: one attempt, nothing fetched.
+    "installer-locked-by-another-process": (
+        installer_locked,
+        lambda e: e.manifest_start() + [NO_FILE_VERSION, e.downloaded_version(""),
+                                        NO_INSTALLER],
+        NO_INSTALLER_EVENT, ["manifest"], AFTER_INSTALLER, False),
     "log-folder-is-a-file": (
         log_folder_is_a_file, installed(), INSTALLED, FETCHED_ONCE, AFTER_INSTALLER, True),
     "proxy-unreachable": (
@@ -340,3 +359,92 @@ def test_working_folder_not_writable(check):
     assert check.server.requests == []
     assert (check.prefix.unix_path(INSTALLED_DLM).read_bytes() ==
             check.fixture_exe("version_6_1_32_0.exe").read_bytes())
+
+
+
+# --- A download manager that does not answer -------------------------------------
+
+@pytest.fixture
+def update(prefix, update_site, fixture_exe, signing_kit, tmp_path):
+    return WholeUpdate(prefix, update_site, fixture_exe, signing_kit, tmp_path)
+
+
+def test_download_manager_slow_to_answer_is_waited_for(update):
+    """The quit request has no time limit: the update goes on once the
+    download manager answers, however late."""
+    update.offer()
+    update.start_dlm(delay=8000)
+
+    started = time.monotonic()
+    result = update.run()
+
+    assert time.monotonic() - started > 8
+    e = update.entries
+    assert log_messages(update.prefix.read_temp_log()) == (
+        e.manifest_start() + [QUIT_DLM] + e.fresh_download() + e.signed() + e.install())
+    assert event_names(update.prefix) == INSTALLED
+    assert read_record(update.prefix)["arguments"] == "-quiet"
+    assert result.windows_seen
+
+
+def test_download_manager_hanging_keeps_the_updater_waiting_unseen(update):
+    """A download manager that never answers holds the updater, without a
+    window, until it ends; ended (as from the Task Manager), it counts as a
+    refusal and nothing is installed."""
+    update.offer()
+    dlm = update.start_dlm(delay=600000, exit=0)
+    process = update.launch()
+
+    deadline = time.monotonic() + 30
+    while not update.dlm_requests():
+        assert process.poll() is None and time.monotonic() < deadline
+        time.sleep(0.1)
+    time.sleep(5)
+    assert process.poll() is None, "the updater gave up waiting"
+    assert not update.probe().get("visible")
+    assert log_messages(update.prefix.read_temp_log()) == update.entries.manifest_start()
+
+    dlm.stop()
+
+    assert process.wait(RUN_TIMEOUT) == 0
+    assert log_messages(update.prefix.read_temp_log()) == update.entries.manifest_start()
+    assert event_names(update.prefix) == error_session("failed to exit download manager")
+    assert update.installer_requests() == 0
+    assert read_record(update.prefix) is None
+    assert (update.prefix.unix_path(INSTALLED_DLM).read_bytes() ==
+            update.fixture_exe("version_6_1_32_0.exe").read_bytes())
+
+
+# --- A proxy demanding schemes nobody knows ----------------------------------------
+
+def test_proxy_with_unknown_schemes_asks_until_the_user_gives_up(check):
+    """No credentials can satisfy the proxy, so the dialog comes back after
+    each answer; cancelling it ends the check. Nothing is stored."""
+    check.offer()
+    through_proxy(auth="unknown")(check)
+    answered = []
+
+    def user():
+        display = check.prefix.display
+        answered.append(answer_dialog(display, ["type:ann", "key:Tab", "type:pw",
+                                                "key:Return"]))
+        time.sleep(2)  # the answer is sent and refused; the dialog is back
+        answered.append(answer_dialog(display, ["key:Escape"]))
+
+    thread = threading.Thread(target=user, daemon=True)
+    thread.start()
+    result = check.run()
+    thread.join(timeout=130)
+
+    assert answered == [True, True]
+    assert result.wall_time < TIME_BOUND
+    assert log_messages(check.prefix.read_temp_log()) == [
+        b"tsrnGetProxyInfo return: 5 with silent=0 schema=0\r\n", NO_MANIFEST]
+    assert event_names(check.prefix) == NO_MANIFEST_EVENT
+    assert check.server.requests == []
+    # Asked, asked again with nothing to offer, then left.
+    assert [(r["method"], r["proxy_authorization"]) for r in check.proxy.requests] == [
+        ("HEAD", None), ("HEAD", None)]
+    stored = check.prefix.run(check.fixture_exe("cred_tool.exe"), ["read", PROXY_HOST],
+                              timeout=30)
+    assert stored.returncode != 0

@@ -15,6 +15,8 @@ Modes (the `auth` argument):
                  is accepted when its user name is `user` (the password is
                  not checked: that needs MD4, which hashlib may lack)
     "negotiate"  407 offering Negotiate only; every answer is refused
+    "unknown"    407 offering only schemes no client knows (Bearer and a
+                 made-up one); every answer is refused
 `hosts` maps target host names to the addresses the proxy connects to
 instead (Wine's WinHTTP does not send requests for loopback targets through a
 proxy, so the end-to-end tests name the update server "updates.tsdlm.test").
@@ -55,7 +57,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from loopback import LoopbackServer
 
 REALM = "tsdlm-test-proxy"
-AUTH_MODES = (None, "basic", "digest", "ntlm", "negotiate")
+AUTH_MODES = (None, "basic", "digest", "ntlm", "negotiate", "unknown")
 HOP_BY_HOP = {"connection", "keep-alive", "proxy-authenticate", "proxy-authorization",
               "proxy-connection", "te", "trailer", "transfer-encoding", "upgrade"}
 NTLMSSP = b"NTLMSSP\0"
@@ -300,6 +302,8 @@ class _State:
                     'algorithm=MD5']
         if self.auth == "ntlm":
             return ["NTLM", "Negotiate"]
+        if self.auth == "unknown":
+            return [f'Bearer realm="{REALM}"', "X-Tessarin-Token"]
         return ["Negotiate"]
 
     def record(self, handler):
