@@ -93,10 +93,18 @@ run_curl_cli() {
 run_downloader() {
   "$NATIVE_BUILD/bench/download_bench" "$1" "$OUT" "$BENCH_DIR/logs" 2>/dev/null
 }
+# The second transfer of one process: without libcurl's global start-up and
+# the opening of the logs, which curl's time_total leaves out as well.
+run_downloader_warm() {
+  "$NATIVE_BUILD/bench/download_bench" "$1" "$OUT" "$BENCH_DIR/logs" warm 2>/dev/null
+}
 run_plain() { "$NATIVE_BUILD/bench/plain_curl" "$1" "$OUT"; }
 run_plain_512k() { "$NATIVE_BUILD/bench/plain_curl" "$1" "$OUT" "$BIG_BUFFER"; }
 run_wine_downloader() {
   wine "$MINGW_BUILD/bench/download_bench_win.exe" "$1" "$WOUT" 2>/dev/null | tr -d '\r'
+}
+run_wine_downloader_warm() {
+  wine "$MINGW_BUILD/bench/download_bench_win.exe" "$1" "$WOUT" warm 2>/dev/null | tr -d '\r'
 }
 run_wine_plain() {
   wine "$MINGW_BUILD/bench/plain_curl.exe" "$1" "$WOUT" 2>/dev/null | tr -d '\r'

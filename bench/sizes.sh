@@ -18,8 +18,11 @@ if ! command -v gnuplot >/dev/null; then
   [ "$(id -u)" = 0 ] || { echo "sizes.sh: gnuplot is missing (apt-get install gnuplot-nox)" >&2; exit 1; }
   apt-get install -y gnuplot-nox >/dev/null
 fi
-NATIVE_RUNNERS="run_curl_cli run_downloader run_plain run_plain_512k"
-WINE_RUNNERS="run_wine_downloader run_wine_plain run_wine_plain_512k"
+NATIVE_RUNNERS="run_curl_cli run_downloader run_plain run_plain_512k run_downloader_warm"
+WINE_RUNNERS="run_wine_downloader run_wine_plain run_wine_plain_512k run_wine_downloader_warm"
+# The data file's column order (the plots and the summary count on it).
+COLUMNS="run_curl_cli run_downloader run_plain run_plain_512k run_wine_downloader
+  run_wine_plain run_wine_plain_512k run_downloader_warm run_wine_downloader_warm"
 build_native download_bench plain_curl
 [ "$BENCH_WINE" != 1 ] || build_mingw download_bench_win plain_curl
 for mib in $SIZES; do data_file "$mib" >/dev/null; done
@@ -44,7 +47,7 @@ done
 # One line per size: MiB, then MB/s and peak KiB of each runner (NaN where
 # a runner did not run).
 DATA="$BENCH_DIR/sizes.dat"
-best "$RESULTS" | awk -v runners="$NATIVE_RUNNERS $WINE_RUNNERS" '
+best "$RESULTS" | awk -v runners="$(echo $COLUMNS)" '
   { mib = $2; sub(/m\.bin$/, "", mib); if ($2 == "1g.bin") mib = 1024
     if (!(mib in seen)) { seen[mib] = 1; order[++n] = mib }
     rate[mib " " $3] = $4; peak[mib " " $3] = $5 }
@@ -65,11 +68,13 @@ best "$RESULTS" | awk -v runners="$NATIVE_RUNNERS $WINE_RUNNERS" '
 echo
 echo "Best of the rounds per size ($DATA):"
 column -t "$DATA"
-awk '!/^#/ { printf "%5d MiB: native downloader / curl CLI %.3f, / plain 512 KiB %.3f; wine downloader / plain 512 KiB %s\n",
-             $1, $4 / $2, $4 / $8, ($12 == "NaN") ? "-" : sprintf("%.3f", $10 / $14) }' "$DATA"
+awk '!/^#/ { printf "%5d MiB: native downloader / curl CLI %.3f (second transfer %.3f), / plain 512 KiB %.3f; wine downloader / plain 512 KiB %s (second transfer %s)\n",
+             $1, $4 / $2, $16 / $2, $4 / $8, ($12 == "NaN") ? "-" : sprintf("%.3f", $10 / $14),
+             ($18 == "NaN") ? "-" : sprintf("%.3f", $18 / $14) }' "$DATA"
 
 # Columns: 2 curl CLI, 4 downloader, 6 plain, 8 plain 512 KiB, 10 wine
-# downloader, 12 wine plain, 14 wine plain 512 KiB (MB/s; peak KiB one right).
+# downloader, 12 wine plain, 14 wine plain 512 KiB, 16 downloader's second
+# transfer, 18 the same under Wine (MB/s; peak KiB one right).
 mkdir -p "$PLOT_DIR"
 gnuplot <<GNUPLOT
 set terminal pngcairo size 900,620 font "DejaVu Sans,10"
@@ -77,7 +82,7 @@ set datafile missing "NaN"
 set logscale x 2
 set xlabel "file size (MiB)"
 set xtics ($(echo "$SIZES" | sed 's/\([0-9]*\)/"\1" \1/g; s/ "/, "/g'))
-set key below maxrows 4
+set key below maxrows 5
 set grid
 # One colour per contender; dashed under Wine.
 set style line 1 lc rgb "#7b2cbf" lw 2.5 pt 7
@@ -87,6 +92,8 @@ set style line 4 lc rgb "#e76f51" lw 1.5 pt 11
 set style line 5 lc rgb "#7b2cbf" lw 2.5 pt 6 dt 2
 set style line 6 lc rgb "#4895ef" lw 1.5 pt 8 dt 2
 set style line 7 lc rgb "#e76f51" lw 1.5 pt 10 dt 2
+set style line 8 lc rgb "#c77dff" lw 1.5 pt 13
+set style line 9 lc rgb "#c77dff" lw 1.5 pt 12 dt 2
 set output "$PLOT_DIR/perf-throughput.png"
 set title "Download throughput over loopback (best of the rounds, output on tmpfs)"
 set ylabel "MB/s (10^6 bytes per second)"
@@ -97,7 +104,9 @@ plot "$DATA" using 1:4 with linespoints ls 1 title "downloader (native)", \
      "" using 1:8 with linespoints ls 4 title "plain libcurl, 512 KiB buffer", \
      "" using 1:10 with linespoints ls 5 title "downloader (Wine)", \
      "" using 1:12 with linespoints ls 6 title "plain libcurl, 16 KiB (Wine)", \
-     "" using 1:14 with linespoints ls 7 title "plain libcurl, 512 KiB (Wine)"
+     "" using 1:14 with linespoints ls 7 title "plain libcurl, 512 KiB (Wine)", \
+     "" using 1:16 with linespoints ls 8 title "downloader, second transfer (native)", \
+     "" using 1:18 with linespoints ls 9 title "downloader, second transfer (Wine)"
 set output "$PLOT_DIR/perf-memory.png"
 set title "Peak memory against file size (largest of the rounds)"
 set ylabel "MiB (peak RSS natively, peak working set under Wine)"
