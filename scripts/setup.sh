@@ -51,7 +51,7 @@ PACKAGES=(
   # Latin, CJK and Hangul in one font, for the dialog in every language
   fonts-wqy-microhei locales
   # tests, signing, native builds and tools
-  python3-pytest python3-pytest-rerunfailures openssl osslsigncode clang lld libclang-rt-14-dev
+  python3-pytest python3-pytest-rerunfailures python3-pytest-xdist openssl osslsigncode clang lld libclang-rt-14-dev
   cmake ninja-build pkg-config make dpkg-dev
   libcurl4-openssl-dev libtinyxml2-dev libgtest-dev libgmock-dev
   curl gnuplot-nox

@@ -124,7 +124,10 @@ if [ "$BUILT" -eq 1 ]; then
   # A test that fails is run once more: now and then Wine under a busy Xvfb
   # starts a program without its display (the updater then exits at once,
   # as it must when its dialog cannot be created). The summary counts reruns.
-  (cd tests/e2e && "$TSDLM_PYTHON" -m pytest -p no:cacheprovider -q -rfER --reruns 1) \
+  # The tests run in JOBS worker processes; each test has its own prefix and
+  # servers, each worker its own virtual display.
+  (cd tests/e2e && "$TSDLM_PYTHON" -m pytest -p no:cacheprovider -q -rfER --reruns 1 \
+     -n "$JOBS") \
     >"$LOGDIR/e2e.log" 2>&1
   rc=$?
   line=$(grep -E '^=*.*(passed|failed|error|no tests ran).* in [0-9.]+s' "$LOGDIR/e2e.log" | tail -n 1 | sed 's/=//g; s/^ *//; s/ *$//')
