@@ -79,7 +79,9 @@ TEST_P(HttpDownloaderProxyTest, TransferThroughTheProxy) {
   EXPECT_THAT(seen, HasSubstr("\"method\": \"GET\", \"target\": \"" + url + "\""));
   EXPECT_EQ(server_.requests().find("/update.xml") != std::string::npos,
             c.fetched);
-  if (c.fetched) EXPECT_EQ(readFile(out), "<manifest/>");
+  if (c.fetched) {
+    EXPECT_EQ(readFile(out), "<manifest/>");
+  }
   const std::string last = seen.substr(seen.rfind("\"proxy_authorization\": "));
   if (*c.lastScheme == '\0') {
     EXPECT_THAT(seen, Not(HasSubstr("\"proxy_authorization\": \"")));

@@ -254,7 +254,9 @@ TEST_P(MatchesRegexReference, ExtractAndServerType) {
     const bool mineOk = ProxyListParser::ExtractServerData(type, mine);
     const bool theirsOk = proxy_reference::extract(type, theirs);
     EXPECT_EQ(mineOk, theirsOk) << tsdlm::utf16ToUtf8(type);
-    if (mineOk && theirsOk) EXPECT_TRUE(mine == theirs);
+    if (mineOk && theirsOk) {
+      EXPECT_TRUE(mine == theirs);
+    }
   }
   std::wstring mineType, theirType;
   std::string minePort, theirPort;

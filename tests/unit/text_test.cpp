@@ -31,7 +31,9 @@ TEST_P(Utf8ToUtf16Test, ConvertsOrRejects) {
   std::wstring out = L"stale";
   EXPECT_EQ(tsdlm::utf8ToUtf16(GetParam().utf8, out), GetParam().valid);
   EXPECT_EQ(out, GetParam().utf16);
-  if (GetParam().valid) EXPECT_EQ(tsdlm::utf16ToUtf8(out), GetParam().utf8);
+  if (GetParam().valid) {
+    EXPECT_EQ(tsdlm::utf16ToUtf8(out), GetParam().utf8);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
