@@ -8,10 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "tsrn_proxy_manager.h"
-
-typedef int(TSRN_PROXY_CDECL* GetProxyInfoFn)(const UserData*, ProxyInfo*);
-typedef void(TSRN_PROXY_CDECL* DeallocateFn)(ProxyInfo*);
+#include "proxy_api_loader.h"
 
 static double milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
   LARGE_INTEGER frequency;
@@ -42,14 +39,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "LoadLibraryA failed: %lu\n", GetLastError());
     return 1;
   }
-  getProxyInfo = (GetProxyInfoFn)(void (*)(void))GetProcAddress(
-      module, "tsrnGetProxyInfo");
-  deallocate = (DeallocateFn)(void (*)(void))GetProcAddress(
-      module, "tsrnProxyDeallocate");
-  if (getProxyInfo == NULL || deallocate == NULL) {
-    fprintf(stderr, "exports missing\n");
-    return 1;
-  }
+  if (!findProxyApi(module, &getProxyInfo, &deallocate)) return 1;
   printf("%.3f", milliseconds(before, after));
 
   request.url = argv[2];

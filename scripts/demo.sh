@@ -68,17 +68,24 @@ mkdir -p "$FILES"
 "$TSDLM_PYTHON" tests/e2e/signing.py tessarin "$FIXTURES/fake_installer.exe" \
   "$FILES/TessarinDownloadManagerSetup-6.1.33.0.exe" --dir "$DEMO/signing-kit"
 
+# port_of PID BASE WHAT: the port a test server started as PID prints first
+# on BASE.out (its errors go to BASE.err); fails the demo if it never does.
+port_of() {
+  local pid=$1 base=$2 what=$3 port="" _
+  for _ in $(seq 100); do
+    port=$(head -n 1 "$base.out")
+    [ -n "$port" ] && { echo "$port"; return 0; }
+    kill -0 "$pid" 2>/dev/null || { cat "$base.err" >&2; exit 1; }
+    sleep 0.1
+  done
+  echo "demo: $what did not start" >&2
+  exit 1
+}
+
 "$TSDLM_PYTHON" tests/servers/update_server.py --root "$SITE" >"$DEMO/server.out" \
   2>"$DEMO/server.err" &
 SERVER_PID=$!
-PORT=""
-for _ in $(seq 100); do
-  PORT=$(head -n 1 "$DEMO/server.out")
-  [ -n "$PORT" ] && break
-  kill -0 "$SERVER_PID" 2>/dev/null || { cat "$DEMO/server.err" >&2; exit 1; }
-  sleep 0.1
-done
-[ -n "$PORT" ] || { echo "demo: the update server did not start" >&2; exit 1; }
+PORT=$(port_of "$SERVER_PID" "$DEMO/server" "the update server")
 BASE="http://127.0.0.1:$PORT"
 SERVER_BASE="$BASE"
 if [ "$PROXY" -eq 1 ]; then
@@ -89,14 +96,7 @@ if [ "$PROXY" -eq 1 ]; then
     --password demo-secret --host updates.tsdlm.test=127.0.0.1 \
     >"$DEMO/proxy.out" 2>"$DEMO/proxy.err" &
   PROXY_PID=$!
-  PROXY_PORT=""
-  for _ in $(seq 100); do
-    PROXY_PORT=$(head -n 1 "$DEMO/proxy.out")
-    [ -n "$PROXY_PORT" ] && break
-    kill -0 "$PROXY_PID" 2>/dev/null || { cat "$DEMO/proxy.err" >&2; exit 1; }
-    sleep 0.1
-  done
-  [ -n "$PROXY_PORT" ] || { echo "demo: the test proxy did not start" >&2; exit 1; }
+  PROXY_PORT=$(port_of "$PROXY_PID" "$DEMO/proxy" "the test proxy")
   BASE="http://updates.tsdlm.test:$PORT"
   # The user's proxy settings (flags 2: a named proxy) and the stored credential.
   SETTINGS=$("$TSDLM_PYTHON" -c 'import sys; sys.path.insert(0, "tests/e2e"); import proxy_helpers as p; print(p.connection_settings(p.PROXY, sys.argv[1]).hex())' "127.0.0.1:$PROXY_PORT")

@@ -73,25 +73,22 @@ def test_fixed_list_without_the_targets_scheme_fails(proxy_prefix):
     assert run.messages("[INFO]")[-1] == "PMStatus:2"
 
 
-def test_configuration_script_gives_the_proxy(proxy_prefix):
-    with ph.ScriptServer(ph.pac_script("PROXY 127.0.0.1:8888")) as server:
+# The script's answer, the proxy found, and a line the lookup logs on the way
+# (a DIRECT answer falls through to the fixed list).
+@pytest.mark.parametrize("answer, server, port, level, line", [
+    ("PROXY 127.0.0.1:8888", "127.0.0.1", "8888", "[DEBUG]",
+     "Proxy server list:127.0.0.1:8888"),
+    ("DIRECT", "fixed.example", "8080", "[INFO]",
+     "Unable to automatically detect proxy information using PAC URL"),
+], ids=["script-gives-the-proxy", "direct-falls-through-to-the-fixed-list"])
+def test_configuration_script(proxy_prefix, answer, server, port, level, line):
+    with ph.ScriptServer(ph.pac_script(answer)) as script:
         ph.set_user_settings(proxy_prefix, ph.SCRIPT | ph.PROXY,
-                             proxy="fixed.example:8080", script=server.url)
+                             proxy="fixed.example:8080", script=script.url)
         run = ph.run_client(proxy_prefix, HTTPS_URL, debug_switch="True")
-    assert server.requests >= 1
-    found(run, "127.0.0.1", "8888")
-    assert "Proxy server list:127.0.0.1:8888" in run.messages("[DEBUG]")
-
-
-def test_script_answering_direct_falls_through_to_the_fixed_list(proxy_prefix):
-    with ph.ScriptServer(ph.pac_script("DIRECT")) as server:
-        ph.set_user_settings(proxy_prefix, ph.SCRIPT | ph.PROXY,
-                             proxy="fixed.example:8080", script=server.url)
-        run = ph.run_client(proxy_prefix, HTTPS_URL, debug_switch="TRUE")
-    assert server.requests >= 1
-    found(run, "fixed.example", "8080")
-    assert ("Unable to automatically detect proxy information using PAC URL"
-            in run.messages("[INFO]"))
+    assert script.requests >= 1
+    found(run, server, port)
+    assert line in run.messages(level)
 
 
 @pytest.mark.parametrize("switch", ["FALSE", "false", "False"])

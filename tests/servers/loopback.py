@@ -1,6 +1,7 @@
 """The part the local test servers share: a threaded server on 127.0.0.1
 that runs in the background of the calling process until stopped."""
 
+import signal
 import threading
 
 
@@ -44,3 +45,16 @@ class LoopbackServer:
     @property
     def port(self):
         return self._server.server_address[1]
+
+
+def serve_until_signalled(server, announce):
+    """Runs a started server until SIGINT or SIGTERM, then stops it (the
+    servers' command-line mode). announce() tells the caller the server is
+    up (prints its port); it runs once the signals are caught, so a caller
+    may stop the server as soon as it has read the port."""
+    done = threading.Event()
+    for signum in (signal.SIGINT, signal.SIGTERM):
+        signal.signal(signum, lambda *_: done.set())
+    announce()
+    done.wait()
+    server.stop()

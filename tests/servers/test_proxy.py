@@ -43,7 +43,6 @@ import hashlib
 import json
 import os
 import select
-import signal
 import socket
 import struct
 import sys
@@ -54,7 +53,7 @@ import urllib.request
 from http.client import HTTPConnection
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from loopback import LoopbackServer
+from loopback import LoopbackServer, serve_until_signalled
 
 REALM = "tsdlm-test-proxy"
 AUTH_MODES = (None, "basic", "digest", "ntlm", "negotiate", "unknown")
@@ -367,12 +366,7 @@ def main(argv=None):
     hosts = dict(item.split("=", 1) for item in options.host)
     proxy = TestProxy(options.auth, options.user, options.password, options.reject,
                       options.status, hosts, options.port).start()
-    print(proxy.port, flush=True)
-    done = threading.Event()
-    for signum in (signal.SIGINT, signal.SIGTERM):
-        signal.signal(signum, lambda *_: done.set())
-    done.wait()
-    proxy.stop()
+    serve_until_signalled(proxy, lambda: print(proxy.port, flush=True))
     return 0
 
 

@@ -45,7 +45,6 @@ Rule keys (all optional):
 import argparse
 import json
 import os
-import signal
 import socket
 import ssl
 import subprocess
@@ -57,7 +56,7 @@ from dataclasses import dataclass
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
-from loopback import LoopbackServer
+from loopback import LoopbackServer, serve_until_signalled
 
 CONTROL_PREFIX = "/__control/"
 HOP_PREFIX = "/__hop/"
@@ -545,16 +544,13 @@ def main(argv=None):
     if options.rules:
         server.state.set_rules(json.loads(Path(options.rules).read_text()), replace=True)
     server.start()
-    print(server.port, flush=True)
-    if tls is not None:
-        print(f"CA certificate: {tls.ca_cert} (DER: {tls.ca_der})", file=sys.stderr,
-              flush=True)
 
-    done = threading.Event()
-    for signum in (signal.SIGINT, signal.SIGTERM):
-        signal.signal(signum, lambda *_: done.set())
-    done.wait()
-    server.stop()
+    def announce():
+        print(server.port, flush=True)
+        if tls is not None:
+            print(f"CA certificate: {tls.ca_cert} (DER: {tls.ca_der})", file=sys.stderr,
+                  flush=True)
+    serve_until_signalled(server, announce)
     return 0
 
 
