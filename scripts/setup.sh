@@ -51,10 +51,10 @@ PACKAGES=(
   # Latin, CJK and Hangul in one font, for the dialog in every language
   fonts-wqy-microhei locales
   # tests, signing, native builds and tools
-  python3-pytest python3-pytest-rerunfailures python3-pytest-xdist openssl osslsigncode clang lld libclang-rt-14-dev
+  python3-pytest python3-pytest-xdist openssl osslsigncode clang lld libclang-rt-14-dev
   cmake ninja-build pkg-config make dpkg-dev
   libcurl4-openssl-dev libtinyxml2-dev libgtest-dev libgmock-dev
-  curl gnuplot-nox
+  curl gnuplot-nox time
 )
 
 log() { printf 'setup: %s\n' "$*" >&2; }
@@ -96,6 +96,12 @@ ensure_packages() {
 Types: deb-src
 URIs: http://deb.debian.org/debian
 Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
