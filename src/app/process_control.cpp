@@ -55,7 +55,8 @@ bool quitDownloadManager(platform::ProcessId processId) {
   return platform::sendMessage(window, kQuitRequest, 0, 0) != 0;
 }
 
-bool launchInstaller(const std::wstring& path) {
+bool launchInstaller(const std::wstring& path,
+                     const std::function<void()>& started) {
   // The installer path and its folder must fit buffers of 260 units,
   // terminator included; a longer path is refused as a failed launch.
   constexpr std::size_t kMaxPathUnits = 260;
@@ -63,7 +64,7 @@ bool launchInstaller(const std::wstring& path) {
   const std::wstring folder = platform::pathRemoveFileSpec(path);
   Logger::instance().write(tsdlm::narrowLow8(path) + "\r\n");
   const platform::ShellRunResult run =
-      platform::shellRunAndWait(path, L"-quiet", folder);
+      platform::shellRunAndWait(path, L"-quiet", folder, started);
   // An exit code that cannot be read is no proof of a successful install.
   return run.started && run.exitCodeKnown && run.exitCode == 0;
 }

@@ -31,5 +31,6 @@ platform::WindowHandle findWindowOfProcess(platform::ProcessId processId);
 bool quitDownloadManager(platform::ProcessId processId);
 
 // Runs the installer with "-quiet" in its own folder and waits for it; true
-// when it exited with code 0.
-bool launchInstaller(const std::wstring& path);
+// when it exited with code 0. `started` is called once its process exists.
+bool launchInstaller(const std::wstring& path,
+                     const std::function<void()>& started = {});

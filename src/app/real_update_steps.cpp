@@ -1,6 +1,7 @@
 #include <curl/curl.h>
 
 #include "app/process_control.h"
+#include "app/staged_installer.h"
 #include "app/update_steps.h"
 #include "config/logger.h"
 #include "config/util.h"
@@ -36,16 +37,37 @@ class RealUpdateSteps final : public UpdateSteps {
     return HttpDownloader::getInstaller(std::move(progress));
   }
   std::wstring getInstallerPath() override { return Util::getInstallerPath(); }
-  std::int32_t verifySignature(const std::wstring& path) override {
-    return ::verifySignature(path);
+  std::wstring stageInstaller(const std::wstring& downloadedPath) override {
+    if (!staged_.stage(downloadedPath)) return std::wstring();
+    return staged_.path();
   }
-  bool verifyPublisher(const std::wstring& path,
+  std::int32_t verifySignature(const std::wstring& path) override {
+    signer_ = platform::SignerIdentity();
+    platform::HeldFile* file = heldCopy(path);
+    if (file == nullptr) return kNotHeld;
+    return ::verifySignature(path, *file, signer_);
+  }
+  bool verifyPublisher(const std::wstring&,
                        const std::wstring& subject) override {
-    return ::verifyPublisher(path, subject);
+    return ::verifyPublisher(signer_, subject);
+  }
+  std::string getStagedInstallerVersion() override {
+    return staged_.ownVersion();
   }
   bool launchInstaller(const std::wstring& path) override {
-    return ::launchInstaller(path);
+    if (heldCopy(path) == nullptr) return false;
+    if (!staged_.aloneInFolder()) {
+      // Something was put beside the copy after its folder was made: it
+      // could be loaded with the installer.
+      Logger::instance().writeError(
+          "The installer's folder holds other files; it is not started.\r\n");
+      return false;
+    }
+    // Held until the installer's process exists, so the file that runs is
+    // the file that was checked.
+    return ::launchInstaller(path, [this] { staged_.release(); });
   }
+  void removeStagedInstaller() override { staged_.remove(); }
   void track(const wchar_t* event, const wchar_t* key,
              const wchar_t* value) override {
     platform::analytics::track(event, key, value);
@@ -56,6 +78,19 @@ class RealUpdateSteps final : public UpdateSteps {
   void logError(const std::string& message) override {
     Logger::instance().writeError(message);
   }
+
+ private:
+  // The status given for a file that is not the held copy: the provider
+  // never saw it.
+  static constexpr std::int32_t kNotHeld =
+      static_cast<std::int32_t>(0x80070006u);  // E_HANDLE
+
+  platform::HeldFile* heldCopy(const std::wstring& path) const {
+    return !path.empty() && path == staged_.path() ? staged_.file() : nullptr;
+  }
+
+  StagedInstaller staged_;
+  platform::SignerIdentity signer_;
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "app/update_flow.h"
 
+#include "config/util.h"
+
 namespace {
 
 constexpr const wchar_t* kEvent = L"error_occurred";
@@ -75,12 +77,30 @@ bool UpdateFlow::downloadAndVerifyInstaller(int retriesLeft) {
     // A failed download is not retried.
     return false;
   }
-  const std::wstring path = steps_.getInstallerPath();
+  // The checks and the launch work on a held copy in a folder of its own:
+  // nobody can change the file between the two, and nothing planted in the
+  // working folder is loaded with it. The download stays for reuse.
+  staged_ = steps_.stageInstaller(steps_.getInstallerPath());
+  const std::wstring path = staged_;
+  if (path.empty()) {
+    steps_.logError("Cannot copy the installer into a folder of its own.\r\n");
+    return false;
+  }
   const bool valid = steps_.verifySignature(path) == 0 &&
                      steps_.verifyPublisher(path, kExpectedPublisher);
-  if (valid) return true;
-
-  steps_.logError("Signature is not valid.\r\n");
+  if (valid) {
+    // A genuine but older installer must not pass for the offered version:
+    // the manifest is not signed.
+    const std::string own = steps_.getStagedInstallerVersion();
+    const std::string offered = steps_.getServerVersion();
+    if (Util::isSameVersion(own, offered)) return true;
+    steps_.logError("The installer's version " + (own.empty() ? "(none)" : own) +
+                    " is not the offered version " + offered + ".\r\n");
+  } else {
+    steps_.logError("Signature is not valid.\r\n");
+  }
+  steps_.removeStagedInstaller();
+  staged_.clear();
   if (retriesLeft <= 0) return false;
   steps_.logInfo("Retrying...\r\n");
   return downloadAndVerifyInstaller(retriesLeft - 1);
@@ -88,8 +108,10 @@ bool UpdateFlow::downloadAndVerifyInstaller(int retriesLeft) {
 
 int UpdateFlow::installUpdate() {
   ui_.showInstalling();
-  const std::wstring path = steps_.getInstallerPath();
-  const bool installed = steps_.launchInstaller(path);
+  // The copy that passed the checks, still held.
+  const bool installed = steps_.launchInstaller(staged_);
+  steps_.removeStagedInstaller();
+  staged_.clear();
   steps_.curlGlobalCleanup();
   return installed ? 0 : 2;
 }

@@ -5,6 +5,8 @@
 #include "app/progress_ui.h"
 #include "app/update_steps.h"
 
+#include <string>
+
 class UpdateFlow {
  public:
   // The publisher whose signature an installer must carry.
@@ -29,6 +31,8 @@ class UpdateFlow {
 
   UpdateSteps& steps_;
   ProgressUi& ui_;
+  // The staged copy of the installer that passed the checks, or empty.
+  std::wstring staged_;
 };
 
 // Runs the flow against the real subsystems.

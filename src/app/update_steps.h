@@ -24,10 +24,20 @@ class UpdateSteps {
   virtual bool quitDownloadManager(std::uint32_t processId) = 0;
   virtual bool getInstaller(ProgressCallback progress) = 0;
   virtual std::wstring getInstallerPath() = 0;
+  // Copies the downloaded installer into a new folder of its own and holds
+  // the copy open for reading until it has been started. Returns the copy's
+  // path, or empty when it cannot be made. The checks and the launch below
+  // work on that held copy.
+  virtual std::wstring stageInstaller(const std::wstring& downloadedPath) = 0;
   virtual std::int32_t verifySignature(const std::wstring& path) = 0;
+  // The publisher of the signature verifySignature last looked at.
   virtual bool verifyPublisher(const std::wstring& path,
                                const std::wstring& subject) = 0;
+  // The staged copy's version from its own version resource, or empty.
+  virtual std::string getStagedInstallerVersion() = 0;
   virtual bool launchInstaller(const std::wstring& path) = 0;
+  // Deletes the staged copy and its folder.
+  virtual void removeStagedInstaller() = 0;
   virtual void track(const wchar_t* event, const wchar_t* key,
                      const wchar_t* value) = 0;
   virtual void logInfo(const std::string& message) = 0;

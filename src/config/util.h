@@ -37,6 +37,9 @@ class Util {
   // must have four pieces. Logs "Compare Version: ..." first.
   static bool isVersionHigher(const std::string& candidate,
                               const std::string& reference);
+  // True when both have four pieces and the numbers are equal piece by
+  // piece, read as isVersionHigher reads them. Logs nothing.
+  static bool isSameVersion(const std::string& a, const std::string& b);
 
  private:
   static std::wstring workingFilePath(const wchar_t* fileName);

@@ -75,3 +75,13 @@ bool Util::isVersionHigher(const std::string& candidate,
   }
   return false;
 }
+
+bool Util::isSameVersion(const std::string& a, const std::string& b) {
+  const std::vector<std::string> x = splitVersion(a);
+  const std::vector<std::string> y = splitVersion(b);
+  if (x.size() != 4 || y.size() != 4) return false;
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (tsdlm::atoiClamped(x[i]) != tsdlm::atoiClamped(y[i])) return false;
+  }
+  return true;
+}

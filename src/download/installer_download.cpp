@@ -12,6 +12,14 @@ namespace {
 
 constexpr const wchar_t* kExpectedPublisher = L"Tessarin, Inc";
 
+bool isIntactAndOurs(const std::wstring& path) {
+  const platform::HeldFileHandle file = platform::holdFile(path);
+  if (!file) return false;
+  platform::SignerIdentity signer;
+  return verifySignature(path, *file, signer) == 0 &&
+         verifyPublisher(signer, kExpectedPublisher);
+}
+
 }  // namespace
 
 bool HttpDownloader::getInstaller(ProgressCallback progress) {
@@ -26,9 +34,9 @@ bool HttpDownloader::getInstaller(ProgressCallback progress) {
   const std::wstring path = Util::getInstallerPath();
 
   // Reuse only the very version offered, byte for byte, and only when it is
-  // still intact and from the expected publisher.
-  if (!downloaded.empty() && downloaded == offered &&
-      verifySignature(path) == 0 && verifyPublisher(path, kExpectedPublisher)) {
+  // still intact and from the expected publisher. (The copy that is finally
+  // started is checked again, and its own version with it.)
+  if (!downloaded.empty() && downloaded == offered && isIntactAndOurs(path)) {
     Logger::instance().write(
         "INFO: HttpDownloader::getInstaller(): The right installer has been "
         "downloaded completely. Do not download it again!\r\n");

@@ -1,8 +1,12 @@
 // File system operations the updater needs, in portable types.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -32,5 +36,37 @@ bool deleteFile(const std::wstring& path);
 
 // _wfopen. Returns a null stream on failure.
 std::FILE* openFile(const std::wstring& path, const wchar_t* mode);
+
+// CopyFileW that fails when `to` exists already.
+[[nodiscard]] bool copyNewFile(const std::wstring& from, const std::wstring& to);
+
+// RemoveDirectoryW: false when it fails (the folder is not empty, say).
+bool removeDirectory(const std::wstring& path);
+
+// The names of the entries in a folder, "." and ".." left out; empty when
+// the folder cannot be listed.
+std::vector<std::wstring> folderEntries(const std::wstring& path);
+
+// `bytes` bytes from the system's cryptographic random source as lower-case
+// hexadecimal, or an empty string when the source fails.
+std::wstring randomHex(std::size_t bytes);
+
+// A file held open for reading. While it is held, the file can be opened by
+// others for reading (and run) but not for writing, and it cannot be
+// renamed or deleted.
+struct HeldFile;
+struct HeldFileCloser {
+  void operator()(HeldFile* file) const;
+};
+using HeldFileHandle = std::unique_ptr<HeldFile, HeldFileCloser>;
+
+// Opens an existing file for reading, sharing reading only (CreateFileW with
+// FILE_SHARE_READ). Null when it cannot be opened.
+HeldFileHandle holdFile(const std::wstring& path);
+
+// Reads up to `size` bytes at `offset` into `buffer`; the number read (less
+// at the end of the file), or 0 on failure.
+std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
+                         std::size_t size);
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -14,9 +15,11 @@ struct ShellRunResult {
 
 // ShellExecuteExW with verb "open", no owner window, SW_SHOWNORMAL and
 // SEE_MASK_NOCLOSEPROCESS; then waits for the process without a time limit
-// and reads its exit code. The process handle is closed on every path.
+// and reads its exit code. `started` is called once the process exists,
+// before the wait. The process handle is closed on every path.
 ShellRunResult shellRunAndWait(const std::wstring& file,
                                const std::wstring& parameters,
-                               const std::wstring& directory);
+                               const std::wstring& directory,
+                               const std::function<void()>& started);
 
 }  // namespace platform

@@ -1,47 +1,44 @@
 // Authenticode checks of files: the trust provider's verdict on a file's
-// embedded signature, and the publisher named by the certificate that signed
-// it.
+// embedded signature, and what it tells of the certificate that signed it.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/files.h"
 
 namespace platform {
 
-// The trust provider's state between a verification and its close call.
-struct TrustState;
+// The certificate the trust provider took as the signer of a file.
+struct SignerIdentity {
+  // False when the provider named no signer certificate (no signature, or
+  // one it could not read).
+  bool known = false;
+  // The values of every organisation (O) and common name (CN) attribute of
+  // the signer certificate's subject, in the order the name holds them.
+  std::vector<std::wstring> organisations;
+  std::vector<std::wstring> commonNames;
+  // How many certificates carried in the signature have the signer's issuer
+  // and serial number. One for an honest signature; more means a forged
+  // twin travels with the signer's certificate.
+  int certificatesWithSignerId = 0;
+};
 
 struct FileTrust {
   // WinVerifyTrust's result as a signed 32-bit value; 0 means valid.
   std::int32_t status = 0;
   // GetLastError read right after the verification.
   std::uint32_t lastError = 0;
-  // Hand to closeFileTrust; null when there is nothing to release.
-  TrustState* state = nullptr;
+  // Read from the provider's own state for this verification, before the
+  // state is closed.
+  SignerIdentity signer;
 };
 
 // WinVerifyTrust with WINTRUST_ACTION_GENERIC_VERIFY_V2 on the embedded
-// signature of the file: no window, no UI, no revocation checks, state action
-// "verify". Every result must be passed to closeFileTrust.
-FileTrust verifyFileTrust(const std::wstring& path);
-
-// The same call again with state action "close", which releases the
-// provider's state; its result is ignored. Clears `trust.state`.
-void closeFileTrust(FileTrust& trust);
-
-enum class SignerSubjectMatch {
-  kNoEmbeddedSignature,  // the file holds no embedded PKCS #7 signed message
-  kFound,                // the signer's certificate carries the subject text
-  kNotFound,             // it does not, or the signer cannot be identified
-};
-
-// Looks at the certificate that signed the file (the first signer of its
-// embedded signature, identified by issuer and serial number among the
-// certificates the signature carries) and tells whether its subject name,
-// rendered as a simple name string, contains `subject` as a case-insensitive
-// substring (the rule of CERT_FIND_SUBJECT_STR_W). Other certificates carried
-// in the signature never count. Every handle is released before returning.
-SignerSubjectMatch findSignerSubject(const std::wstring& path,
-                                     const std::wstring& subject);
+// signature of the held file (through its handle; `path` names it to the
+// provider): no window, no UI, no revocation checks. The provider's state is
+// read for the signer and closed again before returning.
+FileTrust verifyFileTrust(const std::wstring& path, HeldFile& file);
 
 }  // namespace platform

@@ -76,9 +76,11 @@ std::string publisherMessage(const std::wstring& subject, bool found) {
 
 }  // namespace
 
-std::int32_t verifySignature(const std::wstring& path) {
-  platform::FileTrust trust = platform::verifyFileTrust(path);
+std::int32_t verifySignature(const std::wstring& path, platform::HeldFile& file,
+                             platform::SignerIdentity& signer) {
+  const platform::FileTrust trust = platform::verifyFileTrust(path, file);
   const auto status = static_cast<std::uint32_t>(trust.status);
+  signer = trust.signer;
 
   std::wstring message = signatureMessage(path, status, trust.lastError);
   if (message.size() > kMessageBuffer - 1) message.resize(kMessageBuffer - 1);
@@ -87,26 +89,37 @@ std::int32_t verifySignature(const std::wstring& path) {
   } else {
     Logger::instance().writeError(tsdlm::narrowLow8(message));
   }
-
-  platform::closeFileTrust(trust);
   return trust.status;
 }
 
-bool verifyPublisher(const std::wstring& path, const std::wstring& subject) {
-  // Only the certificate that signed the file counts. A signature may carry
-  // any certificates besides the signer's, so accepting a match among all of
-  // them would let anyone holding some code-signing certificate sign a file
-  // and add a copy of our certificate (or of an intermediate CA's whose
-  // subject holds the name) to pass as the publisher.
-  switch (platform::findSignerSubject(path, subject)) {
-    case platform::SignerSubjectMatch::kNoEmbeddedSignature:
-      return false;
-    case platform::SignerSubjectMatch::kFound:
-      Logger::instance().write(publisherMessage(subject, true));
-      return true;
-    case platform::SignerSubjectMatch::kNotFound:
-      break;
+bool isPublisherName(const std::wstring& value, const std::wstring& subject) {
+  std::wstring wanted = tsdlm::lowerAsciiLetters(subject);
+  std::wstring given = tsdlm::lowerAsciiLetters(value);
+  if (given.size() == wanted.size() + 1 && given.back() == L'.') given.pop_back();
+  return !wanted.empty() && given == wanted;
+}
+
+bool verifyPublisher(const platform::SignerIdentity& signer,
+                     const std::wstring& subject) {
+  // Only the certificate that made the signature counts, as the provider
+  // itself identified it: a signature may carry any certificates besides.
+  // A second certificate with the signer's issuer and serial number is a
+  // forgery travelling with the real one (which of the two a provider takes
+  // as the signer differs between platforms), so it fails the check whatever
+  // either one says.
+  if (!signer.known) return false;
+  bool found = false;
+  if (signer.certificatesWithSignerId <= 1) {
+    for (const auto* names : {&signer.organisations, &signer.commonNames}) {
+      for (const std::wstring& name : *names) {
+        if (isPublisherName(name, subject)) found = true;
+      }
+    }
   }
-  Logger::instance().writeError(publisherMessage(subject, false));
-  return false;
+  if (found) {
+    Logger::instance().write(publisherMessage(subject, true));
+  } else {
+    Logger::instance().writeError(publisherMessage(subject, false));
+  }
+  return found;
 }

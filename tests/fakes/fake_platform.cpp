@@ -2,9 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #if defined(_WIN32)
 #include <direct.h>
@@ -144,12 +147,14 @@ namespace platform {
 
 ShellRunResult shellRunAndWait(const std::wstring& file,
                                const std::wstring& parameters,
-                               const std::wstring& directory) {
+                               const std::wstring& directory,
+                               const std::function<void()>& started) {
   fake::ShellState& state = fake::shell();
   state.launches.push_back({file, parameters, directory});
   ShellRunResult result;
   if (state.startFails) return result;
   result.started = true;
+  if (started) started();
   result.exitCodeKnown = !state.exitCodeUnknown;
   result.exitCode = state.exitCodeUnknown ? 0 : state.exitCode;
   return result;
@@ -196,6 +201,67 @@ bool createDirectory(const std::wstring& path) {
 
 bool deleteFile(const std::wstring& path) {
   return std::remove(fake::localPath(path).c_str()) == 0;
+}
+
+bool copyNewFile(const std::wstring& from, const std::wstring& to) {
+  std::error_code error;
+  return std::filesystem::copy_file(fake::localPath(from), fake::localPath(to),
+                                    std::filesystem::copy_options::none, error);
+}
+
+bool removeDirectory(const std::wstring& path) {
+  std::error_code error;
+  const std::filesystem::path folder(fake::localPath(path));
+  return std::filesystem::is_directory(folder, error) &&
+         std::filesystem::remove(folder, error);
+}
+
+std::vector<std::wstring> folderEntries(const std::wstring& path) {
+  std::vector<std::wstring> names;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(fake::localPath(path), error), end;
+       !error && it != end; it.increment(error)) {
+    names.push_back(tsdlm::widenBytes(it->path().filename().string()));
+  }
+  return names;
+}
+
+std::wstring randomHex(std::size_t bytes) {
+  fake::FilesState& state = fake::files();
+  const std::size_t call = static_cast<std::size_t>(state.randomCalls++);
+  if (call < state.random.size()) return state.random[call];
+  char text[32];
+  std::snprintf(text, sizeof text, "%0*zx", static_cast<int>(2 * bytes), call);
+  return tsdlm::widenBytes(std::string(text).substr(0, 2 * bytes));
+}
+
+struct HeldFile {
+  std::wstring path;
+  std::FILE* stream;  // null for fake::holdAny
+};
+
+void HeldFileCloser::operator()(HeldFile* file) const {
+  if (file == nullptr) return;
+  if (file->stream != nullptr) std::fclose(file->stream);
+  if (--fake::files().held[file->path] == 0) fake::files().held.erase(file->path);
+  delete file;
+}
+
+HeldFileHandle holdFile(const std::wstring& path) {
+  std::FILE* stream = std::fopen(fake::localPath(path).c_str(), "rb");
+  if (stream == nullptr) return HeldFileHandle();
+  ++fake::files().held[path];
+  return HeldFileHandle(new HeldFile{path, stream});
+}
+
+std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
+                         std::size_t size) {
+  if (file.stream == nullptr ||
+      offset > static_cast<std::uint64_t>(LONG_MAX) ||
+      std::fseek(file.stream, static_cast<long>(offset), SEEK_SET) != 0) {
+    return 0;
+  }
+  return std::fread(buffer, 1, size, file.stream);
 }
 
 std::FILE* openFile(const std::wstring& path, const wchar_t* mode) {
@@ -439,41 +505,20 @@ std::wstring systemErrorText(std::uint32_t code) {
   return found != texts.end() ? found->second : std::wstring();
 }
 
-// The fake's provider state: the path, so that a close call can be traced to
-// its verification.
-struct TrustState {
-  std::wstring path;
-};
-
-FileTrust verifyFileTrust(const std::wstring& path) {
+FileTrust verifyFileTrust(const std::wstring& path, HeldFile& file) {
   auto& state = fake::trust();
-  state.verified.push_back(path);
+  // The provider reads the file through the handle it is given: record
+  // which file that was, and answer by the name it was given.
+  state.verified.push_back(file.path);
   const auto found = state.files.find(path);
   const fake::TrustAnswer answer =
       found != state.files.end() ? found->second : state.otherFiles;
-  ++state.openStates;
   FileTrust result;
   result.status = answer.status;
   result.lastError = answer.lastError;
-  result.state = new TrustState{path};
+  const auto signer = state.signers.find(path);
+  if (signer != state.signers.end()) result.signer = signer->second;
   return result;
-}
-
-void closeFileTrust(FileTrust& trust) {
-  if (trust.state == nullptr) return;
-  fake::trust().closed.push_back(trust.state->path);
-  --fake::trust().openStates;
-  delete trust.state;
-  trust.state = nullptr;
-}
-
-SignerSubjectMatch findSignerSubject(const std::wstring& path,
-                                     const std::wstring& subject) {
-  auto& state = fake::trust();
-  state.signerSearches.emplace_back(path, subject);
-  const auto found = state.signers.find(path);
-  return found != state.signers.end() ? found->second
-                                      : SignerSubjectMatch::kNoEmbeddedSignature;
 }
 
 }  // namespace platform
@@ -703,3 +748,12 @@ bool readGenericCredential(const std::wstring& target, std::wstring& user,
 }
 
 }  // namespace platform
+
+namespace fake {
+
+platform::HeldFileHandle holdAny(const std::wstring& path) {
+  ++files().held[path];
+  return platform::HeldFileHandle(new platform::HeldFile{path, nullptr});
+}
+
+}  // namespace fake

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/trust.h"
 #include "platform/version_info.h"
@@ -26,6 +27,12 @@ struct FilesState {
   std::wstring tempPath;         // empty: GetTempPathW fails
   std::wstring publicDocuments;  // empty: the known-folder lookup fails
   int createDirectoryCalls = 0;
+  // The next randomHex calls answer these, in order; past the end they
+  // answer a counter in hexadecimal. "" makes a call fail.
+  std::vector<std::wstring> random;
+  int randomCalls = 0;
+  // Files currently held (holdFile), by path.
+  std::map<std::wstring, int> held;
   // Paths that fileExists reports present besides real files (exact text),
   // for fixed paths such as C:\Program Files\...
   std::set<std::wstring> existing;
@@ -205,12 +212,10 @@ struct TrustState {
   // Answers by path; a path not listed gets `otherFiles`.
   std::map<std::wstring, TrustAnswer> files;
   TrustAnswer otherFiles;
-  // Publisher answers by path; a path not listed has no embedded signature.
-  std::map<std::wstring, platform::SignerSubjectMatch> signers;
+  // The signer each verification reports, by path; a path not listed has
+  // no known signer (no embedded signature).
+  std::map<std::wstring, platform::SignerIdentity> signers;
   std::vector<std::wstring> verified;  // paths, one per verification
-  std::vector<std::wstring> closed;    // paths, one per close call
-  int openStates = 0;                  // verifications not closed yet
-  std::vector<std::pair<std::wstring, std::wstring>> signerSearches;
 };
 TrustState& trust();
 
@@ -244,6 +249,10 @@ ShellState& shell();
 
 // Restores every state above to its defaults.
 void reset();
+
+// A held file of that name that need not exist (reads give nothing), for
+// the checks that take a held file.
+platform::HeldFileHandle holdAny(const std::wstring& path);
 
 // Maps a fake Windows-style path to the local file system's form.
 std::string localPath(const std::wstring& path);

@@ -13,7 +13,7 @@
 
 namespace {
 
-using platform::SignerSubjectMatch;
+using platform::SignerIdentity;
 using testing_support::ProcessLog;
 
 const std::wstring kPath = L"C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe";
@@ -28,6 +28,13 @@ constexpr std::uint32_t kSecuritySettings = 0x80092026u;
 constexpr std::uint32_t kBadDigest = 0x80096010u;
 
 std::int32_t asStatus(std::uint32_t code) { return static_cast<std::int32_t>(code); }
+
+// The signature check on a held file of that name.
+std::int32_t verifyHeld(const std::wstring& path, SignerIdentity* signer = nullptr) {
+  const platform::HeldFileHandle file = fake::holdAny(path);
+  SignerIdentity ignored;
+  return verifySignature(path, *file, signer != nullptr ? *signer : ignored);
+}
 
 class TrustLogTest : public ::testing::Test {
  protected:
@@ -58,7 +65,7 @@ class SignatureMessageTest : public TrustLogTest,
 TEST_P(SignatureMessageTest, OneEntryChosenByStatusAndStatusReturned) {
   fake::trust().files[kPath] = {asStatus(GetParam().status), GetParam().lastError};
 
-  EXPECT_EQ(verifySignature(kPath), asStatus(GetParam().status));
+  EXPECT_EQ(verifyHeld(kPath), asStatus(GetParam().status));
 
   EXPECT_EQ(ProcessLog::sinceMark(), entry(GetParam().logged));
   EXPECT_EQ(fake::trust().verified, std::vector<std::wstring>{kPath});
@@ -116,22 +123,28 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
-TEST_F(TrustLogTest, ProviderStateIsClosedAfterEveryVerification) {
-  const std::wstring other = L"C:\\other.exe";
+TEST_F(TrustLogTest, SignerComesFromTheVerificationOfTheHeldFile) {
+  SignerIdentity tessarin;
+  tessarin.known = true;
+  tessarin.organisations = {L"Tessarin, Inc"};
+  tessarin.certificatesWithSignerId = 1;
   fake::trust().files[kPath] = {0, 0};
-  (void)verifySignature(kPath);
-  (void)verifySignature(other);  // unsigned (the fake's default)
-  EXPECT_EQ(fake::trust().closed, (std::vector<std::wstring>{kPath, other}));
-  EXPECT_EQ(fake::trust().openStates, 0);
-  // No publisher search is made by the signature check.
-  EXPECT_TRUE(fake::trust().signerSearches.empty());
+  fake::trust().signers[kPath] = tessarin;
+  SignerIdentity signer;
+  (void)verifyHeld(kPath, &signer);
+  EXPECT_TRUE(signer.known);
+  EXPECT_EQ(signer.organisations, tessarin.organisations);
+  // Another file's verification reports its own signer (none here).
+  (void)verifyHeld(L"C:\\other.exe", &signer);
+  EXPECT_FALSE(signer.known);
+  EXPECT_EQ(fake::trust().verified, (std::vector<std::wstring>{kPath, L"C:\\other.exe"}));
 }
 
 TEST_F(TrustLogTest, PathIsNarrowedToTheLowEightBits) {
   // U+00E9 keeps its byte; U+4E2D keeps 0x2D ("-"); U+0141 keeps 0x41 ("A").
   const std::wstring path = L"C:\\T\u00e9mp\\\u4e2d\u0141.exe";
   fake::trust().files[path] = {0, 0};
-  (void)verifySignature(path);
+  (void)verifyHeld(path);
   EXPECT_EQ(ProcessLog::sinceMark(),
             entry("The file \"C:\\T\xe9mp\\-A.exe\" is signed.\r\n"));
 }
@@ -139,7 +152,7 @@ TEST_F(TrustLogTest, PathIsNarrowedToTheLowEightBits) {
 TEST_F(TrustLogTest, OverlongMessageIsCutToTheBuffer) {
   const std::wstring path = L"C:\\" + std::wstring(1200, L'a') + L".exe";
   fake::trust().files[path] = {asStatus(kNoSignature), kNoSignature};
-  EXPECT_EQ(verifySignature(path), asStatus(kNoSignature));
+  EXPECT_EQ(verifyHeld(path), asStatus(kNoSignature));
   const std::string message = "The file \"C:\\" + std::string(1200, 'a') +
                               ".exe\" is not signed. Error is: 0x800b0100.\r\n";
   EXPECT_EQ(ProcessLog::sinceMark(), entry("[ERROR] " + message.substr(0, 999)));
@@ -151,15 +164,16 @@ TEST_F(TrustLogTest, MessageThatJustFitsIsWhole) {
   const std::size_t room = 999 - std::string("The file \"").size() - tail.size();
   const std::string name(room, 'b');
   fake::trust().files[std::wstring(name.begin(), name.end())] = {0, 0};
-  (void)verifySignature(std::wstring(name.begin(), name.end()));
+  (void)verifyHeld(std::wstring(name.begin(), name.end()));
   EXPECT_EQ(ProcessLog::sinceMark(), entry("The file \"" + name + "\" is signed.\r\n"));
 }
 
 struct PublisherCase {
   const char* name;
-  SignerSubjectMatch match;
+  std::vector<std::wstring> organisations;
+  std::vector<std::wstring> commonNames;
+  int withSignerId;  // certificates in the bag with the signer's issuer and serial
   bool result;
-  std::string logged;  // empty: no entry at all
 };
 
 void PrintTo(const PublisherCase& c, std::ostream* out) { *out << c.name; }
@@ -167,38 +181,59 @@ void PrintTo(const PublisherCase& c, std::ostream* out) { *out << c.name; }
 class PublisherTest : public TrustLogTest,
                       public ::testing::WithParamInterface<PublisherCase> {};
 
-TEST_P(PublisherTest, ResultAndEntryFollowTheSignerSearch) {
-  fake::trust().signers[kPath] = GetParam().match;
+const std::string kFound =
+    "A certificate with a subject name [Tessarin, Inc] has been found!\r\n";
+const std::string kNotFound =
+    "[ERROR] A certificate with a subject name [Tessarin, Inc] can not be found!\r\n";
 
-  EXPECT_EQ(verifyPublisher(kPath, L"Tessarin, Inc"), GetParam().result);
+TEST_P(PublisherTest, OnlyTheSignersOwnExactNameCounts) {
+  SignerIdentity signer;
+  signer.known = true;
+  signer.organisations = GetParam().organisations;
+  signer.commonNames = GetParam().commonNames;
+  signer.certificatesWithSignerId = GetParam().withSignerId;
 
-  EXPECT_EQ(ProcessLog::sinceMark(),
-            GetParam().logged.empty() ? "" : entry(GetParam().logged));
-  ASSERT_EQ(fake::trust().signerSearches.size(), 1u);
-  EXPECT_EQ(fake::trust().signerSearches[0].first, kPath);
-  EXPECT_EQ(fake::trust().signerSearches[0].second, L"Tessarin, Inc");
-  EXPECT_TRUE(fake::trust().verified.empty());
+  EXPECT_EQ(verifyPublisher(signer, L"Tessarin, Inc"), GetParam().result);
+
+  EXPECT_EQ(ProcessLog::sinceMark(), entry(GetParam().result ? kFound : kNotFound));
 }
+
+using Names = std::vector<std::wstring>;
 
 INSTANTIATE_TEST_SUITE_P(
     Table, PublisherTest,
     ::testing::Values(
-        PublisherCase{"SignerCarriesTheName", SignerSubjectMatch::kFound, true,
-                      "A certificate with a subject name [Tessarin, Inc] has been "
-                      "found!\r\n"},
-        PublisherCase{"SignerLacksTheName", SignerSubjectMatch::kNotFound, false,
-                      "[ERROR] A certificate with a subject name [Tessarin, Inc] "
-                      "can not be found!\r\n"},
-        PublisherCase{"NoEmbeddedSignature", SignerSubjectMatch::kNoEmbeddedSignature,
-                      false, ""}),
+        PublisherCase{"Organisation", {L"Tessarin, Inc"}, {L"Build Signing"}, 1, true},
+        PublisherCase{"CommonNameWithFullStop", {}, {L"Tessarin, Inc."}, 1, true},
+        PublisherCase{"LetterCase", {L"TESSARIN, INC"}, {}, 1, true},
+        PublisherCase{"SecondOrganisationAttribute", {L"Other", L"tessarin, inc."}, {}, 1,
+                      true},
+        PublisherCase{"LookAlike", {L"Tessarin, Incubator Ltd"}, {L"Tessarin, Incubator Ltd"},
+                      1, false},
+        PublisherCase{"Prefix", {L"Tessarin, In"}, {}, 1, false},
+        PublisherCase{"TwoFullStops", {L"Tessarin, Inc.."}, {}, 1, false},
+        PublisherCase{"Padded", {L" Tessarin, Inc"}, {L"Tessarin, Inc "}, 1, false},
+        // "Tessarin" and "Inc" only read as the name when rendered together.
+        PublisherCase{"SplitOverTwoAttributes", {L"Tessarin"}, {L"Inc"}, 1, false},
+        PublisherCase{"OtherAttributesOnly", {}, {}, 1, false},
+        // A forged copy with the signer's issuer and serial travels along.
+        PublisherCase{"TwinInTheBag", {L"Tessarin, Inc"}, {L"Tessarin, Inc"}, 2, false}),
     [](const ::testing::TestParamInfo<PublisherCase>& info) {
       return std::string(info.param.name);
     });
 
+TEST_F(TrustLogTest, UnknownSignerIsRefusedWithoutEntry) {
+  SignerIdentity none;
+  none.organisations = {L"Tessarin, Inc"};
+  EXPECT_FALSE(verifyPublisher(none, L"Tessarin, Inc"));
+  EXPECT_EQ(ProcessLog::sinceMark(), "");
+}
+
 TEST_F(TrustLogTest, PublisherSubjectIsLoggedAsGivenAndNarrowed) {
-  fake::trust().signers[kPath] = SignerSubjectMatch::kFound;
-  EXPECT_TRUE(verifyPublisher(kPath, L"TESSARIN, INC \u00c9\u4e2d"));
-  EXPECT_EQ(fake::trust().signerSearches.at(0).second, L"TESSARIN, INC \u00c9\u4e2d");
+  SignerIdentity signer;
+  signer.known = true;
+  signer.commonNames = {L"tessarin, inc \u00c9\u4e2d"};
+  EXPECT_TRUE(verifyPublisher(signer, L"TESSARIN, INC \u00c9\u4e2d"));
   EXPECT_EQ(ProcessLog::sinceMark(),
             entry("A certificate with a subject name [TESSARIN, INC \xc9-] has been "
                   "found!\r\n"));

@@ -18,11 +18,14 @@ struct Script {
   bool higher = true;
   std::uint32_t downloadManager = 0;
   bool quitAccepted = true;
-  // One entry per getInstaller call: {fetched, signatureStatus, publisherOk}.
+  // One entry per getInstaller call: {fetched, signatureStatus, publisherOk,
+  // the installer's own version, whether a copy can be staged}.
   struct Attempt {
     bool fetched;
     std::int32_t signature;
     bool publisher;
+    std::string version = "6.1.33.0";
+    bool staged = true;
   };
   std::deque<Attempt> attempts{{true, 0, true}};
   bool installerExitsZero = true;
@@ -71,15 +74,27 @@ class ScriptedSteps : public UpdateSteps {
     return current_.fetched;
   }
   std::wstring getInstallerPath() override { return L"C:\\tmp\\setup.exe"; }
-  std::int32_t verifySignature(const std::wstring&) override {
+  std::wstring stageInstaller(const std::wstring& downloaded) override {
+    EXPECT_EQ(downloaded, L"C:\\tmp\\setup.exe");
+    trace.push_back("stage");
+    return current_.staged ? L"C:\\tmp\\install-1\\setup.exe" : L"";
+  }
+  std::int32_t verifySignature(const std::wstring& path) override {
+    EXPECT_EQ(path, L"C:\\tmp\\install-1\\setup.exe");
     trace.push_back("verifySignature");
     return current_.signature;
   }
+  std::string getStagedInstallerVersion() override {
+    trace.push_back("version");
+    return current_.version;
+  }
+  void removeStagedInstaller() override { trace.push_back("remove"); }
   bool verifyPublisher(const std::wstring&, const std::wstring& subject) override {
     trace.push_back("verifyPublisher " + std::string(subject.begin(), subject.end()));
     return current_.publisher;
   }
-  bool launchInstaller(const std::wstring&) override {
+  bool launchInstaller(const std::wstring& path) override {
+    EXPECT_EQ(path, L"C:\\tmp\\install-1\\setup.exe");
     trace.push_back("launchInstaller");
     return script_.installerExitsZero;
   }
@@ -189,6 +204,36 @@ std::vector<Ending> endings() {
        }),
        {kManifestOk, kBadSignature, kRetrying, kInstallerOk}, nullptr,
        kInstalling, 2},
+      // A genuine installer of another version than the one offered (an
+      // older build behind a manifest that promises a newer one) is refused
+      // like a bad signature, and fetched again.
+      {"OlderGenuineInstallerThreeTimes", with([](Script& s) {
+         s.attempts = {{true, 0, true, "6.1.31.0"},
+                       {true, 0, true, "6.1.33"},
+                       {true, 0, true, ""}};
+       }),
+       {kManifestOk,
+        "[ERROR] The installer's version 6.1.31.0 is not the offered version "
+        "6.1.33.0.\r\n",
+        kRetrying,
+        "[ERROR] The installer's version 6.1.33 is not the offered version "
+        "6.1.33.0.\r\n",
+        kRetrying,
+        "[ERROR] The installer's version (none) is not the offered version "
+        "6.1.33.0.\r\n",
+        kInstallerFailed},
+       L"download installer failed", kShown, 3},
+      {"SameVersionWrittenOtherwise", with([](Script& s) {
+         s.attempts = {{true, 0, true, "6.01.033.00"}};
+       }),
+       {kManifestOk, kInstallerOk}, nullptr, kInstalling, 1},
+      {"CopyCannotBeStaged", with([](Script& s) {
+         s.attempts = {{true, 0, true, "6.1.33.0", false}};
+       }),
+       {kManifestOk,
+        "[ERROR] Cannot copy the installer into a folder of its own.\r\n",
+        kInstallerFailed},
+       L"download installer failed", kShown, 1},
       {"InstallerFailed",
        with([](Script& s) { s.installerExitsZero = false; }),
        {kManifestOk, kInstallerOk, "[ERROR] Failed to install, return now\r\n"},
@@ -287,8 +332,28 @@ TEST(UpdateFlowTest, LibcurlReleasedBeforeInstallFailureIsTracked) {
   const auto launched =
       std::find(steps.trace.begin(), steps.trace.end(), "launchInstaller");
   ASSERT_NE(launched, steps.trace.end());
-  EXPECT_EQ(*(launched + 1), "curl_global_cleanup");
-  EXPECT_EQ(*(launched + 2), "track");
+  EXPECT_EQ(*(launched + 1), "remove");
+  EXPECT_EQ(*(launched + 2), "curl_global_cleanup");
+  EXPECT_EQ(*(launched + 3), "track");
+}
+
+TEST(UpdateFlowTest, EachRefusedCopyIsRemovedBeforeTheNextFetch) {
+  Script script;
+  script.attempts = {{true, kNoSignature, true}, {true, 0, true, "6.1.31.0"},
+                     {true, 0, true}};
+  ScriptedSteps steps(script);
+  RecordingUi ui;
+  UpdateFlow(steps, ui).runUpdateFlow();
+  std::vector<std::string> checks;
+  for (const std::string& step : steps.trace) {
+    if (step == "stage" || step == "remove" || step == "version" ||
+        step == "launchInstaller") {
+      checks.push_back(step);
+    }
+  }
+  EXPECT_EQ(checks, (std::vector<std::string>{"stage", "remove", "stage", "version",
+                                              "remove", "stage", "version",
+                                              "launchInstaller", "remove"}));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include <windows.h>
+#include <bcrypt.h>
 #include <knownfolders.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
 #include "platform/files.h"
+#include "platform/win32/held_file_win32.h"
 
 namespace platform {
 
@@ -54,6 +56,74 @@ bool deleteFile(const std::wstring& path) {
 
 std::FILE* openFile(const std::wstring& path, const wchar_t* mode) {
   return _wfopen(path.c_str(), mode);
+}
+
+bool copyNewFile(const std::wstring& from, const std::wstring& to) {
+  return CopyFileW(from.c_str(), to.c_str(), TRUE) != FALSE;
+}
+
+bool removeDirectory(const std::wstring& path) {
+  return RemoveDirectoryW(path.c_str()) != FALSE;
+}
+
+std::vector<std::wstring> folderEntries(const std::wstring& path) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found{};
+  const std::wstring pattern = path + L"\\*";
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+std::wstring randomHex(std::size_t bytes) {
+  std::vector<unsigned char> random(bytes);
+  if (bytes == 0 ||
+      !BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random.data(),
+                                      static_cast<ULONG>(bytes),
+                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    return std::wstring();
+  }
+  static const wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring text;
+  for (const unsigned char byte : random) {
+    text.push_back(kDigits[byte >> 4]);
+    text.push_back(kDigits[byte & 0xF]);
+  }
+  return text;
+}
+
+void HeldFileCloser::operator()(HeldFile* file) const {
+  if (file == nullptr) return;
+  CloseHandle(file->handle);
+  delete file;
+}
+
+HeldFileHandle holdFile(const std::wstring& path) {
+  // Reading is shared, so that the file can still be started; writing,
+  // renaming and deleting are not.
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return HeldFileHandle();
+  return HeldFileHandle(new HeldFile{handle});
+}
+
+std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
+                         std::size_t size) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD read = 0;
+  if (size > 0xFFFFFFFFu ||
+      !ReadFile(file.handle, buffer, static_cast<DWORD>(size), &read, &at)) {
+    return 0;
+  }
+  return read;
 }
 
 }  // namespace platform

@@ -7,7 +7,8 @@ namespace platform {
 
 ShellRunResult shellRunAndWait(const std::wstring& file,
                                const std::wstring& parameters,
-                               const std::wstring& directory) {
+                               const std::wstring& directory,
+                               const std::function<void()>& started) {
   ShellRunResult result;
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
@@ -23,6 +24,7 @@ ShellRunResult shellRunAndWait(const std::wstring& file,
     return result;
   }
   result.started = true;
+  if (started) started();
   if (info.hProcess == nullptr) {
     // Started through a document association without a process to wait
     // for: nothing tells whether it succeeded.

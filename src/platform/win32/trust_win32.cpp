@@ -5,29 +5,22 @@
 #include <wintrust.h>
 
 #include <cstddef>
-#include <memory>
-#include <vector>
+#include <cstring>
 
 #include "platform/trust.h"
+#include "platform/win32/held_file_win32.h"
 
 namespace platform {
 
-// The provider keeps its state in hWVTStateData and wants the very same data
-// back for the close call, so the records live on the heap between the calls.
-struct TrustState {
-  std::wstring path;
-  WINTRUST_FILE_INFO file{};
-  // The structure as the provider has known it since Windows 8 ends with
-  // pSignatureSettings; some SDK headers stop before that member, so the
-  // record is followed by zeroed room for it and its size is given
-  // explicitly.
-  struct {
-    WINTRUST_DATA data;
-    void* signatureSettings;
-  } trust{};
-};
-
 namespace {
+
+// The structure as the provider has known it since Windows 8 ends with
+// pSignatureSettings; some SDK headers stop before that member, so the
+// record is followed by zeroed room for it and its size is given explicitly.
+struct TrustData {
+  WINTRUST_DATA data;
+  void* signatureSettings;
+};
 
 constexpr DWORD kTrustDataSize =
     static_cast<DWORD>(offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD) +
@@ -35,60 +28,138 @@ constexpr DWORD kTrustDataSize =
 static_assert(sizeof(void*) != 4 || kTrustDataSize == 52,
               "WINTRUST_DATA with pSignatureSettings is 52 bytes on x86");
 
-LONG callProvider(TrustState& state) {
+LONG callProvider(TrustData& trust) {
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  return WinVerifyTrust(nullptr, &action, &state.trust.data);
+  return WinVerifyTrust(nullptr, &action, &trust.data);
 }
 
-struct StoreCloser {
-  void operator()(void* store) const {
-    CertCloseStore(static_cast<HCERTSTORE>(store), 0);
-  }
-};
-struct MessageCloser {
-  void operator()(void* message) const {
-    CryptMsgClose(static_cast<HCRYPTMSG>(message));
-  }
-};
-using Store = std::unique_ptr<void, StoreCloser>;
-using Message = std::unique_ptr<void, MessageCloser>;
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-// The first signer's issuer and serial number, or false when the message
-// names no signer.
-bool readSigner(HCRYPTMSG message, std::vector<BYTE>& buffer,
-                const CMSG_SIGNER_INFO*& signer) {
+// The O and CN values of a certificate's subject, every attribute of the
+// two types, in order. Each value is rendered on its own, so a name split
+// over two attributes never reads as one.
+void readSubjectNames(const CERT_INFO& certificate, SignerIdentity& signer) {
+  CERT_NAME_INFO* name = nullptr;
   DWORD size = 0;
-  if (!CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) ||
-      size < sizeof(CMSG_SIGNER_INFO)) {
-    return false;
+  if (!CryptDecodeObjectEx(kEncoding, X509_NAME, certificate.Subject.pbData,
+                           certificate.Subject.cbData, CRYPT_DECODE_ALLOC_FLAG,
+                           nullptr, &name, &size) ||
+      name == nullptr) {
+    return;
   }
-  buffer.assign(size, 0);
-  if (!CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, buffer.data(),
-                        &size)) {
-    return false;
+  for (DWORD r = 0; r < name->cRDN; ++r) {
+    const CERT_RDN& rdn = name->rgRDN[r];
+    for (DWORD a = 0; a < rdn.cRDNAttr; ++a) {
+      CERT_RDN_ATTR& attribute = rdn.rgRDNAttr[a];
+      if (attribute.pszObjId == nullptr) continue;
+      const bool organisation =
+          std::strcmp(attribute.pszObjId, szOID_ORGANIZATION_NAME) == 0;
+      const bool commonName =
+          std::strcmp(attribute.pszObjId, szOID_COMMON_NAME) == 0;
+      if (!organisation && !commonName) continue;
+      const DWORD length = CertRDNValueToStrW(attribute.dwValueType,
+                                              &attribute.Value, nullptr, 0);
+      if (length == 0) continue;
+      std::wstring value(length, L'\0');
+      const DWORD written = CertRDNValueToStrW(
+          attribute.dwValueType, &attribute.Value, &value[0], length);
+      value.resize(written > 0 ? written - 1 : 0);  // without the terminator
+      (organisation ? signer.organisations : signer.commonNames)
+          .push_back(value);
+    }
   }
-  signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
-  return true;
+  LocalFree(name);
+}
+
+bool sameBlob(const CRYPT_DATA_BLOB& a, const CRYPT_DATA_BLOB& b) {
+  return a.cbData == b.cbData &&
+         (a.cbData == 0 || std::memcmp(a.pbData, b.pbData, a.cbData) == 0);
+}
+
+// How many certificates of the signed message carry this issuer and serial
+// number. Compared byte for byte, so that no two encodings of one name are
+// told apart differently here than by the provider.
+int countCertificatesWithId(HCRYPTMSG message, const CERT_NAME_BLOB& issuer,
+                            const CRYPT_INTEGER_BLOB& serial) {
+  DWORD count = 0;
+  DWORD size = sizeof count;
+  if (!CryptMsgGetParam(message, CMSG_CERT_COUNT_PARAM, 0, &count, &size)) {
+    return 0;
+  }
+  int matches = 0;
+  for (DWORD i = 0; i < count; ++i) {
+    DWORD encodedSize = 0;
+    if (!CryptMsgGetParam(message, CMSG_CERT_PARAM, i, nullptr, &encodedSize) ||
+        encodedSize == 0) {
+      continue;
+    }
+    std::string encoded(encodedSize, '\0');
+    if (!CryptMsgGetParam(message, CMSG_CERT_PARAM, i, &encoded[0],
+                          &encodedSize)) {
+      continue;
+    }
+    const CERT_CONTEXT* certificate = CertCreateCertificateContext(
+        X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(encoded.data()),
+        encodedSize);
+    if (certificate == nullptr) continue;
+    if (sameBlob(certificate->pCertInfo->Issuer, issuer) &&
+        CertCompareIntegerBlob(&certificate->pCertInfo->SerialNumber,
+                               const_cast<CRYPT_INTEGER_BLOB*>(&serial))) {
+      ++matches;
+    }
+    CertFreeCertificateContext(certificate);
+  }
+  return matches;
+}
+
+// The signer as the provider's state for this verification has it: the
+// certificate it built the signer's chain from, and the message it read.
+SignerIdentity readSigner(HANDLE state) {
+  SignerIdentity signer;
+  CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(state);
+  if (provider == nullptr) return signer;
+  CRYPT_PROVIDER_SGNR* sgnr =
+      WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+  if (sgnr == nullptr || sgnr->csCertChain == 0 ||
+      sgnr->pasCertChain == nullptr ||
+      sgnr->pasCertChain[0].pCert == nullptr) {
+    return signer;
+  }
+  const CERT_INFO& certificate = *sgnr->pasCertChain[0].pCert->pCertInfo;
+  signer.known = true;
+  readSubjectNames(certificate, signer);
+  if (provider->hMsg != nullptr) {
+    // The signer info names the signer by issuer and serial number; the
+    // certificate the provider chose is one with that id.
+    const CERT_NAME_BLOB& issuer =
+        sgnr->psSigner != nullptr ? sgnr->psSigner->Issuer : certificate.Issuer;
+    const CRYPT_INTEGER_BLOB& serial = sgnr->psSigner != nullptr
+                                           ? sgnr->psSigner->SerialNumber
+                                           : certificate.SerialNumber;
+    signer.certificatesWithSignerId =
+        countCertificatesWithId(provider->hMsg, issuer, serial);
+  }
+  return signer;
 }
 
 }  // namespace
 
-FileTrust verifyFileTrust(const std::wstring& path) {
-  auto state = std::make_unique<TrustState>();
-  state->path = path;
-  state->file.cbStruct = sizeof(WINTRUST_FILE_INFO);
-  state->file.pcwszFilePath = state->path.c_str();
-  state->file.hFile = nullptr;
-  state->file.pgKnownSubject = nullptr;
+FileTrust verifyFileTrust(const std::wstring& path, HeldFile& file) {
+  WINTRUST_FILE_INFO info{};
+  info.cbStruct = sizeof(WINTRUST_FILE_INFO);
+  info.pcwszFilePath = path.c_str();
+  info.hFile = file.handle;
+  info.pgKnownSubject = nullptr;
 
-  WINTRUST_DATA& data = state->trust.data;
+  TrustData trust{};
+  WINTRUST_DATA& data = trust.data;
   data.cbStruct = kTrustDataSize;
   data.pPolicyCallbackData = nullptr;
   data.pSIPClientData = nullptr;
   data.dwUIChoice = WTD_UI_NONE;
   data.fdwRevocationChecks = WTD_REVOKE_NONE;
   data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &state->file;
+  data.pFile = &info;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
   data.hWVTStateData = nullptr;
   data.pwszURLReference = nullptr;
@@ -96,73 +167,15 @@ FileTrust verifyFileTrust(const std::wstring& path) {
   data.dwUIContext = 0;
 
   FileTrust result;
-  result.status = static_cast<std::int32_t>(callProvider(*state));
+  result.status = static_cast<std::int32_t>(callProvider(trust));
   result.lastError = GetLastError();
-  result.state = state.release();
+  if (data.hWVTStateData != nullptr) {
+    // Read before the close call below releases the provider's state.
+    result.signer = readSigner(data.hWVTStateData);
+  }
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  (void)callProvider(trust);
   return result;
-}
-
-void closeFileTrust(FileTrust& trust) {
-  std::unique_ptr<TrustState> state(trust.state);
-  trust.state = nullptr;
-  if (!state) return;
-  state->trust.data.dwStateAction = WTD_STATEACTION_CLOSE;
-  (void)callProvider(*state);
-}
-
-SignerSubjectMatch findSignerSubject(const std::wstring& path,
-                                     const std::wstring& subject) {
-  DWORD encoding = 0;
-  DWORD contentType = 0;
-  DWORD formatType = 0;
-  HCERTSTORE rawStore = nullptr;
-  HCRYPTMSG rawMessage = nullptr;
-  const BOOL queried = CryptQueryObject(
-      CERT_QUERY_OBJECT_FILE, path.c_str(),
-      CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
-      0, &encoding, &contentType, &formatType, &rawStore, &rawMessage, nullptr);
-  Store store(rawStore);
-  Message message(rawMessage);
-  if (!queried || !store || !message) {
-    return SignerSubjectMatch::kNoEmbeddedSignature;
-  }
-
-  std::vector<BYTE> signerBuffer;
-  const CMSG_SIGNER_INFO* signer = nullptr;
-  if (!readSigner(rawMessage, signerBuffer, signer)) {
-    return SignerSubjectMatch::kNotFound;
-  }
-  CERT_INFO signerId{};
-  signerId.Issuer = signer->Issuer;
-  signerId.SerialNumber = signer->SerialNumber;
-
-  // The name search itself is the platform's (simple name string,
-  // case-insensitive substring). A match counts only when it is the
-  // certificate that made the signature: the one the signer info names by
-  // issuer and serial number, and whose key verifies the signature. The
-  // second test keeps out a forged copy that reuses the signer's issuer and
-  // serial number with another subject. The search frees the previous
-  // context at each step.
-  const CERT_CONTEXT* candidate = nullptr;
-  while ((candidate = CertFindCertificateInStore(
-              rawStore, encoding, 0, CERT_FIND_SUBJECT_STR_W, subject.c_str(),
-              candidate)) != nullptr) {
-    if (!CertCompareCertificate(encoding, candidate->pCertInfo, &signerId)) {
-      continue;
-    }
-    CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA verify{};
-    verify.cbSize = sizeof verify;
-    verify.hCryptProv = 0;
-    verify.dwSignerIndex = 0;
-    verify.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
-    verify.pvSigner = const_cast<CERT_CONTEXT*>(candidate);
-    if (CryptMsgControl(rawMessage, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX,
-                        &verify)) {
-      CertFreeCertificateContext(candidate);
-      return SignerSubjectMatch::kFound;
-    }
-  }
-  return SignerSubjectMatch::kNotFound;
 }
 
 }  // namespace platform

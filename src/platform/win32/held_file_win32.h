@@ -1,0 +1,15 @@
+// The Win32 form of a held file, shared by the facilities that use its
+// handle (the trust provider takes it directly).
+#pragma once
+
+#include <windows.h>
+
+#include "platform/files.h"
+
+namespace platform {
+
+struct HeldFile {
+  HANDLE handle;
+};
+
+}  // namespace platform
