@@ -2,6 +2,10 @@
 
 #include "config/util.h"
 
+#include <exception>
+#include <memory>
+#include <string>
+
 namespace {
 
 constexpr const wchar_t* kEvent = L"error_occurred";
@@ -116,7 +120,33 @@ int UpdateFlow::installUpdate() {
   return installed ? 0 : 2;
 }
 
-void runUpdateFlow(ProgressUi& ui) {
-  const std::unique_ptr<UpdateSteps> steps = makeRealUpdateSteps();
-  UpdateFlow(*steps, ui).runUpdateFlow();
+namespace {
+
+std::string unexpectedLine(const char* what) {
+  return std::string("Unexpected error (") + what + "), return now\r\n";
+}
+
+}  // namespace
+
+void UpdateFlow::run() noexcept {
+  try {
+    try {
+      runUpdateFlow();
+    } catch (const std::exception& error) {
+      steps_.logError(unexpectedLine(error.what()));
+    } catch (...) {
+      steps_.logError(unexpectedLine("unknown"));
+    }
+  } catch (...) {
+    // Not even the log could take it: the run still ends normally.
+  }
+}
+
+void runUpdateFlow(ProgressUi& ui) noexcept {
+  try {
+    const std::unique_ptr<UpdateSteps> steps = makeRealUpdateSteps();
+    UpdateFlow(*steps, ui).run();
+  } catch (...) {
+    // Only the steps' creation can get here (out of memory at start).
+  }
 }

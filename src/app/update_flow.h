@@ -19,6 +19,10 @@ class UpdateFlow {
   // Runs the flow to one of its endings. Each ending other than a successful
   // installation writes its log line and tracks one "error_occurred" event.
   void runUpdateFlow();
+  // runUpdateFlow, with an exception that escapes it (a hostile answer that
+  // exhausts memory, say) written as one error line that ends the run like
+  // any other ending. Never throws.
+  void run() noexcept;
   // True when an installer that passed the signature and publisher checks
   // is in place. Retries the download while `retriesLeft` is above 0.
   bool downloadAndVerifyInstaller(int retriesLeft);
@@ -35,5 +39,6 @@ class UpdateFlow {
   std::wstring staged_;
 };
 
-// Runs the flow against the real subsystems.
-void runUpdateFlow(ProgressUi& ui);
+// Runs the flow against the real subsystems; the worker thread's top.
+// Never throws.
+void runUpdateFlow(ProgressUi& ui) noexcept;

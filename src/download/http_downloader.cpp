@@ -34,6 +34,35 @@ struct CurlDeleter {
 };
 using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
 
+// The output file with the number of bytes it may still take.
+struct Sink {
+  std::FILE* file;
+  std::uint64_t room;
+};
+
+// libcurl's write callback: straight to the file. A block that does not fit
+// the room left ends the transfer (a short count is a write error to
+// libcurl), so nothing much past the limit reaches the disk.
+std::size_t writeToSink(const char* data, std::size_t size, std::size_t count,
+                        void* user) {
+  Sink& sink = *static_cast<Sink*>(user);
+  const std::size_t bytes = size * count;
+  if (bytes > sink.room) return 0;
+  sink.room -= bytes;
+  return std::fwrite(data, 1, bytes, sink.file);
+}
+
+bool startsWithHttps(const std::string& url) {
+  static const char kScheme[] = "https://";
+  if (url.size() < sizeof kScheme - 1) return false;
+  for (std::size_t i = 0; i + 1 < sizeof kScheme; ++i) {
+    const char c = url[i];
+    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    if (lower != kScheme[i]) return false;
+  }
+  return true;
+}
+
 std::string withoutLineBreaks(std::string url) {
   if (url.find_first_of("\r\n") == std::string::npos) return url;
   std::string kept;
@@ -58,19 +87,20 @@ bool HttpDownloader::getUpdateXml() {
   // The limits of update.ini are read here but not applied: the transfer
   // keeps its fixed overall time limit.
   (void)Settings::getDownloadOptions();
-  return download(url, path);
+  return download(url, path, kManifestLimit);
 }
 
-bool HttpDownloader::download(const std::string& url, const std::wstring& path) {
+bool HttpDownloader::download(const std::string& url, const std::wstring& path,
+                              std::uint64_t maxBytes) {
   if (!platform::internetConnectionAvailable()) return false;
-  if (!transfer(url, path)) return false;
+  if (!transfer(url, path, maxBytes)) return false;
   Logger::instance().write("Download complete: " + tsdlm::narrowLow8(path) +
                            "\r\n");
   return true;
 }
 
 bool HttpDownloader::transfer(const std::string& rawUrl,
-                              const std::wstring& path) {
+                              const std::wstring& path, std::uint64_t maxBytes) {
   const std::string url = withoutLineBreaks(rawUrl);
   if (!platform::internetConnectionAvailable()) return false;
 
@@ -83,14 +113,18 @@ bool HttpDownloader::transfer(const std::string& rawUrl,
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
   curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+  // Web protocols only; and what was asked for over HTTPS stays on HTTPS:
+  // a redirect to plain HTTP would hand the rest of the transfer to anyone
+  // on the way.
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR,
+                   startsWithHttps(url) ? "https" : "http,https");
   curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &HttpDownloader::onProgress);
-  // libcurl's write callback lines up with fwrite, whose stream is the
-  // write data below.
-  using WriteFunction = std::size_t (*)(const void*, std::size_t, std::size_t,
-                                        std::FILE*);
-  const WriteFunction write = &std::fwrite;
+  using WriteFunction =
+      std::size_t (*)(const char*, std::size_t, std::size_t, void*);
+  const WriteFunction write = &writeToSink;
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, write);
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, kTransferTimeoutSeconds);
@@ -98,10 +132,16 @@ bool HttpDownloader::transfer(const std::string& rawUrl,
   // keep as if it were the document asked for: a 404 page must not pass
   // for the manifest or the installer.
   curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L);
+  if (maxBytes != kNoLimit) {
+    // An announced length over the limit fails before any byte is written.
+    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(maxBytes));
+  }
 
   std::FILE* file = platform::openFile(path, L"wb");
   if (file == nullptr) return false;
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, file);
+  Sink sink{file, maxBytes};
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
 
   const CURLcode code = curl_easy_perform(handle);
   if (code != CURLE_OK) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "download/progress_callback.h"
@@ -12,16 +13,26 @@ class HttpDownloader {
   // written and read on the worker thread only.
   static ProgressCallback progressCallback;
 
+  // No limit on the size of a transfer's body.
+  static constexpr std::uint64_t kNoLimit =
+      std::numeric_limits<std::uint64_t>::max();
+  // The manifest is a few hundred bytes; a body past this is not a manifest.
+  static constexpr std::uint64_t kManifestLimit = 1024 * 1024;
+
   // Downloads the manifest into Util::getManifestPath. False at once when
   // update checks are switched off.
   static bool getUpdateXml();
   // Puts the installer the manifest offers at Util::getInstallerPath,
   // reusing an intact one of the same version.
   static bool getInstaller(ProgressCallback progress);
-  // One transfer; logs "Download complete: <path>" on success.
-  static bool download(const std::string& url, const std::wstring& path);
+  // One transfer; logs "Download complete: <path>" on success. A body
+  // larger than `maxBytes` fails the transfer as soon as it passes the limit
+  // (or at once, when the server announces its length).
+  static bool download(const std::string& url, const std::wstring& path,
+                       std::uint64_t maxBytes = kNoLimit);
   // The transfer itself (used by download).
-  static bool transfer(const std::string& url, const std::wstring& path);
+  static bool transfer(const std::string& url, const std::wstring& path,
+                       std::uint64_t maxBytes = kNoLimit);
   // libcurl's transfer-information callback; always returns 0.
   static int onProgress(void* user, std::int64_t downloadTotal,
                         std::int64_t downloaded, std::int64_t uploadTotal,

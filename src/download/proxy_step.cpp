@@ -47,7 +47,7 @@ ProxyStepResult runProxyStep(void* curl, const std::string& url) {
   request.url = url.c_str();
   request.user = nullptr;
   request.password = nullptr;
-  request.silent = Settings::suppressLoginDialog();
+  request.silent = Settings::suppressLoginDialog() ? 1 : 0;
 
   ProxyAnswer answer;
   ProxyInfo& info = answer.info();
@@ -66,7 +66,7 @@ ProxyStepResult runProxyStep(void* curl, const std::string& url) {
   // any other status rather than sending the transfer direct.
   if (status != TSRN::ProxyManager::PM_STATUS_SUCCESS ||
       info.server == nullptr || info.serverPort == nullptr) {
-    logStatus(status, request.silent, info.authScheme);
+    logStatus(status, request.silent != 0, info.authScheme);
     return ProxyStepResult::kFailed;
   }
 

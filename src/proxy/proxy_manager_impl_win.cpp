@@ -98,7 +98,7 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
     LogMessage(LOG_LEVEL_DEBUG,
                "Discovered proxy server information [server=%s port=%s]",
                info_.server.c_str(), info_.serverPort.c_str());
-    status = CheckAuthenticatingProxy(userData.silent);
+    status = CheckAuthenticatingProxy(userData.silent != 0);
     if (status == PM_STATUS_SUCCESS) {
       if (!info_.user.empty()) {
         LogMessage(LOG_LEVEL_DEBUG,

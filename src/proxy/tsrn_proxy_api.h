@@ -15,7 +15,9 @@ struct UserData {
   const char* url;       // required, not empty
   const char* user;      // may be null
   const char* password;  // may be null
-  bool silent;           // true: never show a dialog
+  // Non-zero: never show a dialog. A byte, as C callers pass it: any value
+  // may arrive, so it is only ever compared with zero.
+  unsigned char silent;
 };
 
 // The answer, zeroed by the caller. Every string is a fresh malloc'd UTF-8
@@ -38,7 +40,6 @@ enum PMStatus : int {
   PM_STATUS_SILENT_MODE_ERROR = 6,
 };
 
-static_assert(sizeof(bool) == 1, "UserData.silent is one byte");
 static_assert(offsetof(UserData, silent) == 3 * sizeof(const char*),
               "UserData layout");
 static_assert(offsetof(ProxyInfo, authScheme) == 4 * sizeof(char*),

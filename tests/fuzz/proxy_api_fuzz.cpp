@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   request.url = (flags & 0x02) ? nullptr : parts[0].c_str();
   request.user = (flags & 0x04) ? nullptr : parts[1].c_str();
   request.password = (flags & 0x08) ? nullptr : parts[2].c_str();
-  request.silent = (flags & 0x01) != 0;
+  // Any byte a C caller may pass.
+  request.silent = static_cast<unsigned char>(flags);
 
   ProxyInfo answer{};
   const int status =

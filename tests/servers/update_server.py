@@ -108,6 +108,29 @@ def generated_body(size):
     return (pattern * (size // 256 + 1))[:size]
 
 
+class GeneratedBody:
+    """generated_body(size), made slice by slice as it is sent: a body of a
+    few gigabytes costs no memory."""
+
+    _PATTERN = bytes(range(256)) * 1024
+
+    def __init__(self, size):
+        self.size = size
+
+    def __len__(self):
+        return self.size
+
+    def __getitem__(self, part):
+        start, stop, _ = part.indices(self.size)
+        out = bytearray()
+        while start < stop:
+            offset = start % 256
+            take = min(stop - start, len(self._PATTERN) - offset)
+            out += self._PATTERN[offset:offset + take]
+            start += take
+        return bytes(out)
+
+
 @dataclass
 class TestCA:
     folder: Path
@@ -228,7 +251,7 @@ class _Handler(BaseHTTPRequestHandler):
             body = rule["body"]
             return rule.get("status", 200), body.encode() if isinstance(body, str) else body
         if "body_size" in rule:
-            return rule.get("status", 200), generated_body(rule["body_size"])
+            return rule.get("status", 200), GeneratedBody(rule["body_size"])
         relative = rule.get("body_file", path)
         file = self.server.state.resolve(relative)
         if file is None:

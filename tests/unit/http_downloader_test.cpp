@@ -145,6 +145,54 @@ TEST_F(HttpDownloaderTest, ProgressCallbackResultIsIgnored) {
   EXPECT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out()));
 }
 
+struct LimitCase {
+  const char* name;
+  const char* rule;  // the server's rule for /m
+  bool ok;
+  const char* entry;  // the curl error entry; empty for none
+};
+
+void PrintTo(const LimitCase& c, std::ostream* out) { *out << c.name; }
+
+class ManifestLimitTest : public HttpDownloaderTest,
+                          public ::testing::WithParamInterface<LimitCase> {};
+
+// A body over the limit ends the transfer as soon as it passes it, whether
+// or not its length was announced, and leaves no more than the limit.
+TEST_P(ManifestLimitTest, BodyPastTheLimitFailsEarly) {
+  server_.setRule("/m", GetParam().rule);
+  EXPECT_EQ(HttpDownloader::transfer(server_.url("/m"), out(),
+                                     HttpDownloader::kManifestLimit),
+            GetParam().ok);
+  EXPECT_LE(readFile(work_.file("out.bin")).size(), HttpDownloader::kManifestLimit);
+  if (GetParam().entry[0] == '\0') {
+    EXPECT_EQ(log(), "");
+  } else {
+    EXPECT_THAT(log(), HasSubstr(GetParam().entry));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ManifestLimitTest,
+    ::testing::Values(
+        LimitCase{"ExactlyTheLimit", R"({"body_size": 1048576})", true, ""},
+        LimitCase{"OneByteOverAnnounced", R"({"body_size": 1048577})", false,
+                  "failed: 63 (Maximum file size exceeded)"},
+        LimitCase{"OverUnannounced", R"({"body_size": 2097152, "length": "none"})",
+                  false, "failed: 23 ("},
+        LimitCase{"HugeChunked", R"({"body_size": 1610612736, "length": "chunked"})",
+                  false, "failed: 23 ("}),
+    [](const ::testing::TestParamInfo<LimitCase>& info) {
+      return std::string(info.param.name);
+    });
+
+TEST_F(HttpDownloaderTest, OnlyWebProtocolsAreFetched) {
+  writeFile(root_.file("local.txt"), "local");
+  const std::string fileUrl = "file://" + root_.file("local.txt");
+  EXPECT_FALSE(HttpDownloader::transfer(fileUrl, out()));
+  EXPECT_THAT(log(), HasSubstr("failed: 1 ("));
+}
+
 TEST(HttpsDownloadTest, UntrustedServerCertificateIsRefused) {
   fake::reset();
   ASSERT_TRUE(testing_support::ProcessLog::bind());

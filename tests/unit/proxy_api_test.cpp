@@ -177,6 +177,32 @@ INSTANTIATE_TEST_SUITE_P(
                    true, 2, nullptr, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// C callers pass `silent` as a byte: every non-zero value means silent, and
+// no value is undefined behaviour.
+class SilentByte : public ::testing::TestWithParam<unsigned> {
+ protected:
+  void SetUp() override { fake::reset(); }
+  void TearDown() override { tsrnProxyDeallocate(&answer_); }
+  ProxyInfo answer_{};
+};
+
+TEST_P(SilentByte, AnyNonZeroValueNeverShowsTheDialog) {
+  fake::winHttpProxy().ie.proxy = L"p1:80";
+  fake::winHttpRequest().otherProxies.offeredSchemes = 1;  // demands Basic
+  UserData request{"https://a/", nullptr, nullptr, 0};
+  request.silent = static_cast<unsigned char>(GetParam());
+  const int status = tsrnGetProxyInfo(&request, &answer_);
+  if (GetParam() == 0) {
+    EXPECT_EQ(status, 5);  // the dialog was shown and cancelled
+    EXPECT_FALSE(fake::credentials().dialogTargets.empty());
+  } else {
+    EXPECT_EQ(status, 6);
+    EXPECT_TRUE(fake::credentials().dialogTargets.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, SilentByte, ::testing::Values(0u, 1u, 2u, 0x80u, 0xFFu));
+
 TEST_F(ProxyApi, ReusedAnswerIsReleasedBeforeTheNextCall) {
   fake::winHttpProxy().ie.proxy = L"p1:80";
   ASSERT_EQ(ask("https://a/"), 0);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ namespace {
 struct Script {
   std::string installedVersion = "6.1.32.0";
   bool manifestDownloaded = true;
+  bool manifestThrows = false;
   std::string serverVersion = "6.1.33.0";
   bool higher = true;
   std::uint32_t downloadManager = 0;
@@ -51,7 +53,10 @@ class ScriptedSteps : public UpdateSteps {
   std::string getInstalledVersion() override {
     return script_.installedVersion;
   }
-  bool getUpdateXml() override { return script_.manifestDownloaded; }
+  bool getUpdateXml() override {
+    if (script_.manifestThrows) throw std::bad_alloc();
+    return script_.manifestDownloaded;
+  }
   std::string getServerVersion() override { return script_.serverVersion; }
   bool isVersionHigher(const std::string& candidate,
                        const std::string& reference) override {
@@ -354,6 +359,18 @@ TEST(UpdateFlowTest, EachRefusedCopyIsRemovedBeforeTheNextFetch) {
   EXPECT_EQ(checks, (std::vector<std::string>{"stage", "remove", "stage", "version",
                                               "remove", "stage", "version",
                                               "launchInstaller", "remove"}));
+}
+
+TEST(UpdateFlowTest, AnEscapingExceptionEndsTheRunWithOneErrorLine) {
+  Script script;
+  script.manifestThrows = true;
+  ScriptedSteps steps(script);
+  RecordingUi ui;
+  UpdateFlow(steps, ui).run();
+  EXPECT_EQ(steps.lines, (std::vector<std::string>{
+                             "[ERROR] Unexpected error (" +
+                             std::string(std::bad_alloc().what()) + "), return now\r\n"}));
+  EXPECT_TRUE(ui.calls.empty());
 }
 
 }  // namespace
