@@ -55,7 +55,8 @@ def test_manifest_of_a_good_installer_installs(prefix, update_site, fixture_exe,
 
 
 def twice_signer(kit, exe, out):
-    """Signed by Tessarin with the signer's certificate in the bag twice."""
+    """Signed by Tessarin with the signer's certificate in the bag twice: the
+    twin rule's simplest case (signing.py has no such kind of its own yet)."""
     kit._osslsign(exe, out, "tessarin", extra_certs=("tessarin",))
 
 
