@@ -2,11 +2,12 @@
 # The main job: a real update check by TsDLMUpdater.exe under Wine in a fresh
 # prefix. The download manager 6.1.32.0 is installed at its fixed place, and
 # update.ini beside it points at a local update server that offers 6.1.33.0
-# with a Tessarin-signed stand-in installer. The updater downloads the
-# manifest and the installer, checks the signature and runs the installer,
-# which "installs" by copying a 6.1.33.0 executable over the installed one.
-# The download manager runs (a stand-in window that accepts the quit request)
-# and the installer comes slowly enough to see the dialog at work.
+# with a Tessarin-signed stand-in installer, its manifest made by
+# tools/tsdlm-manifest. The updater downloads the manifest and the installer,
+# checks the signature and runs the installer, which "installs" by copying a
+# 6.1.33.0 executable over the installed one. The download manager runs (a
+# stand-in window that accepts the quit request) and the installer comes
+# slowly enough to see the dialog at work.
 # Then: both log files, the analytics events, the requests the server saw,
 # the installed version before and after and a screenshot taken mid-download.
 #
@@ -107,23 +108,12 @@ if [ "$PROXY" -eq 1 ]; then
   wineserver -w
   echo "demo: test proxy on 127.0.0.1:$PROXY_PORT (Basic, user demo), credential stored for 127.0.0.1"
 fi
-cat >"$SITE/utility/dlm/prod/Installer/update.xml" <<EOF
-<?xml version="1.0" encoding="UTF-8"?>
-<installerInformation>
-  <version>6.1.33.0</version>
-  <downloadOptions>
-    <downloadLowSpeedLimit>1024</downloadLowSpeedLimit>
-    <downloadLowSpeedTime>900</downloadLowSpeedTime>
-    <downloadTime>18000</downloadTime>
-  </downloadOptions>
-  <downloadLocationList>
-    <downloadLocation><url>$BASE/utility/dlm/prod/Installer/files/</url></downloadLocation>
-  </downloadLocationList>
-  <platformFileList>
-    <windows><platform>windows</platform><filename>TessarinDownloadManagerSetup-6.1.33.0.exe</filename></windows>
-  </platformFileList>
-</installerInformation>
-EOF
+# The manifest, made as the release team makes it: the tool checks the
+# installer's version, signature and publisher first.
+tools/tsdlm-manifest "$FILES/TessarinDownloadManagerSetup-6.1.33.0.exe" \
+  --base-url "$BASE/utility/dlm/prod/Installer/files/" \
+  --ca "$DEMO/signing-kit/root.pem" -o "$SITE/utility/dlm/prod/Installer/update.xml" \
+  | sed 's/^/demo: /'
 printf '[Update]\r\nurl=%s/utility/dlm/prod/Installer/update.xml\r\ncheck_for_updates=1\r\n' \
   "$BASE" >"$INSTALL_DIR/update.ini"
 

@@ -50,8 +50,9 @@ PACKAGES=(
   wine wine32:i386 xvfb xauth xdotool imagemagick x11-apps
   # Latin, CJK and Hangul in one font, for the dialog in every language
   fonts-wqy-microhei locales
-  # tests, signing, native builds and tools
-  python3-pytest python3-pytest-xdist openssl osslsigncode clang lld libclang-rt-14-dev
+  # tests, signing, native builds and tools (python3-pefile: tools/tsdlm-manifest)
+  python3-pytest python3-pytest-xdist python3-pefile openssl osslsigncode clang lld
+  libclang-rt-14-dev
   cmake ninja-build pkg-config make dpkg-dev
   libcurl4-openssl-dev libtinyxml2-dev libgtest-dev libgmock-dev
   curl gnuplot-nox time

@@ -1,0 +1,142 @@
+"""tools/tsdlm-manifest, the publishing side: the manifest it writes for a
+good installer makes the real updater install it, and every installer the
+updater would refuse is refused here first (exit 1, a reason on stderr, the
+output file left as it was)."""
+
+import importlib.machinery
+import importlib.util
+import subprocess
+
+import pytest
+
+import harness
+from test_update_check import (FILES_URL_PATH, INSTALLED_DLM, INSTALLER_NAME,
+                               INSTALLER_URL_PATH, MANIFEST_URL_PATH, OFFERED_VERSION,
+                               read_log)
+from test_whole_update import WholeUpdate, file_version
+
+TOOL = harness.REPO / "tools" / "tsdlm-manifest"
+
+
+def run_tool(installer, output, ca, base_urls=("http://127.0.0.1:1/files/",)):
+    command = [str(TOOL), str(installer), "--ca", str(ca), "-o", str(output)]
+    for url in base_urls:
+        command += ["--base-url", url]
+    return subprocess.run(command, capture_output=True, text=True, timeout=60)
+
+
+def test_manifest_of_a_good_installer_installs(prefix, update_site, fixture_exe,
+                                               signing_kit, tmp_path):
+    """The tool's manifest, published as it is: the updater downloads the
+    installer from the first location (given without its trailing "/"),
+    accepts it and installs it.
+    To add when `TsDLMUpdater.exe /check` lands: the same manifest checked
+    with /check answers 0 (would install)."""
+    update = WholeUpdate(prefix, update_site, fixture_exe, signing_kit, tmp_path)
+    installer = signing_kit.sign(fixture_exe("fake_installer.exe"), "tessarin",
+                                 tmp_path / "release" / INSTALLER_NAME)
+    output = tmp_path / "update.xml"
+
+    made = run_tool(installer, output, signing_kit.cert("root"),
+                    [update_site.url(FILES_URL_PATH.rstrip("/")),
+                     "http://mirror.invalid/files/"])
+
+    assert made.returncode == 0, made.stderr
+    assert f"version {OFFERED_VERSION}, {INSTALLER_NAME}" in made.stdout
+    update_site.add_file(MANIFEST_URL_PATH, output.read_bytes())
+    update_site.add_file(INSTALLER_URL_PATH, installer.read_bytes())
+    update.settings()
+    update.installs_for_real()
+    update.run()
+    e = update.entries
+    assert read_log(prefix) == (e.manifest_start() + e.fresh_download() + e.signed() +
+                                e.install())
+    assert file_version(prefix.unix_path(INSTALLED_DLM)) == OFFERED_VERSION
+
+
+def twice_signer(kit, exe, out):
+    """Signed by Tessarin with the signer's certificate in the bag twice: the
+    twin rule's simplest case (signing.py has no such kind of its own yet)."""
+    kit._osslsign(exe, out, "tessarin", extra_certs=("tessarin",))
+
+
+# id -> (fixture program, how it is made, the CA given, message on stderr)
+REFUSED = {
+    "unsigned": ("fake_installer.exe", "unsigned", "root", "not signed"),
+    "other-publisher": ("fake_installer.exe", "other", "root",
+                        'signed by "O=Other Publisher Ltd, CN=Other Publisher Ltd", '
+                        "not by Tessarin, Inc"),
+    "name-only-in-intermediate": ("fake_installer.exe", "intermediate", "root",
+                                  'signed by "O=Mallory Software'),
+    "name-only-in-bag": ("fake_installer.exe", "bag_attack", "root",
+                         'signed by "O=Other Publisher Ltd'),
+    "signer-certificate-twice": ("fake_installer.exe", twice_signer, "root",
+                                 "the signature holds 2 certificates with the signer's "
+                                 "issuer and serial number"),
+    "modified": ("fake_installer.exe", "modified", "root",
+                 "the file changed after it was signed"),
+    "chain-to-another-ca": ("fake_installer.exe", "tessarin", "unrelated",
+                            "no valid certificate chain to"),
+    "no-version": ("no_version.exe", "tessarin", "root",
+                   "unreadable version: no version resource"),
+    "not-a-program": (None, None, "root", "not a Windows program"),
+}
+
+
+@pytest.mark.parametrize("case", REFUSED, ids=list(REFUSED))
+def test_refused_installer_writes_nothing(case, fixture_exe, signing_kit, test_ca,
+                                          tmp_path):
+    program, make, ca, message = REFUSED[case]
+    installer = tmp_path / "TessarinDownloadManagerSetup.exe"
+    if program is None:
+        installer.write_bytes(b"MZ and then no program\n")
+    elif callable(make):
+        make(signing_kit, fixture_exe(program), installer)
+    else:
+        signing_kit.sign(fixture_exe(program), make, installer)
+    folder = tmp_path / "site"
+    folder.mkdir()
+    output = folder / "update.xml"
+    output.write_bytes(b"the manifest published before\n")
+
+    result = run_tool(installer, output, signing_kit.cert("root") if ca == "root"
+                      else test_ca.ca_cert)
+
+    assert result.returncode == 1, result.stdout + result.stderr
+    assert result.stderr.startswith(f"tsdlm-manifest: {installer}: ")
+    assert message in result.stderr
+    assert result.stderr.endswith("; no manifest written\n")
+    assert result.stdout == ""
+    assert output.read_bytes() == b"the manifest published before\n"
+    assert sorted(p.name for p in folder.iterdir()) == ["update.xml"]
+
+
+def load_tool():
+    loader = importlib.machinery.SourceFileLoader("tsdlm_manifest", str(TOOL))
+    module = importlib.util.module_from_spec(
+        importlib.util.spec_from_loader(loader.name, loader))
+    loader.exec_module(module)
+    return module
+
+
+TOOL_MODULE = load_tool()
+O, CN, OU = TOOL_MODULE.OID_O, TOOL_MODULE.OID_CN, bytes.fromhex("55040b")
+
+
+# Signer subjects as read from a certificate: RDNs of (attribute, text).
+@pytest.mark.parametrize("subject, accepted", [
+    ([[(O, "Tessarin, Inc")]], True),
+    ([[(OU, "Sales")], [(CN, "TESSARIN, INC.")]], True),
+    ([[(O, "Tessarin, Incubator Ltd")]], False),
+    ([[(O, "Tessarin, Inc..")]], False),
+    ([[(CN, "Tessarin, Inc ")]], False),
+    ([[(OU, "Tessarin, Inc")]], False),
+    ([[(O, "Tessarin,")], [(CN, " Inc")]], False),
+    ([[(O, "Tessarin,"), (CN, " Inc")]], False),
+    ([[(CN, "Evil, O=Tessarin, Inc")]], False),
+    ([[(CN, "Te\u017f\u017farin, Inc")]], False),  # long s folds to "s"
+], ids=["O", "CN-upper-with-dot", "longer-name", "two-dots", "trailing-blank",
+        "OU", "split-across-RDNs", "split-in-one-RDN", "name-inside-a-value",
+        "look-alike"])
+def test_publisher_name_rule(subject, accepted):
+    assert TOOL_MODULE.is_publisher(subject) is accepted
