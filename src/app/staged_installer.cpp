@@ -25,6 +25,13 @@ bool StagedInstaller::stage(const std::wstring& downloaded) {
   const std::wstring folder = platform::pathAppend(working, kFolderPrefix + random);
   if (!platform::createDirectory(folder)) return false;
   folder_ = folder;
+  // Held as well: a folder renamed away and replaced by another of the same
+  // name would put other files behind the paths that are checked and run.
+  folderHandle_ = platform::holdFolder(folder);
+  if (!folderHandle_) {
+    remove();
+    return false;
+  }
   const std::wstring copy = platform::pathAppend(folder, fileName(downloaded));
   if (!platform::copyNewFile(downloaded, copy)) {
     remove();
@@ -56,6 +63,7 @@ bool StagedInstaller::aloneInFolder() const {
 
 void StagedInstaller::remove() {
   file_.reset();
+  folderHandle_.reset();
   if (!path_.empty()) (void)platform::deleteFile(path_);
   if (!folder_.empty()) (void)platform::removeDirectory(folder_);
   path_.clear();

@@ -29,7 +29,8 @@ class StagedInstaller {
   // True when the folder holds the copy and nothing else.
   bool aloneInFolder() const;
 
-  // Lets go of the copy (once the installer has started from it).
+  // Lets go of the copy (once the installer has started from it). The
+  // folder stays held until it is removed.
   void release() { file_.reset(); }
   // Lets go of the copy, deletes it and removes its folder (which stays if
   // something else was put there).
@@ -38,5 +39,6 @@ class StagedInstaller {
  private:
   std::wstring folder_;
   std::wstring path_;
+  platform::HeldFileHandle folderHandle_;
   platform::HeldFileHandle file_;
 };

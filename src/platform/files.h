@@ -64,6 +64,11 @@ using HeldFileHandle = std::unique_ptr<HeldFile, HeldFileCloser>;
 // FILE_SHARE_READ). Null when it cannot be opened.
 HeldFileHandle holdFile(const std::wstring& path);
 
+// Opens an existing folder the same way (sharing reading and writing, not
+// deleting): while it is held, the folder cannot be renamed or removed, so
+// its path keeps naming it. Null when it cannot be opened.
+HeldFileHandle holdFolder(const std::wstring& path);
+
 // Reads up to `size` bytes at `offset` into `buffer`; the number read (less
 // at the end of the file), or 0 on failure.
 std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,

@@ -388,8 +388,14 @@ class WinePrefix:
 
     # --- Processes ---------------------------------------------------------
 
+    # Where the stand-in installer records its start: the working folder,
+    # which outlives the installer's own folder (removed after the run).
+    INSTALLER_RECORD_NAME = "TessarinDownloadManagerSetup.exe.record.txt"
+
     def env(self, extra=None):
-        return wine_environment(self.root, self.display, extra)
+        record = {"TSDLM_FAKE_INSTALLER_RECORD":
+                  self.temp_win + "\\TsDLM\\" + self.INSTALLER_RECORD_NAME}
+        return wine_environment(self.root, self.display, {**record, **(extra or {})})
 
     def wine(self, *args, timeout=120, check=True, extra_env=None):
         """Runs `wine args...` (for example `reg add ...`) and waits."""

@@ -11,6 +11,14 @@ of any executable as one of these kinds:
   bag_attack    signed by "Other Publisher Ltd", with a copy of the real
                 Tessarin certificate added to the signature's certificates
   modified      signed by "Tessarin, Inc", then one byte of code changed
+  twin          signed by "Other Publisher Ltd", with a forged twin of its
+                certificate in the signature: same issuer name, serial
+                number and key, subject "Tessarin, Inc.", made under a fake
+                root of the same name; the twin comes after the signer's
+  twin_first    the same, with the twin first in the signature
+  lookalike     signed by "Tessarin, Incubator Ltd" (validly issued)
+  split         signed by a certificate whose subject holds "Tessarin" and
+                "Inc" in two attributes (O=Tessarin, OU=Inc)
 
 Only the standard library, `openssl` and `osslsigncode` are used. Keys live
 in the folder given to SigningKit (a per-session temporary folder in the
@@ -27,7 +35,8 @@ import sys
 import tempfile
 from pathlib import Path
 
-KINDS = ("unsigned", "tessarin", "other", "intermediate", "bag_attack", "modified")
+KINDS = ("unsigned", "tessarin", "other", "intermediate", "bag_attack", "modified",
+         "twin", "twin_first", "lookalike", "split")
 
 PUBLISHER = "Tessarin, Inc"
 
@@ -40,7 +49,15 @@ _IDENTITIES = {
                      0x1003, True),
     "mallory": ("/O=Mallory Software/CN=Mallory Software", "intermediate", 0x2001,
                 False),
+    "lookalike": (r"/O=Tessarin\, Incubator Ltd/CN=Tessarin\, Incubator Ltd", "root",
+                  0x1004, False),
+    "split": ("/O=Tessarin/OU=Inc", "root", 0x1005, False),
 }
+
+# The forged twin of "other": another root key under the real root's name
+# issues a certificate for other's key, with other's serial number.
+_FAKE_ROOT_SUBJECT = _IDENTITIES["root"][0]
+_TWIN_SUBJECT = r"/O=Tessarin\, Inc./CN=Tessarin\, Inc."
 
 _CA_EXTENSIONS = """basicConstraints = critical, CA:TRUE
 keyUsage = critical, keyCertSign, cRLSign
@@ -92,6 +109,7 @@ class SigningKit:
         if not (self.folder / "ready").exists():
             for name in _IDENTITIES:  # issuers come before what they issue
                 self._make_identity(name)
+            self._make_twin()
             _run(["openssl", "x509", "-in", self.cert("root"), "-outform", "DER",
                   "-out", self.folder / "root.der"], "root DER export")
             (self.folder / "ready").write_text("ok\n")
@@ -119,14 +137,53 @@ class SigningKit:
               "-sha256", "-extfile", extensions, "-out", self.cert(name)],
              f"certificate {name}")
 
+    def _make_twin(self):
+        _run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+              "-keyout", self.key("fake_root"), "-out", self.cert("fake_root"),
+              "-days", "3650", "-subj", _FAKE_ROOT_SUBJECT, "-set_serial", "1",
+              "-addext", "basicConstraints=critical,CA:TRUE",
+              "-addext", "keyUsage=critical,keyCertSign,cRLSign"], "fake root")
+        request = self.folder / "twin.csr"
+        _run(["openssl", "req", "-new", "-key", self.key("other"), "-out", request,
+              "-subj", _TWIN_SUBJECT], "twin request")
+        extensions = self.folder / "twin.ext"
+        extensions.write_text(_SIGNER_EXTENSIONS)
+        _run(["openssl", "x509", "-req", "-in", request, "-CA", self.cert("fake_root"),
+              "-CAkey", self.key("fake_root"),
+              "-set_serial", str(_IDENTITIES["other"][2]), "-days", "1825", "-sha256",
+              "-extfile", extensions, "-out", self.cert("twin")], "twin certificate")
+        (self.folder / "twins.pem").write_text(
+            self.cert("other").read_text() + self.cert("twin").read_text())
+
+    def der(self, name):
+        return _run(["openssl", "x509", "-in", self.cert(name), "-outform", "DER"],
+                    f"DER of {name}").stdout
+
+    def _order_bag(self, path, first, second):
+        """Puts certificate `first` before `second` in the signature's bag.
+        The bag is a DER SET, which the signing tool sorts; the two are
+        swapped in place (same length). Neither the bag nor the certificate
+        table is covered by the file's hash or the signature."""
+        data = bytearray(Path(path).read_bytes())
+        a, b = self.der(first), self.der(second)
+        at_a, at_b = data.find(a), data.find(b)
+        if at_a < 0 or at_b < 0:
+            raise SigningError("certificates not found in the signed file")
+        if at_a < at_b:
+            return
+        if at_a != at_b + len(b):
+            raise SigningError("the two certificates are not next to each other")
+        data[at_b:at_a + len(a)] = a + b
+        Path(path).write_bytes(bytes(data))
+
     def subject_of(self, name):
         """The certificate's subject as openssl prints it (RFC 2253)."""
         self.make()
         return _run(["openssl", "x509", "-in", self.cert(name), "-noout", "-subject",
                      "-nameopt", "RFC2253"], "subject").stdout.decode().strip()
 
-    def _osslsign(self, source, target, signer, extra_certs=()):
-        command = ["osslsigncode", "sign", "-certs", self.cert(signer),
+    def _osslsign(self, source, target, signer, extra_certs=(), certs=None):
+        command = ["osslsigncode", "sign", "-certs", certs or self.cert(signer),
                    "-key", self.key(signer), "-h", "sha256",
                    "-n", "TsDLM test installer", "-in", source, "-out", target]
         for extra in extra_certs:
@@ -154,6 +211,14 @@ class SigningKit:
             self._osslsign(exe, out, "mallory", extra_certs=("intermediate",))
         elif kind == "bag_attack":
             self._osslsign(exe, out, "other", extra_certs=("tessarin",))
+        elif kind in ("twin", "twin_first"):
+            self._osslsign(exe, out, "other", certs=self.folder / "twins.pem")
+            if kind == "twin":
+                self._order_bag(out, "other", "twin")
+            else:
+                self._order_bag(out, "twin", "other")
+        elif kind in ("lookalike", "split"):
+            self._osslsign(exe, out, kind)
         return out
 
 

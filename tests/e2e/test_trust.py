@@ -91,8 +91,23 @@ def not_found_entry(subject):
     # Signed by another publisher with a copy of our certificate added.
     ("bag_attack", SUBJECT, "0x00000000", "0", lambda p: [
         signed_entry(p), not_found_entry(SUBJECT)]),
+    # A forged twin of the signer's certificate named "Tessarin, Inc." in
+    # the signature, after or before the real one: Wine's provider takes
+    # either as the signer and accepts the signature; the second certificate
+    # with the signer's issuer and serial number gives it away.
+    ("twin", SUBJECT, "0x00000000", "0", lambda p: [
+        signed_entry(p), not_found_entry(SUBJECT)]),
+    ("twin_first", SUBJECT, "0x00000000", "0", lambda p: [
+        signed_entry(p), not_found_entry(SUBJECT)]),
+    # Validly issued, but not our name: "Tessarin, Incubator Ltd", and
+    # "Tessarin" and "Inc" in two attributes.
+    ("lookalike", SUBJECT, "0x00000000", "0", lambda p: [
+        signed_entry(p), not_found_entry(SUBJECT)]),
+    ("split", SUBJECT, "0x00000000", "0", lambda p: [
+        signed_entry(p), not_found_entry(SUBJECT)]),
 ], ids=["unsigned", "modified", "tessarin", "letter-case", "other-publisher",
-        "intermediate", "bag-attack"])
+        "intermediate", "bag-attack", "twin-after-signer", "twin-first", "look-alike",
+        "split-name"])
 def test_checks_as_the_updater_makes_them(trust_prefix, fixture_exe, signed, kind,
                                           subject, status, publisher, entries):
     path, line, log = check(trust_prefix, fixture_exe, signed(kind), subject)
@@ -105,6 +120,7 @@ def test_checks_as_the_updater_makes_them(trust_prefix, fixture_exe, signed, kin
     # is found, so the refusal is about whose certificate it is.
     ("bag_attack", "Other Publisher Ltd"),
     ("intermediate", "mallory software"),
+    ("lookalike", "Tessarin, Incubator Ltd."),
 ])
 def test_the_signer_itself_is_found(trust_prefix, fixture_exe, signed, kind, subject):
     _, line, log = check(trust_prefix, fixture_exe, signed(kind), subject, "publisher")

@@ -21,6 +21,10 @@ OFFERED_VERSION = "6.1.33.0"  # the stand-in installer's own file version
 PUBLISHER = "Tessarin, Inc"
 
 TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  ")
+# The folder a copy of the installer is checked and started in: a new name
+# each time. Logs show it as STAGED_FOLDER.
+STAGED_NAME = re.compile(rb"\\TsDLM\\install-[0-9a-f]{32}\\")
+STAGED_FOLDER = "install-*"
 RUN_TIMEOUT = 90
 
 
@@ -34,7 +38,9 @@ def log_messages(data):
     starts = list(TIMESTAMP.finditer(data))
     assert starts and starts[0].start() == 0, f"log does not start with an entry: {data!r}"
     ends = [match.start() for match in starts[1:]] + [len(data)]
-    return [data[match.end():end] for match, end in zip(starts, ends)]
+    staged = rb"\\TsDLM\\" + STAGED_FOLDER.encode() + rb"\\"
+    return [STAGED_NAME.sub(lambda _: staged, data[match.end():end])
+            for match, end in zip(starts, ends)]
 
 
 def read_log(prefix):
@@ -50,6 +56,11 @@ def event_names(prefix):
 
 def error_session(text):
     return [("updater_launched", ""), ("error_occurred", text), ("updater_exit", "")]
+
+
+def staged_folders(prefix):
+    """Installer folders left in the working folder."""
+    return sorted(p.name for p in prefix.working_dir.glob("install-*"))
 
 
 def read_record(prefix):
@@ -71,6 +82,8 @@ class Entries:
         self.working_win = working
         self.manifest = working + r"\update.xml"
         self.installer = working + r"\TessarinDownloadManagerSetup.exe"
+        # The checked and started copy.
+        self.staged = working + "\\" + STAGED_FOLDER + r"\TessarinDownloadManagerSetup.exe"
 
     @staticmethod
     def line(text):
@@ -88,12 +101,14 @@ class Entries:
     def downloaded_version(version):
         return Entries.line(f"INFO: HttpDownloader::getInstaller(): Downloaded version: {version}")
 
-    def signed(self):
-        return [self.line(f'The file "{self.installer}" is signed.'),
+    def signed(self, path=None):
+        """The checks passed, on the staged copy unless another path is given
+        (the reuse test checks the downloaded file itself)."""
+        return [self.line(f'The file "{path or self.staged}" is signed.'),
                 self.line(f"A certificate with a subject name [{PUBLISHER}] has been found!")]
 
-    def not_signed(self):
-        return self.line(f'[ERROR] The file "{self.installer}" is not signed. '
+    def not_signed(self, path=None):
+        return self.line(f'[ERROR] The file "{path or self.staged}" is not signed. '
                          f'Error is: 0x800b0100.')
 
     def fresh_download(self):
@@ -103,7 +118,7 @@ class Entries:
 
     def install(self):
         return [b"Successfully downloaded Installer, install it now\r\n",
-                self.line(self.installer)]
+                self.line(self.staged)]
 
 
 # --- Setting up a prefix and a server -------------------------------------------
@@ -147,16 +162,17 @@ class UpdateCheck:
                     f"check_for_updates=1\r\n")
         self.prefix.unix_path(SETTINGS_FILE).write_bytes(text.encode("latin-1"))
 
-    def signed_installer(self, kind):
-        out = self.folder / f"installer-{kind}.exe"
+    def signed_installer(self, kind, exe="fake_installer.exe"):
+        out = self.folder / f"installer-{kind}-{exe}"
         if not out.exists():
-            self.signing_kit.sign(self.fixture_exe("fake_installer.exe"), kind, out)
+            self.signing_kit.sign(self.fixture_exe(exe), kind, out)
         return out
 
-    def offer(self, version=OFFERED_VERSION, kind="tessarin"):
+    def offer(self, version=OFFERED_VERSION, kind="tessarin", exe="fake_installer.exe"):
         """Publishes the manifest and the installer; writes update.ini."""
         self.server.add_file(MANIFEST_URL_PATH, manifest(self.server.base_url, version))
-        self.server.add_file(INSTALLER_URL_PATH, self.signed_installer(kind).read_bytes())
+        self.server.add_file(INSTALLER_URL_PATH,
+                             self.signed_installer(kind, exe).read_bytes())
         self.settings()
 
     def place_installer(self, data):
@@ -200,7 +216,16 @@ def test_newer_version_is_downloaded_checked_and_installed(check):
     record = read_record(check.prefix)
     assert record is not None, "the installer never ran"
     assert record["arguments"] == "-quiet"
-    assert record["working_folder"].lower() == e.working_win.lower()
+    # A copy ran, from a new folder of its own, which was its working folder
+    # and held nothing else; the folder is gone after the run, the download
+    # stays for reuse.
+    folder = record["working_folder"]
+    assert re.fullmatch(re.escape(e.working_win) + r"\\install-[0-9a-f]{32}", folder,
+                        re.IGNORECASE), folder
+    assert record["program"].lower() == (folder + r"\TessarinDownloadManagerSetup.exe").lower()
+    assert record["beside"] == ""
+    assert staged_folders(check.prefix) == []
+    assert check.prefix.unix_path(e.installer).is_file()
     assert result.windows_seen, "the progress dialog was never shown"
 
 
@@ -212,7 +237,7 @@ def test_unsigned_installer_is_fetched_three_times_then_given_up(check):
     e = check.entries
     # The second and third attempts find the same version on disk, check it
     # (and find it unsigned) before deleting and fetching it again.
-    again = [e.downloaded_version(OFFERED_VERSION), e.not_signed(),
+    again = [e.downloaded_version(OFFERED_VERSION), e.not_signed(e.installer),
              e.download_complete(e.installer), e.not_signed(),
              b"[ERROR] Signature is not valid.\r\n"]
     assert read_log(check.prefix) == (
@@ -223,7 +248,59 @@ def test_unsigned_installer_is_fetched_three_times_then_given_up(check):
     assert event_names(check.prefix) == error_session("download installer failed")
     assert check.installer_requests() == 3
     assert read_record(check.prefix) is None, "an unsigned installer was run"
+    assert staged_folders(check.prefix) == []
     assert result.windows_seen, "the progress dialog was never shown"
+
+
+def _publisher_refused(e, path):
+    return [e.line(f'The file "{path}" is signed.'),
+            e.line(f"[ERROR] A certificate with a subject name [{PUBLISHER}] "
+                   f"can not be found!")]
+
+
+# Installers a client must never run, each fetched three times and refused:
+# the served file, the entries of one refusal of the checked copy, and what
+# the reuse test logs of the file left by the attempt before.
+@pytest.mark.parametrize("kind, exe, refusal, left_behind", [
+    # Signed by another publisher, with a forged twin of the signer's
+    # certificate named "Tessarin, Inc." in the signature, in both orders.
+    ("twin", "fake_installer.exe",
+     lambda e: _publisher_refused(e, e.staged),
+     lambda e: [e.downloaded_version(OFFERED_VERSION)] + _publisher_refused(e, e.installer)),
+    ("twin_first", "fake_installer.exe",
+     lambda e: _publisher_refused(e, e.staged),
+     lambda e: [e.downloaded_version(OFFERED_VERSION)] + _publisher_refused(e, e.installer)),
+    ("lookalike", "fake_installer.exe",
+     lambda e: _publisher_refused(e, e.staged),
+     lambda e: [e.downloaded_version(OFFERED_VERSION)] + _publisher_refused(e, e.installer)),
+    ("split", "fake_installer.exe",
+     lambda e: _publisher_refused(e, e.staged),
+     lambda e: [e.downloaded_version(OFFERED_VERSION)] + _publisher_refused(e, e.installer)),
+    # Genuine, but older than the version the manifest offers.
+    ("tessarin", "fake_installer_6_1_31_0.exe",
+     lambda e: e.signed() + [e.line(f"[ERROR] The installer's version 6.1.31.0 is not "
+                                    f"the offered version {OFFERED_VERSION}.")],
+     lambda e: [e.downloaded_version("6.1.31.0")]),
+], ids=["twin-after-signer", "twin-first", "look-alike-publisher", "name-split-in-two",
+        "older-genuine"])
+def test_forged_or_stale_installer_is_refused_three_times(check, kind, exe, refusal,
+                                                          left_behind):
+    check.offer(kind=kind, exe=exe)
+
+    check.run()
+
+    e = check.entries
+    failed_check = refusal(e) + ([b"[ERROR] Signature is not valid.\r\n"]
+                                 if kind != "tessarin" else [])
+    again = left_behind(e) + [e.download_complete(e.installer)] + failed_check
+    assert read_log(check.prefix) == (
+        e.manifest_start() + e.fresh_download() + failed_check + [b"Retrying...\r\n"] +
+        again + [b"Retrying...\r\n"] + again +
+        [b"[ERROR] Failed to download Installer, return now\r\n"])
+    assert event_names(check.prefix) == error_session("download installer failed")
+    assert check.installer_requests() == 3
+    assert read_record(check.prefix) is None, "a refused installer was run"
+    assert staged_folders(check.prefix) == []
 
 
 def test_second_run_reuses_the_installer_on_disk(check):
@@ -231,16 +308,17 @@ def test_second_run_reuses_the_installer_on_disk(check):
     check.run(installer_exit=1)
     e = check.entries
     assert read_log(check.prefix)[-2:] == [
-        e.line(e.installer), b"[ERROR] Failed to install, return now\r\n"]
+        e.line(e.staged), b"[ERROR] Failed to install, return now\r\n"]
     assert event_names(check.prefix) == error_session("install failed")
     assert check.installer_requests() == 1
     check.server.clear_requests()
-    check.prefix.unix_path(e.installer + ".record.txt").unlink()
+    (check.prefix.working_dir / check.prefix.INSTALLER_RECORD_NAME).unlink()
 
     check.run(installer_exit=0)
 
     assert read_log(check.prefix) == (
-        e.manifest_start() + [e.downloaded_version(OFFERED_VERSION)] + e.signed() +
+        e.manifest_start() + [e.downloaded_version(OFFERED_VERSION)] +
+        e.signed(e.installer) +
         [b"INFO: HttpDownloader::getInstaller(): The right installer has been "
          b"downloaded completely. Do not download it again!\r\n"] +
         e.signed() + e.install())
@@ -257,8 +335,8 @@ def _truncated(check):
 # What an earlier run left on disk, the version offered now, and what the
 # check of the old file logs before it is deleted and fetched again.
 @pytest.mark.parametrize("left, offered, old_file_entries", [
-    ("tessarin", "6.1.34.0",
-     lambda e: [e.downloaded_version(OFFERED_VERSION)]),
+    ("older", OFFERED_VERSION,
+     lambda e: [e.downloaded_version("6.1.31.0")]),
     # Same value, different text: only the exact text is reused.
     ("tessarin", "6.1.33.00",
      lambda e: [e.downloaded_version(OFFERED_VERSION)]),
@@ -273,13 +351,17 @@ def _truncated(check):
     ("truncated", OFFERED_VERSION,
      lambda e: [b"[ERROR] ERROR: Util::getDownloadedVersion(): Failed to get the "
                 b"file version!", e.downloaded_version("")]),
-], ids=["newer-offer", "offer-in-other-form", "altered-file", "other-publisher",
+], ids=["older-left", "offer-in-other-form", "altered-file", "other-publisher",
         "partial-file"])
 def test_unusable_installer_on_disk_is_fetched_again(check, left, offered,
                                                      old_file_entries):
     check.offer(version=offered)
-    old = (_truncated(check) if left == "truncated"
-           else check.signed_installer(left).read_bytes())
+    if left == "truncated":
+        old = _truncated(check)
+    elif left == "older":
+        old = check.signed_installer("tessarin", "fake_installer_6_1_31_0.exe").read_bytes()
+    else:
+        old = check.signed_installer(left).read_bytes()
     check.place_installer(old)
 
     check.run()

@@ -254,6 +254,15 @@ HeldFileHandle holdFile(const std::wstring& path) {
   return HeldFileHandle(new HeldFile{path, stream});
 }
 
+HeldFileHandle holdFolder(const std::wstring& path) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(fake::localPath(path), error)) {
+    return HeldFileHandle();
+  }
+  ++fake::files().held[path];
+  return HeldFileHandle(new HeldFile{path, nullptr});
+}
+
 std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
                          std::size_t size) {
   if (file.stream == nullptr ||

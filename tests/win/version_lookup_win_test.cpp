@@ -4,8 +4,12 @@
 
 #include <string>
 
+#include <windows.h>
+
+#include "app/staged_installer.h"
 #include "config/logger.h"
 #include "config/util.h"
+#include "platform/shell.h"
 #include "win/win_support.h"
 
 namespace {
@@ -116,6 +120,79 @@ TEST(WorkingFolderWinTest, CreatedByTheFirstLookupThatNeedsIt) {
   EXPECT_EQ(Util::getInstallerPath(),
             folder + L"\\TessarinDownloadManagerSetup.exe");
   EXPECT_TRUE(win_support::fileExists(folder + L"\\keep.exe"));
+}
+
+// The staged copy's own version, read from its bytes through the held
+// handle, agrees with the system's lookup for every fixture.
+TEST_P(DownloadedVersionWinTest, StagedCopyReadsItsOwnVersion) {
+  const std::wstring installer = Util::getInstallerPath();
+  if (GetParam().fixture != nullptr) {
+    win_support::copyFile(win_support::fixture(GetParam().fixture), installer);
+  } else {
+    std::FILE* file = _wfopen(installer.c_str(), L"wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("MZ, but no executable", file);
+    std::fclose(file);
+  }
+  StagedInstaller staged;
+  ASSERT_TRUE(staged.stage(installer));
+  EXPECT_EQ(staged.ownVersion(), GetParam().version);
+}
+
+TEST(StagedInstallerWinTest, HeldCopyCannotBeChangedButRuns) {
+  ScratchTemp temp;
+  const std::wstring installer = Util::getInstallerPath();
+  win_support::copyFile(win_support::fixture(L"version_6_1_32_0"), installer);
+  StagedInstaller staged;
+  ASSERT_TRUE(staged.stage(installer));
+  const std::wstring copy = staged.path();
+  const std::wstring folder = copy.substr(0, copy.find_last_of(L'\\'));
+  EXPECT_EQ(folder.substr(0, temp.path().size() + 14), temp.path() + L"TsDLM\\install-");
+  EXPECT_EQ(folder.size(), temp.path().size() + 6 + 8 + 32);
+  EXPECT_TRUE(staged.aloneInFolder());
+
+  // While held: no writing, deleting or renaming; reading still works.
+  std::FILE* writer = _wfopen(copy.c_str(), L"r+b");
+  EXPECT_EQ(writer, nullptr);
+  if (writer != nullptr) std::fclose(writer);
+  EXPECT_FALSE(DeleteFileW(copy.c_str()));
+  EXPECT_FALSE(MoveFileW(copy.c_str(), (folder + L"\\moved.exe").c_str()));
+  ASSERT_FALSE(MoveFileW(folder.c_str(), (temp.path() + L"moved").c_str()));
+  ASSERT_FALSE(RemoveDirectoryW(folder.c_str()));
+  std::FILE* reader = _wfopen(copy.c_str(), L"rb");
+  EXPECT_NE(reader, nullptr);
+  if (reader != nullptr) std::fclose(reader);
+
+  // It starts from its own folder; the handle may go once it runs.
+  bool released = false;
+  const platform::ShellRunResult run = platform::shellRunAndWait(
+      copy, L"", folder, [&staged, &released] {
+        staged.release();
+        released = true;
+      });
+  EXPECT_TRUE(run.started);
+  EXPECT_TRUE(released);
+  EXPECT_TRUE(run.exitCodeKnown);
+  EXPECT_EQ(run.exitCode, 0u);
+
+  // Something put beside the copy is noticed; removal leaves it and the
+  // folder with it, and takes the copy.
+  win_support::copyFile(win_support::fixture(L"no_version"), folder + L"\\version.dll");
+  EXPECT_FALSE(staged.aloneInFolder());
+  staged.remove();
+  EXPECT_FALSE(win_support::fileExists(copy));
+  EXPECT_TRUE(win_support::fileExists(folder + L"\\version.dll"));
+  DeleteFileW((folder + L"\\version.dll").c_str());
+  RemoveDirectoryW(folder.c_str());
+
+  // Without anything beside it, the folder goes with the copy; the download
+  // itself stays.
+  ASSERT_TRUE(staged.stage(installer));
+  const std::wstring second = staged.path();
+  EXPECT_NE(second, copy);
+  staged.remove();
+  EXPECT_FALSE(win_support::fileExists(second.substr(0, second.find_last_of(L'\\'))));
+  EXPECT_TRUE(win_support::fileExists(installer));
 }
 
 }  // namespace

@@ -113,6 +113,14 @@ HeldFileHandle holdFile(const std::wstring& path) {
   return HeldFileHandle(new HeldFile{handle});
 }
 
+HeldFileHandle holdFolder(const std::wstring& path) {
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return HeldFileHandle();
+  return HeldFileHandle(new HeldFile{handle});
+}
+
 std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
                          std::size_t size) {
   OVERLAPPED at{};
