@@ -1,5 +1,8 @@
 #include "app/staged_installer.h"
 
+#include <chrono>
+#include <thread>
+
 #include "trust/pe_version.h"
 
 namespace {
@@ -7,6 +10,25 @@ namespace {
 constexpr const wchar_t* kFolderPrefix = L"install-";
 // 128 bits: a name nobody can guess ahead of time.
 constexpr std::size_t kRandomBytes = 16;
+
+// A program the installer started (its console host, the new download
+// manager) can keep the folder as its current folder for a while after the
+// installer itself has ended; the removal waits a little for it.
+constexpr int kRemovalTries = 20;
+constexpr std::chrono::milliseconds kRemovalPause{100};
+
+bool isStagingFolderName(const std::wstring& name) {
+  const std::wstring prefix = kFolderPrefix;
+  if (name.size() != prefix.size() + 2 * kRandomBytes ||
+      name.compare(0, prefix.size(), prefix) != 0) {
+    return false;
+  }
+  for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+    const wchar_t c = name[i];
+    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
+  }
+  return true;
+}
 
 std::wstring fileName(const std::wstring& path) {
   const std::size_t last = path.find_last_of(L"\\/");
@@ -20,6 +42,12 @@ bool StagedInstaller::stage(const std::wstring& downloaded) {
   const std::wstring random = platform::randomHex(kRandomBytes);
   const std::wstring working = platform::pathRemoveFileSpec(downloaded);
   if (random.empty() || working.empty()) return false;
+  // Folders an earlier run could not remove yet go now, when empty.
+  for (const std::wstring& name : platform::folderEntries(working)) {
+    if (isStagingFolderName(name)) {
+      (void)platform::removeDirectory(platform::pathAppend(working, name));
+    }
+  }
   // Created here and now, so no one can have put anything into it before;
   // it fails if the name exists.
   const std::wstring folder = platform::pathAppend(working, kFolderPrefix + random);
@@ -64,8 +92,18 @@ bool StagedInstaller::aloneInFolder() const {
 void StagedInstaller::remove() {
   file_.reset();
   folderHandle_.reset();
-  if (!path_.empty()) (void)platform::deleteFile(path_);
-  if (!folder_.empty()) (void)platform::removeDirectory(folder_);
+  for (int attempt = 0; attempt < kRemovalTries; ++attempt) {
+    if (!path_.empty() &&
+        (platform::deleteFile(path_) || !platform::fileExists(path_))) {
+      path_.clear();
+    }
+    if (path_.empty() && !folder_.empty() &&
+        (platform::removeDirectory(folder_) || !platform::fileExists(folder_))) {
+      folder_.clear();
+    }
+    if (path_.empty() && folder_.empty()) break;
+    if (attempt + 1 < kRemovalTries) std::this_thread::sleep_for(kRemovalPause);
+  }
   path_.clear();
   folder_.clear();
 }

@@ -120,7 +120,7 @@ def test_checks_as_the_updater_makes_them(trust_prefix, fixture_exe, signed, kin
     # is found, so the refusal is about whose certificate it is.
     ("bag_attack", "Other Publisher Ltd"),
     ("intermediate", "mallory software"),
-    ("lookalike", "Tessarin, Incubator Ltd."),
+    ("lookalike", "TESSARIN, INCUBATOR LTD"),
 ])
 def test_the_signer_itself_is_found(trust_prefix, fixture_exe, signed, kind, subject):
     _, line, log = check(trust_prefix, fixture_exe, signed(kind), subject, "publisher")

@@ -38,7 +38,7 @@ def log_messages(data):
     starts = list(TIMESTAMP.finditer(data))
     assert starts and starts[0].start() == 0, f"log does not start with an entry: {data!r}"
     ends = [match.start() for match in starts[1:]] + [len(data)]
-    staged = rb"\\TsDLM\\" + STAGED_FOLDER.encode() + rb"\\"
+    staged = b"\\TsDLM\\" + STAGED_FOLDER.encode() + b"\\"
     return [STAGED_NAME.sub(lambda _: staged, data[match.end():end])
             for match, end in zip(starts, ends)]
 
