@@ -128,11 +128,15 @@ def good_manifest(c):
     return manifest(c.server.base_url, OFFERED_VERSION)
 
 
-def big_manifest(c):
+MANIFEST_LIMIT = 1 << 20
+
+
+def big_manifest(c, size):
+    """A valid manifest of `size` bytes: a comment fills it up before its end."""
     text = good_manifest(c)
-    # A valid manifest with 30 MB of comment before its end.
     cut = text.rindex("</installerInformation>")
-    return (text[:cut] + "<!--" + "x" * (30 << 20) + "-->" + text[cut:]).encode()
+    filler = size - len(text) - len("<!---->")
+    return (text[:cut] + "<!--" + "x" * filler + "-->" + text[cut:]).encode()
 
 
 ENTITIES = """<?xml version="1.0"?>
@@ -179,8 +183,9 @@ def rejected_three_times(check_lines, old_file_lines):
     return lines
 
 
-def signed_by_another(e):
-    return [e.line(f'The file "{e.installer}" is signed.'),
+def signed_by_another(e, path=None):
+    """Refused for its publisher: the staged copy, or the file at `path`."""
+    return [e.line(f'The file "{path or e.staged}" is signed.'),
             e.line(f"[ERROR] A certificate with a subject name [{PUBLISHER}] "
                    f"can not be found!")]
 
@@ -236,9 +241,22 @@ CASES = {
         lambda c: c.server.set_rule(MANIFEST_URL_PATH,
                                     body=manifest(c.server.base_url, "6.1.33")),
         up_to_date("6.1.33"), UP_TO_DATE_EVENT, ["manifest"], BEFORE_MANIFEST, False),
-    "manifest-30-MB": (
-        lambda c: c.server.set_rule(MANIFEST_URL_PATH, body=big_manifest(c)),
+    # The manifest is limited to 1 MiB: just under it installs; past it the
+    # transfer stops at once with an announced length, and as soon as the
+    # limit is passed without one (1.5 GB, streamed), leaving at most 1 MiB.
+    "manifest-just-under-1-MiB": (
+        lambda c: c.server.set_rule(MANIFEST_URL_PATH,
+                                    body=big_manifest(c, MANIFEST_LIMIT - 100)),
         installed(), INSTALLED, FETCHED_ONCE, AFTER_INSTALLER, True),
+    "manifest-2-MiB": (
+        lambda c: c.server.set_rule(MANIFEST_URL_PATH,
+                                    body=big_manifest(c, 2 * MANIFEST_LIMIT)),
+        manifest_failed(curl_error(63, "Maximum file size exceeded")),
+        NO_MANIFEST_EVENT, ["manifest"], BEFORE_MANIFEST, False),
+    "manifest-1.5-GB-streamed": (
+        manifest_rule(body_size=1536 << 20, length="chunked"),
+        manifest_failed(curl_error(23, "Failed writing received data to disk/application")),
+        NO_MANIFEST_EVENT, ["manifest"], BEFORE_MANIFEST, False),
     "redirect-loop": (
         manifest_rule(redirects=10),
         manifest_failed(curl_error(47, "Number of redirects hit maximum amount")),
@@ -260,7 +278,7 @@ CASES = {
     "installer-unsigned": (
         installer_kind("unsigned"),
         rejected_three_times(lambda e: [e.not_signed()],
-                             checked_again(lambda e: [e.not_signed()])),
+                             checked_again(lambda e: [e.not_signed(e.installer)])),
         NO_INSTALLER_EVENT, FETCHED_THRICE, AFTER_INSTALLER, False),
     "installer-modified-after-signing": (
         installer_kind("modified"),
@@ -269,11 +287,13 @@ CASES = {
         NO_INSTALLER_EVENT, FETCHED_THRICE, AFTER_INSTALLER, False),
     "installer-of-another-publisher": (
         installer_kind("other"),
-        rejected_three_times(signed_by_another, checked_again(signed_by_another)),
+        rejected_three_times(signed_by_another,
+                             checked_again(lambda e: signed_by_another(e, e.installer))),
         NO_INSTALLER_EVENT, FETCHED_THRICE, AFTER_INSTALLER, False),
     "installer-with-our-certificate-in-its-bag": (
         installer_kind("bag_attack"),
-        rejected_three_times(signed_by_another, checked_again(signed_by_another)),
+        rejected_three_times(signed_by_another,
+                             checked_again(lambda e: signed_by_another(e, e.installer))),
         NO_INSTALLER_EVENT, FETCHED_THRICE, AFTER_INSTALLER, False),
     "partial-installer-left-by-an-earlier-run": (
         partial_left,
@@ -328,6 +348,9 @@ def test_fault(check, case):
         assert check.prefix.read_shared_log() == temp_log
     assert log_messages(temp_log) == entries(check.entries)
     assert event_names(check.prefix) == session
+    manifest_file = check.prefix.working_dir / MANIFEST
+    if manifest_file.is_file():
+        assert manifest_file.stat().st_size <= MANIFEST_LIMIT
     assert request_kinds(check.server) == requests
     assert check.working_files() == files
     assert (read_record(check.prefix) is not None) == installer_ran

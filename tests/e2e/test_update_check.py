@@ -204,6 +204,12 @@ def check(prefix, update_site, fixture_exe, signing_kit, tmp_path):
 
 def test_newer_version_is_downloaded_checked_and_installed(check):
     check.offer()
+    # DLLs planted in the working folder ahead of time must not end up
+    # beside the installer.
+    planted = ["version.dll", "msi.dll"]
+    for name in planted:
+        check.prefix.install_file(check.fixture_exe("no_version.exe"),
+                                  check.entries.working_win + "\\" + name)
 
     result = check.run(installer_exit=0)
 
@@ -225,6 +231,7 @@ def test_newer_version_is_downloaded_checked_and_installed(check):
     assert record["program"].lower() == (folder + r"\TessarinDownloadManagerSetup.exe").lower()
     assert record["beside"] == ""
     assert staged_folders(check.prefix) == []
+    assert all((check.prefix.working_dir / name).is_file() for name in planted)
     assert check.prefix.unix_path(e.installer).is_file()
     assert result.windows_seen, "the progress dialog was never shown"
 
@@ -427,3 +434,35 @@ def test_manifest_error_status(check, status, code, text):
     assert event_names(check.prefix) == error_session("download update.xml failed")
     assert (check.manifest_requests(), check.installer_requests()) == (1, 0)
     assert result.windows_seen == []
+
+
+@pytest.mark.parametrize("scheme, entries", [
+    ("http", lambda e: [
+        b"[ERROR] curl_easy_perform() failed: 1 (Unsupported protocol)\r\n",
+        b"[ERROR] Cannot download update.xml, return now\r\n"]),
+    # Control: the same redirect staying on HTTPS is followed.
+    ("https", lambda e: e.manifest_start() + [
+        b"Server version is Not higher than installed version, return now\r\n"]),
+], ids=["to-http-refused", "to-https-followed"])
+def test_https_manifest_redirect(check, update_site_tls, test_ca, scheme, entries):
+    """What was asked for over HTTPS never continues over plain HTTP."""
+    prefix = check.prefix
+    ca = prefix.temp_win + r"\test-ca.der"
+    prefix.install_file(test_ca.ca_der, ca)
+    added = prefix.run(check.fixture_exe("add_root.exe"), [ca], timeout=60)
+    assert added.stdout.strip() == b"ok", added.stdout
+    target = check.server if scheme == "http" else update_site_tls
+    target.add_file("/moved/update.xml", manifest(target.base_url, INSTALLED_VERSION))
+    update_site_tls.set_rule(MANIFEST_URL_PATH, redirects=1,
+                             redirect_to=target.url("/moved/update.xml"))
+    check.settings(f"[Update]\r\nurl={update_site_tls.url(MANIFEST_URL_PATH)}\r\n"
+                   f"check_for_updates=1\r\n")
+
+    check.run()
+
+    e = check.entries
+    expected = entries(e)
+    if scheme == "https":
+        expected[2] = e.line(f"Compare Version: {INSTALLED_VERSION} To: {INSTALLED_VERSION}")
+    assert read_log(prefix) == expected
+    assert check.server.requests_for("/moved/update.xml") == []

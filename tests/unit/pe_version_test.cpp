@@ -1,0 +1,142 @@
+// The file version read from a PE file's own bytes: a minimal executable
+// built here, then damaged in every structure the reader walks.
+#include "trust/pe_version.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+void put16(Bytes& b, std::size_t at, unsigned v) {
+  b[at] = static_cast<unsigned char>(v);
+  b[at + 1] = static_cast<unsigned char>(v >> 8);
+}
+void put32(Bytes& b, std::size_t at, std::uint32_t v) {
+  put16(b, at, v & 0xFFFF);
+  put16(b, at + 2, v >> 16);
+}
+
+// Offsets of the parts of the built file, for the damage below.
+constexpr std::size_t kHeader = 0x40;
+constexpr std::size_t kOptional = kHeader + 24;
+constexpr std::size_t kSection = kOptional + 224;
+constexpr std::size_t kRaw = 0x200;             // the resource section's data
+constexpr std::uint32_t kRva = 0x1000;          // and its address
+constexpr std::size_t kTypeEntry = kRaw + 16;   // RT_VERSION's entry
+constexpr std::size_t kNameDir = kRaw + 24;
+constexpr std::size_t kLangDir = kRaw + 48;
+constexpr std::size_t kDataEntry = kRaw + 72;
+constexpr std::size_t kVersion = kRaw + 88;     // VS_VERSIONINFO
+
+// A PE32 file with one section holding a resource directory whose only
+// resource is a version of 6.1.33.0.
+Bytes buildPe() {
+  Bytes b(kVersion + 40 + 52 + 16, 0);
+  put16(b, 0, 0x5A4D);
+  put32(b, 0x3C, kHeader);
+  put32(b, kHeader, 0x00004550);
+  put16(b, kHeader + 6, 1);        // one section
+  put16(b, kHeader + 20, 224);     // optional header size
+  put16(b, kOptional, 0x10b);      // PE32
+  put32(b, kOptional + 92, 16);    // data directories
+  put32(b, kOptional + 96 + 16, kRva);
+  put32(b, kOptional + 96 + 20, static_cast<std::uint32_t>(b.size() - kRaw));
+  std::memcpy(&b[kSection], ".rsrc", 5);
+  put32(b, kSection + 8, static_cast<std::uint32_t>(b.size() - kRaw));
+  put32(b, kSection + 12, kRva);
+  put32(b, kSection + 16, static_cast<std::uint32_t>(b.size() - kRaw));
+  put32(b, kSection + 20, kRaw);
+  // Type level: one id entry, 16, to the name level.
+  put16(b, kRaw + 14, 1);
+  put32(b, kTypeEntry, 16);
+  put32(b, kTypeEntry + 4, 0x80000000u | (kNameDir - kRaw));
+  put16(b, kNameDir + 14, 1);
+  put32(b, kNameDir + 16, 1);
+  put32(b, kNameDir + 20, 0x80000000u | (kLangDir - kRaw));
+  put16(b, kLangDir + 14, 1);
+  put32(b, kLangDir + 16, 0x409);
+  put32(b, kLangDir + 20, static_cast<std::uint32_t>(kDataEntry - kRaw));
+  put32(b, kDataEntry, static_cast<std::uint32_t>(kRva + (kVersion - kRaw)));
+  put32(b, kDataEntry + 4, 40 + 52);
+  put16(b, kVersion, 40 + 52);
+  put16(b, kVersion + 2, 52);
+  const char key[] = "VS_VERSION_INFO";
+  for (std::size_t i = 0; i < sizeof key; ++i) put16(b, kVersion + 6 + 2 * i, key[i]);
+  put32(b, kVersion + 40, 0xFEEF04BDu);
+  put32(b, kVersion + 48, (6u << 16) | 1u);
+  put32(b, kVersion + 52, 33u << 16);
+  return b;
+}
+
+std::string versionOf(const Bytes& file) {
+  return readPeFileVersion([&file](std::uint64_t offset, void* out, std::size_t size) {
+    if (offset >= file.size()) return std::size_t{0};
+    const std::size_t n = std::min<std::size_t>(size, file.size() - offset);
+    std::memcpy(out, file.data() + offset, n);
+    return n;
+  });
+}
+
+TEST(PeVersionTest, ReadsTheFixedFileVersion) {
+  EXPECT_EQ(versionOf(buildPe()), "6.1.33.0");
+}
+
+struct Damage {
+  const char* name;
+  std::function<void(Bytes&)> apply;
+};
+
+void PrintTo(const Damage& d, std::ostream* out) { *out << d.name; }
+
+class PeDamageTest : public ::testing::TestWithParam<Damage> {};
+
+// Every damaged file gives no version, and nothing is read out of bounds
+// (the sanitizer builds run this too).
+TEST_P(PeDamageTest, NoVersion) {
+  Bytes file = buildPe();
+  GetParam().apply(file);
+  EXPECT_EQ(versionOf(file), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PeDamageTest,
+    ::testing::Values(
+        Damage{"Empty", [](Bytes& b) { b.clear(); }},
+        Damage{"NotMz", [](Bytes& b) { b[0] = 'X'; }},
+        Damage{"HeaderPastTheEnd", [](Bytes& b) { put32(b, 0x3C, 0xFFFFFFF0u); }},
+        Damage{"NoPeSignature", [](Bytes& b) { b[kHeader] = 'N'; }},
+        Damage{"NoSections", [](Bytes& b) { put16(b, kHeader + 6, 0); }},
+        Damage{"TooManySections", [](Bytes& b) { put16(b, kHeader + 6, 97); }},
+        Damage{"UnknownMagic", [](Bytes& b) { put16(b, kOptional, 0x107); }},
+        Damage{"TwoDataDirectories", [](Bytes& b) { put32(b, kOptional + 92, 2); }},
+        Damage{"OptionalHeaderTooShort", [](Bytes& b) { put16(b, kHeader + 20, 100); }},
+        Damage{"NoResources", [](Bytes& b) { put32(b, kOptional + 112, 0); }},
+        Damage{"ResourcesOutsideTheSection",
+               [](Bytes& b) { put32(b, kOptional + 116, 0x7FFFFFFF); }},
+        Damage{"SectionDataPastTheEnd", [](Bytes& b) { put32(b, kSection + 20, 0x7FFFFFF0); }},
+        Damage{"NoVersionType", [](Bytes& b) { put32(b, kTypeEntry, 3); }},
+        Damage{"TypeEntryIsData", [](Bytes& b) { put32(b, kTypeEntry + 4, 8); }},
+        Damage{"SubdirectoryOutside",
+               [](Bytes& b) { put32(b, kTypeEntry + 4, 0x8FFFFFF0u); }},
+        Damage{"DirectoryPointsAtItself",
+               [](Bytes& b) { put32(b, kNameDir + 20, 0x80000000u | (kNameDir - kRaw)); }},
+        Damage{"HugeEntryCount", [](Bytes& b) { put16(b, kNameDir + 14, 0xFFFF); }},
+        Damage{"LanguageIsDirectory",
+               [](Bytes& b) { put32(b, kLangDir + 20, 0x80000000u | (kRaw - kRaw)); }},
+        Damage{"DataOutsideEverySection",
+               [](Bytes& b) { put32(b, kDataEntry, 0x20000000u); }},
+        Damage{"DataTooShort", [](Bytes& b) { put32(b, kDataEntry + 4, 60); }},
+        Damage{"DataHuge", [](Bytes& b) { put32(b, kDataEntry + 4, 0x10000000u); }},
+        Damage{"WrongKey", [](Bytes& b) { put16(b, kVersion + 6, 'X'); }},
+        Damage{"ValueTooShort", [](Bytes& b) { put16(b, kVersion + 2, 20); }},
+        Damage{"WrongSignature", [](Bytes& b) { put32(b, kVersion + 40, 0xFEEF04BCu); }},
+        Damage{"CutInTheFixedInfo", [](Bytes& b) { b.resize(kVersion + 60); }}),
+    [](const ::testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
+
+}  // namespace
