@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include "app/download_manager_handback.h"
 #include "app/process_control.h"
 #include "app/update_steps.h"
 #include "config/logger.h"
@@ -30,7 +31,15 @@ class RealUpdateSteps final : public UpdateSteps {
     return findProcess(isDownloadManager);
   }
   bool quitDownloadManager(std::uint32_t processId) override {
-    return ::quitDownloadManager(processId);
+    // Read before asking: the process may be gone once it has answered.
+    std::wstring imagePath;
+    (void)platform::processImagePath(processId, imagePath);
+    if (!::quitDownloadManager(processId)) return false;
+    DownloadManagerHandback::instance().quitAccepted(imagePath);
+    return true;
+  }
+  void giveBackDownloadManager() override {
+    DownloadManagerHandback::instance().giveBack();
   }
   bool getInstaller(ProgressCallback progress) override {
     return HttpDownloader::getInstaller(std::move(progress));
@@ -44,6 +53,8 @@ class RealUpdateSteps final : public UpdateSteps {
     return ::verifyPublisher(path, subject);
   }
   bool launchInstaller(const std::wstring& path) override {
+    // The user closed the dialog and the download manager is back already.
+    if (!DownloadManagerHandback::instance().installerStarting()) return false;
     return ::launchInstaller(path);
   }
   void track(const wchar_t* event, const wchar_t* key,

@@ -42,6 +42,12 @@ constexpr std::uint32_t kErrorResendRequest = 12032;
 [[nodiscard]] bool openProxySession(const std::wstring& proxyAddress,
                                     WinHttpRequest& request);
 
+// WinHttpSetTimeouts on the session, before anything is opened on it: the
+// limits (milliseconds, each at least 1) for name resolution, connection,
+// sending and each wait for an answer.
+[[nodiscard]] bool setTimeouts(WinHttpHandles& handles, int resolveMs,
+                               int connectMs, int sendMs, int receiveMs);
+
 // WinHttpCrackUrl.
 [[nodiscard]] bool crackUrl(const std::wstring& url, CrackedUrl& parts);
 

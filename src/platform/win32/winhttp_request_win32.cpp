@@ -46,6 +46,12 @@ bool openProxySession(const std::wstring& proxyAddress,
   return true;
 }
 
+bool setTimeouts(WinHttpHandles& handles, int resolveMs, int connectMs,
+                 int sendMs, int receiveMs) {
+  return WinHttpSetTimeouts(handles.session, resolveMs, connectMs, sendMs,
+                            receiveMs) != FALSE;
+}
+
 bool crackUrl(const std::wstring& url, CrackedUrl& parts) {
   parts = CrackedUrl{};
   std::vector<wchar_t> host(256, L'\0');
