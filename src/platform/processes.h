@@ -29,7 +29,9 @@ std::vector<WindowHandle> topLevelWindows();
 // The id of the process that owns the window.
 ProcessId windowProcessId(WindowHandle window);
 
-// The window title (GetWindowTextLengthW, then GetWindowTextW).
+// The window title (GetWindowTextW into a buffer that grows until the title
+// fits). Sends no message to another process's window, so a hung one
+// cannot block it.
 std::wstring windowTitle(WindowHandle window);
 
 bool isWindowEnabled(WindowHandle window);

@@ -61,12 +61,19 @@ ProcessId windowProcessId(WindowHandle window) {
 }
 
 std::wstring windowTitle(WindowHandle window) {
-  const int length = GetWindowTextLengthW(toHwnd(window));
-  if (length <= 0) return std::wstring();
-  std::wstring title(static_cast<std::size_t>(length) + 1, L'\0');
-  const int copied = GetWindowTextW(toHwnd(window), &title[0], length + 1);
-  title.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-  return title;
+  // GetWindowTextLengthW sends WM_GETTEXTLENGTH, also to another process's
+  // window, and would block on a hung download manager before the quit
+  // request's own wait could notice. GetWindowTextW reads another
+  // process's title without a message; the buffer grows until it fits.
+  for (int size = 256; size <= 32768; size *= 2) {
+    std::wstring title(static_cast<std::size_t>(size), L'\0');
+    const int copied = GetWindowTextW(toHwnd(window), &title[0], size);
+    if (copied < size - 1) {
+      title.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+      return title;
+    }
+  }
+  return std::wstring();
 }
 
 bool isWindowEnabled(WindowHandle window) {
