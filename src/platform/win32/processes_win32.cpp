@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
