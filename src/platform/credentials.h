@@ -29,7 +29,7 @@ constexpr std::uint32_t kErrorCancelled = 1223;  // ERROR_CANCELLED
 
 // CredWriteW (flags 0) of a generic entry named `target`: the user name, the
 // password's UTF-16 units without terminator as the secret, persisted for
-// the local machine, `comment` as the comment (none when empty), no
+// the local machine, `comment` as the comment (an empty one for none), no
 // attributes or alias. Replaces an entry of the same target. False (last
 // error kept) when the write fails.
 [[nodiscard]] bool writeGenericCredential(const std::wstring& target,

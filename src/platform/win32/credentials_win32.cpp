@@ -73,7 +73,9 @@ bool writeGenericCredential(const std::wstring& target,
       secret.empty() ? nullptr : reinterpret_cast<LPBYTE>(secret.data());
   credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
   credential.UserName = &userName[0];
-  credential.Comment = commentText.empty() ? nullptr : &commentText[0];
+  // Always a string, empty for none: Wine keeps the replaced entry's
+  // comment when the new one has none.
+  credential.Comment = &commentText[0];
   const BOOL written = CredWriteW(&credential, 0);
   const DWORD code = GetLastError();
   if (!secret.empty()) wipe(secret);
