@@ -1,5 +1,6 @@
 #include "app/process_control.h"
 
+#include "app/quit_request.h"
 #include "common/text.h"
 #include "config/logger.h"
 #include "platform/files.h"
@@ -52,7 +53,7 @@ bool quitDownloadManager(platform::ProcessId processId) {
   if (!platform::isWindowEnabled(window)) return false;
   // The download manager starts shutting down when it handles the request
   // and answers non-zero; the updater does not wait for it to exit.
-  return platform::sendMessage(window, kQuitRequest, 0, 0) != 0;
+  return sendQuitRequest(window);
 }
 
 bool launchInstaller(const std::wstring& path,

@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include "app/download_manager_handback.h"
 #include "app/process_control.h"
 #include "app/staged_installer.h"
 #include "app/update_steps.h"
@@ -31,7 +32,15 @@ class RealUpdateSteps final : public UpdateSteps {
     return findProcess(isDownloadManager);
   }
   bool quitDownloadManager(std::uint32_t processId) override {
-    return ::quitDownloadManager(processId);
+    // Read before asking: the process may be gone once it has answered.
+    std::wstring imagePath;
+    (void)platform::processImagePath(processId, imagePath);
+    if (!::quitDownloadManager(processId)) return false;
+    DownloadManagerHandback::instance().quitAccepted(imagePath);
+    return true;
+  }
+  void giveBackDownloadManager() override {
+    DownloadManagerHandback::instance().giveBack();
   }
   bool getInstaller(ProgressCallback progress) override {
     return HttpDownloader::getInstaller(std::move(progress));
@@ -63,6 +72,8 @@ class RealUpdateSteps final : public UpdateSteps {
           "The installer's folder holds other files; it is not started.\r\n");
       return false;
     }
+    // The user closed the dialog and the download manager is back already.
+    if (!DownloadManagerHandback::instance().installerStarting()) return false;
     // Held until the installer's process exists, so the file that runs is
     // the file that was checked.
     return ::launchInstaller(path, [this] { staged_.release(); });

@@ -63,6 +63,7 @@ void UpdateFlow::runUpdateFlow() {
   if (!downloadAndVerifyInstaller(kInstallerRetries)) {
     fail("Failed to download Installer, return now\r\n",
          L"download installer failed");
+    steps_.giveBackDownloadManager();
     return;
   }
   steps_.logInfo("Successfully downloaded Installer, install it now\r\n");

@@ -22,6 +22,9 @@ class UpdateSteps {
   // The process id of a running download manager, or 0.
   virtual std::uint32_t findDownloadManager() = 0;
   virtual bool quitDownloadManager(std::uint32_t processId) = 0;
+  // Starts the download manager again when this run asked it to quit and
+  // has not started the installer; otherwise does nothing.
+  virtual void giveBackDownloadManager() = 0;
   virtual bool getInstaller(ProgressCallback progress) = 0;
   virtual std::wstring getInstallerPath() = 0;
   // Copies the downloaded installer into a new folder of its own and holds

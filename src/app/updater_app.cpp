@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "app/download_manager_handback.h"
 #include "app/process_control.h"
 #include "app/resource.h"
 #include "app/update_flow.h"
@@ -66,6 +67,9 @@ int UpdaterApp::run(CMainDlg& dialog, HINSTANCE instance) {
   std::thread(workerMain, &dialog).detach();
 
   const int result = runMessageLoop();
+  // The user closed the dialog before the flow ended: the download manager
+  // asked to quit comes back unless the installer has started.
+  DownloadManagerHandback::instance().giveBack();
 
   platform::analytics::track(L"updater_exit", L"", L"");
   platform::analytics::unInitialize();

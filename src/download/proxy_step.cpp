@@ -19,6 +19,18 @@ constexpr unsigned long kProxyAuthMask =
 static_assert(static_cast<unsigned int>(kProxyAuthMask) == 0xFFFFFFEBu,
               "the proxy authentication mask");
 
+// The schemes libcurl may use with the answer's credentials: none weaker
+// than the one the probe saw them work with (ProxyInfo::authScheme: 1 Basic,
+// 2 Digest, 4 NTLM or Negotiate). The transfer resolves the proxy's name
+// anew; a proxy that then offers only a weaker scheme gets no password.
+unsigned long proxyAuthMask(std::uint32_t authScheme) {
+  // A single scheme alone would make libcurl open with it unasked; with
+  // CURLAUTH_ONLY it waits for the proxy's challenge, as with several.
+  if (authScheme >= 4) return CURLAUTH_NTLM | CURLAUTH_ONLY;
+  if (authScheme >= 2) return CURLAUTH_DIGEST | CURLAUTH_NTLM;
+  return kProxyAuthMask;
+}
+
 // Owns the answer's strings: the proxy manager allocates them for us, and
 // libcurl copies every option string as it is set.
 class ProxyAnswer {
@@ -75,7 +87,8 @@ ProxyStepResult runProxyStep(void* curl, const std::string& url) {
   CURL* handle = static_cast<CURL*>(curl);
   curl_easy_setopt(handle, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
   curl_easy_setopt(handle, CURLOPT_PROXY, address.c_str());
-  curl_easy_setopt(handle, CURLOPT_PROXYAUTH, static_cast<long>(kProxyAuthMask));
+  curl_easy_setopt(handle, CURLOPT_PROXYAUTH,
+                   static_cast<long>(proxyAuthMask(info.authScheme)));
   curl_easy_setopt(handle, CURLOPT_PROXYUSERNAME,
                    info.user != nullptr ? info.user : "");
   curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD,

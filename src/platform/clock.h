@@ -1,6 +1,7 @@
-// Wall-clock time.
+// Wall-clock time, and a clock for measuring how long something takes.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 
 namespace platform {
@@ -8,5 +9,11 @@ namespace platform {
 // The current time converted to local time (time zone and daylight saving
 // honoured). Returns false when the conversion fails; `out` is then zeroed.
 bool localNow(std::tm& out);
+
+// Milliseconds since an arbitrary start, never going back (GetTickCount64).
+std::uint64_t monotonicMilliseconds();
+
+// Blocks the calling thread for about `milliseconds` (Sleep).
+void sleepMilliseconds(std::uint32_t milliseconds);
 
 }  // namespace platform

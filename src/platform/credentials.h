@@ -29,17 +29,21 @@ constexpr std::uint32_t kErrorCancelled = 1223;  // ERROR_CANCELLED
 
 // CredWriteW (flags 0) of a generic entry named `target`: the user name, the
 // password's UTF-16 units without terminator as the secret, persisted for
-// the local machine, no comment, attributes or alias. Replaces an entry of
-// the same target. False (last error kept) when the write fails.
+// the local machine, `comment` as the comment (an empty one for none), no
+// attributes or alias. Replaces an entry of the same target. False (last
+// error kept) when the write fails.
 [[nodiscard]] bool writeGenericCredential(const std::wstring& target,
                                           const std::wstring& user,
-                                          const std::wstring& password);
+                                          const std::wstring& password,
+                                          const std::wstring& comment);
 
 // CredReadW (flags 0) of the generic entry named `target`, then CredFree.
-// True with the entry's user name and its secret read as UTF-16 (size / 2
-// units); false (outputs untouched) when there is none or the read fails.
+// True with the entry's user name, its secret read as UTF-16 (size / 2
+// units) and its comment (empty when it has none); false (outputs
+// untouched) when there is none or the read fails.
 [[nodiscard]] bool readGenericCredential(const std::wstring& target,
                                          std::wstring& user,
-                                         std::wstring& password);
+                                         std::wstring& password,
+                                         std::wstring& comment);
 
 }  // namespace platform

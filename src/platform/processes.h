@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,13 +29,43 @@ std::vector<WindowHandle> topLevelWindows();
 // The id of the process that owns the window.
 ProcessId windowProcessId(WindowHandle window);
 
-// The window title (GetWindowTextLengthW, then GetWindowTextW).
+// The window title (GetWindowTextW into a buffer that grows until the title
+// fits). Sends no message to another process's window, so a hung one
+// cannot block it.
 std::wstring windowTitle(WindowHandle window);
 
 bool isWindowEnabled(WindowHandle window);
 
-// SendMessageW without time limit; returns the reply.
-std::intptr_t sendMessage(WindowHandle window, unsigned message,
-                          std::uintptr_t wParam, std::intptr_t lParam);
+// A message on its way to a window; defined by each implementation.
+struct PendingMessage;
+
+enum class MessageOutcome {
+  waiting,       // sent, not answered yet
+  answered,      // the window's procedure returned; the reply is set
+  notDelivered,  // not queued: the window was hung at that moment, or gone
+};
+
+// Sends the message without waiting for it (SendMessageTimeoutW with
+// SMTO_ABORTIFHUNG and no other limit, on a thread of its own). A window
+// that is hung when the message would be queued does not get it at all.
+std::shared_ptr<PendingMessage> sendMessageAsync(WindowHandle window,
+                                                 unsigned message,
+                                                 std::uintptr_t wParam,
+                                                 std::intptr_t lParam);
+
+// Waits up to `milliseconds` for the send to end.
+MessageOutcome waitForReply(PendingMessage& pending,
+                            std::uint32_t milliseconds, std::intptr_t& reply);
+
+// The system's "not responding" test (IsHungAppWindow): the window's thread
+// has not looked at its messages for several seconds and is not waiting
+// for any. False for a window that does not exist.
+bool isHungWindow(WindowHandle window);
+
+// Starts the program at `path` with no arguments (CreateProcessW, the
+// command line being the quoted path alone) in `directory`, and lets it
+// run. False when it cannot be started.
+[[nodiscard]] bool startProgram(const std::wstring& path,
+                                const std::wstring& directory);
 
 }  // namespace platform

@@ -42,6 +42,14 @@ constexpr std::uint32_t kErrorResendRequest = 12032;
 [[nodiscard]] bool openProxySession(const std::wstring& proxyAddress,
                                     WinHttpRequest& request);
 
+// WinHttpSetTimeouts on the session, before anything is opened on it: the
+// limits (milliseconds, each at least 1) for name resolution, connection,
+// sending and each wait for an answer; the receive limit also bounds the
+// answer's headers as a whole (WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+// where WinHTTP knows it).
+[[nodiscard]] bool setTimeouts(WinHttpHandles& handles, int resolveMs,
+                               int connectMs, int sendMs, int receiveMs);
+
 // WinHttpCrackUrl.
 [[nodiscard]] bool crackUrl(const std::wstring& url, CrackedUrl& parts);
 

@@ -1,5 +1,7 @@
 #include "proxy/authenticating_proxy_probe.h"
 
+#include <algorithm>
+
 #include "common/text.h"
 #include "platform/debug_output.h"
 #include "proxy/proxy_credentials.h"
@@ -26,16 +28,22 @@ std::wstring wide(const std::string& text) {
 
 ChosenScheme ChooseAuthScheme(std::uint32_t offered) {
   if ((offered & (kAuthSchemeNegotiate | kAuthSchemeNtlm)) != 0) {
-    return {kAuthSchemeNtlm, 4};
+    return {kAuthSchemeNtlm, kSchemeNtlm};
   }
-  if ((offered & kAuthSchemeDigest) != 0) return {kAuthSchemeDigest, 2};
-  if ((offered & kAuthSchemeBasic) != 0) return {kAuthSchemeBasic, 1};
+  if ((offered & kAuthSchemeDigest) != 0) {
+    return {kAuthSchemeDigest, kSchemeDigest};
+  }
+  if ((offered & kAuthSchemeBasic) != 0) return {kAuthSchemeBasic, kSchemeBasic};
   return {};
 }
 
 AuthenticatingProxyProbe::AuthenticatingProxyProbe(
-    UPIInfo& info, std::uint32_t& authScheme, const std::wstring& proxyAddress)
-    : info_(info), authScheme_(authScheme), proxyAddress_(proxyAddress) {}
+    UPIInfo& info, std::uint32_t& authScheme, const std::wstring& proxyAddress,
+    LookupDeadline& deadline)
+    : info_(info),
+      authScheme_(authScheme),
+      proxyAddress_(proxyAddress),
+      deadline_(deadline) {}
 
 PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
   LogMessage(LOG_LEVEL_INFO, "Performing 'CheckAuthenticatingProxy' ...");
@@ -61,6 +69,12 @@ PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
   std::uint32_t offered = 0;
   bool store = false;
   bool triedStored = false;
+  // Credentials from the store are never sent with a weaker scheme than the
+  // one they were saved for: whoever steers name resolution or proxy
+  // detection could otherwise name the proxy's host, offer Basic alone and
+  // read the password.
+  bool fromStore = false;
+  std::uint32_t storedScheme = kSchemeNone;
   if (!info_.user.empty()) {
     LogMessage(LOG_LEVEL_INFO,
                "Using invoker provided proxy credentials with user:%s",
@@ -68,11 +82,13 @@ PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
     user = wide(info_.user);
     password = wide(info_.password);
     store = true;
-  } else if (ProxyCredentials::LoadCredentials(server, user, password)) {
+  } else if (ProxyCredentials::LoadCredentials(server, user, password,
+                                              storedScheme)) {
     LogMessage(LOG_LEVEL_INFO,
                L"Using cached credentials for proxy server:%ls  user:%ls",
                server.c_str(), user.c_str());
     triedStored = true;
+    fromStore = true;
   }
 
   if (!user.empty()) {
@@ -83,8 +99,19 @@ PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
   }
 
   for (;;) {
-    if (offered != 0) {
-      const ChosenScheme scheme = ChooseAuthScheme(offered);
+    const ChosenScheme scheme = ChooseAuthScheme(offered);
+    if (offered != 0 && fromStore && scheme.reported < storedScheme) {
+      // Treated as a proxy without stored credentials: the request goes
+      // without them, and its 407 leads to the dialog or the silent error.
+      LogMessage(LOG_LEVEL_ERROR,
+                 "Stored credentials were saved for authentication scheme "
+                 "%lu; not sending them with the weaker scheme %lu.",
+                 static_cast<unsigned long>(storedScheme),
+                 static_cast<unsigned long>(scheme.reported));
+      user.clear();
+      password.clear();
+      fromStore = false;
+    } else if (offered != 0) {
       LogMessage(LOG_LEVEL_DEBUG,
                  "Trying %lu authentication scheme although proxy server "
                  "supports %lu authentication scheme",
@@ -109,7 +136,11 @@ PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
     }
     if (!triedStored) {
       triedStored = true;
-      if (ProxyCredentials::LoadCredentials(server, user, password)) continue;
+      if (ProxyCredentials::LoadCredentials(server, user, password,
+                                            storedScheme)) {
+        fromStore = true;
+        continue;
+      }
     }
     if (silent) {
       authScheme_ = ChooseAuthScheme(offered).reported;
@@ -118,16 +149,23 @@ PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
                  "Silent Mode and it requires proxy server credentials.");
       return PM_STATUS_SILENT_MODE_ERROR;
     }
+    const std::uint64_t asked = platform::monotonicMilliseconds();
     const PMStatus entered =
         ProxyCredentials::ShowCredentialDialog(server, user, password);
+    deadline_.Exclude(platform::monotonicMilliseconds() - asked);
     if (entered != PM_STATUS_SUCCESS) return entered;
+    fromStore = false;
   }
 
   // Any answer but 407 (200, 404, 502 alike): the proxy let the request by.
   info_.user = tsdlm::utf16ToUtf8(user);
   info_.password = tsdlm::utf16ToUtf8(password);
-  if (store) (void)ProxyCredentials::StoreCredentials(server, user, password);
   authScheme_ = ChooseAuthScheme(offered).reported;
+  // The entry records the scheme these credentials just worked with.
+  if (store) {
+    (void)ProxyCredentials::StoreCredentials(server, user, password,
+                                             authScheme_);
+  }
   return PM_STATUS_SUCCESS;
 }
 
@@ -138,6 +176,15 @@ bool AuthenticatingProxyProbe::OpenRequest(
   // request, the connection and the session that exist.
   if (!platform::openProxySession(proxyAddress_, request)) {
     ReportApiFailure(L"WinHttpOpen");
+    return false;
+  }
+  // WinHTTP's own limits (no limit on name resolution, a minute to connect)
+  // would let a list of dead proxies hold the lookup for hours.
+  const int limit = static_cast<int>(std::max<std::uint64_t>(
+      1, std::min(kStepLimitMs, deadline_.RemainingMs())));
+  if (!platform::setTimeouts(*request, limit, limit, limit, limit)) {
+    ReportApiFailure(L"WinHttpSetTimeouts");
+    request.reset();
     return false;
   }
   platform::CrackedUrl parts;
@@ -165,6 +212,8 @@ bool AuthenticatingProxyProbe::OpenRequest(
 bool AuthenticatingProxyProbe::SendRequest(
     platform::WinHttpHandles& handles) const {
   LogMessage(LOG_LEVEL_DEBUG, "Performing 'SendRequest' ...");
+  // The lookup driver logs the passed deadline once, when it stops.
+  if (deadline_.Expired()) return false;
   // The resend rule reads the last error after a successful send: it must be
   // this send's, not one left over from an earlier call.
   platform::setLastError(0);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/winhttp_request.h"
+#include "proxy/lookup_deadline.h"
 #include "proxy/tsrn_proxy_api.h"
 #include "proxy/upi_info.h"
 
@@ -31,11 +32,18 @@ struct ChosenScheme {
 
 class AuthenticatingProxyProbe {
  public:
+  // WinHTTP's limit for each of name resolution, connection, sending and
+  // waiting for the answer, and never more than the lookup has left.
+  static constexpr std::uint64_t kStepLimitMs = 5000;
+
   // Works on the proxy manager's working state: reads info.url, info.server,
   // info.user, info.password and proxyAddress; writes info.user,
-  // info.password and authScheme as CheckAuthenticatingProxy says.
+  // info.password and authScheme as CheckAuthenticatingProxy says. No
+  // request is sent once `deadline` has passed; the time the credential
+  // dialog is open is excluded from it.
   AuthenticatingProxyProbe(UPIInfo& info, std::uint32_t& authScheme,
-                           const std::wstring& proxyAddress);
+                           const std::wstring& proxyAddress,
+                           LookupDeadline& deadline);
 
   // 0 when the proxy let the request through (the working user and password
   // are then the credentials that worked, empty when none were needed, and
@@ -45,9 +53,11 @@ class AuthenticatingProxyProbe {
   // dialog (authScheme is then set from the proxy's offer).
   [[nodiscard]] PMStatus CheckAuthenticatingProxy(bool silent);
 
-  // Session through the proxy, connection to the target host on 443 (https)
-  // or 80, HEAD request for its path. False (request empty) on failure.
+  // Session through the proxy with its time limits, connection to the
+  // target host on 443 (https) or 80, HEAD request for its path. False
+  // (request empty) on failure.
   [[nodiscard]] bool OpenRequest(platform::WinHttpRequest& request) const;
+  // False, without sending, once the lookup's deadline has passed.
   [[nodiscard]] bool SendRequest(platform::WinHttpHandles& handles) const;
   // `offered` is 0 unless the query succeeds.
   [[nodiscard]] bool QueryAuthScheme(platform::WinHttpHandles& handles,
@@ -60,6 +70,7 @@ class AuthenticatingProxyProbe {
   UPIInfo& info_;
   std::uint32_t& authScheme_;
   const std::wstring& proxyAddress_;
+  LookupDeadline& deadline_;
 };
 
 }  // namespace TSRN::ProxyManager

@@ -6,6 +6,35 @@
 
 namespace TSRN::ProxyManager {
 
+namespace {
+
+// Other readers of the store find the entry by its target name, type and
+// persistence as before; the comment is free text to them.
+constexpr const wchar_t* kSchemeCommentPrefix = L"TsrnProxyAuthScheme=";
+
+struct SchemeName {
+  std::uint32_t scheme;
+  const wchar_t* name;
+};
+constexpr SchemeName kSchemeNames[] = {
+    {kSchemeBasic, L"Basic"}, {kSchemeDigest, L"Digest"}, {kSchemeNtlm, L"NTLM"}};
+
+}  // namespace
+
+std::wstring ProxyCredentials::SchemeComment(std::uint32_t scheme) {
+  for (const SchemeName& known : kSchemeNames) {
+    if (known.scheme == scheme) return kSchemeCommentPrefix + std::wstring(known.name);
+  }
+  return std::wstring();
+}
+
+std::uint32_t ProxyCredentials::SchemeOfComment(const std::wstring& comment) {
+  for (const SchemeName& known : kSchemeNames) {
+    if (comment == SchemeComment(known.scheme)) return known.scheme;
+  }
+  return kSchemeNone;
+}
+
 PMStatus ProxyCredentials::ShowCredentialDialog(const std::wstring& host,
                                                 std::wstring& user,
                                                 std::wstring& password) {
@@ -49,13 +78,15 @@ PMStatus ProxyCredentials::ShowCredentialDialog(const std::wstring& host,
 
 bool ProxyCredentials::StoreCredentials(const std::wstring& host,
                                         const std::wstring& user,
-                                        const std::wstring& password) {
+                                        const std::wstring& password,
+                                        std::uint32_t scheme) {
   LogMessage(LOG_LEVEL_INFO,
              L"Performing 'StoreCredentials' for proxy server:%ls with "
              L"user:%ls",
              host.c_str(), user.c_str());
   if (host.empty() || user.empty()) return false;
-  if (!platform::writeGenericCredential(host, user, password)) {
+  if (!platform::writeGenericCredential(host, user, password,
+                                        SchemeComment(scheme))) {
     LogMessage(LOG_LEVEL_ERROR, "Failed to store credential !!!");
     return false;
   }
@@ -65,16 +96,19 @@ bool ProxyCredentials::StoreCredentials(const std::wstring& host,
 
 bool ProxyCredentials::LoadCredentials(const std::wstring& host,
                                        std::wstring& user,
-                                       std::wstring& password) {
+                                       std::wstring& password,
+                                       std::uint32_t& scheme) {
   LogMessage(LOG_LEVEL_INFO,
              L"Performing 'LoadCredentials' for proxy server:%ls with "
              L"user:%ls",
              host.c_str(), user.c_str());
   if (host.empty()) return false;
-  if (!platform::readGenericCredential(host, user, password)) {
+  std::wstring comment;
+  if (!platform::readGenericCredential(host, user, password, comment)) {
     LogMessage(LOG_LEVEL_DEBUG, "No credential found.");
     return false;
   }
+  scheme = SchemeOfComment(comment);
   LogMessage(LOG_LEVEL_INFO, "Successfully loaded credential.");
   return true;
 }

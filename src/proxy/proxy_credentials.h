@@ -2,11 +2,19 @@
 // host in the Windows credential store. Passwords are never logged.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "proxy/tsrn_proxy_api.h"
 
 namespace TSRN::ProxyManager {
+
+// The scheme a stored entry worked with, numbered as ProxyInfo::authScheme
+// reports it: the higher, the stronger. 0: none recorded.
+constexpr std::uint32_t kSchemeNone = 0;
+constexpr std::uint32_t kSchemeBasic = 1;
+constexpr std::uint32_t kSchemeDigest = 2;
+constexpr std::uint32_t kSchemeNtlm = 4;  // NTLM or Negotiate
 
 class ProxyCredentials {
  public:
@@ -18,17 +26,28 @@ class ProxyCredentials {
                                                      std::wstring& user,
                                                      std::wstring& password);
 
-  // Writes the entry for `host`, replacing an earlier one. False, with
-  // nothing written, for an empty host or user; false when the write fails.
+  // Writes the entry for `host`, replacing an earlier one, with `scheme`
+  // (kScheme*) recorded in its comment (no comment for kSchemeNone). False,
+  // with nothing written, for an empty host or user; false when the write
+  // fails.
   [[nodiscard]] static bool StoreCredentials(const std::wstring& host,
                                              const std::wstring& user,
-                                             const std::wstring& password);
+                                             const std::wstring& password,
+                                             std::uint32_t scheme);
 
-  // Reads the entry for `host`. True with the outputs set; false, outputs
-  // untouched, when the host is empty or there is no readable entry.
+  // Reads the entry for `host`. True with the outputs set (`scheme` is
+  // kSchemeNone for an entry whose comment records no scheme); false,
+  // outputs untouched, when the host is empty or there is no readable entry.
   [[nodiscard]] static bool LoadCredentials(const std::wstring& host,
                                             std::wstring& user,
-                                            std::wstring& password);
+                                            std::wstring& password,
+                                            std::uint32_t& scheme);
+
+  // The comment that records `scheme`, and the scheme a comment records
+  // (kSchemeNone for any other text, also a comment another program wrote).
+  [[nodiscard]] static std::wstring SchemeComment(std::uint32_t scheme);
+  [[nodiscard]] static std::uint32_t SchemeOfComment(
+      const std::wstring& comment);
 };
 
 }  // namespace TSRN::ProxyManager

@@ -90,7 +90,19 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
   // A list of separators only gives no candidate: that is no answer, not a
   // success with the strings absent.
   PMStatus status = PM_STATUS_FAILURE;
-  for (const ProxyCandidate& candidate : candidates) {
+  // Automatic detection above keeps its own time; the probes share one
+  // deadline, and a long list is cut, so that dead proxies cannot stall
+  // every transfer for hours.
+  LookupDeadline deadline;
+  for (std::size_t index = 0; index < candidates.size(); ++index) {
+    if (index == kMaxCandidates) {
+      LogMessage(LOG_LEVEL_INFO,
+                 "Only the first %d proxy servers of the list are tried.",
+                 static_cast<int>(kMaxCandidates));
+      break;
+    }
+    if (deadline.Expired()) break;
+    const ProxyCandidate& candidate = candidates[index];
     info_.server = candidate.server;
     info_.serverPort = candidate.serverPort;
     (void)tsdlm::utf8ToUtf16(info_.server + ":" + info_.serverPort,
@@ -98,7 +110,7 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
     LogMessage(LOG_LEVEL_DEBUG,
                "Discovered proxy server information [server=%s port=%s]",
                info_.server.c_str(), info_.serverPort.c_str());
-    status = CheckAuthenticatingProxy(userData.silent != 0);
+    status = CheckAuthenticatingProxy(userData.silent != 0, deadline);
     if (status == PM_STATUS_SUCCESS) {
       if (!info_.user.empty()) {
         LogMessage(LOG_LEVEL_DEBUG,
@@ -116,6 +128,11 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
       break;
     }
   }
+  if (status != PM_STATUS_SUCCESS && deadline.Expired()) {
+    LogMessage(LOG_LEVEL_ERROR, "Proxy lookup did not end within %d seconds.",
+               static_cast<int>(LookupDeadline::kLimitMs / 1000));
+    status = PM_STATUS_FAILURE;
+  }
   if (status != PM_STATUS_SUCCESS) {
     LogMessage(LOG_LEVEL_DEBUG, "No VALID proxy servers detected.");
   }
@@ -124,8 +141,9 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
   return status;
 }
 
-PMStatus ProxyManagerImplWin::CheckAuthenticatingProxy(bool silent) {
-  return AuthenticatingProxyProbe(info_, authScheme_, proxyAddress_)
+PMStatus ProxyManagerImplWin::CheckAuthenticatingProxy(
+    bool silent, LookupDeadline& deadline) {
+  return AuthenticatingProxyProbe(info_, authScheme_, proxyAddress_, deadline)
       .CheckAuthenticatingProxy(silent);
 }
 

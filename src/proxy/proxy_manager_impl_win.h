@@ -3,10 +3,12 @@
 // target's scheme, and a check of each candidate in list order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "proxy/lookup_deadline.h"
 #include "proxy/proxy_candidate.h"
 #include "proxy/proxy_manager_impl.h"
 #include "proxy/upi_info.h"
@@ -20,9 +22,13 @@ class ProxyManagerImplWin : public ProxyManagerImpl {
   ProxyManagerImplWin(const ProxyManagerImplWin&) = delete;
   ProxyManagerImplWin& operator=(const ProxyManagerImplWin&) = delete;
 
+  // The probes try at most this many candidates, in list order.
+  static constexpr std::size_t kMaxCandidates = 8;
+
   // 0 with the answer filled; 1 no proxy configured (answer cleared); 2 a
-  // system call failed or the list gave no usable candidate; 4 a null,
-  // empty or non-UTF-8 url (or user, password); else the last candidate's
+  // system call failed, the list gave no usable candidate, or the probes
+  // did not find a proxy before the lookup's deadline; 4 a null, empty or
+  // non-UTF-8 url (or user, password); else the last tried candidate's
   // status.
   [[nodiscard]] PMStatus GetProxyInfo(const UserData& userData,
                                       ProxyInfo& proxyInfo) override;
@@ -30,7 +36,8 @@ class ProxyManagerImplWin : public ProxyManagerImpl {
  private:
   // Whether the working candidate (server_, serverPort, proxyAddress_) lets a
   // request for the working url through, and with which credentials.
-  [[nodiscard]] PMStatus CheckAuthenticatingProxy(bool silent);
+  [[nodiscard]] PMStatus CheckAuthenticatingProxy(bool silent,
+                                                  LookupDeadline& deadline);
 
   // Fills the answer with fresh copies of the working strings. False (and
   // the answer cleared) when memory runs out.

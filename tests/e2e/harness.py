@@ -408,31 +408,42 @@ class WinePrefix:
 
     def run(self, program, args=(), timeout=60, watch_title=None, extra_env=None):
         """Runs a Windows program (a C:\\ path in the prefix or a host path)
-        and waits for it. Raises HarnessError when it outlives the timeout."""
+        and waits for it. Raises HarnessError when it outlives the timeout.
+
+        Its output goes to files, read once it has ended: a program it
+        started and left running (the download manager the updater gives
+        back) keeps Wine's standard output and error, and a pipe would not
+        end before that program does."""
         watcher = None
         if watch_title and self.display:
             watcher = WindowWatcher(self.display, watch_title)
         start = time.monotonic()
-        process = subprocess.Popen(["wine", str(program), *args], env=self.env(extra_env),
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   stdin=subprocess.DEVNULL)
-        try:
-            if watcher:
-                watcher.__enter__()
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            process = subprocess.Popen(["wine", str(program), *args],
+                                       env=self.env(extra_env), stdout=out, stderr=err,
+                                       stdin=subprocess.DEVNULL)
             try:
-                stdout, stderr = process.communicate(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                stdout, stderr = process.communicate()
-                raise HarnessError(
-                    f"{program} still running after {timeout} s; stderr: "
-                    f"{stderr.decode(errors='replace')[-2000:]}")
-        finally:
-            if watcher:
-                watcher.__exit__()
+                if watcher:
+                    watcher.__enter__()
+                try:
+                    process.wait(timeout=timeout)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+                    err.seek(0)
+                    raise HarnessError(
+                        f"{program} still running after {timeout} s; stderr: "
+                        f"{err.read().decode(errors='replace')[-2000:]}")
+            finally:
+                if watcher:
+                    watcher.__exit__()
+            wall_time = time.monotonic() - start
+            out.seek(0)
+            err.seek(0)
+            stdout, stderr = out.read(), err.read()
         if watcher and watcher.errors:
             raise HarnessError(f"window watcher failed: {watcher.errors[0]}")
-        return RunResult(process.returncode, stdout, stderr, time.monotonic() - start,
+        return RunResult(process.returncode, stdout, stderr, wall_time,
                          list(watcher.seen) if watcher else None)
 
     def run_updater(self, timeout=60, exe=None, windows_path=None, args=(),

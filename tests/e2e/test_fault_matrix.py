@@ -51,6 +51,7 @@ class FaultCheck(UpdateCheck):
                                         proxy=proxy_address)
 
     proxy = None
+    dead = ()
 
     def working_files(self):
         folder = self.prefix.working_dir
@@ -110,6 +111,17 @@ def through_proxy(**options):
 
 def proxy_unreachable(c):
     c.proxied(f"127.0.0.1:{closed_port()}")
+
+
+DEAD_PROXIES = 20
+
+
+def dead_proxies(c):
+    """A fixed list of twenty proxies that take the connection and never
+    answer (a list, not a configuration script: Wine returns only the first
+    entry of a script's answer)."""
+    c.dead = [TestProxy(silent=True).start() for _ in range(DEAD_PROXIES)]
+    c.proxied(";".join(p.address for p in c.dead))
 
 
 def installer_locked(c):
@@ -311,6 +323,12 @@ CASES = {
         proxy_unreachable,
         manifest_failed(b"tsrnGetProxyInfo return: 2 with silent=0 schema=0\r\n"),
         NO_MANIFEST_EVENT, [], [LOG], False),
+    # Each dead proxy holds the probe for WinHTTP's 5 s limits; the eighth
+    # is the last one tried, well within the lookup's 60 s.
+    "proxy-list-of-twenty-dead-proxies": (
+        dead_proxies,
+        manifest_failed(b"tsrnGetProxyInfo return: 2 with silent=0 schema=0\r\n"),
+        NO_MANIFEST_EVENT, [], [LOG], False),
     "proxy-answers-502": (
         through_proxy(status=502),
         manifest_failed(curl_error(22, "HTTP response code said error")),
@@ -330,6 +348,8 @@ def check(prefix, update_site, fixture_exe, signing_kit, tmp_path):
     yield made
     if made.proxy:
         made.proxy.stop()
+    for proxy in made.dead:
+        proxy.stop()
 
 
 @pytest.mark.parametrize("case", list(CASES))
@@ -365,6 +385,9 @@ def test_fault(check, case):
         assert [(r["method"], r["target"]) for r in check.proxy.requests] == [
             ("HEAD", f"http://{SERVER_NAME}:80{MANIFEST_URL_PATH}"),
             ("GET", f"http://{SERVER_NAME}:{check.server.port}{MANIFEST_URL_PATH}")]
+    if check.dead:
+        # One probe each for the first eight, in list order, none for the rest.
+        assert [len(p.requests) for p in check.dead] == [1] * 8 + [0] * (DEAD_PROXIES - 8)
 
 
 def test_working_folder_not_writable(check):
@@ -392,16 +415,22 @@ def update(prefix, update_site, fixture_exe, signing_kit, tmp_path):
     return WholeUpdate(prefix, update_site, fixture_exe, signing_kit, tmp_path)
 
 
-def test_download_manager_slow_to_answer_is_waited_for(update):
-    """The quit request has no time limit: the update goes on once the
-    download manager answers, however late."""
+# How the download manager takes its time: the wait ends only once its
+# window has been hung (not looking at its messages) for 30 s on end.
+@pytest.mark.parametrize("options, at_least", [
+    ({"delay": 8000}, 8),   # hung for a few seconds while handling it
+    ({"ask": 38000}, 38),   # asks its user for longer than the hung limit
+], ids=["hung-8s", "asking-its-user-38s"])
+def test_download_manager_slow_to_answer_is_waited_for(update, options, at_least):
+    """The update goes on once the download manager answers, however late,
+    as long as it is not hung for 30 s."""
     update.offer()
-    update.start_dlm(delay=8000)
+    update.start_dlm(**options)
 
     started = time.monotonic()
-    result = update.run()
+    result = update.run(timeout=RUN_TIMEOUT + at_least)
 
-    assert time.monotonic() - started > 8
+    assert time.monotonic() - started > at_least
     e = update.entries
     assert log_messages(update.prefix.read_temp_log()) == (
         e.manifest_start() + [QUIT_DLM] + e.fresh_download() + e.signed() + e.install())
@@ -410,28 +439,30 @@ def test_download_manager_slow_to_answer_is_waited_for(update):
     assert result.windows_seen
 
 
-def test_download_manager_hanging_keeps_the_updater_waiting_unseen(update):
-    """A download manager that never answers holds the updater, without a
-    window, until it ends; ended (as from the Task Manager), it counts as a
-    refusal and nothing is installed."""
+HUNG_LIMIT = 30
+
+
+# A download manager that stops looking at its messages: before it is asked
+# (the request is then never queued) or while it handles the request.
+@pytest.mark.parametrize("options, asked", [
+    ({"hang": 1}, 0),
+    ({"delay": 600000, "exit": 0}, 1),
+], ids=["hung-before-the-request", "hung-while-handling-it"])
+def test_hung_download_manager_counts_as_a_refusal(update, options, asked):
+    """A hung window does not keep the updater (and every later run) waiting:
+    30 s after the window is seen hung the run ends as a refusal, unseen,
+    and the download manager is left as it is."""
     update.offer()
-    dlm = update.start_dlm(delay=600000, exit=0)
-    process = update.launch()
+    dlm = update.start_dlm(**options)
 
-    deadline = time.monotonic() + 30
-    while not update.dlm_requests():
-        assert process.poll() is None and time.monotonic() < deadline
-        time.sleep(0.1)
-    time.sleep(5)
-    assert process.poll() is None, "the updater gave up waiting"
-    assert not update.probe().get("visible")
-    assert log_messages(update.prefix.read_temp_log()) == update.entries.manifest_start()
+    result = update.run()
 
-    dlm.stop()
-
-    assert process.wait(RUN_TIMEOUT) == 0
+    assert HUNG_LIMIT <= result.wall_time < HUNG_LIMIT + 25
     assert log_messages(update.prefix.read_temp_log()) == update.entries.manifest_start()
     assert event_names(update.prefix) == error_session("failed to exit download manager")
+    assert len(update.dlm_requests()) == asked
+    assert result.windows_seen == []
+    assert dlm.running(), "the updater must never end the download manager"
     assert update.installer_requests() == 0
     assert read_record(update.prefix) is None
     assert (update.prefix.unix_path(INSTALLED_DLM).read_bytes() ==

@@ -59,14 +59,19 @@ def answer_dialog(prefix, fixture_exe, keys):
 
 
 def test_stored_entry_is_read_back_by_another_process(prefix, fixture_exe):
+    # Saved for NTLM (4): the scheme rides in the comment; target, type
+    # (generic, 1) and persistence (local machine, 2) stay as other readers
+    # of the store expect them.
     stored = run_tool(prefix, fixture_exe, "store", "proxy1", "proxy1\\user1",
-                      "pa55word")
+                      "pa55word", "4")
     assert stored["stored"] == 1
     loaded = run_tool(prefix, fixture_exe, "load", "proxy1")
     assert loaded == {"found": 1, "user": "proxy1\\user1", "password": "pa55word",
-                      "secretBytes": 16, "persist": 2}
+                      "scheme": 4, "secretBytes": 16, "persist": 2, "type": 1,
+                      "comment": "TsrnProxyAuthScheme=NTLM"}
     other = run_tool(prefix, fixture_exe, "load", "proxy2")
-    assert other == {"found": 0, "user": "(unchanged)", "password": "(unchanged)"}
+    assert other == {"found": 0, "user": "(unchanged)", "password": "(unchanged)",
+                     "scheme": 0}
     refused = run_tool(prefix, fixture_exe, "store", "proxy3", "", "pw")
     assert refused["stored"] == 0
     assert run_tool(prefix, fixture_exe, "load", "proxy3")["found"] == 0

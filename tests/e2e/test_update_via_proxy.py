@@ -137,8 +137,11 @@ def test_whole_update_through_an_open_proxy_or_direct(check, configured):
     assert (check.manifest_requests(), check.installer_requests()) == (1, 1)
 
 
-def test_basic_proxy_with_a_stored_credential(check, basic_proxy):
-    assert check.cred_tool("write", PROXY_HOST, USER, PASSWORD).returncode == 0
+@pytest.mark.parametrize("comment", [None, "TsrnProxyAuthScheme=Basic"],
+                         ids=["no-scheme-recorded", "saved-for-basic"])
+def test_basic_proxy_with_a_stored_credential(check, basic_proxy, comment):
+    written = [PROXY_HOST, USER, PASSWORD] + ([comment] if comment else [])
+    assert check.cred_tool("write", *written).returncode == 0
     check.through(basic_proxy)
     check.offer()
 
@@ -150,6 +153,29 @@ def test_basic_proxy_with_a_stored_credential(check, basic_proxy):
                 if r["method"] == "GET"}
     assert all((value or "").startswith("Basic ") for value in answered.values())
     assert (check.manifest_requests(), check.installer_requests()) == (1, 1)
+    assert check.stored() == f"{USER}\t{PASSWORD}"
+
+
+def test_credential_saved_for_ntlm_never_goes_to_a_basic_proxy(check, basic_proxy):
+    """Someone names the proxy's host and offers Basic alone: the password
+    saved for NTLM is not sent; the proxy counts as one without stored
+    credentials (here in silent mode, so no dialog)."""
+    assert check.cred_tool("write", PROXY_HOST, USER, PASSWORD,
+                           "TsrnProxyAuthScheme=NTLM").returncode == 0
+    check.through(basic_proxy)
+    check.offer()
+    check.settings(f"[Update]\r\nurl={check.url(MANIFEST_URL_PATH)}\r\n"
+                   f"check_for_updates=1\r\n[Proxy]\r\nsuppress_login_dialog=1\r\n")
+
+    check.run()
+
+    assert read_log(check.prefix) == [b"Tsrn proxy manager setup is in silent mode ",
+                                      MANIFEST_FAILED]
+    assert basic_proxy.requests, "the probe never reached the proxy"
+    assert [r["proxy_authorization"] for r in basic_proxy.requests] == [
+        None] * len(basic_proxy.requests)
+    assert fetched(basic_proxy, check) == []
+    assert check.server.requests == []
     assert check.stored() == f"{USER}\t{PASSWORD}"
 
 

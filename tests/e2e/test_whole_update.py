@@ -23,6 +23,7 @@ CAPTION = harness.DIALOG_CAPTION
 MESSAGE = ("Please wait a moment while Download Manager finishes updating. Your "
            "download will automatically start when the update completes.")
 QUIT_DLM = b"Successfully quit the DLM\r\n"
+DLM_CAPTION = "Tessarin Download Manager"
 NO_DLM_WINDOW = b"[ERROR] Failed to get running DLM handle!\r\n"
 PBS_MARQUEE = 0x08
 SCREENSHOT_DIR = Path(os.environ.get("TSDLM_SCREENSHOT_DIR")
@@ -102,9 +103,9 @@ class WholeUpdate(UpdateCheck):
         self.env.update(TSDLM_FAKE_INSTALLER_COPY_FROM=self.entries.installer,
                         TSDLM_FAKE_INSTALLER_COPY_TO=INSTALLED_DLM)
 
-    def run(self, installer_exit=0):
+    def run(self, installer_exit=0, timeout=RUN_TIMEOUT):
         self.env["TSDLM_FAKE_INSTALLER_EXIT"] = str(installer_exit)
-        result = self.prefix.run_updater(timeout=RUN_TIMEOUT,
+        result = self.prefix.run_updater(timeout=timeout,
                                          windows_path=harness.INSTALLED_UPDATER,
                                          extra_env=self.env)
         assert result.returncode == 0, result.stderr.decode(errors="replace")[-3000:]
@@ -138,6 +139,16 @@ class WholeUpdate(UpdateCheck):
                 break
             time.sleep(0.05)
         raise AssertionError(f"never saw {what}; last states: {seen[-3:]}")
+
+    def started_again(self):
+        """The log entry of a download manager given back."""
+        return self.entries.line(f"Started the DLM again: {RUNNING_DLM}")
+
+    def dlm_back(self, asked):
+        """Whether a download manager runs again once the one `asked` has
+        ended: its main window is there."""
+        asked.popen.wait(20)
+        return self.probe(DLM_CAPTION).get("found") is True
 
     def installer_size(self):
         return len(self.signed_installer("tessarin").read_bytes())
@@ -242,7 +253,7 @@ def test_installer_of_another_publisher_three_times(update):
     """Signature good, publisher wrong, each time; the download manager had
     quit before."""
     update.offer(kind="other")
-    update.start_dlm()
+    dlm = update.start_dlm()
 
     result = update.run()
 
@@ -256,11 +267,14 @@ def test_installer_of_another_publisher_three_times(update):
     assert read_log(update.prefix) == (
         e.manifest_start() + [QUIT_DLM] + e.fresh_download() + other +
         [b"Retrying...\r\n"] + again + [b"Retrying...\r\n"] + again +
-        [b"[ERROR] Failed to download Installer, return now\r\n"])
+        [b"[ERROR] Failed to download Installer, return now\r\n", update.started_again()])
     assert event_names(update.prefix) == error_session("download installer failed")
     assert update.installer_requests() == 3
     assert read_record(update.prefix) is None
     assert result.windows_seen
+    # Asked to quit, it did; the refused installer leaves it running again.
+    assert len(update.dlm_requests()) == 1
+    assert update.dlm_back(dlm)
 
 
 def test_reused_installer_reports_no_progress(update):
@@ -336,6 +350,7 @@ def test_dialog_states_before_the_size_is_known_and_at_the_end(update):
 def test_closing_during_download_ends_at_once_and_escape_does_nothing(update):
     update.offer()
     update.stall_installer_at(10, seconds=None)  # until the server stops
+    dlm = update.start_dlm()
 
     process = update.launch()
     update.wait_for(downloading("Downloading ... 10.00%"), "10 %", process)
@@ -355,8 +370,11 @@ def test_closing_during_download_ends_at_once_and_escape_does_nothing(update):
     assert process.wait(15) == 0
     assert time.monotonic() - started < 5
     assert event_names(update.prefix) == [("updater_launched", ""), ("updater_exit", "")]
-    # The flow never reached an ending: nothing after the download began.
-    assert read_log(update.prefix)[-1] == update.entries.downloaded_version("")
+    # The flow never reached an ending: nothing after the download began but
+    # the download manager, which had quit, given back.
+    assert read_log(update.prefix)[-2:] == [update.entries.downloaded_version(""),
+                                           update.started_again()]
+    assert update.dlm_back(dlm)
 
 
 @pytest.mark.parametrize("locale, language, caption, status",

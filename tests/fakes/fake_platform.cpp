@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -300,6 +301,13 @@ bool localNow(std::tm& out) {
 #endif
 }
 
+std::uint64_t monotonicMilliseconds() { return fake::clock().monotonicMs; }
+
+void sleepMilliseconds(std::uint32_t milliseconds) {
+  fake::clock().sleeps.push_back(milliseconds);
+  fake::clock().monotonicMs += milliseconds;
+}
+
 bool isEnvironmentVariableDefined(const char* name) {
   return fake::environment().variables.count(name) != 0;
 }
@@ -377,11 +385,51 @@ bool isWindowEnabled(WindowHandle window) {
   return found != nullptr && found->enabled;
 }
 
-std::intptr_t sendMessage(WindowHandle window, unsigned message,
-                          std::uintptr_t wParam, std::intptr_t lParam) {
-  fake::processes().sent.push_back({window, message, wParam, lParam});
+struct PendingMessage {
+  WindowHandle window;
+  bool delivered;
+};
+
+bool isHungWindow(WindowHandle window) {
   const fake::FakeWindow* found = findWindow(window);
-  return found != nullptr ? found->reply : 0;
+  if (found == nullptr) return false;
+  const std::uint64_t now = fake::clock().monotonicMs;
+  for (const auto& span : found->hung) {
+    if (now >= span.first && now < span.second) return true;
+  }
+  return false;
+}
+
+std::shared_ptr<PendingMessage> sendMessageAsync(WindowHandle window,
+                                                 unsigned message,
+                                                 std::uintptr_t wParam,
+                                                 std::intptr_t lParam) {
+  const bool delivered = findWindow(window) != nullptr && !isHungWindow(window);
+  if (delivered) {
+    fake::processes().sent.push_back({window, message, wParam, lParam});
+  } else {
+    ++fake::processes().undelivered;
+  }
+  return std::make_shared<PendingMessage>(PendingMessage{window, delivered});
+}
+
+MessageOutcome waitForReply(PendingMessage& pending,
+                            std::uint32_t milliseconds, std::intptr_t& reply) {
+  if (!pending.delivered) return MessageOutcome::notDelivered;
+  const fake::FakeWindow* found = findWindow(pending.window);
+  std::uint64_t& now = fake::clock().monotonicMs;
+  if (now < found->answerAt) {
+    now += std::min<std::uint64_t>(milliseconds, found->answerAt - now);
+    if (now < found->answerAt) return MessageOutcome::waiting;
+  }
+  reply = found->reply;
+  return MessageOutcome::answered;
+}
+
+bool startProgram(const std::wstring& path, const std::wstring& directory) {
+  if (fake::processes().startFails) return false;
+  fake::processes().started.emplace_back(path, directory);
+  return true;
 }
 
 std::wstring readProfileString(const std::wstring& section,
@@ -544,6 +592,7 @@ struct WinHttpHandles {
   std::wstring password;
   std::uint32_t status = 0;   // of the last response; 0: none yet
   std::uint32_t schemes = 0;  // challenged in the last response
+  int receiveTimeoutMs = 0;   // 0: none set
 };
 
 namespace {
@@ -587,6 +636,15 @@ bool openProxySession(const std::wstring& proxyAddress,
   ++state.openHandles;
   request.reset(new WinHttpHandles{});
   request->proxyAddress = proxyAddress;
+  return true;
+}
+
+bool setTimeouts(WinHttpHandles& handles, int resolveMs, int connectMs,
+                 int sendMs, int receiveMs) {
+  if (fails("WinHttpSetTimeouts")) return false;
+  fake::winHttpRequest().timeouts.push_back(
+      {resolveMs, connectMs, sendMs, receiveMs});
+  handles.receiveTimeoutMs = receiveMs;
   return true;
 }
 
@@ -664,6 +722,15 @@ SendResult sendRequest(WinHttpHandles& handles) {
     (void)failWith(proxy.sendError);
     return SendResult::sendFailed;
   }
+  if (proxy.neverAnswers) {
+    constexpr std::uint64_t kHour = 3600000;
+    fake::clock().monotonicMs += handles.receiveTimeoutMs > 0
+                                     ? static_cast<std::uint64_t>(
+                                           handles.receiveTimeoutMs)
+                                     : kHour;
+    (void)failWith(12002);  // ERROR_WINHTTP_TIMEOUT
+    return SendResult::receiveFailed;
+  }
   if (fails("WinHttpReceiveResponse")) return SendResult::receiveFailed;
   if (state.resends > 0) {
     --state.resends;
@@ -709,6 +776,7 @@ std::uint32_t promptForCredentials(const std::wstring& target,
   const fake::DialogAnswer answer = shown < state.dialogAnswers.size()
                                         ? state.dialogAnswers[shown]
                                         : fake::DialogAnswer{};
+  fake::clock().monotonicMs += answer.takesMs;
   if (answer.result == 0) {
     user = answer.user;
     password = answer.password;
@@ -737,22 +805,24 @@ std::uint32_t parseUserName(const std::wstring& userName, std::wstring& user,
 
 bool writeGenericCredential(const std::wstring& target,
                             const std::wstring& user,
-                            const std::wstring& password) {
+                            const std::wstring& password,
+                            const std::wstring& comment) {
   auto& state = fake::credentials();
   ++state.writes;
   if (state.writeFails) return failWith(1312);
-  state.store[target] = {user, password};
+  state.store[target] = {user, password, comment};
   return true;
 }
 
 bool readGenericCredential(const std::wstring& target, std::wstring& user,
-                           std::wstring& password) {
+                           std::wstring& password, std::wstring& comment) {
   auto& state = fake::credentials();
   ++state.reads;
   const auto found = state.store.find(target);
   if (found == state.store.end()) return failWith(1168);
   user = found->second.user;
   password = found->second.password;
+  comment = found->second.comment;
   return true;
 }
 

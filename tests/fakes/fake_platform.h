@@ -43,6 +43,10 @@ struct ClockState {
   bool fails = false;
   bool fixed = false;  // use `value` instead of the real local time
   std::tm value{};
+  // The monotonic clock: moves only when a fake advances it (a sleep, a
+  // wait for a reply, a stalled send) or a test does.
+  std::uint64_t monotonicMs = 1000;
+  std::vector<std::uint32_t> sleeps;
 };
 ClockState& clock();
 
@@ -62,6 +66,12 @@ struct FakeWindow {
   std::wstring title;
   bool enabled = true;
   std::intptr_t reply = 1;
+  // When the reply comes, on the monotonic clock (UINT64_MAX: never); a
+  // wait for it moves the clock on.
+  std::uint64_t answerAt = 0;
+  // Spans [from, until) of the monotonic clock in which the window counts
+  // as hung; a message sent then is not delivered.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> hung;
 };
 struct SentMessage {
   platform::WindowHandle window;
@@ -75,7 +85,11 @@ struct ProcessesState {
   std::vector<FakeProcess> processes;
   bool windowEnumerationFails = false;
   std::vector<FakeWindow> windows;
-  std::vector<SentMessage> sent;
+  std::vector<SentMessage> sent;  // delivered messages only
+  int undelivered = 0;
+  bool startFails = false;
+  // Programs started: path and folder.
+  std::vector<std::pair<std::wstring, std::wstring>> started;
 };
 ProcessesState& processes();
 
@@ -149,6 +163,16 @@ struct FakeHttpProxy {
   std::uint32_t offeredSchemes = 0;
   std::vector<std::pair<std::wstring, std::wstring>> accepted;
   std::uint32_t status = 200;  // the answer once the request is let through
+  // Accepts the connection and never answers: each send waits for the
+  // session's receive limit (an hour when none was set) on the monotonic
+  // clock, then fails with ERROR_WINHTTP_TIMEOUT in the receive step.
+  bool neverAnswers = false;
+};
+struct WinHttpTimeouts {
+  int resolveMs;
+  int connectMs;
+  int sendMs;
+  int receiveMs;
 };
 struct ProxyCredentialsCall {
   std::uint32_t scheme;
@@ -174,6 +198,7 @@ struct WinHttpRequestState {
   int resends = 0;
   // What was done.
   std::vector<std::wstring> sessions;  // the proxy address of each session
+  std::vector<WinHttpTimeouts> timeouts;  // one per setTimeouts call
   std::vector<ConnectCall> connects;
   std::vector<std::uint32_t> policies;
   std::vector<ProxyCredentialsCall> credentials;
@@ -186,10 +211,12 @@ struct DialogAnswer {
   std::uint32_t result = 1223;  // what CredUIPromptForCredentialsW returns
   std::wstring user;
   std::wstring password;
+  std::uint64_t takesMs = 0;  // how long the user takes, on the monotonic clock
 };
 struct StoredCredential {
   std::wstring user;
   std::wstring password;
+  std::wstring comment;
 };
 struct CredentialsState {
   std::map<std::wstring, StoredCredential> store;  // by target name

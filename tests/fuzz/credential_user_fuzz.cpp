@@ -36,10 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
 
   // What was stored can be read back unchanged.
-  if (ProxyCredentials::StoreCredentials(host, typed, secret)) {
+  const std::uint32_t scheme = size == 0 ? 0 : data[0] % 5;
+  if (ProxyCredentials::StoreCredentials(host, typed, secret, scheme)) {
     std::wstring loadedUser, loadedPassword;
-    check(ProxyCredentials::LoadCredentials(host, loadedUser, loadedPassword));
+    std::uint32_t loadedScheme = 99;
+    check(ProxyCredentials::LoadCredentials(host, loadedUser, loadedPassword,
+                                            loadedScheme));
     check(loadedUser == typed && loadedPassword == secret);
+    // Only the three known schemes are recorded; anything else reads as none.
+    check(loadedScheme == (scheme == 1 || scheme == 2 || scheme == 4 ? scheme : 0));
   }
   return 0;
 }

@@ -22,6 +22,8 @@ instead (Wine's WinHTTP does not send requests for loopback targets through a
 proxy, so the end-to-end tests name the update server "updates.tsdlm.test").
 `reject=True` demands credentials (Basic unless `auth` says otherwise) and
 refuses every answer. `status=N` answers every proxied request with N.
+`silent=True` records each request and never answers it (the connection
+stays open until the proxy stops), as a dead proxy behind a live port.
 
 In-process (pytest):
 
@@ -31,7 +33,8 @@ In-process (pytest):
 As a program (prints the port on the first line of stdout):
 
     python3 tests/servers/test_proxy.py [--auth basic] [--user U]
-        [--password P] [--reject] [--status N] [--host NAME=ADDRESS] [--port N]
+        [--password P] [--reject] [--status N] [--silent] [--host NAME=ADDRESS]
+        [--port N]
 
 The request log is also served as JSON to a request for /__proxy/requests
 sent to the proxy itself (an origin-form path, not a proxied URL).
@@ -210,6 +213,10 @@ class _Handler(BaseHTTPRequestHandler):
                 self._reply(400, b"a proxy takes absolute URIs\n")
             return
         state.record(self)
+        if state.silent:
+            state.stopping.wait()
+            self.close_connection = True
+            return
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length) if length else None
         if not self._admitted():
@@ -279,7 +286,7 @@ class _Handler(BaseHTTPRequestHandler):
 
 
 class _State:
-    def __init__(self, auth, user, password, reject, status, hosts):
+    def __init__(self, auth, user, password, reject, status, hosts, silent=False):
         if auth not in AUTH_MODES:
             raise ValueError(f"auth must be one of {AUTH_MODES}")
         self.auth = auth or ("basic" if reject else None)
@@ -287,6 +294,7 @@ class _State:
         self.password = password
         self.reject = reject
         self.status = status
+        self.silent = silent
         self.hosts = dict(hosts or {})
         self.nonce = base64.b64encode(os.urandom(12)).decode()
         self.lock = threading.Lock()
@@ -328,8 +336,9 @@ class TestProxy(LoopbackServer):
     __test__ = False  # not a pytest class
 
     def __init__(self, auth=None, user="", password="", reject=False, status=None,
-                 hosts=None, port=0):
-        super().__init__(_State(auth, user, password, reject, status, hosts), port)
+                 hosts=None, port=0, silent=False):
+        super().__init__(_State(auth, user, password, reject, status, hosts, silent),
+                         port)
 
     def _make_server(self, address):
         server = _Server(address, _Handler)
@@ -358,6 +367,7 @@ def main(argv=None):
     parser.add_argument("--password", default="")
     parser.add_argument("--reject", action="store_true")
     parser.add_argument("--status", type=int)
+    parser.add_argument("--silent", action="store_true")
     parser.add_argument("--host", action="append", default=[], metavar="NAME=ADDRESS",
                         help="connect to ADDRESS for target host NAME")
     parser.add_argument("--port", type=int, default=0, help="port (0: any free one)")
@@ -365,7 +375,7 @@ def main(argv=None):
 
     hosts = dict(item.split("=", 1) for item in options.host)
     proxy = TestProxy(options.auth, options.user, options.password, options.reject,
-                      options.status, hosts, options.port).start()
+                      options.status, hosts, options.port, options.silent).start()
     serve_until_signalled(proxy, lambda: print(proxy.port, flush=True))
     return 0
 

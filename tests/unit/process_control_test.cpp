@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "app/download_manager_handback.h"
 #include <gmock/gmock.h>
 
 #include "fakes/fake_platform.h"
@@ -119,7 +122,13 @@ class DownloadManagerControlTest : public ::testing::Test {
   void window(platform::WindowHandle handle, platform::ProcessId owner,
               const std::wstring& title, bool enabled = true,
               std::intptr_t reply = 1) {
-    fake::processes().windows.push_back({handle, owner, title, enabled, reply});
+    fake::FakeWindow made;
+    made.handle = handle;
+    made.owner = owner;
+    made.title = title;
+    made.enabled = enabled;
+    made.reply = reply;
+    fake::processes().windows.push_back(made);
   }
   std::string log() { return testing_support::ProcessLog::sinceMark(); }
 };
@@ -164,6 +173,59 @@ TEST_F(DownloadManagerControlTest, ReplyOfZeroIsARefusal) {
   EXPECT_FALSE(quitDownloadManager(77));
   EXPECT_EQ(fake::processes().sent.size(), 1u);
 }
+
+// How long the quit request is waited for, on the fake clock (starting at
+// 0): the window answers at `answerAt` and is hung in the spans of `hung`.
+constexpr std::uint64_t kNever = UINT64_MAX;
+
+struct QuitWaitCase {
+  const char* name;
+  std::uint64_t answerAt;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> hung;
+  bool accepted;
+  std::uint64_t endsAt;  // the fake clock when the wait is over
+  std::size_t sent;      // requests delivered
+};
+
+void PrintTo(const QuitWaitCase& c, std::ostream* out) { *out << c.name; }
+
+class QuitWaitTest : public DownloadManagerControlTest,
+                     public ::testing::WithParamInterface<QuitWaitCase> {};
+
+TEST_P(QuitWaitTest, GivesUpOnlyAfterThirtySecondsHung) {
+  const QuitWaitCase& c = GetParam();
+  window(3, 77, L"Tessarin Download Manager");
+  fake::processes().windows[0].answerAt = c.answerAt;
+  fake::processes().windows[0].hung = c.hung;
+  fake::clock().monotonicMs = 0;
+  EXPECT_EQ(quitDownloadManager(77), c.accepted);
+  EXPECT_EQ(fake::clock().monotonicMs, c.endsAt);
+  EXPECT_EQ(fake::processes().sent.size(), c.sent);
+  EXPECT_EQ(log(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, QuitWaitTest,
+    ::testing::Values(
+        QuitWaitCase{"AnswersAtOnce", 0, {}, true, 0, 1},
+        // Busy asking its user for ten minutes, looking at its messages.
+        QuitWaitCase{"BusyButResponsiveIsWaitedFor", 600000, {}, true, 600000, 1},
+        // Hung for 20 s while handling the request, then it answers.
+        QuitWaitCase{"ShortHangIsWaitedFor", 25000, {{1000, 21000}}, true,
+                     25000, 1},
+        // Hung from 1 s on: 30 s later the wait ends, the request queued once.
+        QuitWaitCase{"HungWhileHandlingIt", kNever, {{1000, kNever}}, false,
+                     31000, 1},
+        // A break in the hang starts the 30 s again.
+        QuitWaitCase{"HangWithABreak", kNever, {{1000, 20000}, {21000, kNever}},
+                     false, 51000, 1},
+        // Hung before it was asked: the request is never queued.
+        QuitWaitCase{"HungBeforeTheRequest", kNever, {{0, kNever}}, false,
+                     30000, 0},
+        // Hung at first, then responsive: asked once it answers messages.
+        QuitWaitCase{"RecoversBeforeTheLimit", 0, {{0, 10000}}, true, 10000,
+                     1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct LaunchCase {
   const char* name;
@@ -216,5 +278,95 @@ TEST_F(DownloadManagerControlTest, InstallerPathIsNarrowedForTheLog) {
   EXPECT_TRUE(launchInstaller(L"C:\\T\u0141\\setup.exe"));
   EXPECT_THAT(log(), ::testing::EndsWith("  C:\\TA\\setup.exe\r\n"));
 }
+
+// Giving the download manager back: the actions of one run in order
+// ("quit", "install" for the installer about to start, "end" for an ending
+// or the shutdown), what is started and the one log entry.
+const std::wstring kRunning =
+    L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
+    L"Manager\\TsDLMgr.exe";
+
+struct HandbackCase {
+  const char* name;
+  std::wstring imagePath;
+  bool startFails;
+  const char* actions;
+  const char* installAllowed;  // the answers of "install", in order
+  std::size_t started;
+  std::string entry;  // the log entry past its timestamp; "" none
+};
+
+void PrintTo(const HandbackCase& c, std::ostream* out) { *out << c.name; }
+
+class HandbackTest : public DownloadManagerControlTest,
+                     public ::testing::WithParamInterface<HandbackCase> {};
+
+TEST_P(HandbackTest, StartsTheDownloadManagerOnceWhenNoInstallerRan) {
+  const HandbackCase& c = GetParam();
+  fake::processes().startFails = c.startFails;
+  DownloadManagerHandback handback;
+  std::istringstream actions(c.actions);
+  std::string action;
+  std::string allowed;
+  while (actions >> action) {
+    if (action == "quit") handback.quitAccepted(c.imagePath);
+    if (action == "install") allowed += handback.installerStarting() ? "y" : "n";
+    if (action == "end") handback.giveBack();
+  }
+  EXPECT_EQ(allowed, c.installAllowed);
+  const auto& started = fake::processes().started;
+  ASSERT_EQ(started.size(), c.started);
+  if (c.started == 1) {
+    EXPECT_EQ(started[0].first, c.imagePath);
+    EXPECT_EQ(started[0].second, c.imagePath.substr(0, c.imagePath.rfind(L'\\')));
+  }
+  const std::string written = log();
+  EXPECT_EQ(written.empty() ? written : written.substr(21), c.entry);
+}
+
+const std::string kStartedAgain =
+    "Started the DLM again: C:\\Program Files\\Common Files\\Tessarin "
+    "Shared\\Tessarin Download Manager\\TsDLMgr.exe\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, HandbackTest,
+    ::testing::Values(
+        HandbackCase{"FailedDownloadAfterQuit", kRunning, false, "quit end", "",
+                     1, kStartedAgain},
+        HandbackCase{"EndingThenShutdownStartOnce", kRunning, false,
+                     "quit end end", "", 1, kStartedAgain},
+        HandbackCase{"InstallerStartedLeavesItToTheInstaller", kRunning, false,
+                     "quit install end", "y", 0, ""},
+        // The dialog closed first: the installer must not start after it.
+        HandbackCase{"ClosedBeforeTheInstaller", kRunning, false,
+                     "quit end install", "n", 1, kStartedAgain},
+        HandbackCase{"NoDownloadManagerQuit", kRunning, false, "end install",
+                     "y", 0, ""},
+        HandbackCase{"UpperCaseFolderMatches",
+                     L"C:\\PROGRAM FILES\\Common Files\\Tessarin "
+                     L"Shared\\Tessarin Download Manager\\bin\\TsDLMgr.exe",
+                     false, "quit end", "", 1,
+                     "Started the DLM again: C:\\PROGRAM FILES\\Common "
+                     "Files\\Tessarin Shared\\Tessarin Download "
+                     "Manager\\bin\\TsDLMgr.exe\r\n"},
+        HandbackCase{"OutsideTheInstallationFolder",
+                     L"C:\\Users\\u\\Tessarin Shared\\TsDLMgr.exe", false,
+                     "quit end", "", 0,
+                     "[ERROR] Not starting the DLM again, not in its "
+                     "installation folder: C:\\Users\\u\\Tessarin "
+                     "Shared\\TsDLMgr.exe\r\n"},
+        HandbackCase{"SiblingFolderWithTheSamePrefix",
+                     L"C:\\Program Files\\Common Files\\Tessarin "
+                     L"Shared\\Tessarin Download Manager2\\TsDLMgr.exe",
+                     false, "quit end", "", 0,
+                     "[ERROR] Not starting the DLM again, not in its "
+                     "installation folder: C:\\Program Files\\Common "
+                     "Files\\Tessarin Shared\\Tessarin Download "
+                     "Manager2\\TsDLMgr.exe\r\n"},
+        HandbackCase{"StartFails", kRunning, true, "quit end", "", 0,
+                     "[ERROR] Failed to start the DLM again: C:\\Program "
+                     "Files\\Common Files\\Tessarin Shared\\Tessarin "
+                     "Download Manager\\TsDLMgr.exe\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -76,18 +76,23 @@ class Store : public ::testing::Test {
 };
 
 TEST_F(Store, WritesOneEntryPerHostAndRefusesEmptyParts) {
-  EXPECT_FALSE(ProxyCredentials::StoreCredentials(L"p1", L"", L"pw"));
-  EXPECT_FALSE(ProxyCredentials::StoreCredentials(L"", L"u", L"pw"));
+  EXPECT_FALSE(ProxyCredentials::StoreCredentials(L"p1", L"", L"pw", 1));
+  EXPECT_FALSE(ProxyCredentials::StoreCredentials(L"", L"u", L"pw", 1));
   EXPECT_EQ(fake::credentials().writes, 0);
 
-  EXPECT_TRUE(ProxyCredentials::StoreCredentials(L"p1", L"u1", L"pw1"));
-  EXPECT_TRUE(ProxyCredentials::StoreCredentials(L"p1", L"u2", L""));
+  EXPECT_TRUE(ProxyCredentials::StoreCredentials(L"p1", L"u1", L"pw1",
+                                                 kSchemeNtlm));
+  EXPECT_EQ(fake::credentials().store[L"p1"].comment,
+            L"TsrnProxyAuthScheme=NTLM");
+  EXPECT_TRUE(ProxyCredentials::StoreCredentials(L"p1", L"u2", L"",
+                                                 kSchemeNone));
   ASSERT_EQ(fake::credentials().store.size(), 1u);
   EXPECT_EQ(fake::credentials().store[L"p1"].user, L"u2");
+  EXPECT_EQ(fake::credentials().store[L"p1"].comment, L"");
   EXPECT_TRUE(proxyLogHas("[INFO]   Successfully stored credential."));
 
   fake::credentials().writeFails = true;
-  EXPECT_FALSE(ProxyCredentials::StoreCredentials(L"p1", L"u3", L"pw3"));
+  EXPECT_FALSE(ProxyCredentials::StoreCredentials(L"p1", L"u3", L"pw3", 1));
   EXPECT_TRUE(proxyLogHas("[ERROR]   Failed to store credential !!!"));
   EXPECT_FALSE(testing_support::proxyLogMentions("pw1"));
 }
@@ -95,17 +100,21 @@ TEST_F(Store, WritesOneEntryPerHostAndRefusesEmptyParts) {
 TEST_F(Store, LoadChangesTheOutputsOnlyWhenFound) {
   std::wstring user = L"before";
   std::wstring password = L"before";
-  EXPECT_FALSE(ProxyCredentials::LoadCredentials(L"p1", user, password));
-  EXPECT_FALSE(ProxyCredentials::LoadCredentials(L"", user, password));
+  std::uint32_t scheme = 99;
+  EXPECT_FALSE(ProxyCredentials::LoadCredentials(L"p1", user, password, scheme));
+  EXPECT_FALSE(ProxyCredentials::LoadCredentials(L"", user, password, scheme));
   EXPECT_EQ(user, L"before");
   EXPECT_EQ(password, L"before");
+  EXPECT_EQ(scheme, 99u);
   EXPECT_TRUE(proxyLogHas("[DEBUG]   No credential found."));
   EXPECT_EQ(fake::credentials().reads, 1);  // an empty host is not looked up
 
-  fake::credentials().store[L"p1"] = {L"DOM\\u", L"secret"};
-  EXPECT_TRUE(ProxyCredentials::LoadCredentials(L"p1", user, password));
+  fake::credentials().store[L"p1"] = {L"DOM\\u", L"secret",
+                                      L"TsrnProxyAuthScheme=Digest"};
+  EXPECT_TRUE(ProxyCredentials::LoadCredentials(L"p1", user, password, scheme));
   EXPECT_EQ(user, L"DOM\\u");
   EXPECT_EQ(password, L"secret");
+  EXPECT_EQ(scheme, kSchemeDigest);
   EXPECT_TRUE(proxyLogHas(
       "[INFO]   Performing 'LoadCredentials' for proxy server:p1 with "
       "user:before"));

@@ -7,6 +7,8 @@
 
 #include "fakes/fake_platform.h"
 #include "proxy/authenticating_proxy_probe.h"
+#include "proxy/proxy_credentials.h"
+#include "proxy/proxy_manager_impl_win.h"
 #include "proxy/proxy_log.h"
 #include "proxy/tsrn_proxy_api.h"
 #include "unit/proxy_log_lines.h"
@@ -32,7 +34,8 @@ class Probe : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(fake::winHttpRequest().openHandles, 0); }
 
   PMStatus run(bool silent = false) {
-    return AuthenticatingProxyProbe(info_, scheme_, address_)
+    LookupDeadline deadline;
+    return AuthenticatingProxyProbe(info_, scheme_, address_, deadline)
         .CheckAuthenticatingProxy(silent);
   }
   void callerCredentials() {
@@ -80,6 +83,8 @@ TEST_P(SchemeTable, CallerCredentialsWorkAndAreStored) {
                           " authentication scheme"));
   EXPECT_EQ(fake::credentials().store[L"p1"].user, L"u");
   EXPECT_EQ(fake::credentials().store[L"p1"].password, L"pw");
+  EXPECT_EQ(fake::credentials().store[L"p1"].comment,
+            ProxyCredentials::SchemeComment(c.reported));
   EXPECT_EQ(info_.user, "u");
   EXPECT_TRUE(fake::credentials().dialogTargets.empty());
 }
@@ -93,6 +98,70 @@ INSTANTIATE_TEST_SUITE_P(
                       SchemeCase{kBasic, kBasic, 1},
                       SchemeCase{kPassport, 0, 0}));
 
+// A stored entry saved for one scheme, a proxy of that host offering
+// another: the password goes only with a scheme at least as strong.
+struct StoredSchemeCase {
+  const char* name;
+  std::wstring comment;  // of the stored entry
+  std::uint32_t offered;
+  bool sent;
+};
+
+void PrintTo(const StoredSchemeCase& c, std::ostream* os) { *os << c.name; }
+
+class StoredScheme : public Probe,
+                     public ::testing::WithParamInterface<StoredSchemeCase> {};
+
+TEST_P(StoredScheme, NeverWeakerThanRecorded) {
+  const StoredSchemeCase& c = GetParam();
+  fake::credentials().store[L"p1"] = {L"ann", L"secret", c.comment};
+  proxy().offeredSchemes = c.offered;
+  proxy().accepted = {{L"ann", L"secret"}};
+  EXPECT_EQ(run(true), c.sent ? PM_STATUS_SUCCESS : PM_STATUS_SILENT_MODE_ERROR);
+  EXPECT_EQ(handedUsers(),
+            c.sent ? std::vector<std::wstring>{L"ann"} : std::vector<std::wstring>{});
+  EXPECT_EQ(proxyLogMentions("[ERROR]   Stored credentials were saved for "
+                             "authentication scheme"),
+            !c.sent);
+  EXPECT_EQ(fake::credentials().store[L"p1"].comment, c.comment);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, StoredScheme,
+    ::testing::Values(
+        StoredSchemeCase{"NtlmEntryBasicProxy", L"TsrnProxyAuthScheme=NTLM",
+                         kBasic, false},
+        StoredSchemeCase{"NtlmEntryDigestProxy", L"TsrnProxyAuthScheme=NTLM",
+                         kDigest | kBasic, false},
+        StoredSchemeCase{"DigestEntryBasicProxy", L"TsrnProxyAuthScheme=Digest",
+                         kBasic, false},
+        StoredSchemeCase{"NtlmEntryUnknownSchemes", L"TsrnProxyAuthScheme=NTLM",
+                         kPassport, false},
+        StoredSchemeCase{"NtlmEntryNegotiateProxy", L"TsrnProxyAuthScheme=NTLM",
+                         kNegotiate, true},
+        StoredSchemeCase{"BasicEntryBasicProxy", L"TsrnProxyAuthScheme=Basic",
+                         kBasic, true},
+        StoredSchemeCase{"BasicEntryNtlmProxy", L"TsrnProxyAuthScheme=Basic",
+                         kNtlm, true},
+        // Entries from before, or with another program's comment: as ever.
+        StoredSchemeCase{"NoSchemeRecorded", L"", kBasic, true},
+        StoredSchemeCase{"ForeignComment", L"TsrnProxyAuthScheme=ntlm", kBasic,
+                         true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Probe, RefusedStoredEntryLeadsToTheDialogAndIsReplaced) {
+  fake::credentials().store[L"p1"] = {L"ann", L"secret",
+                                      L"TsrnProxyAuthScheme=NTLM"};
+  fake::credentials().dialogAnswers = {{0, L"p1\\bob", L"typed"}};
+  proxy().offeredSchemes = kBasic;
+  proxy().accepted = {{L"ann", L"secret"}, {L"bob", L"typed"}};
+  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
+  EXPECT_EQ(handedUsers(), std::vector<std::wstring>{L"bob"});
+  EXPECT_EQ(fake::credentials().store[L"p1"].user, L"bob");
+  EXPECT_EQ(fake::credentials().store[L"p1"].comment,
+            L"TsrnProxyAuthScheme=Basic");
+}
+
 TEST_F(Probe, OpenProxyWithoutCredentialsStoresNothing) {
   EXPECT_EQ(run(), PM_STATUS_SUCCESS);
   EXPECT_EQ(info_.user, "");
@@ -104,6 +173,11 @@ TEST_F(Probe, OpenProxyWithoutCredentialsStoresNothing) {
   EXPECT_EQ(fake::winHttpRequest().policies, std::vector<std::uint32_t>{2});
   EXPECT_EQ(fake::winHttpRequest().sessions,
             std::vector<std::wstring>{L"p1:8080"});
+  ASSERT_EQ(fake::winHttpRequest().timeouts.size(), 1u);
+  const fake::WinHttpTimeouts limits = fake::winHttpRequest().timeouts[0];
+  EXPECT_EQ(std::vector<int>({limits.resolveMs, limits.connectMs,
+                              limits.sendMs, limits.receiveMs}),
+            std::vector<int>(4, 5000));
 }
 
 TEST_F(Probe, CallerCredentialsOnAnOpenProxyAreStillStored) {
@@ -120,7 +194,7 @@ TEST_F(Probe, CallerCredentialsOnAnOpenProxyAreStillStored) {
 }
 
 TEST_F(Probe, RejectedStoredEntryLeadsStraightToTheDialog) {
-  fake::credentials().store[L"p1"] = {L"old", L"bad"};
+  fake::credentials().store[L"p1"] = {L"old", L"bad", L""};
   fake::credentials().dialogAnswers = {{0, L"P1\\new", L"good"}};
   proxy().offeredSchemes = kBasic;
   proxy().accepted = {{L"new", L"good"}};
@@ -142,7 +216,7 @@ TEST_F(Probe, RejectedStoredEntryLeadsStraightToTheDialog) {
 
 TEST_F(Probe, RejectedCallerCredentialsGiveWayToTheStoreThenTheDialog) {
   callerCredentials();
-  fake::credentials().store[L"p1"] = {L"stored", L"x"};
+  fake::credentials().store[L"p1"] = {L"stored", L"x", L""};
   fake::credentials().dialogAnswers = {{0, L"D\\typed", L"y"}};
   proxy().offeredSchemes = kDigest;
   proxy().accepted = {{L"D\\typed", L"y"}};
@@ -243,6 +317,7 @@ TEST_P(FailingCall, IsReportedAndClosesEveryHandle) {
 INSTANTIATE_TEST_SUITE_P(
     Calls, FailingCall,
     ::testing::Values(FailureCase{"WinHttpOpen", 2},
+                      FailureCase{"WinHttpSetTimeouts", 2},
                       FailureCase{"WinHttpCrackUrl", 2},
                       FailureCase{"WinHttpConnect", 2},
                       FailureCase{"WinHttpOpenRequest", 2},
@@ -379,6 +454,53 @@ TEST_F(Driver, CallerCredentialsComeBackAsFreshCopies) {
   EXPECT_EQ(answer_.authScheme, 4u);
   EXPECT_TRUE(proxyLogHas("[INFO]   Input password:****"));
   EXPECT_EQ(fake::credentials().store[L"p1"].password, L"pw");
+}
+
+// Twenty proxies that take the connection and never answer.
+std::wstring deadList() {
+  std::wstring list;
+  for (int i = 1; i <= 20; ++i) list += L"d" + std::to_wstring(i) + L":80;";
+  return list;
+}
+
+TEST_F(Driver, LongListOfDeadProxiesStopsAtTheEighth) {
+  fake::winHttpProxy().ie.proxy = deadList();
+  fake::winHttpRequest().otherProxies.neverAnswers = true;
+  const std::uint64_t start = fake::clock().monotonicMs;
+  EXPECT_EQ(ask(), 2);
+  EXPECT_EQ(fake::winHttpRequest().sessions.size(),
+            ProxyManagerImplWin::kMaxCandidates);
+  EXPECT_EQ(fake::clock().monotonicMs - start, 8u * 5000u);
+  EXPECT_TRUE(proxyLogHas(
+      "[INFO]   Only the first 8 proxy servers of the list are tried."));
+  EXPECT_FALSE(proxyLogMentions("did not end within"));
+}
+
+// With credentials each probe sends twice: the deadline comes first.
+TEST_F(Driver, DeadlineEndsTheLookupWithStatus2) {
+  fake::winHttpProxy().ie.proxy = deadList();
+  fake::winHttpRequest().otherProxies.neverAnswers = true;
+  const std::uint64_t start = fake::clock().monotonicMs;
+  EXPECT_EQ(ask("u", "pw"), 2);
+  EXPECT_EQ(fake::clock().monotonicMs - start, 60000u);
+  EXPECT_EQ(fake::winHttpRequest().sessions.size(), 6u);
+  EXPECT_TRUE(proxyLogHas(
+      "[ERROR]   Proxy lookup did not end within 60 seconds."));
+  EXPECT_TRUE(proxyLogHas("[INFO]   PMStatus:2"));
+}
+
+// The minute the user spends in the credential dialog is not the lookup's:
+// the next candidate still gets WinHTTP's full limits.
+TEST_F(Driver, DialogTimeIsNotCounted) {
+  fake::winHttpProxy().ie.proxy = L"d1:80;d2:80";
+  proxy(L"d1:80").offeredSchemes = kBasic;
+  proxy(L"d2:80").neverAnswers = true;
+  fake::credentials().dialogAnswers = {{1223, L"", L"", 57000}};
+  EXPECT_EQ(ask(), 2);
+  const auto& limits = fake::winHttpRequest().timeouts;
+  ASSERT_EQ(limits.size(), 2u);
+  EXPECT_EQ(limits[1].receiveMs, 5000);
+  EXPECT_FALSE(proxyLogMentions("did not end within"));
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ TEST_P(ProxyStepTest, OutcomeAndLogEntry) {
   proxy.offeredSchemes = c.offered;
   proxy.accepted = {{L"ann", L"secret"}};
   fake::winHttpRequest().otherProxies = proxy;
-  if (c.stored) fake::credentials().store[L"10.0.0.1"] = {L"ann", L"secret"};
+  if (c.stored) fake::credentials().store[L"10.0.0.1"] = {L"ann", L"secret", L""};
 
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
                                                            &curl_easy_cleanup);

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <new>
 #include <string>
@@ -70,6 +71,7 @@ class ScriptedSteps : public UpdateSteps {
     trace.push_back("quit " + std::to_string(id));
     return script_.quitAccepted;
   }
+  void giveBackDownloadManager() override { trace.push_back("giveBack"); }
   bool getInstaller(ProgressCallback progress) override {
     ++installerFetches;
     lastCallback = progress;
@@ -269,6 +271,16 @@ TEST_P(UpdateFlowEndingTest, WritesItsLinesAndOneEventAndReleasesLibcurl) {
   EXPECT_EQ(steps.trace.front(), "curl_global_init");
   EXPECT_EQ(steps.installerFetches, ending.installerFetches);
   EXPECT_EQ(ui.calls, ending.ui);
+  // Every ending after the quit request that starts no installer hands the
+  // download manager back (it does nothing when none quit); as the last step.
+  const bool noInstaller =
+      ending.event != nullptr &&
+      std::wstring(ending.event) == L"download installer failed";
+  EXPECT_EQ(std::count(steps.trace.begin(), steps.trace.end(), "giveBack"),
+            noInstaller ? 1 : 0);
+  if (noInstaller) {
+    EXPECT_EQ(steps.trace.back(), "giveBack");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -72,21 +72,31 @@ class CredentialStoreWin : public ::testing::Test {
 TEST_F(CredentialStoreWin, EntryRoundTripsWithAUtf16Secret) {
   std::wstring user = L"before";
   std::wstring password = L"before";
-  EXPECT_FALSE(platform::readGenericCredential(kTarget, user, password));
+  std::wstring comment = L"before";
+  EXPECT_FALSE(
+      platform::readGenericCredential(kTarget, user, password, comment));
   EXPECT_EQ(user, L"before");
 
-  ASSERT_TRUE(platform::writeGenericCredential(kTarget, L"old", L"x"));
-  ASSERT_TRUE(
-      platform::writeGenericCredential(kTarget, L"DOM\\user1", L"pa\u00e9ss123"));
+  ASSERT_TRUE(platform::writeGenericCredential(kTarget, L"old", L"x",
+                                               L"TsrnProxyAuthScheme=NTLM"));
+  ASSERT_TRUE(platform::writeGenericCredential(kTarget, L"DOM\\user1",
+                                               L"pa\u00e9ss123", L""));
   PCREDENTIALW raw = nullptr;
   ASSERT_TRUE(CredReadW(kTarget, CRED_TYPE_GENERIC, 0, &raw));
   EXPECT_EQ(raw->CredentialBlobSize, 16u);  // 8 units, no terminator
   EXPECT_EQ(raw->Persist, static_cast<DWORD>(CRED_PERSIST_LOCAL_MACHINE));
   CredFree(raw);
 
-  ASSERT_TRUE(platform::readGenericCredential(kTarget, user, password));
+  ASSERT_TRUE(platform::readGenericCredential(kTarget, user, password, comment));
   EXPECT_EQ(user, L"DOM\\user1");
   EXPECT_EQ(password, L"pa\u00e9ss123");
+  EXPECT_EQ(comment, L"");
+
+  // The scheme rides in the comment; type, target and persistence as ever.
+  ASSERT_TRUE(platform::writeGenericCredential(kTarget, L"u", L"p",
+                                               L"TsrnProxyAuthScheme=Basic"));
+  ASSERT_TRUE(platform::readGenericCredential(kTarget, user, password, comment));
+  EXPECT_EQ(comment, L"TsrnProxyAuthScheme=Basic");
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <windows.h>
 #include <time.h>
 
 #include <cstring>
@@ -17,5 +18,9 @@ bool localNow(std::tm& out) {
   out = *local;
   return true;
 }
+
+std::uint64_t monotonicMilliseconds() { return GetTickCount64(); }
+
+void sleepMilliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
 }  // namespace platform

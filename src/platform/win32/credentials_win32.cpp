@@ -57,10 +57,12 @@ std::uint32_t parseUserName(const std::wstring& userName, std::wstring& user,
 
 bool writeGenericCredential(const std::wstring& target,
                             const std::wstring& user,
-                            const std::wstring& password) {
+                            const std::wstring& password,
+                            const std::wstring& comment) {
   // CredWriteW takes non-const strings; it does not change them.
   std::wstring targetName = target;
   std::wstring userName = user;
+  std::wstring commentText = comment;
   std::vector<wchar_t> secret(password.begin(), password.end());
   CREDENTIALW credential{};
   credential.Type = CRED_TYPE_GENERIC;
@@ -71,6 +73,9 @@ bool writeGenericCredential(const std::wstring& target,
       secret.empty() ? nullptr : reinterpret_cast<LPBYTE>(secret.data());
   credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
   credential.UserName = &userName[0];
+  // Always a string, empty for none: Wine keeps the replaced entry's
+  // comment when the new one has none.
+  credential.Comment = &commentText[0];
   const BOOL written = CredWriteW(&credential, 0);
   const DWORD code = GetLastError();
   if (!secret.empty()) wipe(secret);
@@ -79,7 +84,7 @@ bool writeGenericCredential(const std::wstring& target,
 }
 
 bool readGenericCredential(const std::wstring& target, std::wstring& user,
-                           std::wstring& password) {
+                           std::wstring& password, std::wstring& comment) {
   PCREDENTIALW credential = nullptr;
   if (!CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, &credential)) {
     return false;
@@ -90,6 +95,7 @@ bool readGenericCredential(const std::wstring& target, std::wstring& user,
   const std::size_t units = credential->CredentialBlobSize / sizeof(wchar_t);
   password.assign(secret != nullptr ? secret : L"",
                   secret != nullptr ? units : 0);
+  comment = credential->Comment != nullptr ? credential->Comment : L"";
   CredFree(credential);
   return true;
 }

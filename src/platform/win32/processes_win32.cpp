@@ -1,6 +1,11 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "platform/processes.h"
 
 namespace platform {
@@ -57,21 +62,83 @@ ProcessId windowProcessId(WindowHandle window) {
 }
 
 std::wstring windowTitle(WindowHandle window) {
-  const int length = GetWindowTextLengthW(toHwnd(window));
-  if (length <= 0) return std::wstring();
-  std::wstring title(static_cast<std::size_t>(length) + 1, L'\0');
-  const int copied = GetWindowTextW(toHwnd(window), &title[0], length + 1);
-  title.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-  return title;
+  // GetWindowTextLengthW sends WM_GETTEXTLENGTH, also to another process's
+  // window, and would block on a hung download manager before the quit
+  // request's own wait could notice. GetWindowTextW reads another
+  // process's title without a message; the buffer grows until it fits.
+  for (int size = 256; size <= 32768; size *= 2) {
+    std::wstring title(static_cast<std::size_t>(size), L'\0');
+    const int copied = GetWindowTextW(toHwnd(window), &title[0], size);
+    if (copied < size - 1) {
+      title.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+      return title;
+    }
+  }
+  return std::wstring();
 }
 
 bool isWindowEnabled(WindowHandle window) {
   return IsWindowEnabled(toHwnd(window)) != FALSE;
 }
 
-std::intptr_t sendMessage(WindowHandle window, unsigned message,
-                          std::uintptr_t wParam, std::intptr_t lParam) {
-  return SendMessageW(toHwnd(window), message, wParam, lParam);
+struct PendingMessage {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  bool delivered = false;
+  std::intptr_t reply = 0;
+};
+
+std::shared_ptr<PendingMessage> sendMessageAsync(WindowHandle window,
+                                                 unsigned message,
+                                                 std::uintptr_t wParam,
+                                                 std::intptr_t lParam) {
+  auto pending = std::make_shared<PendingMessage>();
+  // The sending thread blocks for as long as the window takes; a caller
+  // that gives up leaves it blocked until the process ends.
+  std::thread([pending, window, message, wParam, lParam] {
+    DWORD_PTR reply = 0;
+    const LRESULT sent =
+        SendMessageTimeoutW(toHwnd(window), message, wParam, lParam,
+                            SMTO_ABORTIFHUNG, INFINITE, &reply);
+    const std::lock_guard<std::mutex> lock(pending->mutex);
+    pending->done = true;
+    pending->delivered = sent != 0;
+    pending->reply = static_cast<std::intptr_t>(reply);
+    pending->ended.notify_all();
+  }).detach();
+  return pending;
+}
+
+MessageOutcome waitForReply(PendingMessage& pending,
+                            std::uint32_t milliseconds, std::intptr_t& reply) {
+  std::unique_lock<std::mutex> lock(pending.mutex);
+  if (!pending.ended.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                              [&pending] { return pending.done; })) {
+    return MessageOutcome::waiting;
+  }
+  if (!pending.delivered) return MessageOutcome::notDelivered;
+  reply = pending.reply;
+  return MessageOutcome::answered;
+}
+
+bool isHungWindow(WindowHandle window) {
+  return IsHungAppWindow(toHwnd(window)) != FALSE;
+}
+
+bool startProgram(const std::wstring& path, const std::wstring& directory) {
+  std::wstring commandLine = L"\"" + path + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                      0, nullptr, directory.empty() ? nullptr : directory.c_str(),
+                      &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
 }
 
 }  // namespace platform

@@ -46,6 +46,22 @@ bool openProxySession(const std::wstring& proxyAddress,
   return true;
 }
 
+bool setTimeouts(WinHttpHandles& handles, int resolveMs, int connectMs,
+                 int sendMs, int receiveMs) {
+  if (!WinHttpSetTimeouts(handles.session, resolveMs, connectMs, sendMs,
+                          receiveMs)) {
+    return false;
+  }
+  // The receive limit is per read: a proxy dripping its headers a byte at a
+  // time would pass it. This one bounds the headers as a whole; where it is
+  // not known the per-read limit still holds.
+  DWORD headers = static_cast<DWORD>(receiveMs);
+  (void)WinHttpSetOption(handles.session,
+                         WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headers,
+                         sizeof headers);
+  return true;
+}
+
 bool crackUrl(const std::wstring& url, CrackedUrl& parts) {
   parts = CrackedUrl{};
   std::vector<wchar_t> host(256, L'\0');
