@@ -258,11 +258,13 @@ def test_installer_of_another_publisher_three_times(update):
     result = update.run()
 
     e = update.entries
-    other = [e.line(f'The file "{e.installer}" is signed.'),
-             e.line("[ERROR] A certificate with a subject name [Tessarin, Inc] "
-                    "can not be found!"),
-             b"[ERROR] Signature is not valid.\r\n"]
-    again = [e.downloaded_version(OFFERED_VERSION)] + other[:2] + [
+    def refused(path):
+        return [e.line(f'The file "{path}" is signed.'),
+                e.line("[ERROR] A certificate with a subject name [Tessarin, Inc] "
+                       "can not be found!")]
+    # The checked copy is refused; the reuse test then looks at the download.
+    other = refused(e.staged) + [b"[ERROR] Signature is not valid.\r\n"]
+    again = [e.downloaded_version(OFFERED_VERSION)] + refused(e.installer) + [
         e.download_complete(e.installer)] + other
     assert read_log(update.prefix) == (
         e.manifest_start() + [QUIT_DLM] + e.fresh_download() + other +
