@@ -73,7 +73,7 @@ echo
 echo "Best of the rounds per size ($DATA):"
 column -t "$DATA"
 awk '!/^#/ { printf "%5d MiB: native downloader / curl CLI %.3f (second transfer %.3f), / plain 512 KiB %.3f; wine downloader / plain 512 KiB %s (second transfer %s)\n",
-             $1, $4 / $2, $16 / $2, $4 / $8, ($12 == "NaN") ? "-" : sprintf("%.3f", $10 / $14),
+             $1, $4 / $2, $16 / $2, $4 / $8, ($10 == "NaN" || $14 == "NaN") ? "-" : sprintf("%.3f", $10 / $14),
              ($18 == "NaN") ? "-" : sprintf("%.3f", $18 / $14) }' "$DATA"
 
 # The downloader's own overhead: against plain libcurl with the same 512 KiB
