@@ -29,13 +29,14 @@ build_native() {
   cmake --build "$NATIVE_BUILD" -j"$JOBS" --target "$@" >/dev/null
 }
 
-# build_mingw TARGET...: the Windows build (RelWithDebInfo, as shipped).
+# build_mingw TARGET...: the Windows build (RelWithDebInfo, as shipped),
+# with the fixture that start_wine and the harness wait on.
 build_mingw() {
   cmake -S "$ROOT" -B "$MINGW_BUILD" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTSDLM_DIST_DIR="$DIST_DIR" \
     -DTSDLM_BENCH=ON >/dev/null
-  cmake --build "$MINGW_BUILD" -j"$JOBS" --target "$@" >/dev/null
+  cmake --build "$MINGW_BUILD" -j"$JOBS" --target "$@" desktop_ready >/dev/null
 }
 
 # data_file MIB: the name of the random file of that size, made on first use
@@ -70,10 +71,24 @@ start_server() {
   BASE="http://127.0.0.1:$(cat "$BENCH_DIR/port")"
 }
 
-# start_wine: the benchmark's own prefix, made on first use.
+# start_wine: the benchmark's own prefix, made on first use, with its
+# wineserver and Wine's helper processes kept up (scripts/wine-ready.sh), so
+# that no timed run starts them.
 start_wine() {
   export WINEPREFIX="${WINEPREFIX:-$BENCH_DIR/wineprefix}"
   [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+  bash "$ROOT/scripts/wine-ready.sh" "$MINGW_BUILD/tests/fixtures/desktop_ready.exe"
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+# wine_output PROGRAM ARGS...: runs a Windows program and then prints its
+# standard output with LF line ends. Through a file, never a pipe: Wine's
+# helper processes inherit the output and would hold a pipe open.
+wine_output() {
+  local out="$BENCH_DIR/logs/wine.out" rc=0
+  wine "$@" </dev/null >"$out" 2>>"$BENCH_DIR/logs/wine.err" || rc=$?
+  tr -d '\r' <"$out"
+  return "$rc"
 }
 
 OUT_DIR="${BENCH_OUT_DIR:-$BENCH_DIR/out}"
@@ -101,16 +116,16 @@ run_downloader_warm() {
 run_plain() { "$NATIVE_BUILD/bench/plain_curl" "$1" "$OUT"; }
 run_plain_512k() { "$NATIVE_BUILD/bench/plain_curl" "$1" "$OUT" "$BIG_BUFFER"; }
 run_wine_downloader() {
-  wine "$MINGW_BUILD/bench/download_bench_win.exe" "$1" "$WOUT" 2>/dev/null | tr -d '\r'
+  wine_output "$MINGW_BUILD/bench/download_bench_win.exe" "$1" "$WOUT"
 }
 run_wine_downloader_warm() {
-  wine "$MINGW_BUILD/bench/download_bench_win.exe" "$1" "$WOUT" warm 2>/dev/null | tr -d '\r'
+  wine_output "$MINGW_BUILD/bench/download_bench_win.exe" "$1" "$WOUT" warm
 }
 run_wine_plain() {
-  wine "$MINGW_BUILD/bench/plain_curl.exe" "$1" "$WOUT" 2>/dev/null | tr -d '\r'
+  wine_output "$MINGW_BUILD/bench/plain_curl.exe" "$1" "$WOUT"
 }
 run_wine_plain_512k() {
-  wine "$MINGW_BUILD/bench/plain_curl.exe" "$1" "$WOUT" "$BIG_BUFFER" 2>/dev/null | tr -d '\r'
+  wine_output "$MINGW_BUILD/bench/plain_curl.exe" "$1" "$WOUT" "$BIG_BUFFER"
 }
 
 # measure RESULTS LABEL FILE ROUNDS RUNNER...: ROUNDS rounds, the runners

@@ -5,9 +5,12 @@
 // Usage: download_bench URL FILE LOGDIR [warm]
 //        download_bench_win URL FILE [warm]
 //
-// With "warm", one untimed download of the same URL comes first, so that
-// what happens once per process (libcurl's global start-up, opening the
-// logs) is not timed; curl's own time_total leaves its start-up out too.
+// With "warm", one untimed download of the same URL into FILE.warm (removed
+// again before the timed one) comes first, so that what happens once per
+// process (libcurl's global start-up, opening the logs) is not timed;
+// curl's own time_total leaves its start-up out too. The timed transfer then
+// starts on a new file, as the first one does: truncating the file just
+// written would be timed as well.
 // Prints: bytes seconds MB/s peak-memory-KiB (peak RSS natively, peak
 // working set on Windows).
 #ifdef _WIN32
@@ -76,9 +79,14 @@ int main(int argc, char** argv) {
   fake::files().publicDocuments = logDir;
 #endif
 
-  if (warm && !HttpDownloader::download(argv[1], path)) {
-    std::fprintf(stderr, "download failed\n");
-    return 1;
+  if (warm) {
+    const std::wstring warmPath = path + L".warm";
+    if (!HttpDownloader::download(argv[1], warmPath)) {
+      std::fprintf(stderr, "download failed\n");
+      return 1;
+    }
+    std::error_code removeError;
+    std::filesystem::remove(std::filesystem::path(warmPath), removeError);
   }
   const auto start = std::chrono::steady_clock::now();
   const bool ok = HttpDownloader::download(argv[1], path);

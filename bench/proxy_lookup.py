@@ -23,7 +23,6 @@ import argparse
 import os
 import shutil
 import statistics
-import subprocess
 import urllib.parse
 from pathlib import Path
 
@@ -40,12 +39,9 @@ def lookups(prefix, program, dll, url, rounds, calls):
     """[(load_ms, [(status, ms), ...]), ...], one per process."""
     runs = []
     for _ in range(rounds):
-        result = subprocess.run(
-            ["wine", ph.windows_path(program), ph.windows_path(dll), url, str(calls)],
-            env=prefix.env(), capture_output=True, text=True, timeout=120)
-        if result.returncode != 0:
-            raise harness.HarnessError(f"proxy_lookup_win: {result.stderr[-2000:]}")
-        fields = result.stdout.split()
+        result = prefix.wine(ph.windows_path(program), ph.windows_path(dll), url,
+                             str(calls), timeout=120)
+        fields = result.stdout.decode().split()
         runs.append((float(fields[0]),
                      [(int(s), float(ms)) for s, ms in (f.split(":") for f in fields[1:])]))
     return runs

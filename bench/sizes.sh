@@ -7,7 +7,11 @@
 #
 # Settings: see bench/common.sh; BENCH_SIZES (MiB, default
 # "1 4 16 64 256 1024"), BENCH_WINE_REPS_1G (rounds of the 1 GiB Wine
-# transfers, default BENCH_REPS), BENCH_PLOT_DIR (default docs/).
+# transfers, default BENCH_REPS), BENCH_PLOT_DIR (default docs/),
+# BENCH_NATIVE_RUNNERS and BENCH_WINE_RUNNERS (a subset of the runners below;
+# the plots leave out what did not run).
+# Also writes $BENCH_DIR/overhead.txt: the downloader against plain libcurl
+# with the same 512 KiB buffer, per round, with the spread over the rounds.
 # shellcheck source=bench/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 SIZES="${BENCH_SIZES:-1 4 16 64 256 1024}"
@@ -18,8 +22,8 @@ if ! command -v gnuplot >/dev/null; then
   [ "$(id -u)" = 0 ] || { echo "sizes.sh: gnuplot is missing (apt-get install gnuplot-nox)" >&2; exit 1; }
   apt-get install -y gnuplot-nox >/dev/null
 fi
-NATIVE_RUNNERS="run_curl_cli run_downloader run_plain run_plain_512k run_downloader_warm"
-WINE_RUNNERS="run_wine_downloader run_wine_plain run_wine_plain_512k run_wine_downloader_warm"
+NATIVE_RUNNERS="${BENCH_NATIVE_RUNNERS:-run_curl_cli run_downloader run_plain run_plain_512k run_downloader_warm}"
+WINE_RUNNERS="${BENCH_WINE_RUNNERS:-run_wine_downloader run_wine_plain run_wine_plain_512k run_wine_downloader_warm}"
 # The data file's column order (the plots and the summary count on it).
 COLUMNS="run_curl_cli run_downloader run_plain run_plain_512k run_wine_downloader
   run_wine_plain run_wine_plain_512k run_downloader_warm run_wine_downloader_warm"
@@ -69,8 +73,47 @@ echo
 echo "Best of the rounds per size ($DATA):"
 column -t "$DATA"
 awk '!/^#/ { printf "%5d MiB: native downloader / curl CLI %.3f (second transfer %.3f), / plain 512 KiB %.3f; wine downloader / plain 512 KiB %s (second transfer %s)\n",
-             $1, $4 / $2, $16 / $2, $4 / $8, ($12 == "NaN") ? "-" : sprintf("%.3f", $10 / $14),
+             $1, $4 / $2, $16 / $2, $4 / $8, ($10 == "NaN" || $14 == "NaN") ? "-" : sprintf("%.3f", $10 / $14),
              ($18 == "NaN") ? "-" : sprintf("%.3f", $18 / $14) }' "$DATA"
+
+# The downloader's own overhead: against plain libcurl with the same 512 KiB
+# receive buffer, round by round (the runners alternate within a round, so
+# both saw the same machine), median and spread over the rounds.
+OVERHEAD="$BENCH_DIR/overhead.txt"
+"$TSDLM_PYTHON" - "$RESULTS" >"$OVERHEAD" <<'PY'
+import statistics, sys
+rate = {}
+for line in open(sys.argv[1]):
+    label, file, runner, rep, _, _, mbps, _ = line.split()
+    mib = 1024 if file == "1g.bin" else int(file[:-5])
+    rate[(label, mib, runner, int(rep))] = float(mbps)
+def spread(values):
+    return (f"{statistics.median(values):6.3f} ({min(values):.3f}-{max(values):.3f})"
+            if values else "     -")
+def mbps(values):
+    return (f"{statistics.median(values):7.1f} ({min(values):.0f}-{max(values):.0f})"
+            if values else "      -")
+print("# downloader / plain libcurl 512 KiB, per round: median (min-max) over the rounds;")
+print("# MB/s: median (min-max). first: the process's first transfer; second: after a warm-up")
+print(f"{'build':<7}{'MiB':>5}  {'first / plain':<22}{'second / plain':<22}"
+      f"{'plain 512 KiB MB/s':<22}{'downloader MB/s':<22}{'second MB/s':<22}")
+keys = sorted({(l, m) for l, m, _, _ in rate}, key=lambda k: (k[0] != "native", k[1]))
+for label, mib in keys:
+    prefix = "run_" if label == "native" else "run_wine_"
+    plain, first, second = (prefix + "plain_512k", prefix + "downloader",
+                            prefix + "downloader_warm")
+    reps = sorted({r for l, m, _, r in rate if (l, m) == (label, mib)})
+    def of(runner):
+        return [rate[(label, mib, runner, r)] for r in reps if (label, mib, runner, r) in rate]
+    def ratios(runner):
+        return [rate[(label, mib, runner, r)] / rate[(label, mib, plain, r)] for r in reps
+                if (label, mib, runner, r) in rate and (label, mib, plain, r) in rate]
+    print(f"{label:<7}{mib:>5}  {spread(ratios(first)):<22}{spread(ratios(second)):<22}"
+          f"{mbps(of(plain)):<22}{mbps(of(first)):<22}{mbps(of(second)):<22}")
+PY
+echo
+echo "Overhead ($OVERHEAD):"
+cat "$OVERHEAD"
 
 # Columns: 2 curl CLI, 4 downloader, 6 plain, 8 plain 512 KiB, 10 wine
 # downloader, 12 wine plain, 14 wine plain 512 KiB, 16 downloader's second

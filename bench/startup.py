@@ -59,9 +59,7 @@ def manifest(base_url, version):
 def timed(prefix, program, extra_env=None):
     """Wall clock of `wine program` to its exit, and its exit code."""
     start = time.monotonic()
-    result = subprocess.run(["wine", program], env=prefix.env(extra_env),
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.PIPE, timeout=120)
+    result = prefix.wine(program, timeout=120, check=False, extra_env=extra_env)
     return time.monotonic() - start, result
 
 

@@ -21,6 +21,9 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 cd "$TSDLM_ROOT"
+# The download manager and the dialog need a display; without one the demo
+# runs on an X server of its own.
+if [ -z "${DISPLAY:-}" ]; then exec scripts/with-display.sh bash scripts/demo.sh "$@"; fi
 PROXY=0
 case " $* " in *" --proxy "*) PROXY=1 ;; esac
 
@@ -31,7 +34,7 @@ DIST="${TSDLM_DIST:-$TSDLM_ROOT/dist}"
 FIXTURES="${TSDLM_FIXTURES:-$TSDLM_ROOT/build/mingw/tests/fixtures}"
 for file in "$DIST/TsDLMUpdater.exe" "$DIST/UsageUtil.dll" \
             "$FIXTURES/version_6_1_32_0.exe" "$FIXTURES/fake_installer.exe" \
-            "$FIXTURES/fake_dlm.exe"; do
+            "$FIXTURES/fake_dlm.exe" "$FIXTURES/desktop_ready.exe"; do
   [ -f "$file" ] || { echo "demo: $file is missing; build first" >&2; exit 1; }
 done
 
@@ -44,9 +47,11 @@ cleanup() {
   if [ -n "$SERVER_PID" ]; then kill "$SERVER_PID" 2>/dev/null || true; fi
   if [ -n "$PROXY_PID" ]; then kill "$PROXY_PID" 2>/dev/null || true; fi
   wineserver -k 2>/dev/null || true
-  if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
+# Wine's helper processes and its desktop up before the first program, with
+# the server kept until the end.
+bash scripts/wine-ready.sh "$FIXTURES/desktop_ready.exe"
 
 DRIVE="$WINEPREFIX/drive_c"
 USER_DIR=$(find "$DRIVE/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n 1)
@@ -104,8 +109,6 @@ if [ "$PROXY" -eq 1 ]; then
   wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
     /v DefaultConnectionSettings /t REG_BINARY /d "$SETTINGS" /f >/dev/null 2>&1
   wine "$FIXTURES/cred_tool.exe" write 127.0.0.1 demo demo-secret </dev/null >/dev/null 2>&1
-  # Let this wineserver end: one started without a display serves no windows.
-  wineserver -w
   echo "demo: test proxy on 127.0.0.1:$PROXY_PORT (Basic, user demo), credential stored for 127.0.0.1"
 fi
 # The manifest, made as the release team makes it: the tool checks the
@@ -134,16 +137,7 @@ EOF
 echo "demo: update server on $BASE serving $SITE"
 echo "demo: installed TSRN.DLM.exe version before: $(file_version "$INSTALL_DIR/TSRN.DLM.exe")"
 # The download manager is running: fake_dlm.exe as TsDLMgr.exe, with a window
-# titled "Tessarin Download Manager" that accepts the quit request. It and the
-# dialog need a display; without one the demo brings its own X server.
-XVFB_PID=""
-if [ -z "${DISPLAY:-}" ]; then
-  Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$DEMO/display" >/dev/null 2>&1 &
-  XVFB_PID=$!
-  for _ in $(seq 200); do [ -s "$DEMO/display" ] && break; sleep 0.1; done
-  [ -s "$DEMO/display" ] || { echo "demo: Xvfb did not start" >&2; exit 1; }
-  export DISPLAY=":$(head -n 1 "$DEMO/display")"
-fi
+# titled "Tessarin Download Manager" that accepts the quit request.
 cp "$FIXTURES/fake_dlm.exe" "$INSTALL_DIR/TsDLMgr.exe"
 rm -f "$DRIVE/TsDLMDemo/dlm-ready.txt" "$DRIVE/TsDLMDemo/dlm-record.txt"
 wine "$INSTALL_WIN\\TsDLMgr.exe" 'C:\TsDLMDemo\dlm-ready.txt' \

@@ -7,8 +7,14 @@ export TSDLM_CACHE_DIR="${TSDLM_CACHE_DIR:-/var/cache/tsdlm}"
 export TSDLM_PYTHON="${TSDLM_PYTHON:-/usr/bin/python3}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEARCH=win32
-# Wine copies these into WinHTTP's default proxy: keep them out.
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+# Wine copies these into WinHTTP's default proxy: keep them out of every
+# test. scripts/setup.sh still hands the caller's values to apt-get, from
+# TSDLM_APT_<name>.
+for _tsdlm_v in http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY; do
+  if [ -n "${!_tsdlm_v:-}" ]; then export "TSDLM_APT_$_tsdlm_v=${!_tsdlm_v}"; fi
+  unset "$_tsdlm_v"
+done
+unset _tsdlm_v
 if [ -f "$TSDLM_CACHE_DIR/mingw-deps.current" ]; then
   TSDLM_MINGW_DEPS="$(cat "$TSDLM_CACHE_DIR/mingw-deps.current")"
   export TSDLM_MINGW_DEPS

@@ -28,10 +28,14 @@ shopt -s inherit_errexit
 export DEBIAN_FRONTEND=noninteractive
 START_TIME=$(date +%s)
 
-# env.sh clears the proxy variables (for Wine); apt may still need them.
+# env.sh clears the proxy variables (for Wine) and keeps the caller's values
+# in TSDLM_APT_<name>, also when a script sourced it before calling this one:
+# apt-get gets them.
 APT_ENV=()
 for v in http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY; do
-  if [ -n "${!v:-}" ]; then APT_ENV+=("$v=${!v}"); fi
+  kept="TSDLM_APT_$v"
+  value="${!v:-${!kept:-}}"
+  if [ -n "$value" ]; then APT_ENV+=("$v=$value"); fi
 done
 
 # shellcheck source=scripts/env.sh

@@ -65,37 +65,23 @@ ctest_suite() {
 ctest_suite native "cmake --preset native && cmake --build --preset native -j $JOBS && ctest --preset native -j $JOBS"
 ctest_suite native-asan "cmake --preset native-asan && cmake --build --preset native-asan -j $JOBS && ctest --preset native-asan -j $JOBS"
 
-# Fuzzers: each runs briefly on its seed corpus (copied, so runs do not
-# grow the repository's corpus).
+# Fuzzers: every target briefly on a copy of its seed corpus (so runs do not
+# grow the repository's corpus), each input limited in time; scripts/fuzz.sh
+# fails when a target was not built, ran nothing or found something.
 fuzz_suite() {
-  local start rc=0 passed=0 failed=0 name corpus work line
+  local start rc work line clean total
   start=$(date +%s)
   echo "test: fuzz ..."
-  {
-    cmake --preset fuzz && cmake --build --preset fuzz -j "$JOBS"
-  } >"$LOGDIR/fuzz.log" 2>&1 || rc=$?
-  if [ "$rc" -eq 0 ]; then
-    for fuzzer in build/fuzz/tests/fuzz/*_fuzz; do
-      [ -x "$fuzzer" ] || continue
-      name=$(basename "$fuzzer")
-      corpus="tests/fuzz/corpus/$name"
-      work=$(mktemp -d)
-      [ -d "$corpus" ] && cp -r "$corpus/." "$work/"
-      if "$fuzzer" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 "$work" \
-          >"$LOGDIR/fuzz-$name.log" 2>&1; then
-        passed=$((passed + 1))
-        line=$(grep -E 'stat::number_of_executed_units' "$LOGDIR/fuzz-$name.log" | awk '{print $2}')
-        echo "fuzz: $name ok, ${line:-?} executions in ${FUZZ_SECONDS}s" >>"$LOGDIR/fuzz.log"
-      else
-        failed=$((failed + 1))
-        echo "fuzz: $name FAILED, see $LOGDIR/fuzz-$name.log" >>"$LOGDIR/fuzz.log"
-        tail -n 40 "$LOGDIR/fuzz-$name.log" >>"$LOGDIR/fuzz.log"
-      fi
-      rm -rf "$work"
-    done
-  fi
-  record fuzz "$rc" "$passed" "$failed" "$passed fuzzers clean, $failed with findings" \
-    $(( $(date +%s) - start ))
+  work=$(mktemp -d)
+  TSDLM_FUZZ_CORPUS="$work" TSDLM_FUZZ_FINDINGS="$LOGDIR/fuzz" \
+    bash scripts/fuzz.sh "$FUZZ_SECONDS" >"$LOGDIR/fuzz.log" 2>&1
+  rc=$?
+  rm -rf "$work"
+  line=$(grep -E '^fuzz: [0-9]+ of [0-9]+ targets' "$LOGDIR/fuzz.log" | tail -n 1)
+  clean=$(sed -nE 's/^fuzz: ([0-9]+) of ([0-9]+) .*/\1/p' <<<"$line")
+  total=$(sed -nE 's/^fuzz: ([0-9]+) of ([0-9]+) .*/\2/p' <<<"$line")
+  record fuzz "$rc" "${clean:-0}" "$(( ${total:-0} - ${clean:-0} ))" \
+    "${line:-did not reach the fuzzers (exit $rc)}" $(( $(date +%s) - start ))
 }
 fuzz_suite
 
@@ -113,11 +99,12 @@ fi
 if [ "$BUILT" -eq 1 ]; then
   # Windows unit and platform tests through ctest's Wine emulator, in a
   # prefix of their own with a persistent wineserver and a virtual display.
-  # The warm-up starts Wine's own services before ctest runs: started by a
-  # test they would inherit its output pipe and stall test discovery. It runs
-  # on the same virtual display as the tests: Wine's desktop process, once
-  # started without a display, keeps every later window from being created.
-  ctest_suite wine "export WINEPREFIX=\$(scripts/wine-prefix.sh '$TSDLM_ROOT/build/mingw/wineprefix') && xvfb-run -a bash -c 'wineserver -p && trap \"wineserver -k || true\" EXIT && wine cmd /c exit </dev/null >/dev/null 2>&1 && ctest --preset mingw -j $JOBS'"
+  # scripts/wine-ready.sh starts Wine's helper processes and its desktop
+  # before ctest runs, on the tests' display (a desktop process started
+  # without one keeps every later window from being created), and waits
+  # until a program can create a window; cmake/wine-run.sh sends each test's
+  # output through a file, which helpers cannot hold open.
+  ctest_suite wine "export WINEPREFIX=\$(scripts/wine-prefix.sh '$TSDLM_ROOT/build/mingw/wineprefix') && scripts/with-display.sh bash -c 'trap \"wineserver -k || true\" EXIT && scripts/wine-ready.sh build/mingw/tests/fixtures/desktop_ready.exe && ctest --preset mingw -j $JOBS'"
 
   start=$(date +%s)
   echo "test: e2e ..."
@@ -134,6 +121,9 @@ if [ "$BUILT" -eq 1 ]; then
   passed=${passed:-0}
   # pytest exits 5 when it collected nothing: that is a failure here.
   if [ "$rc" -eq 5 ]; then line="no tests ran"; fi
+  # Environment faults (no X server, no Wine desktop) are errors of their own.
+  faults=$(sed -nE 's/^([0-9]+) environment fault\(s\).*/\1/p' "$LOGDIR/e2e.log" | tail -n 1)
+  if [ -n "$faults" ]; then line="$line; $faults of them environment faults, see the log"; fi
   record e2e "$rc" "$passed" "$failed" "${line:-no summary (exit $rc)}" $(( $(date +%s) - start ))
 fi
 

@@ -1,5 +1,11 @@
 """Fixtures of the end-to-end tests: Wine prefixes, a display, fixture programs
-and the local update server."""
+and the local update server.
+
+Each worker has its own X server, up before its first test. Each test's
+prefix is readied before the test touches it (harness.WinePrefix.ready: a
+persistent wineserver and a desktop that lets programs create windows).
+A machine that cannot provide either is reported as an environment fault
+(harness.EnvironmentFault), an error naming the cause, counted apart."""
 
 import os
 import shutil
@@ -22,13 +28,23 @@ def wine_template():
     return harness.ensure_template()
 
 
-@pytest.fixture(scope="session")
-def xdisplay():
-    """A private X display for the whole session."""
+@pytest.fixture(scope="session", autouse=True)
+def xserver():
+    """This worker's private X server, started before its first test."""
     server = harness.Xvfb()
-    display = server.start()
-    yield display
+    server.start()
+    yield server
     server.stop()
+
+
+@pytest.fixture
+def xdisplay(xserver):
+    """The worker's display, checked to be still there."""
+    if not xserver.alive():
+        raise harness.EnvironmentFault(
+            f"the X server of display {xserver.display} has exited "
+            f"({xserver.process.returncode if xserver.process else 'never started'})")
+    return xserver.display
 
 
 @pytest.fixture(scope="session")
@@ -53,6 +69,11 @@ def prefix(wine_template, xdisplay, dist, tmp_path):
     (kept when TSDLM_KEEP_PREFIX is set, for looking into a failure)."""
     root = harness.copy_template(wine_template, tmp_path / "prefix")
     wine_prefix = harness.WinePrefix(root, display=xdisplay)
+    try:
+        wine_prefix.ready()
+    except BaseException:
+        wine_prefix.kill()
+        raise
     yield wine_prefix
     wine_prefix.kill()
     if not os.environ.get("TSDLM_KEEP_PREFIX"):
@@ -92,3 +113,28 @@ def signing_kit(tmp_path_factory):
     """The test code-signing PKI of signing.py, made once per session:
     signing_kit.sign(exe, "tessarin", out) and the other kinds there."""
     return signing.SigningKit(tmp_path_factory.mktemp("signing")).make()
+
+
+# --- Reporting environment faults -------------------------------------------
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """A test stopped by an environment fault is reported as an error
+    (never a pass, never a failure of the code), whatever phase raised it."""
+    outcome = yield
+    report = outcome.get_result()
+    if call.excinfo is not None and call.excinfo.errisinstance(harness.EnvironmentFault):
+        report.outcome = "failed"
+        report.when = "setup"  # shown among the errors
+        report.environment_fault = str(call.excinfo.value)
+
+
+def pytest_terminal_summary(terminalreporter):
+    faults = [r for r in terminalreporter.stats.get("error", [])
+              if getattr(r, "environment_fault", None)]
+    if faults:
+        terminalreporter.section("environment faults")
+        for report in faults:
+            terminalreporter.line(f"{report.nodeid}: {report.environment_fault}")
+        terminalreporter.line(f"{len(faults)} environment fault(s): not a result of "
+                              f"the code under test; fix the machine and run again")

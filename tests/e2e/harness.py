@@ -55,9 +55,27 @@ _TEMPLATE_RECIPE = json.dumps({
 # proxy) stays out.
 _PASSED_VARIABLES = ("PATH", "HOME", "USER", "LOGNAME", "LANG", "TZ")
 
+# Wine's messages off, but for the diagnostics that say why a program could
+# not create a window (no display driver, no desktop): an environment fault.
+WINEDEBUG = "-all,err+winediag"
+NO_WINDOW_DRIVER = b"Application tried to create a window, but no driver could be loaded"
+
+# How long the warm-up waits for Wine's desktop before it reports the
+# machine as unable to run window tests.
+DESKTOP_TIMEOUT = 120
+
 
 class HarnessError(AssertionError):
     """The harness could not do what a test asked of it."""
+
+
+class EnvironmentFault(Exception):
+    """The machine, not the code under test, failed (no X server, no Wine
+    desktop): reported as an error that names the cause, never as a result
+    of the code under test."""
+
+    def __init__(self, cause):
+        super().__init__(f"environment fault: {cause}")
 
 
 def require_file(path, what):
@@ -73,7 +91,7 @@ def require_file(path, what):
 def wine_environment(wineprefix, display=None, extra=None):
     env = {name: os.environ[name] for name in _PASSED_VARIABLES if name in os.environ}
     env.setdefault("PATH", "/usr/local/bin:/usr/bin:/bin")
-    env.update(WINEPREFIX=str(wineprefix), WINEDEBUG="-all", WINEARCH="win32")
+    env.update(WINEPREFIX=str(wineprefix), WINEDEBUG=WINEDEBUG, WINEARCH="win32")
     if display:
         env["DISPLAY"] = display
     if extra:
@@ -93,12 +111,61 @@ def template_key():
     return f"{safe_version}-{digest[:12]}"
 
 
+class WineProcess:
+    """A Wine program started with its output going to files.
+
+    Never to a pipe: the first program in a prefix starts Wine's helper
+    processes (services, winedevice, the desktop), which inherit its standard
+    output and error; a reader of a pipe would see end-of-file only when they
+    end, long after the program itself (seen as 18 to 60 s stalls)."""
+
+    def __init__(self, command, env):
+        self.command = [str(c) for c in command]
+        self._out = tempfile.TemporaryFile()
+        self._err = tempfile.TemporaryFile()
+        self.popen = subprocess.Popen(self.command, env=env, stdin=subprocess.DEVNULL,
+                                      stdout=self._out, stderr=self._err)
+
+    def poll(self):
+        return self.popen.poll()
+
+    def _read(self, file):
+        file.seek(0)
+        return file.read()
+
+    def wait(self, timeout):
+        """(exit code, stdout, stderr) once the program has ended. Raises
+        HarnessError, with the end of its stderr, when it outlives `timeout`."""
+        try:
+            self.popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise HarnessError(
+                f"{self.command[1] if len(self.command) > 1 else self.command[0]} "
+                f"still running after {timeout} s; stderr: "
+                f"{self._read(self._err).decode(errors='replace')[-2000:]}") from None
+        stdout, stderr = self._read(self._out), self._read(self._err)
+        self._out.close()
+        self._err.close()
+        return self.popen.returncode, stdout, stderr
+
+    def kill(self):
+        if self.popen.poll() is None:
+            self.popen.kill()
+        self.popen.wait()
+
+
+def run_wine(command, env, timeout):
+    """Runs a Wine command line to its end: (exit code, stdout, stderr)."""
+    return WineProcess(command, env).wait(timeout)
+
+
 def _checked(command, env, timeout, what):
-    result = subprocess.run(command, env=env, capture_output=True, timeout=timeout)
-    if result.returncode != 0:
-        raise HarnessError(f"{what} failed ({result.returncode}): "
-                           f"{result.stderr.decode(errors='replace')}")
-    return result
+    returncode, stdout, stderr = run_wine(command, env, timeout)
+    if returncode != 0:
+        raise HarnessError(f"{what} failed ({returncode}): "
+                           f"{stderr.decode(errors='replace')}")
+    return stdout
 
 
 def _build_template(target):
@@ -138,7 +205,7 @@ def ensure_template():
             os.rename(staging, target)
         except BaseException:
             subprocess.run(["wineserver", "-k"], env=wine_environment(staging),
-                           capture_output=True)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             shutil.rmtree(staging, ignore_errors=True)
             raise
     return target
@@ -172,6 +239,9 @@ class Xvfb:
             raise HarnessError("Xvfb did not start")
         self.display = ":" + number.strip().decode()
         return self.display
+
+    def alive(self):
+        return self.process is not None and self.process.poll() is None
 
     def stop(self):
         if self.process and self.process.poll() is None:
@@ -283,6 +353,7 @@ class WinePrefix:
         self.user = users[0]
         self._temp_win = self._registry_temp() or rf"C:\users\{self.user}\Temp"
         self._background = []
+        self._ready = False
 
     def _registry_temp(self):
         """TEMP from the user's environment in the registry, as Wine sets it."""
@@ -397,14 +468,52 @@ class WinePrefix:
                   self.temp_win + "\\TsDLM\\" + self.INSTALLER_RECORD_NAME}
         return wine_environment(self.root, self.display, {**record, **(extra or {})})
 
+    def ready(self):
+        """Readies the prefix once, before its first program: a persistent
+        wineserver with Wine's helper processes up and, with a display, a
+        desktop that lets programs create windows (scripts/wine-ready.sh).
+        Raises EnvironmentFault, naming the cause, when the machine cannot."""
+        if self._ready:
+            return
+        self._ready = True
+        exe = require_file(FIXTURES_DIR / "desktop_ready.exe", "fixture desktop_ready.exe")
+        result = subprocess.run(
+            ["bash", str(REPO / "scripts" / "wine-ready.sh"), str(exe), str(DESKTOP_TIMEOUT)],
+            env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE, timeout=DESKTOP_TIMEOUT + 120)
+        message = result.stderr.decode(errors="replace").strip()
+        if result.returncode == 3:
+            raise EnvironmentFault(message.removeprefix("environment fault: "))
+        if result.returncode != 0:
+            raise HarnessError(f"wine-ready.sh failed ({result.returncode}): {message}")
+
+    def start(self, program, args=(), extra_env=None):
+        """Starts `wine program args...` with its output going to files;
+        .wait(timeout) gives (exit code, stdout, stderr)."""
+        self.ready()
+        return WineProcess(["wine", str(program), *args], self.env(extra_env))
+
+    def _finished(self, program, returncode, stderr):
+        """A windowed prefix whose program found no display driver has an
+        environment fault, whatever the program then did."""
+        if self.display and NO_WINDOW_DRIVER in stderr:
+            raise EnvironmentFault(
+                f"{program} could not create windows on display {self.display} "
+                f"(exit {returncode}): " + " ".join(
+                    line for line in stderr.decode(errors="replace").splitlines()
+                    if "winediag" in line)[-1000:])
+
     def wine(self, *args, timeout=120, check=True, extra_env=None):
-        """Runs `wine args...` (for example `reg add ...`) and waits."""
-        result = subprocess.run(["wine", *args], env=self.env(extra_env),
-                                capture_output=True, timeout=timeout)
-        if check and result.returncode != 0:
-            raise HarnessError(f"wine {' '.join(args)} failed ({result.returncode}): "
-                               f"{result.stderr.decode(errors='replace')}")
-        return result
+        """Runs `wine args...` (for example `reg add ...`) and waits:
+        a RunResult."""
+        start = time.monotonic()
+        process = self.start(args[0], args[1:], extra_env)
+        returncode, stdout, stderr = process.wait(timeout)
+        self._finished(args[0], returncode, stderr)
+        if check and returncode != 0:
+            raise HarnessError(f"wine {' '.join(args)} failed ({returncode}): "
+                               f"{stderr.decode(errors='replace')}")
+        return RunResult(returncode, stdout, stderr, time.monotonic() - start)
 
     def run(self, program, args=(), timeout=60, watch_title=None, extra_env=None):
         """Runs a Windows program (a C:\\ path in the prefix or a host path)
@@ -417,33 +526,22 @@ class WinePrefix:
         watcher = None
         if watch_title and self.display:
             watcher = WindowWatcher(self.display, watch_title)
+        self.ready()
         start = time.monotonic()
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            process = subprocess.Popen(["wine", str(program), *args],
-                                       env=self.env(extra_env), stdout=out, stderr=err,
-                                       stdin=subprocess.DEVNULL)
-            try:
-                if watcher:
-                    watcher.__enter__()
-                try:
-                    process.wait(timeout=timeout)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
-                    err.seek(0)
-                    raise HarnessError(
-                        f"{program} still running after {timeout} s; stderr: "
-                        f"{err.read().decode(errors='replace')[-2000:]}")
-            finally:
-                if watcher:
-                    watcher.__exit__()
-            wall_time = time.monotonic() - start
-            out.seek(0)
-            err.seek(0)
-            stdout, stderr = out.read(), err.read()
+        process = self.start(program, args, extra_env)
+        try:
+            if watcher:
+                watcher.__enter__()
+            returncode, stdout, stderr = process.wait(timeout)
+        finally:
+            if watcher:
+                watcher.__exit__()
+        wall_time = time.monotonic() - start
+        self._finished(program, returncode, stderr)
         if watcher and watcher.errors:
-            raise HarnessError(f"window watcher failed: {watcher.errors[0]}")
-        return RunResult(process.returncode, stdout, stderr, wall_time,
+            raise EnvironmentFault(f"the X server on display {self.display} stopped "
+                                   f"answering: {watcher.errors[0]}")
+        return RunResult(returncode, stdout, stderr, wall_time,
                          list(watcher.seen) if watcher else None)
 
     def run_updater(self, timeout=60, exe=None, windows_path=None, args=(),
@@ -464,6 +562,7 @@ class WinePrefix:
         The sleeper fixture takes a file to create once it runs as its
         second argument; give it as `{ready}` in `args` to wait for that."""
         self.install_file(require_file(exe, Path(exe).name), windows_path)
+        self.ready()
         ready_win = rf"{self.temp_win}\ready-{len(self._background)}.flag"
         ready = self.unix_path(ready_win)
         args = [ready_win if a == "{ready}" else str(a) for a in args]
@@ -504,11 +603,12 @@ class WinePrefix:
         """Ends every process of this prefix, its server included."""
         for process in self._background:
             process.stop()
-        subprocess.run(["wineserver", "-k"], env=self.env(), capture_output=True,
-                       timeout=60)
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run(["wineserver", "-k"], env=self.env(), **quiet)
         # Let the server go before the caller removes the files.
-        subprocess.run(["wineserver", "-w"], env=self.env(), capture_output=True,
-                       timeout=60)
+        subprocess.run(["wineserver", "-w"], env=self.env(), **quiet)
+        self._ready = False
 
 
 def copy_template(template, destination):

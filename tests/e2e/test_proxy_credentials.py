@@ -37,9 +37,7 @@ def xdotool(prefix, *args):
 def answer_dialog(prefix, fixture_exe, keys):
     """Starts the dialog for proxy1, sends `keys` (xdotool argument lists) to
     it and returns what the tool printed."""
-    process = subprocess.Popen(
-        ["wine", str(tool(fixture_exe)), "dialog", "proxy1"], env=prefix.env(),
-        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    process = prefix.start(tool(fixture_exe), ["dialog", "proxy1"])
     try:
         window = prefix.wait_for_window(DIALOG_CAPTION, timeout=60)[0]
         xdotool(prefix, "windowfocus", "--sync", window)
@@ -47,11 +45,9 @@ def answer_dialog(prefix, fixture_exe, keys):
         for key_args in keys:
             xdotool(prefix, *key_args)
             time.sleep(0.2)
-        stdout, stderr = process.communicate(timeout=60)
+        _, stdout, stderr = process.wait(timeout=60)
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.communicate()
+        process.kill()
     lines = [line for line in stdout.decode("utf-8").splitlines()
              if line.startswith("{")]
     assert lines, stdout + stderr

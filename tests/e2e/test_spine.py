@@ -129,6 +129,15 @@ def test_running_installed_updater_blocks_a_new_one(prefix, fixture_exe, blocker
     assert prefix.read_events() == []
     assert sleeper.running(), "the blocking process ended before the check"
 
+    # The control: the same run with the blocker gone logs and tracks as
+    # usual, so the blocked run differs from it only by the rule under test
+    # (and not, say, by a dialog that could not be created).
+    sleeper.stop()
+    control, start, end = run(prefix, windows_path=place)
+    assert control.returncode == 0, control.stderr
+    assert_single_error_run(prefix, start, end)
+    assert_error_session(prefix.read_events(), start, end)
+
 
 @pytest.mark.parametrize("other", [
     r"C:\Program Files\Common Files\Other Vendor\TsDLMUpdater.exe",
