@@ -67,7 +67,9 @@ std::string ReleaseCheck::lastError() const {
   for (auto entry = pending_.rbegin(); entry != pending_.rend(); ++entry) {
     if (startsWith(*entry, mark)) return entry->substr(mark.size());
   }
-  return pending_.empty() ? std::string("no log entry") : pending_.back();
+  return pending_.empty()
+             ? std::string("no reason logged (offline, or a file that cannot be written)")
+             : pending_.back();
 }
 
 void ReleaseCheck::step(const std::string& what, const std::string& result,
