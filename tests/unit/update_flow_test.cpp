@@ -501,8 +501,10 @@ TEST_P(ReleaseCheckTest, ChangesNothingAndEndsWithItsVerdict) {
   EXPECT_TRUE(steps.events.empty());
   EXPECT_EQ(steps.lines, std::vector<std::string>());  // the flow's lines: report only
   EXPECT_EQ(steps.cleanups, 1);
-  EXPECT_THAT(report, ::testing::HasSubstr("running (process 77); a check never "
-                                           "asks it to quit"));
+  if (c.installerFetches > 0) {
+    EXPECT_THAT(report, ::testing::HasSubstr("running (process 77); a check "
+                                             "never asks it to quit"));
+  }
   EXPECT_THAT(report, ::testing::Not(::testing::HasSubstr("pw@")));
 }
 
