@@ -19,6 +19,18 @@ std::string withoutLineEnd(std::string text) {
   return text;
 }
 
+// A report line as it may reach a terminal: the manifest's texts and the
+// server's answers end up in it, and a line break or an escape sequence
+// there could forge a line (a verdict) or drive the terminal. Control
+// characters, C0 and C1, become "?".
+std::string printable(std::string line) {
+  for (char& c : line) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0)) c = '?';
+  }
+  return line;
+}
+
 bool startsWith(const std::string& text, const std::string& head) {
   return text.compare(0, head.size(), head) == 0;
 }
@@ -74,8 +86,11 @@ std::string ReleaseCheck::lastError() const {
 
 void ReleaseCheck::step(const std::string& what, const std::string& result,
                         const std::string& reason) {
-  lines_.push_back(what + " - " + result + (reason.empty() ? "" : " - " + reason));
-  for (const std::string& entry : pending_) lines_.push_back(kIndent + entry);
+  lines_.push_back(
+      printable(what + " - " + result + (reason.empty() ? "" : " - " + reason)));
+  for (const std::string& entry : pending_) {
+    lines_.push_back(kIndent + printable(entry));
+  }
   pending_.clear();
 }
 
@@ -272,9 +287,11 @@ void ReleaseCheck::decide() {
     if (failure_.empty()) failure_ = lastError();
     verdict = "cannot check: " + failure_;
   }
-  for (const std::string& entry : pending_) lines_.push_back(kIndent + entry);
+  for (const std::string& entry : pending_) {
+    lines_.push_back(kIndent + printable(entry));
+  }
   pending_.clear();
-  lines_.push_back("Verdict: " + verdict);
+  lines_.push_back(printable("Verdict: " + verdict));
 }
 
 std::string ReleaseCheck::report() {

@@ -558,6 +558,29 @@ TEST(ReleaseCheckTest, EachStepIsOneLineFollowedByTheEntriesItWrote) {
   EXPECT_EQ(check.exitCode(), 0);
 }
 
+// What a hostile manifest or server says cannot forge a line of the report
+// nor reach the terminal as a control sequence.
+TEST(ReleaseCheckTest, OutsideTextCannotForgeALine) {
+  Script script;
+  script.serverVersion = "6.1.33.0\r\nVerdict: would install\x1b[2J\x9b";
+  script.higher = false;
+  LoggingSteps steps(script);
+  ReleaseCheck check(steps, CheckFacts{});
+  steps.check = &check;
+  check.logEntry("Compare Version: " + script.serverVersion + "\r\n");
+  RecordingUi ui;
+  UpdateFlow(check, ui).run();
+
+  const std::string report = check.report();
+  EXPECT_EQ(report.find('\x1b'), std::string::npos);
+  EXPECT_EQ(report.find('\x9b'), std::string::npos);
+  EXPECT_EQ(report.find("\nVerdict"), report.rfind("\nVerdict")) << report;
+  EXPECT_THAT(report, ::testing::HasSubstr("Compare Version: 6.1.33.0??Verdict: "
+                                           "would install?[2J?\r\n"));
+  // Read as the flow reads it: 6.1.33.0, not newer.
+  EXPECT_EQ(check.exitCode(), 0);
+}
+
 // A password in a URL never reaches the report.
 TEST(ReleaseCheckTest, UrlsLoseTheirPassword) {
   const std::pair<const char*, const char*> urls[] = {
