@@ -88,6 +88,10 @@ void ReleaseCheck::step(const std::string& what, const std::string& result,
                         const std::string& reason) {
   lines_.push_back(
       printable(what + " - " + result + (reason.empty() ? "" : " - " + reason)));
+  flush();
+}
+
+void ReleaseCheck::flush() {
   for (const std::string& entry : pending_) {
     lines_.push_back(kIndent + printable(entry));
   }
@@ -110,6 +114,7 @@ void ReleaseCheck::curlGlobalInit() {
 void ReleaseCheck::curlGlobalCleanup() { real_.curlGlobalCleanup(); }
 
 std::string ReleaseCheck::getInstalledVersion() {
+  flush();
   installed_ = real_.getInstalledVersion();
   const std::string what =
       "Installed version of " + tsdlm::narrowLow8(facts_.installedPath);
@@ -124,6 +129,7 @@ std::string ReleaseCheck::getInstalledVersion() {
 }
 
 bool ReleaseCheck::getUpdateXml() {
+  flush();
   const bool fetched = real_.getUpdateXml();
   const std::string what = "Manifest download";
   if (fetched) {
@@ -136,6 +142,7 @@ bool ReleaseCheck::getUpdateXml() {
 }
 
 std::string ReleaseCheck::getServerVersion() {
+  flush();
   const std::string offered = real_.getServerVersion();
   if (!offeredRead_) {
     offeredRead_ = true;
@@ -150,6 +157,7 @@ std::string ReleaseCheck::getServerVersion() {
 
 bool ReleaseCheck::isVersionHigher(const std::string& candidate,
                                    const std::string& reference) {
+  flush();
   const std::string what = "Version comparison";
   if (installed_.empty()) {
     step(what, "skipped (nothing installed)");
@@ -163,6 +171,7 @@ bool ReleaseCheck::isVersionHigher(const std::string& candidate,
 }
 
 std::uint32_t ReleaseCheck::findDownloadManager() {
+  flush();
   const std::uint32_t running = real_.findDownloadManager();
   step("Download manager",
        running == 0 ? "not running"
@@ -175,6 +184,7 @@ std::uint32_t ReleaseCheck::findDownloadManager() {
 bool ReleaseCheck::quitDownloadManager(std::uint32_t) { return true; }
 
 bool ReleaseCheck::getInstaller(ProgressCallback) {
+  flush();
   ++attempt_;
   const bool fetched = real_.getInstaller(ProgressCallback());
   const std::string what =
@@ -196,6 +206,7 @@ bool ReleaseCheck::getInstaller(ProgressCallback) {
 std::wstring ReleaseCheck::getInstallerPath() { return real_.getInstallerPath(); }
 
 std::wstring ReleaseCheck::stageInstaller(const std::wstring& downloadedPath) {
+  flush();
   const std::wstring staged = real_.stageInstaller(downloadedPath);
   if (staged.empty()) {
     failure_ = "the installer could not be copied into a folder of its own";
@@ -207,6 +218,7 @@ std::wstring ReleaseCheck::stageInstaller(const std::wstring& downloadedPath) {
 }
 
 std::int32_t ReleaseCheck::verifySignature(const std::wstring& path) {
+  flush();
   const std::int32_t status = real_.verifySignature(path);
   if (status == 0) {
     step("Signature", "valid");
@@ -219,6 +231,7 @@ std::int32_t ReleaseCheck::verifySignature(const std::wstring& path) {
 
 bool ReleaseCheck::verifyPublisher(const std::wstring& path,
                                    const std::wstring& subject) {
+  flush();
   const bool ours = real_.verifyPublisher(path, subject);
   const std::string what = "Publisher " + tsdlm::narrowLow8(subject);
   if (ours) {
@@ -231,6 +244,7 @@ bool ReleaseCheck::verifyPublisher(const std::wstring& path,
 }
 
 std::string ReleaseCheck::getStagedInstallerVersion() {
+  flush();
   const std::string own = real_.getStagedInstallerVersion();
   const std::string what =
       "Installer's own version " + (own.empty() ? "(none)" : own);
@@ -245,6 +259,7 @@ std::string ReleaseCheck::getStagedInstallerVersion() {
 }
 
 bool ReleaseCheck::launchInstaller(const std::wstring& path) {
+  flush();
   launched_ = true;
   step("Installer start",
        "skipped: a normal run starts " + tsdlm::narrowLow8(path) +
@@ -287,10 +302,7 @@ void ReleaseCheck::decide() {
     if (failure_.empty()) failure_ = lastError();
     verdict = "cannot check: " + failure_;
   }
-  for (const std::string& entry : pending_) {
-    lines_.push_back(kIndent + printable(entry));
-  }
-  pending_.clear();
+  flush();
   lines_.push_back(printable("Verdict: " + verdict));
 }
 

@@ -73,6 +73,9 @@ class ReleaseCheck final : public UpdateSteps {
  private:
   // One report line "what - result[ - reason]", then the entries the step
   // wrote, indented.
+  // flush(): the entries written since (the flow's own lines between two
+  // steps), indented, under the step before.
+  void flush();
   void step(const std::string& what, const std::string& result,
             const std::string& reason = std::string());
   // The last error entry since the previous step, without "[ERROR] ".
