@@ -91,6 +91,17 @@ std::string maskedHeader(const std::string& line) {
   return line;
 }
 
+// What a hostile server sends (its headers) reaches the console too: no
+// control character but the line ends and tabs.
+std::string withoutControls(std::string text) {
+  for (char& c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
+    if (control && c != '\r' && c != '\n' && c != '\t') c = '?';
+  }
+  return text;
+}
+
 int traceToStandardError(CURL*, curl_infotype kind, char* data, std::size_t size,
                          void*) {
   const std::string text =
@@ -105,7 +116,7 @@ std::string HttpDownloader::maskedTrace(int kind, const std::string& data) {
   const char* mark = nullptr;
   switch (kind) {
     case CURLINFO_TEXT:
-      return "* " + data;
+      return "* " + withoutControls(data);
     case CURLINFO_HEADER_IN:
       mark = "< ";
       break;
@@ -121,7 +132,7 @@ std::string HttpDownloader::maskedTrace(int kind, const std::string& data) {
   while (start < data.size()) {
     std::size_t end = data.find('\n', start);
     end = end == std::string::npos ? data.size() : end + 1;
-    out += mark + maskedHeader(data.substr(start, end - start));
+    out += mark + withoutControls(maskedHeader(data.substr(start, end - start)));
     start = end;
   }
   return out;

@@ -38,7 +38,8 @@ class HttpDownloader {
   // One piece of libcurl's verbose output as it is printed: "* " before an
   // information text, "< " and "> " before each header line received and
   // sent; the value of an Authorization or Proxy-Authorization header
-  // replaced by "****"; "" for bodies and TLS data. `kind` is libcurl's
+  // replaced by "****"; other control characters than line ends and tabs
+  // shown as "?"; "" for bodies and TLS data. `kind` is libcurl's
   // curl_infotype.
   static std::string maskedTrace(int kind, const std::string& data);
   // One transfer; logs "Download complete: <path>" on success. A body
