@@ -67,7 +67,7 @@ CommandLine parseCommandLine(const std::vector<std::wstring>& arguments) {
     } else if (isSwitch(argument, L"/report")) {
       if (report) return usage("/report is given twice");
       if (!hasValue || !isUsablePath(arguments[i + 1])) {
-        return usage("/report needs a file name");
+        return usage("/report needs a file name (at most 1024 characters)");
       }
       report = true;
       line.reportPath = arguments[++i];
