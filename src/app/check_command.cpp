@@ -56,21 +56,23 @@ int check(const CommandLine& line,
     }
   }
 
-  Util::useCheckFolder();
-  HttpDownloader::maskTrace = true;
-  const CheckFacts facts = machineFacts(line);
-  const std::unique_ptr<UpdateSteps> steps =
-      makeCheckUpdateSteps(facts.manifestUrl);
-  ReleaseCheck releaseCheck(*steps, facts);
-  // The subsystems' entries come to the report; the two log files are
-  // never opened. The sink outlives the check, so it lets go of it after.
-  const auto target = std::make_shared<ReleaseCheck*>(&releaseCheck);
+  // First of all, so that nothing can open (and truncate) the two log
+  // files: the subsystems' entries come to the report instead. The sink
+  // outlives the check, so it reaches it through a pointer cleared after.
+  const auto target = std::make_shared<ReleaseCheck*>(nullptr);
   if (!Logger::redirectTo([target](const std::string& message) {
         if (*target != nullptr) (*target)->logEntry(message);
       })) {
     print("TsDLMUpdater: the log was opened before the check.\r\n");
     return ReleaseCheck::kCannotCheck;
   }
+  Util::useCheckFolder();
+  HttpDownloader::maskTrace = true;
+  const CheckFacts facts = machineFacts(line);
+  const std::unique_ptr<UpdateSteps> steps =
+      makeCheckUpdateSteps(facts.manifestUrl);
+  ReleaseCheck releaseCheck(*steps, facts);
+  *target = &releaseCheck;
   NoDialog noDialog;
   UpdateFlow(releaseCheck, noDialog).run();
   *target = nullptr;

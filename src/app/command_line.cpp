@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <string>
+
 #include "common/text.h"
 
 namespace {
@@ -67,7 +69,8 @@ CommandLine parseCommandLine(const std::vector<std::wstring>& arguments) {
     } else if (isSwitch(argument, L"/report")) {
       if (report) return usage("/report is given twice");
       if (!hasValue || !isUsablePath(arguments[i + 1])) {
-        return usage("/report needs a file name (at most 1024 characters)");
+        return usage("/report needs a file name (at most " +
+                     std::to_string(kMaxReportPath) + " characters)");
       }
       report = true;
       line.reportPath = arguments[++i];
