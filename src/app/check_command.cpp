@@ -92,8 +92,9 @@ int check(const CommandLine& line,
 
 }  // namespace
 
-int runCheckCommand(const CommandLine& line,
-                    const std::function<void(const std::string&)>& print) noexcept {
+int runCheckCommand(
+    const CommandLine& line,
+    const std::function<void(const std::string&)>& print) noexcept {
   try {
     if (line.mode != CommandLine::Mode::kCheck) {
       print(usageText(line.problem));

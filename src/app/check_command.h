@@ -15,5 +15,6 @@
 // receives the same report. The check works in its own folder beside the
 // working folder, writes neither log file and sends no analytics event.
 // Call before anything has logged. Never throws.
-int runCheckCommand(const CommandLine& line,
-                    const std::function<void(const std::string&)>& print) noexcept;
+int runCheckCommand(
+    const CommandLine& line,
+    const std::function<void(const std::string&)>& print) noexcept;

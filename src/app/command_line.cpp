@@ -25,7 +25,8 @@ bool isUsableUrl(const std::wstring& url) {
   }
   for (const wchar_t* scheme : {L"http://", L"https://"}) {
     const std::wstring head = scheme;
-    if (startsWithIgnoreCase(url, head) && url.size() > head.size()) return true;
+    if (startsWithIgnoreCase(url, head) && url.size() > head.size())
+      return true;
   }
   return false;
 }
@@ -93,7 +94,8 @@ std::string usageText(const std::string& problem) {
       "  /check     a dry run of the update path: never quits the download "
       "manager,\r\n"
       "             never starts the installer; prints a report\r\n"
-      "  /manifest  check this manifest instead of the one the settings name\r\n"
+      "  /manifest  check this manifest instead of the one the settings "
+      "name\r\n"
       "  /report    write the report to FILE as well\r\n"
       "Exit code of /check: 0 would install (or up to date), 1 would be "
       "refused,\r\n"

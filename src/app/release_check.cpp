@@ -57,7 +57,8 @@ std::string ReleaseCheck::withoutPassword(const std::string& url) {
   if (scheme == std::string::npos) return url;
   const std::size_t authority = scheme + 3;
   const std::size_t end = url.find_first_of("/?#", authority);
-  const std::size_t at = url.rfind('@', end == std::string::npos ? url.size() - 1 : end - 1);
+  const std::size_t at =
+      url.rfind('@', end == std::string::npos ? url.size() - 1 : end - 1);
   if (at == std::string::npos || at < authority) return url;
   const std::size_t colon = url.find(':', authority);
   if (colon == std::string::npos || colon > at) return url;
@@ -79,15 +80,16 @@ std::string ReleaseCheck::lastError() const {
   for (auto entry = pending_.rbegin(); entry != pending_.rend(); ++entry) {
     if (startsWith(*entry, mark)) return entry->substr(mark.size());
   }
-  return pending_.empty()
-             ? std::string("no reason logged (offline, or a file that cannot be written)")
-             : pending_.back();
+  return pending_.empty() ? std::string(
+                                "no reason logged (offline, or a file that "
+                                "cannot be written)")
+                          : pending_.back();
 }
 
 void ReleaseCheck::step(const std::string& what, const std::string& result,
                         const std::string& reason) {
-  lines_.push_back(
-      printable(what + " - " + result + (reason.empty() ? "" : " - " + reason)));
+  lines_.push_back(printable(what + " - " + result +
+                             (reason.empty() ? "" : " - " + reason)));
   flush();
 }
 
@@ -119,8 +121,9 @@ std::string ReleaseCheck::getInstalledVersion() {
   const std::string what =
       "Installed version of " + tsdlm::narrowLow8(facts_.installedPath);
   if (installed_.empty()) {
-    step(what, "none: no download manager installed here; the version "
-               "comparison is skipped");
+    step(what,
+         "none: no download manager installed here; the version "
+         "comparison is skipped");
     // The flow goes on as if an older version were installed.
     return "(none)";
   }
@@ -173,10 +176,10 @@ bool ReleaseCheck::isVersionHigher(const std::string& candidate,
 std::uint32_t ReleaseCheck::findDownloadManager() {
   flush();
   const std::uint32_t running = real_.findDownloadManager();
-  step("Download manager",
-       running == 0 ? "not running"
-                    : "running (process " + std::to_string(running) +
-                          "); a check never asks it to quit");
+  step("Download manager", running == 0
+                               ? "not running"
+                               : "running (process " + std::to_string(running) +
+                                     "); a check never asks it to quit");
   // Not found, as far as the flow knows: it never asks for the quit.
   return 0;
 }
@@ -203,7 +206,9 @@ bool ReleaseCheck::getInstaller(ProgressCallback) {
   return false;
 }
 
-std::wstring ReleaseCheck::getInstallerPath() { return real_.getInstallerPath(); }
+std::wstring ReleaseCheck::getInstallerPath() {
+  return real_.getInstallerPath();
+}
 
 std::wstring ReleaseCheck::stageInstaller(const std::wstring& downloadedPath) {
   flush();
@@ -261,9 +266,8 @@ std::string ReleaseCheck::getStagedInstallerVersion() {
 bool ReleaseCheck::launchInstaller(const std::wstring& path) {
   flush();
   launched_ = true;
-  step("Installer start",
-       "skipped: a normal run starts " + tsdlm::narrowLow8(path) +
-           " -quiet here");
+  step("Installer start", "skipped: a normal run starts " +
+                              tsdlm::narrowLow8(path) + " -quiet here");
   return true;
 }
 
@@ -282,8 +286,10 @@ void ReleaseCheck::decide() {
   if (ending_ == L"installed version is up-to-date") {
     if (Util::splitVersion(offered_).size() != 4) {
       exitCode_ = kRefused;
-      verdict = "the offered release would be refused: the manifest offers no "
-                "usable version (" + offered + ")";
+      verdict =
+          "the offered release would be refused: the manifest offers no "
+          "usable version (" +
+          offered + ")";
     } else {
       exitCode_ = kWouldInstall;
       verdict = "up to date: the installed version " + installed_ +
@@ -296,7 +302,8 @@ void ReleaseCheck::decide() {
   } else if (ending_ == L"download installer failed" && !refusal_.empty() &&
              failure_.empty()) {
     exitCode_ = kRefused;
-    verdict = "the offered release " + offered + " would be refused: " + refusal_;
+    verdict =
+        "the offered release " + offered + " would be refused: " + refusal_;
   } else {
     exitCode_ = kCannotCheck;
     if (failure_.empty()) failure_ = lastError();
