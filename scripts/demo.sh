@@ -10,6 +10,7 @@
 # slowly enough to see the dialog at work.
 # Then: both log files, the analytics events, the requests the server saw,
 # the installed version before and after and a screenshot taken mid-download.
+# Before the update it shows the report of "TsDLMUpdater.exe /check".
 #
 # Uses dist/ and build/mingw/tests/fixtures after building them; set
 # TSDLM_DIST and TSDLM_FIXTURES to use another build as it is.
@@ -148,6 +149,16 @@ for _ in $(seq 300); do
 done
 [ -f "$DRIVE/TsDLMDemo/dlm-ready.txt" ] || { echo "demo: the download manager did not start" >&2; exit 1; }
 echo "demo: download manager running: $INSTALL_WIN\\TsDLMgr.exe"
+# First what support would run: the release check, a dry run of the same
+# update that leaves the download manager, the installer and the logs alone.
+echo "demo: running $INSTALL_WIN\\TsDLMUpdater.exe /check"
+set +e
+wine "$INSTALL_WIN\\TsDLMUpdater.exe" /check </dev/null >"$DEMO/check.out" 2>"$DEMO/check.err"
+check_rc=$?
+set -e
+echo "---- /check report (exit code $check_rc)"
+sed 's/\r$//' "$DEMO/check.out"
+echo "----"
 # The installer comes slowly (about 3 s), so the dialog can be seen at work.
 SIZE=$(stat -c %s "$FILES/TessarinDownloadManagerSetup-6.1.33.0.exe")
 "$TSDLM_PYTHON" - "$SERVER_BASE/__control/rules" "$SIZE" <<'EOF'
@@ -201,7 +212,7 @@ show "what the download manager received (its record file)" \
 show "how the installer was started (its record file)" \
   "$USER_DIR/Temp/TsDLM/TessarinDownloadManagerSetup.exe.record.txt"
 echo
-echo "---- requests the update server saw (GET /__control/requests)"
+echo "---- requests the update server saw (GET /__control/requests; the first two are /check's)"
 "$TSDLM_PYTHON" - "$SERVER_BASE/__control/requests" <<'EOF'
 import json, sys, urllib.request
 opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))

@@ -1,5 +1,8 @@
 #include <curl/curl.h>
 
+#include <string>
+#include <utility>
+
 #include "app/download_manager_handback.h"
 #include "app/process_control.h"
 #include "app/staged_installer.h"
@@ -15,12 +18,21 @@ namespace {
 
 class RealUpdateSteps final : public UpdateSteps {
  public:
+  RealUpdateSteps() = default;
+  // The release check's binding: the manifest from `manifestUrl`, and both
+  // downloads made whatever the settings' switch says.
+  explicit RealUpdateSteps(std::string manifestUrl)
+      : checkManifestUrl_(std::move(manifestUrl)), obeySwitch_(false) {}
+
   void curlGlobalInit() override { (void)curl_global_init(CURL_GLOBAL_ALL); }
   void curlGlobalCleanup() override { curl_global_cleanup(); }
   std::string getInstalledVersion() override {
     return Util::getInstalledVersion();
   }
-  bool getUpdateXml() override { return HttpDownloader::getUpdateXml(); }
+  bool getUpdateXml() override {
+    return obeySwitch_ ? HttpDownloader::getUpdateXml()
+                       : HttpDownloader::fetchUpdateXml(checkManifestUrl_);
+  }
   std::string getServerVersion() override {
     return Manifest::getServerVersion();
   }
@@ -43,7 +55,8 @@ class RealUpdateSteps final : public UpdateSteps {
     DownloadManagerHandback::instance().giveBack();
   }
   bool getInstaller(ProgressCallback progress) override {
-    return HttpDownloader::getInstaller(std::move(progress));
+    return obeySwitch_ ? HttpDownloader::getInstaller(std::move(progress))
+                       : HttpDownloader::fetchInstaller(std::move(progress));
   }
   std::wstring getInstallerPath() override { return Util::getInstallerPath(); }
   std::wstring stageInstaller(const std::wstring& downloadedPath) override {
@@ -102,10 +115,16 @@ class RealUpdateSteps final : public UpdateSteps {
 
   StagedInstaller staged_;
   platform::SignerIdentity signer_;
+  std::string checkManifestUrl_;
+  bool obeySwitch_ = true;
 };
 
 }  // namespace
 
 std::unique_ptr<UpdateSteps> makeRealUpdateSteps() {
   return std::make_unique<RealUpdateSteps>();
+}
+
+std::unique_ptr<UpdateSteps> makeCheckUpdateSteps(const std::string& manifestUrl) {
+  return std::make_unique<RealUpdateSteps>(manifestUrl);
 }

@@ -49,3 +49,6 @@ class UpdateSteps {
 
 // The binding to the real subsystems.
 std::unique_ptr<UpdateSteps> makeRealUpdateSteps();
+// The same for the release check: the manifest from `manifestUrl`, and the
+// settings' switch that turns update checks off not obeyed.
+std::unique_ptr<UpdateSteps> makeCheckUpdateSteps(const std::string& manifestUrl);

@@ -1,10 +1,38 @@
 #include <windows.h>
+#include <shellapi.h>
 
+#include <string>
+#include <vector>
+
+#include "app/check_command.h"
+#include "app/command_line.h"
 #include "app/main_dlg.h"
 #include "app/updater_app.h"
+#include "platform/console.h"
+
+namespace {
+
+// The arguments after the program's own name, split the way the C runtime
+// splits them.
+std::vector<std::wstring> commandLineArguments() {
+  std::vector<std::wstring> arguments;
+  int count = 0;
+  LPWSTR* split = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (split == nullptr) return arguments;
+  for (int i = 1; i < count; ++i) arguments.emplace_back(split[i]);
+  LocalFree(split);
+  return arguments;
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  // The command line is not interpreted.
+  // Without arguments: the normal run, exit code 0. "/check ..." runs the
+  // release check instead; anything else prints the usage (exit 2).
+  const CommandLine command = parseCommandLine(commandLineArguments());
+  if (command.mode != CommandLine::Mode::kUpdate) {
+    ExitProcess(static_cast<UINT>(runCheckCommand(command, platform::writeToConsole)));
+  }
   int result = 0;
   {
     UpdaterApp app(instance);

@@ -22,19 +22,38 @@ void writeEntry(std::FILE* stream, const std::string& entry) {
 
 void closeInstanceAtExit() { Logger::instance().close(); }
 
+// The logger is made once: by the first instance() call (the two files), or
+// by redirectTo before it (a sink).
+std::once_flag& creation() {
+  static std::once_flag flag;
+  return flag;
+}
+
+Logger* created = nullptr;
+
 }  // namespace
 
 Logger& Logger::instance() {
   // Deliberately never destroyed: the worker thread may still log while the
   // process runs its exit handlers, so the exit handler only closes the
   // streams (under the lock) and later entries are dropped.
-  static Logger* const logger = [] {
-    auto* created = new Logger(Util::getTempLogPath(), Util::getSharedLogPath());
+  std::call_once(creation(), [] {
+    created = new Logger(Util::getTempLogPath(), Util::getSharedLogPath());
     std::atexit(closeInstanceAtExit);
-    return created;
-  }();
-  return *logger;
+  });
+  return *created;
 }
+
+bool Logger::redirectTo(Sink sink) {
+  bool redirected = false;
+  std::call_once(creation(), [&] {
+    created = new Logger(std::move(sink));
+    redirected = true;
+  });
+  return redirected;
+}
+
+Logger::Logger(Sink sink) : sink_(std::move(sink)) {}
 
 Logger::Logger(const std::wstring& tempLogPath,
                const std::wstring& sharedLogPath)
@@ -66,6 +85,11 @@ std::string Logger::timestamp() {
 }
 
 void Logger::write(const std::string& message) {
+  if (sink_) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sink_(message);
+    return;
+  }
   const std::string entry = timestamp() + message;
   std::lock_guard<std::mutex> lock(mutex_);
   writeEntry(tempLog_, entry);

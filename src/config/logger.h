@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -12,10 +13,18 @@ class Logger {
   // files; later calls return the same object. Streams are closed at exit.
   static Logger& instance();
 
+  // Receives each entry's message (no timestamp) instead of the two files.
+  using Sink = std::function<void(const std::string& message)>;
+  // Makes the process-wide logger hand every entry to `sink` and never open
+  // (nor truncate) the two files. Only before the first call of instance();
+  // false (and nothing changes) after it. The release check's mode.
+  [[nodiscard]] static bool redirectTo(Sink sink);
+
   // Opens the two files with mode "wb". An empty path or a file that cannot
   // be opened leaves that stream null; it is then skipped on every write.
   Logger(const std::wstring& tempLogPath, const std::wstring& sharedLogPath);
   ~Logger();
+  explicit Logger(Sink sink);
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
 
@@ -35,4 +44,5 @@ class Logger {
   std::mutex mutex_;
   std::FILE* tempLog_ = nullptr;
   std::FILE* sharedLog_ = nullptr;
+  Sink sink_;
 };

@@ -13,6 +13,16 @@ class Util {
   // The installed download manager's executable, chosen by the same rule.
   static std::wstring getInstalledExecutablePath();
 
+  // The working folder's name inside the temporary folder: "TsDLM", or the
+  // release check's own folder once useCheckFolder has been called.
+  static constexpr const wchar_t* kWorkingFolder = L"TsDLM";
+  static constexpr const wchar_t* kCheckFolder = L"TsDLM-check";
+  // From now on the working files (manifest, installer, staged copies, the
+  // temporary log's path) live in (temporary folder)\TsDLM-check\, beside
+  // the working folder, which stays untouched. Call before any other thread
+  // runs.
+  static void useCheckFolder();
+
   // (temporary folder)\TsDLM\update.xml; the folder is created on demand.
   // Empty when the temporary folder is unknown.
   static std::wstring getManifestPath();

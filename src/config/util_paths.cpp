@@ -22,7 +22,12 @@ void createFolderIfMissing(const std::wstring& folder) {
   }
 }
 
+// Written once, at start, before any other thread exists.
+const wchar_t* workingFolder = Util::kWorkingFolder;
+
 }  // namespace
+
+void Util::useCheckFolder() { workingFolder = kCheckFolder; }
 
 std::wstring Util::getSettingsPath() {
   return installedProductFolder() + L"update.ini";
@@ -35,7 +40,8 @@ std::wstring Util::getInstalledExecutablePath() {
 std::wstring Util::workingFilePath(const wchar_t* fileName) {
   const std::wstring temp = platform::tempPath();
   if (temp.empty()) return std::wstring();
-  const std::wstring folder = platform::pathAppend(temp, L"\\TsDLM\\");
+  const std::wstring folder =
+      platform::pathAppend(temp, std::wstring(L"\\") + workingFolder + L"\\");
   createFolderIfMissing(folder);
   return platform::pathAppend(folder, fileName);
 }

@@ -18,6 +18,7 @@ static_assert(std::is_same<curl_off_t, std::int64_t>::value,
               "onProgress takes libcurl's byte counts as they are");
 
 ProgressCallback HttpDownloader::progressCallback;
+bool HttpDownloader::maskTrace = false;
 
 namespace {
 
@@ -52,13 +53,14 @@ std::size_t writeToSink(const char* data, std::size_t size, std::size_t count,
   return std::fwrite(data, 1, bytes, sink.file);
 }
 
-bool startsWithHttps(const std::string& url) {
-  static const char kScheme[] = "https://";
-  if (url.size() < sizeof kScheme - 1) return false;
-  for (std::size_t i = 0; i + 1 < sizeof kScheme; ++i) {
-    const char c = url[i];
+// `head` is lower case.
+bool startsWithIgnoreCase(const std::string& text, const char* head) {
+  std::size_t i = 0;
+  for (; head[i] != '\0'; ++i) {
+    if (i >= text.size()) return false;
+    const char c = text[i];
     const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    if (lower != kScheme[i]) return false;
+    if (lower != head[i]) return false;
   }
   return true;
 }
@@ -78,12 +80,71 @@ std::string withoutLineBreaks(std::string url) {
   return kept;
 }
 
+// One header line with a credential's value masked; the line end kept.
+std::string maskedHeader(const std::string& line) {
+  for (const char* name : {"authorization:", "proxy-authorization:"}) {
+    if (!startsWithIgnoreCase(line, name)) continue;
+    const std::size_t end = line.find_first_of("\r\n");
+    return line.substr(0, line.find(':') + 1) + " ****" +
+           (end == std::string::npos ? std::string() : line.substr(end));
+  }
+  return line;
+}
+
+// What a hostile server sends (its headers) reaches the console too: no
+// control character but the line ends and tabs.
+std::string withoutControls(std::string text) {
+  for (char& c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
+    if (control && c != '\r' && c != '\n' && c != '\t') c = '?';
+  }
+  return text;
+}
+
+int traceToStandardError(CURL*, curl_infotype kind, char* data, std::size_t size,
+                         void*) {
+  const std::string text =
+      HttpDownloader::maskedTrace(static_cast<int>(kind), std::string(data, size));
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  return 0;
+}
+
 }  // namespace
+
+std::string HttpDownloader::maskedTrace(int kind, const std::string& data) {
+  const char* mark = nullptr;
+  switch (kind) {
+    case CURLINFO_TEXT:
+      return "* " + withoutControls(data);
+    case CURLINFO_HEADER_IN:
+      mark = "< ";
+      break;
+    case CURLINFO_HEADER_OUT:
+      mark = "> ";
+      break;
+    default:
+      return std::string();
+  }
+  // Sent headers come as one block of lines; each is marked and masked.
+  std::string out;
+  std::size_t start = 0;
+  while (start < data.size()) {
+    std::size_t end = data.find('\n', start);
+    end = end == std::string::npos ? data.size() : end + 1;
+    out += mark + withoutControls(maskedHeader(data.substr(start, end - start)));
+    start = end;
+  }
+  return out;
+}
 
 bool HttpDownloader::getUpdateXml() {
   if (!Settings::checkForUpdates()) return false;
+  return fetchUpdateXml(Settings::getUpdateUrl());
+}
+
+bool HttpDownloader::fetchUpdateXml(const std::string& url) {
   const std::wstring path = Util::getManifestPath();
-  const std::string url = Settings::getUpdateUrl();
   // The limits of update.ini are read here but not applied: the transfer
   // keeps its fixed overall time limit.
   (void)Settings::getDownloadOptions();
@@ -118,8 +179,14 @@ bool HttpDownloader::transfer(const std::string& rawUrl,
   // on the way.
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR,
-                   startsWithHttps(url) ? "https" : "http,https");
+                   startsWithIgnoreCase(url, "https://") ? "https" : "http,https");
   curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
+  if (maskTrace) {
+    using DebugFunction =
+        int (*)(CURL*, curl_infotype, char*, std::size_t, void*);
+    const DebugFunction trace = &traceToStandardError;
+    curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, trace);
+  }
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &HttpDownloader::onProgress);
   using WriteFunction =

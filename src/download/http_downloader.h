@@ -22,9 +22,26 @@ class HttpDownloader {
   // Downloads the manifest into Util::getManifestPath. False at once when
   // update checks are switched off.
   static bool getUpdateXml();
+  // The same from `url`, whatever the settings' switch says.
+  static bool fetchUpdateXml(const std::string& url);
   // Puts the installer the manifest offers at Util::getInstallerPath,
-  // reusing an intact one of the same version.
+  // reusing an intact one of the same version. False at once when update
+  // checks are switched off.
   static bool getInstaller(ProgressCallback progress);
+  // The same, whatever the settings' switch says.
+  static bool fetchInstaller(ProgressCallback progress);
+
+  // When set (the release check, whose console shows it), libcurl's verbose
+  // output goes to the standard error stream through maskedTrace instead of
+  // as libcurl writes it. Set before the first transfer.
+  static bool maskTrace;
+  // One piece of libcurl's verbose output as it is printed: "* " before an
+  // information text, "< " and "> " before each header line received and
+  // sent; the value of an Authorization or Proxy-Authorization header
+  // replaced by "****"; other control characters than line ends and tabs
+  // shown as "?"; "" for bodies and TLS data. `kind` is libcurl's
+  // curl_infotype.
+  static std::string maskedTrace(int kind, const std::string& data);
   // One transfer; logs "Download complete: <path>" on success. A body
   // larger than `maxBytes` fails the transfer as soon as it passes the limit
   // (or at once, when the server announces its length).

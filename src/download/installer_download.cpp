@@ -24,7 +24,10 @@ bool isIntactAndOurs(const std::wstring& path) {
 
 bool HttpDownloader::getInstaller(ProgressCallback progress) {
   if (!Settings::checkForUpdates()) return false;
+  return fetchInstaller(std::move(progress));
+}
 
+bool HttpDownloader::fetchInstaller(ProgressCallback progress) {
   const std::string downloaded = Util::getDownloadedVersion();
   Logger::instance().write(
       "INFO: HttpDownloader::getInstaller(): Downloaded version: " +

@@ -13,6 +13,7 @@ import harness
 from test_update_check import (FILES_URL_PATH, INSTALLED_DLM, INSTALLER_NAME,
                                INSTALLER_URL_PATH, MANIFEST_URL_PATH, OFFERED_VERSION,
                                read_log)
+from test_release_check import run_check
 from test_whole_update import WholeUpdate, file_version
 
 TOOL = harness.REPO / "tools" / "tsdlm-manifest"
@@ -27,11 +28,10 @@ def run_tool(installer, output, ca, base_urls=("http://127.0.0.1:1/files/",)):
 
 def test_manifest_of_a_good_installer_installs(prefix, update_site, fixture_exe,
                                                signing_kit, tmp_path):
-    """The tool's manifest, published as it is: the updater downloads the
-    installer from the first location (given without its trailing "/"),
-    accepts it and installs it.
-    To add when `TsDLMUpdater.exe /check` lands: the same manifest checked
-    with /check answers 0 (would install)."""
+    """The tool's manifest, published as it is: `TsDLMUpdater.exe /check`
+    answers that it would install, then the updater downloads the installer
+    from the first location (given without its trailing "/"), accepts it and
+    installs it."""
     update = WholeUpdate(prefix, update_site, fixture_exe, signing_kit, tmp_path)
     installer = signing_kit.sign(fixture_exe("fake_installer.exe"), "tessarin",
                                  tmp_path / "release" / INSTALLER_NAME)
@@ -46,6 +46,10 @@ def test_manifest_of_a_good_installer_installs(prefix, update_site, fixture_exe,
     update_site.add_file(MANIFEST_URL_PATH, output.read_bytes())
     update_site.add_file(INSTALLER_URL_PATH, installer.read_bytes())
     update.settings()
+    checked = run_check(prefix, tmp_path)
+    assert checked.returncode == 0, checked.stdout + checked.stderr
+    assert checked.verdict() == (f"Verdict: the offered release {OFFERED_VERSION} "
+                                 f"would install")
     update.installs_for_real()
     update.run()
     e = update.entries

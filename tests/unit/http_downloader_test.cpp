@@ -245,3 +245,33 @@ TEST(OnProgressTest, EmptyCallbackIsSkipped) {
 }
 
 }  // namespace
+
+// What the release check prints of libcurl's verbose output: the lines as
+// libcurl prints them, with no credential's value and no control sequence.
+TEST(MaskedTraceTest, CredentialsNeverShow) {
+  const struct {
+    curl_infotype kind;
+    const char* data;
+    const char* shown;
+  } table[] = {
+      {CURLINFO_TEXT, "Connected to h\n", "* Connected to h\n"},
+      {CURLINFO_HEADER_IN, "HTTP/1.1 407 Auth\r\n", "< HTTP/1.1 407 Auth\r\n"},
+      {CURLINFO_HEADER_OUT,
+       "GET http://h/x HTTP/1.1\r\nHost: h\r\nProxy-Authorization: Basic "
+       "YW5uOnMzY3JldA==\r\nAccept: */*\r\n\r\n",
+       "> GET http://h/x HTTP/1.1\r\n> Host: h\r\n> Proxy-Authorization: "
+       "****\r\n> Accept: */*\r\n> \r\n"},
+      {CURLINFO_HEADER_OUT, "CONNECT h:443 HTTP/1.1\r\nproxy-authorization: NTLM TlRM\r\n",
+       "> CONNECT h:443 HTTP/1.1\r\n> proxy-authorization: ****\r\n"},
+      {CURLINFO_HEADER_OUT, "AUTHORIZATION: Basic dTpw", "> AUTHORIZATION: ****"},
+      {CURLINFO_HEADER_IN, "X-Evil: \x1b]0;owned\x07\x9b" "2J\tok\r\n",
+       "< X-Evil: ?]0;owned??2J\tok\r\n"},
+      {CURLINFO_DATA_OUT, "user=ann&password=s3cret", ""},
+      {CURLINFO_DATA_IN, "body", ""},
+      {CURLINFO_SSL_DATA_OUT, "\x16\x03", ""},
+  };
+  for (const auto& row : table) {
+    EXPECT_EQ(HttpDownloader::maskedTrace(row.kind, row.data), row.shown)
+        << row.data;
+  }
+}

@@ -129,6 +129,19 @@ TEST(LogPathsTest, TempAndSharedLogsAreCreatedInTheirFolders) {
   EXPECT_TRUE(testing_support::exists(dir.file("Public Documents/Tessarin/TsDLM")));
 }
 
+// The release check's logger: every message as given, no timestamp, no file.
+TEST(LoggerSinkTest, MessagesGoToTheSinkAndNoFileIsOpened) {
+  fake::reset();
+  std::vector<std::string> received;
+  Logger logger([&received](const std::string& m) { received.push_back(m); });
+  logger.write("a\r\n");
+  logger.writeError("b");
+  EXPECT_EQ(received, (std::vector<std::string>{"a\r\n", "[ERROR] b"}));
+  // Too late once the process-wide logger exists: it keeps its files.
+  (void)Logger::instance();
+  EXPECT_FALSE(Logger::redirectTo([](const std::string&) {}));
+}
+
 TEST(LogPathsTest, UnknownFoldersGiveEmptyPaths) {
   fake::reset();
   EXPECT_EQ(Util::getTempLogPath(), L"");

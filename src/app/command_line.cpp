@@ -1,0 +1,104 @@
+#include "app/command_line.h"
+
+#include <string>
+
+#include "common/text.h"
+
+namespace {
+
+bool isSwitch(const std::wstring& argument, const wchar_t* name) {
+  return tsdlm::equalsIgnoreCaseAscii(argument, name);
+}
+
+bool startsWithIgnoreCase(const std::wstring& text, const std::wstring& head) {
+  return text.size() >= head.size() &&
+         tsdlm::equalsIgnoreCaseAscii(text.substr(0, head.size()), head);
+}
+
+// Printable ASCII without blanks, after an http or https scheme and at least
+// one character of host. Anything else (a Unicode look-alike, a line break,
+// an embedded NUL) is refused rather than narrowed into something else.
+bool isUsableUrl(const std::wstring& url) {
+  if (url.empty() || url.size() > kMaxUrl) return false;
+  for (const wchar_t c : url) {
+    if (c <= 0x20 || c >= 0x7F) return false;
+  }
+  for (const wchar_t* scheme : {L"http://", L"https://"}) {
+    const std::wstring head = scheme;
+    if (startsWithIgnoreCase(url, head) && url.size() > head.size())
+      return true;
+  }
+  return false;
+}
+
+bool isUsablePath(const std::wstring& path) {
+  if (path.empty() || path.size() > kMaxReportPath) return false;
+  for (const wchar_t c : path) {
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+CommandLine usage(const std::string& problem) {
+  CommandLine line;
+  line.mode = CommandLine::Mode::kUsage;
+  line.problem = problem;
+  return line;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::wstring>& arguments) {
+  CommandLine line;
+  if (arguments.empty()) return line;
+  bool check = false;
+  bool manifest = false;
+  bool report = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::wstring& argument = arguments[i];
+    const bool hasValue = i + 1 < arguments.size();
+    if (isSwitch(argument, L"/check")) {
+      if (check) return usage("/check is given twice");
+      check = true;
+    } else if (isSwitch(argument, L"/manifest")) {
+      if (manifest) return usage("/manifest is given twice");
+      if (!hasValue || !isUsableUrl(arguments[i + 1])) {
+        return usage("/manifest needs an http:// or https:// URL");
+      }
+      manifest = true;
+      line.manifestUrl = tsdlm::narrowLow8(arguments[++i]);
+    } else if (isSwitch(argument, L"/report")) {
+      if (report) return usage("/report is given twice");
+      if (!hasValue || !isUsablePath(arguments[i + 1])) {
+        return usage("/report needs a file name (at most " +
+                     std::to_string(kMaxReportPath) + " characters)");
+      }
+      report = true;
+      line.reportPath = arguments[++i];
+    } else {
+      return usage("unknown argument");
+    }
+  }
+  if (!check) return usage("/check is missing");
+  line.mode = CommandLine::Mode::kCheck;
+  return line;
+}
+
+std::string usageText(const std::string& problem) {
+  std::string text;
+  if (!problem.empty()) text += "TsDLMUpdater: " + problem + ".\r\n";
+  text +=
+      "Usage: TsDLMUpdater.exe                 check for an update and install "
+      "it\r\n"
+      "       TsDLMUpdater.exe /check [/manifest URL] [/report FILE]\r\n"
+      "  /check     a dry run of the update path: never quits the download "
+      "manager,\r\n"
+      "             never starts the installer; prints a report\r\n"
+      "  /manifest  check this manifest instead of the one the settings "
+      "name\r\n"
+      "  /report    write the report to FILE as well\r\n"
+      "Exit code of /check: 0 would install (or up to date), 1 would be "
+      "refused,\r\n"
+      "2 could not check (network, proxy, settings) or a bad command line.\r\n";
+  return text;
+}

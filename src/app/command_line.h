@@ -1,0 +1,37 @@
+// The updater's command line: empty for a normal run, or the release check
+// "/check [/manifest URL] [/report FILE]". Portable: the caller splits the
+// command line into arguments (without the program's own name).
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CommandLine {
+  enum class Mode {
+    kUpdate,  // no arguments: the normal run
+    kCheck,   // the release check
+    kUsage,   // anything else: print the usage and exit 2, nothing runs
+  };
+  Mode mode = Mode::kUpdate;
+  // The manifest to check instead of the settings' one; empty when not given.
+  std::string manifestUrl;
+  // Where to write the report as well; empty when not given.
+  std::wstring reportPath;
+  // For kUsage: what was wrong, for the first line of the usage text.
+  std::string problem;
+};
+
+// Switches match in any letter case and in any order; each at most once.
+// A manifest URL must be http:// or https:// followed by printable ASCII
+// without blanks (at most kMaxUrl characters); a report path must be
+// non-empty, at most kMaxReportPath units, without control characters.
+// Any other argument, a missing value or a repeated switch gives kUsage;
+// so do /manifest or /report without /check.
+[[nodiscard]] CommandLine parseCommandLine(
+    const std::vector<std::wstring>& arguments);
+
+// The usage text, lines ending in CR LF; starts with `problem` when given.
+[[nodiscard]] std::string usageText(const std::string& problem);
+
+constexpr std::size_t kMaxUrl = 2048;
+constexpr std::size_t kMaxReportPath = 1024;

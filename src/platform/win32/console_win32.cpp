@@ -1,0 +1,35 @@
+#include <windows.h>
+
+#include "platform/console.h"
+
+namespace platform {
+
+void writeToConsole(const std::string& text) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  // A GUI program started from a console gets no standard handles unless
+  // they were redirected; it can still write to its parent's console.
+  if (out == nullptr || out == INVALID_HANDLE_VALUE ||
+      GetFileType(out) == FILE_TYPE_UNKNOWN) {
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+    opened = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return;
+    out = opened;
+  }
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const std::size_t left = text.size() - done;
+    const DWORD chunk = static_cast<DWORD>(left < 65536 ? left : 65536);
+    DWORD written = 0;
+    if (!WriteFile(out, text.data() + done, chunk, &written, nullptr) ||
+        written == 0) {
+      break;
+    }
+    done += written;
+  }
+  if (opened != INVALID_HANDLE_VALUE) CloseHandle(opened);
+}
+
+}  // namespace platform

@@ -1,0 +1,171 @@
+"""`TsDLMUpdater.exe /check` under Wine: the dry run of the update path on
+the real updater. The download manager 6.1.32.0 is installed and running
+(the stand-in that records quit requests), a reusable installer and both log
+files of an earlier run are in place; the check must leave all of them as
+they were, ask nothing of the download manager, start no installer and send
+no event, and say what it found on its standard output (a file here, as when
+a support person redirects it) and in its report file."""
+
+import base64
+import subprocess
+
+import pytest
+
+from test_update_check import OFFERED_VERSION, PUBLISHER, RUN_TIMEOUT
+from test_update_via_proxy import (PASSWORD, PROXY_HOST, USER, ProxiedCheck,
+                                   basic_proxy)  # noqa: F401 (a fixture)
+from test_whole_update import WholeUpdate
+
+REPORT_WIN = r"C:\check-report.txt"
+EARLIER_LOG = b"2026-12-07 06:00:37  an earlier run's log\r\n"
+
+
+class CheckRun:
+    """What one /check run left: its exit code, standard output and error
+    (each sent to a file, never a pipe) and the report file."""
+
+    def __init__(self, returncode, stdout, stderr, report):
+        self.returncode = returncode
+        self.stdout = stdout
+        self.stderr = stderr
+        self.report = report
+
+    def verdict(self):
+        return self.stdout.decode("latin-1").splitlines()[-1]
+
+
+def run_check(prefix, folder, args=("/check",), extra_env=None):
+    """Runs the installed updater with `args` and waits for it."""
+    program = prefix.install_updater()
+    report = prefix.unix_path(REPORT_WIN)
+    out, err = folder / "check.stdout", folder / "check.stderr"
+    with open(out, "wb") as stdout, open(err, "wb") as stderr:
+        result = subprocess.run(["wine", program, *args], env=prefix.env(extra_env),
+                                stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                                timeout=RUN_TIMEOUT)
+    return CheckRun(result.returncode, out.read_bytes(), err.read_bytes(),
+                    report.read_bytes() if report.exists() else None)
+
+
+class MachineState:
+    """Everything a check must leave as it was."""
+
+    def __init__(self, update):
+        self.update = update
+        update.place_installer(update.signed_installer("tessarin").read_bytes())
+        for path in (update.prefix.temp_log_path, update.prefix.shared_log_path):
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(EARLIER_LOG)
+        self.before = self.snapshot()
+
+    def snapshot(self):
+        working = self.update.prefix.working_dir
+        return {p.relative_to(working): p.read_bytes()
+                for p in sorted(working.rglob("*")) if p.is_file()} | {
+            "shared log": self.update.prefix.read_shared_log()}
+
+    def assert_untouched(self):
+        prefix = self.update.prefix
+        assert self.snapshot() == self.before
+        assert prefix.read_events() == []
+        assert self.update.dlm_requests() == []
+        assert self.update.dlm.running()
+        assert list(prefix.temp_dir.rglob("*.record.txt")) == [], "an installer ran"
+        # The check's own folder keeps only its downloads.
+        assert sorted(p.name for p in (prefix.temp_dir / "TsDLM-check").iterdir()) == [
+            "TessarinDownloadManagerSetup.exe", "update.xml"]
+
+
+@pytest.fixture
+def release(prefix, update_site, fixture_exe, signing_kit, tmp_path):
+    update = WholeUpdate(prefix, update_site, fixture_exe, signing_kit, tmp_path)
+    update.start_dlm()
+    return update
+
+
+def test_good_release_would_install(release, tmp_path):
+    release.offer()
+    state = MachineState(release)
+
+    run = run_check(release.prefix, tmp_path, ["/check", "/report", REPORT_WIN])
+
+    assert run.returncode == 0, run.stdout + run.stderr
+    assert run.verdict() == f"Verdict: the offered release {OFFERED_VERSION} would install"
+    assert run.report == run.stdout
+    text = run.stdout.decode("latin-1")
+    for line in ["Signature - valid\r\n",
+                 f"Publisher {PUBLISHER} - the signer's certificate names it\r\n",
+                 f"Installer's own version {OFFERED_VERSION} - the offered version\r\n",
+                 "Download manager - running (process "]:
+        assert line in text
+    state.assert_untouched()
+    assert (release.manifest_requests(), release.installer_requests()) == (1, 1)
+
+
+def test_refused_installer_gives_the_reason(release, tmp_path):
+    release.offer(kind="other")
+    state = MachineState(release)
+
+    run = run_check(release.prefix, tmp_path)
+
+    reason = f"A certificate with a subject name [{PUBLISHER}] can not be found!"
+    assert run.returncode == 1, run.stdout + run.stderr
+    assert run.verdict() == (f"Verdict: the offered release {OFFERED_VERSION} would be "
+                             f"refused: {reason}")
+    assert f"Publisher {PUBLISHER} - REFUSED - {reason}\r\n".encode() in run.stdout
+    assert run.report is None
+    # Fetched three times, as a normal run would.
+    assert release.installer_requests() == 3
+    state.assert_untouched()
+
+
+def test_manifest_answering_404_cannot_be_checked(release, tmp_path):
+    release.offer()
+    staging = "/staging/update.xml"
+    release.server.set_rule(staging, status=404, body="no such page")
+
+    run = run_check(release.prefix, tmp_path,
+                    ["/CHECK", "/manifest", release.server.url(staging)])
+
+    assert run.returncode == 2, run.stdout + run.stderr
+    assert run.verdict() == (
+        "Verdict: cannot check: the manifest could not be downloaded: "
+        "curl_easy_perform() failed: 22 (HTTP response code said error)")
+    assert release.server.requests_for(staging) and not release.manifest_requests()
+    assert release.installer_requests() == 0
+    assert release.prefix.read_temp_log() is None
+    assert release.dlm_requests() == []
+
+
+def test_bad_command_line_prints_the_usage_and_runs_nothing(prefix, tmp_path):
+    run = run_check(prefix, tmp_path, ["/check", "/manifest", "ftp://h/x"])
+
+    assert run.returncode == 2
+    assert run.stdout.startswith(b"TsDLMUpdater: /manifest needs an http:// or "
+                                 b"https:// URL.\r\nUsage: ")
+    assert not prefix.working_dir.exists()
+    assert not (prefix.temp_dir / "TsDLM-check").exists()
+
+
+@pytest.fixture
+def proxied(prefix, update_site, fixture_exe, signing_kit, tmp_path):
+    return ProxiedCheck(prefix, update_site, fixture_exe, signing_kit, tmp_path)
+
+
+def test_through_a_basic_proxy_without_showing_the_password(proxied, basic_proxy,
+                                                            tmp_path):
+    assert proxied.cred_tool("write", PROXY_HOST, USER, PASSWORD).returncode == 0
+    proxied.through(basic_proxy)
+    proxied.offer()
+
+    run = run_check(proxied.prefix, tmp_path, ["/check", "/report", REPORT_WIN])
+
+    assert run.returncode == 0, run.stdout + run.stderr
+    assert run.verdict() == f"Verdict: the offered release {OFFERED_VERSION} would install"
+    assert any((r["proxy_authorization"] or "").startswith("Basic ")
+               for r in basic_proxy.requests)
+    # libcurl's verbose output reaches the console, its credential masked.
+    assert b"> Proxy-Authorization: ****" in run.stderr
+    token = base64.b64encode(f"{USER}:{PASSWORD}".encode())
+    for output in (run.stdout, run.stderr, run.report):
+        assert PASSWORD.encode() not in output and token not in output

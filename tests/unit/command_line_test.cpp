@@ -1,0 +1,100 @@
+// The command line: the normal run, the release check's switches, and every
+// malformed form giving the usage.
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Mode = CommandLine::Mode;
+
+struct Case {
+  std::vector<std::wstring> arguments;
+  Mode mode;
+  std::string manifestUrl;
+  std::wstring reportPath;
+};
+
+void PrintTo(const Case& c, std::ostream* out) {
+  for (const std::wstring& argument : c.arguments) {
+    *out << '[' << std::string(argument.begin(), argument.end()) << ']';
+  }
+}
+
+const std::wstring kUrl = L"https://staging.example/dlm/update.xml";
+
+std::vector<Case> cases() {
+  const std::wstring longPath(kMaxReportPath + 1, L'a');
+  const std::wstring longUrl = L"http://h/" + std::wstring(kMaxUrl, L'a');
+  return {
+      {{}, Mode::kUpdate, "", L""},
+      {{L"/check"}, Mode::kCheck, "", L""},
+      {{L"/CHECK"}, Mode::kCheck, "", L""},
+      {{L"/Check", L"/Manifest", kUrl},
+       Mode::kCheck,
+       "https://staging.example/dlm/update.xml",
+       L""},
+      {{L"/report", L"C:\\r p.txt", L"/check"},
+       Mode::kCheck,
+       "",
+       L"C:\\r p.txt"},
+      {{L"/manifest", L"HTTP://h/x", L"/check", L"/report", L"r.txt"},
+       Mode::kCheck,
+       "HTTP://h/x",
+       L"r.txt"},
+      // Anything else prints the usage and runs nothing.
+      {{L""}, Mode::kUsage, "", L""},
+      {{L"check"}, Mode::kUsage, "", L""},
+      {{L"-check"}, Mode::kUsage, "", L""},
+      {{L"/checks"}, Mode::kUsage, "", L""},
+      {{L"/check", L"/check"}, Mode::kUsage, "", L""},
+      {{L"/check", L"extra"}, Mode::kUsage, "", L""},
+      {{L"/manifest", kUrl}, Mode::kUsage, "", L""},
+      {{L"/report", L"r.txt"}, Mode::kUsage, "", L""},
+      {{L"/check", L"/manifest"}, Mode::kUsage, "", L""},
+      {{L"/check", L"/manifest", L"/report", L"r.txt"}, Mode::kUsage, "", L""},
+      {{L"/check", L"/manifest", kUrl, L"/manifest", kUrl},
+       Mode::kUsage,
+       "",
+       L""},
+      {{L"/check", L"/manifest", L"ftp://h/x"}, Mode::kUsage, "", L""},
+      {{L"/check", L"/manifest", L"file:///C:/x"}, Mode::kUsage, "", L""},
+      {{L"/check", L"/manifest", L"http://"}, Mode::kUsage, "", L""},
+      {{L"/check", L"/manifest", L"http://h/a b"}, Mode::kUsage, "", L""},
+      {{L"/check", L"/manifest", L"http://h/x\r\nHost: y"},
+       Mode::kUsage,
+       "",
+       L""},
+      // A look-alike that narrowing would turn into ASCII is refused.
+      {{L"/check", L"/manifest", L"http://h/\u012fx"}, Mode::kUsage, "", L""},
+      {{L"/check", L"/manifest", longUrl}, Mode::kUsage, "", L""},
+      {{L"/check", L"/report"}, Mode::kUsage, "", L""},
+      {{L"/check", L"/report", L""}, Mode::kUsage, "", L""},
+      {{L"/check", L"/report", L"a\nb"}, Mode::kUsage, "", L""},
+      {{L"/check", L"/report", longPath}, Mode::kUsage, "", L""},
+      {{L"/check", L"/report", L"a", L"/report", L"b"}, Mode::kUsage, "", L""},
+  };
+}
+
+class CommandLineTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(CommandLineTest, ParsesOrRefuses) {
+  const Case& c = GetParam();
+  const CommandLine line = parseCommandLine(c.arguments);
+  EXPECT_EQ(line.mode, c.mode);
+  EXPECT_EQ(line.manifestUrl, c.manifestUrl);
+  EXPECT_EQ(line.reportPath, c.reportPath);
+  EXPECT_EQ(line.problem.empty(), c.mode != Mode::kUsage);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CommandLineTest, ::testing::ValuesIn(cases()));
+
+TEST(CommandLineUsageTest, NamesTheProblemThenBothForms) {
+  const std::string text = usageText("unknown argument");
+  EXPECT_EQ(text.rfind("TsDLMUpdater: unknown argument.\r\nUsage: ", 0), 0u);
+  EXPECT_NE(text.find("/check [/manifest URL] [/report FILE]\r\n"),
+            std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+}  // namespace
