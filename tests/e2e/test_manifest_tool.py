@@ -77,6 +77,16 @@ REFUSED = {
     "signer-certificate-twice": ("fake_installer.exe", twice_signer, "root",
                                  "the signature holds 2 certificates with the signer's "
                                  "issuer and serial number"),
+    "forged-twin-after-signer": ("fake_installer.exe", "twin", "root",
+                                 "the signature holds 2 certificates with the signer's "
+                                 "issuer and serial number"),
+    "forged-twin-first": ("fake_installer.exe", "twin_first", "root",
+                          "the signature holds 2 certificates with the signer's "
+                          "issuer and serial number"),
+    "look-alike-publisher": ("fake_installer.exe", "lookalike", "root",
+                             'signed by "O=Tessarin\\, Incubator Ltd'),
+    "name-split-in-two": ("fake_installer.exe", "split", "root",
+                          'signed by "O=Tessarin, OU=Inc"'),
     "modified": ("fake_installer.exe", "modified", "root",
                  "the file changed after it was signed"),
     "chain-to-another-ca": ("fake_installer.exe", "tessarin", "unrelated",

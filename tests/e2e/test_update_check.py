@@ -265,24 +265,23 @@ def _publisher_refused(e, path):
                    f"can not be found!")]
 
 
+def _copy_refused(e):
+    return _publisher_refused(e, e.staged)
+
+
+def _download_refused(e):
+    return [e.downloaded_version(OFFERED_VERSION)] + _publisher_refused(e, e.installer)
+
+
 # Installers a client must never run, each fetched three times and refused:
 # the served file, the entries of one refusal of the checked copy, and what
 # the reuse test logs of the file left by the attempt before.
 @pytest.mark.parametrize("kind, exe, refusal, left_behind", [
     # Signed by another publisher, with a forged twin of the signer's
-    # certificate named "Tessarin, Inc." in the signature, in both orders.
-    ("twin", "fake_installer.exe",
-     lambda e: _publisher_refused(e, e.staged),
-     lambda e: [e.downloaded_version(OFFERED_VERSION)] + _publisher_refused(e, e.installer)),
-    ("twin_first", "fake_installer.exe",
-     lambda e: _publisher_refused(e, e.staged),
-     lambda e: [e.downloaded_version(OFFERED_VERSION)] + _publisher_refused(e, e.installer)),
-    ("lookalike", "fake_installer.exe",
-     lambda e: _publisher_refused(e, e.staged),
-     lambda e: [e.downloaded_version(OFFERED_VERSION)] + _publisher_refused(e, e.installer)),
-    ("split", "fake_installer.exe",
-     lambda e: _publisher_refused(e, e.staged),
-     lambda e: [e.downloaded_version(OFFERED_VERSION)] + _publisher_refused(e, e.installer)),
+    # certificate named "Tessarin, Inc." in the signature, in both orders;
+    # a look-alike publisher; "Tessarin" and "Inc" in two attributes.
+    *[(kind, "fake_installer.exe", _copy_refused, _download_refused)
+      for kind in ("twin", "twin_first", "lookalike", "split")],
     # Genuine, but older than the version the manifest offers.
     ("tessarin", "fake_installer_6_1_31_0.exe",
      lambda e: e.signed() + [e.line(f"[ERROR] The installer's version 6.1.31.0 is not "

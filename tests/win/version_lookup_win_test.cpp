@@ -69,6 +69,20 @@ struct DownloadedCase {
   const char* entry;
 };
 
+// The fixture at the installer's place; null: a file that is not an
+// executable.
+bool placeInstaller(const wchar_t* fixture, const std::wstring& installer) {
+  if (fixture != nullptr) {
+    win_support::copyFile(win_support::fixture(fixture), installer);
+    return true;
+  }
+  std::FILE* file = _wfopen(installer.c_str(), L"wb");
+  if (file == nullptr) return false;
+  std::fputs("MZ, but no executable", file);
+  std::fclose(file);
+  return true;
+}
+
 class DownloadedVersionWinTest
     : public ::testing::TestWithParam<DownloadedCase> {
  protected:
@@ -79,14 +93,7 @@ TEST_P(DownloadedVersionWinTest, VersionOrOneErrorEntryWithoutLineEnd) {
   const std::wstring installer = Util::getInstallerPath();
   ASSERT_EQ(installer,
             temp_.path() + L"TsDLM\\TessarinDownloadManagerSetup.exe");
-  if (GetParam().fixture != nullptr) {
-    win_support::copyFile(win_support::fixture(GetParam().fixture), installer);
-  } else {
-    std::FILE* file = _wfopen(installer.c_str(), L"wb");
-    ASSERT_NE(file, nullptr);
-    std::fputs("MZ, but no executable", file);
-    std::fclose(file);
-  }
+  ASSERT_TRUE(placeInstaller(GetParam().fixture, installer));
   ProcessLog::mark();
   EXPECT_EQ(Util::getDownloadedVersion(), GetParam().version);
   EXPECT_EQ(entryTexts(ProcessLog::sinceMark()), GetParam().entry);
@@ -126,14 +133,7 @@ TEST(WorkingFolderWinTest, CreatedByTheFirstLookupThatNeedsIt) {
 // handle, agrees with the system's lookup for every fixture.
 TEST_P(DownloadedVersionWinTest, StagedCopyReadsItsOwnVersion) {
   const std::wstring installer = Util::getInstallerPath();
-  if (GetParam().fixture != nullptr) {
-    win_support::copyFile(win_support::fixture(GetParam().fixture), installer);
-  } else {
-    std::FILE* file = _wfopen(installer.c_str(), L"wb");
-    ASSERT_NE(file, nullptr);
-    std::fputs("MZ, but no executable", file);
-    std::fclose(file);
-  }
+  ASSERT_TRUE(placeInstaller(GetParam().fixture, installer));
   StagedInstaller staged;
   ASSERT_TRUE(staged.stage(installer));
   EXPECT_EQ(staged.ownVersion(), GetParam().version);
