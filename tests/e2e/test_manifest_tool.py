@@ -64,6 +64,8 @@ def twice_signer(kit, exe, out):
     kit._osslsign(exe, out, "tessarin", extra_certs=("tessarin",))
 
 
+TWIN_MESSAGE = "the signature holds 2 certificates with the signer's issuer and serial number"
+
 # id -> (fixture program, how it is made, the CA given, message on stderr)
 REFUSED = {
     "unsigned": ("fake_installer.exe", "unsigned", "root", "not signed"),
@@ -75,14 +77,11 @@ REFUSED = {
     "name-only-in-bag": ("fake_installer.exe", "bag_attack", "root",
                          'signed by "O=Other Publisher Ltd'),
     "signer-certificate-twice": ("fake_installer.exe", twice_signer, "root",
-                                 "the signature holds 2 certificates with the signer's "
-                                 "issuer and serial number"),
+                                 TWIN_MESSAGE),
     "forged-twin-after-signer": ("fake_installer.exe", "twin", "root",
-                                 "the signature holds 2 certificates with the signer's "
-                                 "issuer and serial number"),
+                                 TWIN_MESSAGE),
     "forged-twin-first": ("fake_installer.exe", "twin_first", "root",
-                          "the signature holds 2 certificates with the signer's "
-                          "issuer and serial number"),
+                          TWIN_MESSAGE),
     "look-alike-publisher": ("fake_installer.exe", "lookalike", "root",
                              'signed by "O=Tessarin\\, Incubator Ltd'),
     "name-split-in-two": ("fake_installer.exe", "split", "root",

@@ -74,6 +74,11 @@ def not_found_entry(subject):
             f"found!\r\n").encode()
 
 
+def signed_but_not_ours(path):
+    """A valid signature whose signer is not Tessarin, Inc."""
+    return [signed_entry(path), not_found_entry(SUBJECT)]
+
+
 @pytest.mark.parametrize("kind, subject, status, publisher, entries", [
     ("unsigned", SUBJECT, "0x800b0100", "-", lambda p: [
         f'[ERROR] The file "{p}" is not signed. Error is: 0x800b0100.\r\n'.encode()]),
@@ -83,28 +88,21 @@ def not_found_entry(subject):
         signed_entry(p), found_entry(SUBJECT)]),
     ("tessarin", "TESSARIN, INC", "0x00000000", "1", lambda p: [
         signed_entry(p), found_entry("TESSARIN, INC")]),
-    ("other", SUBJECT, "0x00000000", "0", lambda p: [
-        signed_entry(p), not_found_entry(SUBJECT)]),
+    ("other", SUBJECT, "0x00000000", "0", signed_but_not_ours),
     # Signed by "Mallory Software"; only its issuing CA carries the name.
-    ("intermediate", SUBJECT, "0x00000000", "0", lambda p: [
-        signed_entry(p), not_found_entry(SUBJECT)]),
+    ("intermediate", SUBJECT, "0x00000000", "0", signed_but_not_ours),
     # Signed by another publisher with a copy of our certificate added.
-    ("bag_attack", SUBJECT, "0x00000000", "0", lambda p: [
-        signed_entry(p), not_found_entry(SUBJECT)]),
+    ("bag_attack", SUBJECT, "0x00000000", "0", signed_but_not_ours),
     # A forged twin of the signer's certificate named "Tessarin, Inc." in
     # the signature, after or before the real one: Wine's provider takes
     # either as the signer and accepts the signature; the second certificate
     # with the signer's issuer and serial number gives it away.
-    ("twin", SUBJECT, "0x00000000", "0", lambda p: [
-        signed_entry(p), not_found_entry(SUBJECT)]),
-    ("twin_first", SUBJECT, "0x00000000", "0", lambda p: [
-        signed_entry(p), not_found_entry(SUBJECT)]),
+    ("twin", SUBJECT, "0x00000000", "0", signed_but_not_ours),
+    ("twin_first", SUBJECT, "0x00000000", "0", signed_but_not_ours),
     # Validly issued, but not our name: "Tessarin, Incubator Ltd", and
     # "Tessarin" and "Inc" in two attributes.
-    ("lookalike", SUBJECT, "0x00000000", "0", lambda p: [
-        signed_entry(p), not_found_entry(SUBJECT)]),
-    ("split", SUBJECT, "0x00000000", "0", lambda p: [
-        signed_entry(p), not_found_entry(SUBJECT)]),
+    ("lookalike", SUBJECT, "0x00000000", "0", signed_but_not_ours),
+    ("split", SUBJECT, "0x00000000", "0", signed_but_not_ours),
 ], ids=["unsigned", "modified", "tessarin", "letter-case", "other-publisher",
         "intermediate", "bag-attack", "twin-after-signer", "twin-first", "look-alike",
         "split-name"])
