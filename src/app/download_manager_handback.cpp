@@ -20,13 +20,31 @@ void DownloadManagerHandback::quitAccepted(const std::wstring& imagePath) {
 bool DownloadManagerHandback::installerStarting() {
   const std::lock_guard<std::mutex> lock(mutex_);
   if (state_ == State::givenBack) return false;
-  state_ = State::installerStarted;
+  beforeStart_ = state_;
+  state_ = State::starting;
   return true;
 }
 
+void DownloadManagerHandback::endStart(bool started) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (state_ != State::starting) return;
+    state_ = started ? State::installerStarted : beforeStart_;
+  }
+  startEnded_.notify_all();
+}
+
+void DownloadManagerHandback::installerStarted() { endStart(true); }
+
+void DownloadManagerHandback::installerNotStarted() { endStart(false); }
+
 void DownloadManagerHandback::giveBack() {
   // Held while starting, so that the installer cannot start in between.
-  const std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
+  // The user closed the dialog while the system decides on the start (an
+  // error box of the shell, say): only its outcome tells whether the
+  // installer or this run brings the download manager back.
+  startEnded_.wait(lock, [this] { return state_ != State::starting; });
   if (state_ != State::quit) return;
   state_ = State::givenBack;
   const std::wstring folder =

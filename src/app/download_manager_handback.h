@@ -3,6 +3,7 @@
 // start again. A run that started the installer leaves that to it.
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 #include <string>
 
@@ -18,20 +19,33 @@ class DownloadManagerHandback {
 
   // The installer is about to be started. False when the download manager
   // has been started again already (the run is ending): the installer must
-  // not start then.
+  // not start then. Otherwise one of the two calls below must follow.
   [[nodiscard]] bool installerStarting();
+  // The installer's process exists: from now on the installer brings the
+  // download manager back.
+  void installerStarted();
+  // The start failed (the user declined elevation, a policy or a virus
+  // scanner blocked it, Windows will not run the file): the download
+  // manager counts as not given back yet, as before installerStarting.
+  void installerNotStarted();
 
   // Once, when a download manager quit and no installer was started: starts
   // it again from its image path, with no arguments, in its folder, and
   // writes one log entry. Only a path inside the installed download
   // manager's folder is started: an updater with more rights than the
-  // user's must not run a program the user could have put elsewhere.
+  // user's must not run a program the user could have put elsewhere. While
+  // an installer start is under way it waits for its outcome.
   void giveBack();
 
  private:
-  enum class State { idle, quit, installerStarted, givenBack };
+  enum class State { idle, quit, starting, installerStarted, givenBack };
+
+  void endStart(bool started);
 
   std::mutex mutex_;
+  std::condition_variable startEnded_;
   State state_ = State::idle;
+  // The state an installer start returns to when it fails.
+  State beforeStart_ = State::idle;
   std::wstring imagePath_;
 };

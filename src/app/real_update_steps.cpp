@@ -55,8 +55,10 @@ class RealUpdateSteps final : public UpdateSteps {
     DownloadManagerHandback::instance().giveBack();
   }
   bool getInstaller(ProgressCallback progress) override {
+    // A check judges what the server serves now, never a file kept from an
+    // earlier check.
     return obeySwitch_ ? HttpDownloader::getInstaller(std::move(progress))
-                       : HttpDownloader::fetchInstaller(std::move(progress));
+                       : HttpDownloader::downloadInstaller(std::move(progress));
   }
   std::wstring getInstallerPath() override { return Util::getInstallerPath(); }
   std::wstring stageInstaller(const std::wstring& downloadedPath) override {
@@ -78,18 +80,27 @@ class RealUpdateSteps final : public UpdateSteps {
   }
   bool launchInstaller(const std::wstring& path) override {
     if (heldCopy(path) == nullptr) return false;
-    if (!staged_.aloneInFolder()) {
-      // Something was put beside the copy after its folder was made: it
-      // could be loaded with the installer.
-      Logger::instance().writeError(
-          "The installer's folder holds other files; it is not started.\r\n");
+    // Looked at again just before the start: the checks (and an elevation
+    // prompt) take their time.
+    const std::string fault = staged_.fault();
+    if (!fault.empty()) {
+      Logger::instance().writeError(fault + "; it is not started.\r\n");
       return false;
     }
+    DownloadManagerHandback& handback = DownloadManagerHandback::instance();
     // The user closed the dialog and the download manager is back already.
-    if (!DownloadManagerHandback::instance().installerStarting()) return false;
+    if (!handback.installerStarting()) return false;
     // Held until the installer's process exists, so the file that runs is
-    // the file that was checked.
-    return ::launchInstaller(path, [this] { staged_.release(); });
+    // the file that was checked. Only a process counts as a start: after a
+    // failed one the download manager comes back as after any failure.
+    bool started = false;
+    const bool installed = ::launchInstaller(path, [this, &handback, &started] {
+      started = true;
+      staged_.release();
+      handback.installerStarted();
+    });
+    if (!started) handback.installerNotStarted();
+    return installed;
   }
   void removeStagedInstaller() override { staged_.remove(); }
   void track(const wchar_t* event, const wchar_t* key,

@@ -1,8 +1,11 @@
 #include "app/staged_installer.h"
 
 #include <chrono>
+#include <string>
 #include <thread>
 
+#include "common/text.h"
+#include "config/logger.h"
 #include "trust/pe_version.h"
 
 namespace {
@@ -37,17 +40,37 @@ std::wstring fileName(const std::wstring& path) {
 
 }  // namespace
 
+void StagedInstaller::sweep(const std::wstring& working) {
+  for (const std::wstring& name : platform::folderEntries(working)) {
+    if (!isStagingFolderName(name)) continue;
+    const std::wstring folder = platform::pathAppend(working, name);
+    {
+      // A junction or a link in its place is left alone: what it leads to
+      // is not ours to delete.
+      const platform::HeldFileHandle held = platform::holdFolder(folder);
+      platform::HeldFileInfo info;
+      if (!held || !platform::heldFileInfo(*held, info) || !info.directory ||
+          info.reparsePoint) {
+        continue;
+      }
+      // A copy still held by another run, or running, stays, and its
+      // folder with it.
+      for (const std::wstring& entry : platform::folderEntries(folder)) {
+        (void)platform::deleteFromHeldFolder(*held, entry);
+      }
+    }
+    (void)platform::removeDirectory(folder);
+  }
+}
+
 bool StagedInstaller::stage(const std::wstring& downloaded) {
   remove();
   const std::wstring random = platform::randomHex(kRandomBytes);
   const std::wstring working = platform::pathRemoveFileSpec(downloaded);
   if (random.empty() || working.empty()) return false;
-  // Folders an earlier run could not remove yet go now, when empty.
-  for (const std::wstring& name : platform::folderEntries(working)) {
-    if (isStagingFolderName(name)) {
-      (void)platform::removeDirectory(platform::pathAppend(working, name));
-    }
-  }
+  // Copies earlier runs left (one ended during the installation, say) go
+  // now, unless in use.
+  sweep(working);
   // Created here and now, so no one can have put anything into it before;
   // it fails if the name exists.
   const std::wstring folder = platform::pathAppend(working, kFolderPrefix + random);
@@ -71,7 +94,56 @@ bool StagedInstaller::stage(const std::wstring& downloaded) {
     remove();
     return false;
   }
+  // From now on only an administrator adds a file beside the copy or turns
+  // the folder into a link; what came before shows in fault().
+  if (!platform::protectHeldFolder(*folderHandle_)) {
+    Logger::instance().writeError(
+        "The installer's folder cannot be protected; it is not used.\r\n");
+    remove();
+    return false;
+  }
+  // Checked and started by the path the file system gives the held copy
+  // (the long form of a short temporary folder's path, say).
+  path_ = platform::heldFinalPath(*file_);
+  const std::string problem = fault();
+  if (!problem.empty()) {
+    Logger::instance().writeError(problem + "; it is not used.\r\n");
+    remove();
+    return false;
+  }
   return true;
+}
+
+std::string StagedInstaller::fault() const {
+  platform::HeldFileInfo folder;
+  platform::HeldFileInfo copy;
+  if (!file_ || !folderHandle_ || path_.empty() ||
+      !platform::heldFileInfo(*folderHandle_, folder) ||
+      !platform::heldFileInfo(*file_, copy)) {
+    return "The installer's copy cannot be examined";
+  }
+  // A mount point put on the still-empty folder would have sent the copy
+  // elsewhere; a link in place of the copy would start another file.
+  if (!folder.directory || folder.reparsePoint || copy.directory ||
+      copy.reparsePoint) {
+    return "The installer's folder or copy is a link";
+  }
+  // Through a second name the file could be changed once it is released.
+  if (copy.links != 1) {
+    return "The installer's copy has " + std::to_string(copy.links) + " names";
+  }
+  const std::wstring actual = platform::heldFinalPath(*file_);
+  if (actual != path_ || actual != platform::heldFinalPath(*folderHandle_) +
+                                       L"\\" + fileName(path_)) {
+    return "The installer's copy is at " + tsdlm::narrowLow8(actual) +
+           ", not " + tsdlm::narrowLow8(path_);
+  }
+  if (!aloneInFolder()) {
+    // Something was put beside the copy after its folder was made: it
+    // could be loaded with the installer.
+    return "The installer's folder holds other files";
+  }
+  return std::string();
 }
 
 std::string StagedInstaller::ownVersion() const {

@@ -72,6 +72,8 @@ void UpdateFlow::runUpdateFlow() {
   if (installUpdate() != 0) {
     steps_.logError("Failed to install, return now\r\n");
     steps_.track(kEvent, kEventKey, L"install failed");
+    // Does nothing once the installer's process existed.
+    steps_.giveBackDownloadManager();
   }
 }
 

@@ -23,7 +23,7 @@ class UpdateSteps {
   virtual std::uint32_t findDownloadManager() = 0;
   virtual bool quitDownloadManager(std::uint32_t processId) = 0;
   // Starts the download manager again when this run asked it to quit and
-  // has not started the installer; otherwise does nothing.
+  // no installer process was started; otherwise does nothing.
   virtual void giveBackDownloadManager() = 0;
   virtual bool getInstaller(ProgressCallback progress) = 0;
   virtual std::wstring getInstallerPath() = 0;

@@ -11,6 +11,7 @@
 #include "config/settings.h"
 #include "config/util.h"
 #include "download/proxy_step.h"
+#include "manifest/manifest.h"
 #include "platform/connection.h"
 #include "platform/files.h"
 
@@ -148,7 +149,11 @@ bool HttpDownloader::fetchUpdateXml(const std::string& url) {
   // The limits of update.ini are read here but not applied: the transfer
   // keeps its fixed overall time limit.
   (void)Settings::getDownloadOptions();
-  return download(url, path, kManifestLimit);
+  if (!download(url, path, kManifestLimit)) return false;
+  // Read once, here: a program that rewrites the file later changes
+  // nothing the run asks of the manifest.
+  Manifest::load();
+  return true;
 }
 
 bool HttpDownloader::download(const std::string& url, const std::wstring& path,

@@ -19,8 +19,9 @@ class HttpDownloader {
   // The manifest is a few hundred bytes; a body past this is not a manifest.
   static constexpr std::uint64_t kManifestLimit = 1024 * 1024;
 
-  // Downloads the manifest into Util::getManifestPath. False at once when
-  // update checks are switched off.
+  // Downloads the manifest into Util::getManifestPath and reads it into
+  // memory (Manifest::load). False at once when update checks are switched
+  // off.
   static bool getUpdateXml();
   // The same from `url`, whatever the settings' switch says.
   static bool fetchUpdateXml(const std::string& url);
@@ -28,8 +29,11 @@ class HttpDownloader {
   // reusing an intact one of the same version. False at once when update
   // checks are switched off.
   static bool getInstaller(ProgressCallback progress);
-  // The same, whatever the settings' switch says.
-  static bool fetchInstaller(ProgressCallback progress);
+  // Downloads the installer the manifest offers whatever the settings'
+  // switch says, never reusing a file already there (the release check
+  // judges what the server serves now). A download that fails leaves no
+  // file behind.
+  static bool downloadInstaller(ProgressCallback progress);
 
   // When set (the release check, whose console shows it), libcurl's verbose
   // output goes to the standard error stream through maskedTrace instead of

@@ -24,10 +24,6 @@ bool isIntactAndOurs(const std::wstring& path) {
 
 bool HttpDownloader::getInstaller(ProgressCallback progress) {
   if (!Settings::checkForUpdates()) return false;
-  return fetchInstaller(std::move(progress));
-}
-
-bool HttpDownloader::fetchInstaller(ProgressCallback progress) {
   const std::string downloaded = Util::getDownloadedVersion();
   Logger::instance().write(
       "INFO: HttpDownloader::getInstaller(): Downloaded version: " +
@@ -46,10 +42,19 @@ bool HttpDownloader::fetchInstaller(ProgressCallback progress) {
     return true;
   }
 
+  return downloadInstaller(std::move(progress));
+}
+
+bool HttpDownloader::downloadInstaller(ProgressCallback progress) {
+  const std::wstring path = Util::getInstallerPath();
   (void)platform::deleteFile(path);
   // The manifest's limits are read but not applied: the transfer keeps its
   // fixed overall time limit.
   (void)Manifest::getDownloadOptions();
   progressCallback = std::move(progress);
-  return download(Manifest::getWindowsInstallerUrl(), path);
+  if (download(Manifest::getWindowsInstallerUrl(), path)) return true;
+  // A partial installer is of no use to a later run: it would only be
+  // fetched again.
+  (void)platform::deleteFile(path);
+  return false;
 }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "common/int_text.h"
 #include "config/util.h"
@@ -19,17 +21,29 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens update.xml, parses it with the parser's default settings (entities
+// The manifest as load read it; unset before the first load and when the
+// file could not be opened. Written and read on one thread (the worker's,
+// or the check's).
+struct Snapshot {
+  bool read = false;
+  std::string text;
+};
+Snapshot& snapshot() {
+  static Snapshot loaded;
+  return loaded;
+}
+
+// Parses the manifest read with the parser's default settings (entities
 // resolved, white space kept) and hands the root element to `walk`, or
-// returns `fallback` when the file cannot be opened. The load result is not
-// examined: a document the parser rejected has no elements, so every walk
-// then ends in its own fallback. The file is closed before returning.
+// returns `fallback` when the file could not be read. The parse result is
+// not examined: a document the parser rejected has no elements, so every
+// walk then ends in its own fallback.
 template <typename Walk>
 std::string withRoot(const std::string& fallback, Walk walk) {
-  FileHandle file(platform::openFile(Util::getManifestPath(), L"rb"));
-  if (!file) return fallback;
+  const Snapshot& manifest = snapshot();
+  if (!manifest.read) return fallback;
   XMLDocument document;
-  (void)document.LoadFile(file.get());
+  (void)document.Parse(manifest.text.data(), manifest.text.size());
   return walk(document.FirstChildElement("installerInformation"));
 }
 
@@ -50,6 +64,20 @@ const char* text(const XMLElement* element) {
 }
 
 }  // namespace
+
+void Manifest::load() {
+  Snapshot loaded;
+  FileHandle file(platform::openFile(Util::getManifestPath(), L"rb"));
+  if (file) {
+    loaded.read = true;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+      loaded.text.append(buffer, got);
+    }
+  }
+  snapshot() = std::move(loaded);
+}
 
 std::string Manifest::getServerVersion() {
   return withRoot(std::string(), [](const XMLElement* root) {

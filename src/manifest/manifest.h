@@ -1,5 +1,7 @@
-// Queries on the downloaded update manifest (update.xml). Each query opens
-// the file, parses it, walks to the answer and closes it again.
+// Queries on the downloaded update manifest (update.xml). The file is read
+// once, by load, right after its download; every query answers from that
+// copy in memory, so the version compared and the installer fetched and
+// checked come from the same manifest whatever happens to the file later.
 #pragma once
 
 #include <string>
@@ -8,6 +10,10 @@
 
 class Manifest {
  public:
+  // Reads update.xml (Util::getManifestPath) into memory, replacing what an
+  // earlier load read. A file that cannot be read counts as an empty
+  // manifest: every query then gives its fallback.
+  static void load();
   // installerInformation/version, or empty.
   static std::string getServerVersion();
   // installerInformation/downloadOptions/<name>, or `defaultValue`.

@@ -61,13 +61,43 @@ struct HeldFileCloser {
 using HeldFileHandle = std::unique_ptr<HeldFile, HeldFileCloser>;
 
 // Opens an existing file for reading, sharing reading only (CreateFileW with
-// FILE_SHARE_READ). Null when it cannot be opened.
+// FILE_SHARE_READ). A link is opened itself, not followed
+// (FILE_FLAG_OPEN_REPARSE_POINT). Null when it cannot be opened.
 HeldFileHandle holdFile(const std::wstring& path);
 
 // Opens an existing folder the same way (sharing reading and writing, not
-// deleting): while it is held, the folder cannot be renamed or removed, so
-// its path keeps naming it. Null when it cannot be opened.
+// deleting), with the right to change its permissions: while it is held,
+// the folder cannot be renamed or removed, so its path keeps naming it. A
+// junction or mount point is opened itself. Null when it cannot be opened.
 HeldFileHandle holdFolder(const std::wstring& path);
+
+// What the file system says of a held file or folder now, through its
+// handle (GetFileInformationByHandle).
+struct HeldFileInfo {
+  bool directory = false;
+  bool reparsePoint = false;  // a link, junction or mount point itself
+  std::uint32_t links = 0;    // the names the file has (hard links)
+};
+// False when the handle cannot be asked.
+[[nodiscard]] bool heldFileInfo(HeldFile& file, HeldFileInfo& info);
+
+// The held file's full path as the file system resolves it now
+// (GetFinalPathNameByHandleW, normalised, with drive letters; without the
+// "\\?\" prefix), or empty when it cannot be had.
+std::wstring heldFinalPath(HeldFile& file);
+
+// Gives the held folder a protected DACL, inherited by what is in it: the
+// user may list, read, execute and delete, but neither add files nor
+// change permissions; an OWNER RIGHTS entry with the same rights takes the
+// owner's implicit right to change them; SYSTEM and Administrators keep
+// full control. False when it cannot be set.
+[[nodiscard]] bool protectHeldFolder(HeldFile& folder);
+
+// Deletes the file `name` in the held folder, only when that name resolves
+// to a file whose final path lies in the folder (a link is deleted itself,
+// never what it points at). False when it cannot be deleted: a file held
+// open or running, a folder, a name that leads elsewhere.
+bool deleteFromHeldFolder(HeldFile& folder, const std::wstring& name);
 
 // Reads up to `size` bytes at `offset` into `buffer`; the number read (less
 // at the end of the file), or 0 on failure.

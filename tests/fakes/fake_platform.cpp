@@ -200,8 +200,16 @@ bool createDirectory(const std::wstring& path) {
 #endif
 }
 
+namespace {
+
+bool inUse(const std::wstring& path) {
+  return fake::files().held.count(path) != 0;
+}
+
+}  // namespace
+
 bool deleteFile(const std::wstring& path) {
-  return std::remove(fake::localPath(path).c_str()) == 0;
+  return !inUse(path) && std::remove(fake::localPath(path).c_str()) == 0;
 }
 
 bool copyNewFile(const std::wstring& from, const std::wstring& to) {
@@ -213,7 +221,7 @@ bool copyNewFile(const std::wstring& from, const std::wstring& to) {
 bool removeDirectory(const std::wstring& path) {
   std::error_code error;
   const std::filesystem::path folder(fake::localPath(path));
-  return std::filesystem::is_directory(folder, error) &&
+  return !inUse(path) && std::filesystem::is_directory(folder, error) &&
          std::filesystem::remove(folder, error);
 }
 
@@ -262,6 +270,37 @@ HeldFileHandle holdFolder(const std::wstring& path) {
   }
   ++fake::files().held[path];
   return HeldFileHandle(new HeldFile{path, nullptr});
+}
+
+bool heldFileInfo(HeldFile& file, HeldFileInfo& info) {
+  const fake::FilesState& state = fake::files();
+  std::error_code error;
+  info.directory =
+      std::filesystem::is_directory(fake::localPath(file.path), error);
+  info.reparsePoint = state.reparsePoints.count(file.path) != 0;
+  const auto links = state.links.find(file.path);
+  info.links = links != state.links.end() ? links->second : 1;
+  return true;
+}
+
+std::wstring heldFinalPath(HeldFile& file) {
+  const auto& paths = fake::files().finalPaths;
+  const auto found = paths.find(file.path);
+  return found != paths.end() ? found->second : file.path;
+}
+
+bool protectHeldFolder(HeldFile& folder) {
+  if (fake::files().protectFails) return false;
+  fake::files().protectedFolders.push_back(folder.path);
+  return true;
+}
+
+bool deleteFromHeldFolder(HeldFile& folder, const std::wstring& name) {
+  const std::wstring path = pathAppend(folder.path, name);
+  std::error_code error;
+  return !inUse(path) &&
+         std::filesystem::is_regular_file(fake::localPath(path), error) &&
+         std::filesystem::remove(fake::localPath(path), error);
 }
 
 std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,

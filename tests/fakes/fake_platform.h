@@ -31,8 +31,16 @@ struct FilesState {
   // answer a counter in hexadecimal. "" makes a call fail.
   std::vector<std::wstring> random;
   int randomCalls = 0;
-  // Files currently held (holdFile), by path.
+  // Files currently held (holdFile), by path. A held path, or one a test
+  // adds here (a running program), can be neither deleted nor removed.
   std::map<std::wstring, int> held;
+  // What the file system reports of held paths: reparse points, link counts
+  // (1 when not listed) and final paths (the path itself when not listed).
+  std::set<std::wstring> reparsePoints;
+  std::map<std::wstring, std::uint32_t> links;
+  std::map<std::wstring, std::wstring> finalPaths;
+  bool protectFails = false;
+  std::vector<std::wstring> protectedFolders;
   // Paths that fileExists reports present besides real files (exact text),
   // for fixed paths such as C:\Program Files\...
   std::set<std::wstring> existing;

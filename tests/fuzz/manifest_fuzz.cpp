@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (size != 0) std::fwrite(data, 1, size, out);
   std::fclose(out);
 
+  Manifest::load();
   (void)Manifest::getServerVersion();
   (void)Manifest::getWindowsInstallerUrl();
   (void)Manifest::getInstallerUrl("mac");

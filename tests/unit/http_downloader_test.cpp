@@ -7,7 +7,9 @@
 
 #include <vector>
 
+#include "config/util.h"
 #include "fakes/fake_platform.h"
+#include "manifest/manifest.h"
 #include "unit/local_server.h"
 #include "unit/process_log.h"
 #include "unit/test_support.h"
@@ -138,6 +140,30 @@ TEST_F(HttpDownloaderTest, DroppedConnectionFailsWithTheErrorEntry) {
                                "(Transferred a partial file)\r\n"));
   // The partial file stays on disk.
   EXPECT_EQ(readFile(work_.file("out.bin")).size(), 1000u);
+}
+
+// The release check's fetch: never the file an earlier check left, and a
+// download that fails leaves no partial installer behind.
+TEST_F(HttpDownloaderTest, InstallerFetchedAnewAndRemovedWhenItFails) {
+  fake::files().tempPath = work_.wpath() + L"\\";
+  writeFile(fake::localPath(Util::getManifestPath()),
+            "<installerInformation><version>6.1.33.0</version>"
+            "<downloadLocationList><downloadLocation><url>" +
+                server_.url("/") +
+                "</url></downloadLocation></downloadLocationList>"
+                "<platformFileList><file><platform>windows</platform>"
+                "<filename>file.bin</filename></file></platformFileList>"
+                "</installerInformation>");
+  Manifest::load();
+  const std::string installer = fake::localPath(Util::getInstallerPath());
+  writeFile(installer, "kept from an earlier check");
+
+  ASSERT_TRUE(HttpDownloader::downloadInstaller(nullptr));
+  EXPECT_EQ(readFile(installer).size(), 300000u);
+
+  server_.setRule("/file.bin", R"({"drop_after": 1000})");
+  EXPECT_FALSE(HttpDownloader::downloadInstaller(nullptr));
+  EXPECT_FALSE(exists(installer));
 }
 
 TEST_F(HttpDownloaderTest, ProgressCallbackResultIsIgnored) {

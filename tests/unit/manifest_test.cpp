@@ -70,7 +70,7 @@ ManifestCase make(const char* name, const std::string& content,
 
 void PrintTo(const ManifestCase& c, std::ostream* out) { *out << c.name; }
 
-class ManifestTest : public ::testing::TestWithParam<ManifestCase> {
+class ManifestFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::reset();
@@ -80,13 +80,18 @@ class ManifestTest : public ::testing::TestWithParam<ManifestCase> {
     // The lookup creates the working folder, as before a download.
     ASSERT_EQ(Util::getManifestPath(), dir_.wpath() + L"\\TsDLM\\update.xml");
     testing_support::writeFile(dir_.file("TsDLM/update.xml"), content);
+    Manifest::load();  // as the download does
   }
   TempDir dir_;
 };
 
+class ManifestTest : public ManifestFiles,
+                     public ::testing::WithParamInterface<ManifestCase> {};
+
 TEST_P(ManifestTest, EveryQueryWalksToItsAnswerOrFallback) {
   const ManifestCase& c = GetParam();
   if (c.hasFile) write(c.content);
+  Manifest::load();
   EXPECT_EQ(Manifest::getServerVersion(), c.version);
   EXPECT_EQ(Manifest::getWindowsInstallerUrl(), c.windowsUrl);
   const DownloadOptions options = Manifest::getDownloadOptions();
@@ -213,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
-class ManifestQueryTest : public ManifestTest {};
+class ManifestQueryTest : public ManifestFiles {};
 
 TEST_F(ManifestQueryTest, DownloadOptionGivesTextOrTheDefault) {
   write(kFull);
@@ -221,6 +226,7 @@ TEST_F(ManifestQueryTest, DownloadOptionGivesTextOrTheDefault) {
   EXPECT_EQ(Manifest::getDownloadOption("unknown", "dflt"), "dflt");
   EXPECT_EQ(Manifest::getDownloadOption("", "dflt"), "dflt");
   std::remove(dir_.file("TsDLM/update.xml").c_str());
+  Manifest::load();
   EXPECT_EQ(Manifest::getDownloadOption("downloadTime", "dflt"), "dflt");
 }
 
@@ -233,18 +239,24 @@ TEST_F(ManifestQueryTest, InstallerUrlForOtherPlatforms) {
 
 TEST_F(ManifestQueryTest, UnknownTemporaryFolderGivesTheFallbacks) {
   fake::files().tempPath.clear();
+  Manifest::load();
   EXPECT_EQ(Manifest::getServerVersion(), "");
   EXPECT_EQ(Manifest::getWindowsInstallerUrl(), "");
   EXPECT_EQ(Manifest::getDownloadOption("downloadTime", "d"), "d");
 }
 
-TEST_F(ManifestQueryTest, EachQueryReadsTheFileAgain) {
+// Read once: a file rewritten after the load (by another program of the
+// user) changes no answer; the file is not kept open.
+TEST_F(ManifestQueryTest, AnswersFromWhatWasReadNotFromTheFileNow) {
   write(kFull);
-  EXPECT_EQ(Manifest::getServerVersion(), "6.1.33.0");
-  write(wrap("<version>7.0.0.0</version>"));
-  EXPECT_EQ(Manifest::getServerVersion(), "7.0.0.0");
-  // Closed after each query: the file can be replaced at once.
   ASSERT_EQ(std::remove(dir_.file("TsDLM/update.xml").c_str()), 0);
+  testing_support::writeFile(dir_.file("TsDLM/update.xml"),
+                             wrap("<version>9.9.9.9</version>" +
+                                  files(entry("windows", "Other.exe"))));
+  EXPECT_EQ(Manifest::getServerVersion(), "6.1.33.0");
+  EXPECT_EQ(Manifest::getWindowsInstallerUrl(),
+            "https://dl.example/i/Setup.exe");
+  EXPECT_EQ(Manifest::getDownloadOptions().downloadTime, 600);
 }
 
 }  // namespace

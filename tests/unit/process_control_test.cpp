@@ -1,13 +1,14 @@
 // findProcess against a fake process table.
 #include "app/process_control.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "app/download_manager_handback.h"
-#include <gmock/gmock.h>
-
 #include "fakes/fake_platform.h"
 #include "unit/process_log.h"
 
@@ -280,8 +281,9 @@ TEST_F(DownloadManagerControlTest, InstallerPathIsNarrowedForTheLog) {
 }
 
 // Giving the download manager back: the actions of one run in order
-// ("quit", "install" for the installer about to start, "end" for an ending
-// or the shutdown), what is started and the one log entry.
+// ("quit", "install" for the installer about to start, "started" or
+// "failed" for the outcome of that start, "end" for an ending or the
+// shutdown), what is started and the one log entry.
 const std::wstring kRunning =
     L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
     L"Manager\\TsDLMgr.exe";
@@ -311,6 +313,8 @@ TEST_P(HandbackTest, StartsTheDownloadManagerOnceWhenNoInstallerRan) {
   while (actions >> action) {
     if (action == "quit") handback.quitAccepted(c.imagePath);
     if (action == "install") allowed += handback.installerStarting() ? "y" : "n";
+    if (action == "started") handback.installerStarted();
+    if (action == "failed") handback.installerNotStarted();
     if (action == "end") handback.giveBack();
   }
   EXPECT_EQ(allowed, c.installAllowed);
@@ -336,12 +340,17 @@ INSTANTIATE_TEST_SUITE_P(
         HandbackCase{"EndingThenShutdownStartOnce", kRunning, false,
                      "quit end end", "", 1, kStartedAgain},
         HandbackCase{"InstallerStartedLeavesItToTheInstaller", kRunning, false,
-                     "quit install end", "y", 0, ""},
+                     "quit install started end", "y", 0, ""},
+        // Declined elevation, a blocked or unrunnable file: no process.
+        HandbackCase{"InstallerNotStarted", kRunning, false,
+                     "quit install failed end", "y", 1, kStartedAgain},
         // The dialog closed first: the installer must not start after it.
         HandbackCase{"ClosedBeforeTheInstaller", kRunning, false,
                      "quit end install", "n", 1, kStartedAgain},
         HandbackCase{"NoDownloadManagerQuit", kRunning, false, "end install",
                      "y", 0, ""},
+        HandbackCase{"NoDownloadManagerQuitStartFails", kRunning, false,
+                     "install failed end", "y", 0, ""},
         HandbackCase{"UpperCaseFolderMatches",
                      L"C:\\PROGRAM FILES\\Common Files\\Tessarin "
                      L"Shared\\Tessarin Download Manager\\bin\\TsDLMgr.exe",
@@ -368,5 +377,19 @@ INSTANTIATE_TEST_SUITE_P(
                      "Files\\Common Files\\Tessarin Shared\\Tessarin "
                      "Download Manager\\TsDLMgr.exe\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The user closes the dialog while the system decides on the start (its
+// error box is up): the shutdown waits for the outcome and gives back.
+TEST_F(DownloadManagerControlTest, ShutdownDuringTheStartWaitsForItsOutcome) {
+  DownloadManagerHandback handback;
+  handback.quitAccepted(kRunning);
+  ASSERT_TRUE(handback.installerStarting());
+  std::thread shutdown([&handback] { handback.giveBack(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(fake::processes().started.empty());
+  handback.installerNotStarted();
+  shutdown.join();
+  EXPECT_EQ(fake::processes().started.size(), 1u);
+}
 
 }  // namespace

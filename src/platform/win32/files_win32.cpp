@@ -1,8 +1,9 @@
-#include <windows.h>
+#include <aclapi.h>
 #include <bcrypt.h>
 #include <knownfolders.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <windows.h>
 
 #include "platform/files.h"
 #include "platform/win32/held_file_win32.h"
@@ -106,19 +107,140 @@ void HeldFileCloser::operator()(HeldFile* file) const {
 HeldFileHandle holdFile(const std::wstring& path) {
   // Reading is shared, so that the file can still be started; writing,
   // renaming and deleting are not.
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+  HANDLE handle = CreateFileW(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return HeldFileHandle();
   return HeldFileHandle(new HeldFile{handle});
 }
 
 HeldFileHandle holdFolder(const std::wstring& path) {
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle = CreateFileW(
+      path.c_str(), GENERIC_READ | WRITE_DAC,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return HeldFileHandle();
   return HeldFileHandle(new HeldFile{handle});
+}
+
+bool heldFileInfo(HeldFile& file, HeldFileInfo& info) {
+  info = HeldFileInfo();
+  BY_HANDLE_FILE_INFORMATION facts{};
+  if (!GetFileInformationByHandle(file.handle, &facts)) return false;
+  info.directory = (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.reparsePoint =
+      (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  info.links = facts.nNumberOfLinks;
+  return true;
+}
+
+namespace {
+
+std::wstring finalPathOf(HANDLE handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const DWORD length = GetFinalPathNameByHandleW(
+        handle, &path[0], static_cast<DWORD>(path.size()),
+        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return std::wstring();
+    if (length < path.size()) {
+      path.resize(length);
+      // "\\?\C:\..." and "\\?\UNC\server\..." as the shell knows them.
+      if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        return L"\\\\" + path.substr(8);
+      }
+      if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
+      return path;
+    }
+    path.assign(length, L'\0');  // the size asked for, terminator included
+  }
+  return std::wstring();
+}
+
+}  // namespace
+
+std::wstring heldFinalPath(HeldFile& file) { return finalPathOf(file.handle); }
+
+bool protectHeldFolder(HeldFile& folder) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(TOKEN_USER) unsigned char
+      user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  const BOOL gotUser =
+      GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+  CloseHandle(token);
+  if (!gotUser) return false;
+
+  // Listing, reading, running and deleting; nothing that adds a file or a
+  // folder, writes attributes (a reparse point) or changes permissions or
+  // the owner.
+  constexpr DWORD kUserRights =
+      FILE_GENERIC_READ | FILE_GENERIC_EXECUTE | DELETE | FILE_DELETE_CHILD;
+  struct Entry {
+    WELL_KNOWN_SID_TYPE sid;  // WinNullSid: the user
+    DWORD rights;
+  };
+  const Entry entries[] = {{WinNullSid, kUserRights},
+                           {WinCreatorOwnerRightsSid, kUserRights},
+                           {WinLocalSystemSid, FILE_ALL_ACCESS},
+                           {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS}};
+  constexpr int kEntries = 4;
+  unsigned char sids[kEntries][SECURITY_MAX_SID_SIZE];
+  EXPLICIT_ACCESSW access[kEntries] = {};
+  for (int i = 0; i < kEntries; ++i) {
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+    if (entries[i].sid != WinNullSid) {
+      DWORD sidSize = SECURITY_MAX_SID_SIZE;
+      if (!CreateWellKnownSid(entries[i].sid, nullptr, sids[i], &sidSize)) {
+        return false;
+      }
+      sid = sids[i];
+    }
+    access[i].grfAccessPermissions = entries[i].rights;
+    access[i].grfAccessMode = SET_ACCESS;
+    access[i].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    access[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access[i].Trustee.ptstrName = static_cast<LPWSTR>(sid);
+  }
+  PACL acl = nullptr;
+  if (SetEntriesInAclW(kEntries, access, nullptr, &acl) != ERROR_SUCCESS) {
+    return false;
+  }
+  // Protected: nothing the user grants on the working folder reaches in.
+  const DWORD result = SetSecurityInfo(
+      folder.handle, SE_FILE_OBJECT,
+      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+      nullptr, acl, nullptr);
+  LocalFree(acl);
+  return result == ERROR_SUCCESS;
+}
+
+bool deleteFromHeldFolder(HeldFile& folder, const std::wstring& name) {
+  const std::wstring folderPath = finalPathOf(folder.handle);
+  if (folderPath.empty()) return false;
+  const std::wstring path = folderPath + L"\\" + name;
+  // Opened itself, never followed; a file held without shared deleting
+  // (another run's copy) does not open at all.
+  HANDLE handle = CreateFileW(
+      path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  // The name must not have led out of the folder on the way.
+  BY_HANDLE_FILE_INFORMATION facts{};
+  bool deleted = false;
+  if (finalPathOf(handle) == path &&
+      GetFileInformationByHandle(handle, &facts) &&
+      (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    deleted =
+        SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                   sizeof disposition) != FALSE;
+  }
+  CloseHandle(handle);
+  return deleted;
 }
 
 std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,

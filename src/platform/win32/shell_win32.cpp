@@ -19,17 +19,14 @@ ShellRunResult shellRunAndWait(const std::wstring& file,
   info.lpParameters = parameters.c_str();
   info.lpDirectory = directory.c_str();
   info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExW(&info)) {
+  if (!ShellExecuteExW(&info) || info.hProcess == nullptr) {
+    // Not started; or handed to something (a document association) without
+    // a process to wait for, which tells nothing of an installation.
     if (info.hProcess != nullptr) CloseHandle(info.hProcess);
     return result;
   }
   result.started = true;
   if (started) started();
-  if (info.hProcess == nullptr) {
-    // Started through a document association without a process to wait
-    // for: nothing tells whether it succeeded.
-    return result;
-  }
   WaitForSingleObject(info.hProcess, INFINITE);
   DWORD code = 0;
   if (GetExitCodeProcess(info.hProcess, &code)) {
