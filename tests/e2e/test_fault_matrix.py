@@ -214,6 +214,8 @@ def error_code(code):
 
 BEFORE_MANIFEST = [LOG, MANIFEST]
 AFTER_INSTALLER = [INSTALLER, LOG, MANIFEST]
+# An installer download that failed leaves nothing of it.
+INSTALLER_REMOVED = [LOG, MANIFEST]
 FETCHED_ONCE = ["manifest", "installer"]
 FETCHED_THRICE = ["manifest"] + ["installer"] * 3
 
@@ -275,13 +277,13 @@ CASES = {
         NO_MANIFEST_EVENT, ["manifest"] + ["hop"] * 5, BEFORE_MANIFEST, False),
     "installer-dropped-midway": (
         installer_rule(drop_after=20000), installer_failed(18, "Transferred a partial file"),
-        NO_INSTALLER_EVENT, FETCHED_ONCE, AFTER_INSTALLER, False),
+        NO_INSTALLER_EVENT, FETCHED_ONCE, INSTALLER_REMOVED, False),
     "installer-404": (
         installer_rule(status=404), installer_failed(22, "HTTP response code said error"),
-        NO_INSTALLER_EVENT, FETCHED_ONCE, AFTER_INSTALLER, False),
+        NO_INSTALLER_EVENT, FETCHED_ONCE, INSTALLER_REMOVED, False),
     "installer-500": (
         installer_rule(status=500), installer_failed(22, "HTTP response code said error"),
-        NO_INSTALLER_EVENT, FETCHED_ONCE, AFTER_INSTALLER, False),
+        NO_INSTALLER_EVENT, FETCHED_ONCE, INSTALLER_REMOVED, False),
     "installer-is-an-html-page": (
         installer_rule(body="<html><body>Sign in</body></html>"),
         rejected_three_times(error_code("0x800b0003"),

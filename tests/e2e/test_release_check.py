@@ -119,6 +119,23 @@ def test_refused_installer_gives_the_reason(release, tmp_path):
     state.assert_untouched()
 
 
+def test_second_check_judges_what_the_server_serves_now(release, tmp_path):
+    """The server's installer replaced by another publisher's build of the
+    same version after a check that found it good: the next check fetches
+    and refuses it."""
+    release.offer()
+    assert run_check(release.prefix, tmp_path).returncode == 0
+    release.offer(kind="other")
+
+    run = run_check(release.prefix, tmp_path)
+
+    assert run.returncode == 1, run.stdout + run.stderr
+    assert run.verdict() == (
+        f"Verdict: the offered release {OFFERED_VERSION} would be refused: "
+        f"A certificate with a subject name [{PUBLISHER}] can not be found!")
+    assert release.installer_requests() == 1 + 3
+
+
 def test_manifest_answering_404_cannot_be_checked(release, tmp_path):
     release.offer()
     staging = "/staging/update.xml"

@@ -279,6 +279,30 @@ def test_installer_of_another_publisher_three_times(update):
     assert update.dlm_back(dlm)
 
 
+def test_installer_windows_will_not_start(update):
+    """Signed by Tessarin, the offered version, and a DLL: every check passes,
+    the shell shows its error box, and after OK the download manager that
+    quit runs again."""
+    update.offer(exe="installer_dll.dll")
+    dlm = update.start_dlm()
+
+    process = update.launch()
+    box = update.prefix.wait_for_window("^Error$", timeout=RUN_TIMEOUT)[0]
+    display = {"DISPLAY": update.prefix.display, "PATH": os.environ.get("PATH", "")}
+    subprocess.run(["xdotool", "windowactivate", "--sync", box], env=display,
+                   capture_output=True, timeout=10)
+    subprocess.run(["xdotool", "key", "--window", box, "Return"], env=display,
+                   check=True, timeout=10)
+    assert process.wait(RUN_TIMEOUT) == 0
+
+    e = update.entries
+    assert read_log(update.prefix) == (
+        e.manifest_start() + [QUIT_DLM] + e.fresh_download() + e.signed() + e.install() +
+        [b"[ERROR] Failed to install, return now\r\n", update.started_again()])
+    assert event_names(update.prefix) == error_session("install failed")
+    assert update.dlm_back(dlm)
+
+
 def test_reused_installer_reports_no_progress(update):
     """Status text 103 and an empty bar until the installing state."""
     update.offer()

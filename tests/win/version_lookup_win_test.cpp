@@ -1,14 +1,14 @@
 // File versions of real executables, the working folder and the log entries
 // of the downloaded-installer lookup.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
-
-#include <windows.h>
 
 #include "app/staged_installer.h"
 #include "config/logger.h"
 #include "config/util.h"
+#include "platform/files.h"
 #include "platform/shell.h"
 #include "win/win_support.h"
 
@@ -193,6 +193,36 @@ TEST(StagedInstallerWinTest, HeldCopyCannotBeChangedButRuns) {
   staged.remove();
   EXPECT_FALSE(win_support::fileExists(second.substr(0, second.find_last_of(L'\\'))));
   EXPECT_TRUE(win_support::fileExists(installer));
+}
+
+// What Wine implements of the staging defences: the copy's final path and
+// link count, and the sweep of copies earlier runs left.
+TEST(StagedInstallerWinTest, SecondNameRefusedAndLeftCopiesSwept) {
+  ScratchTemp temp;
+  const std::wstring installer = Util::getInstallerPath();
+  win_support::copyFile(win_support::fixture(L"version_6_1_32_0"), installer);
+  const std::wstring working = temp.path() + L"TsDLM\\install-";
+  const std::wstring left = working + std::wstring(32, L'a');
+  const std::wstring busy = working + std::wstring(32, L'b');
+  for (const std::wstring& folder : {left, busy}) {
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    win_support::copyFile(installer, folder + L"\\setup.exe");
+  }
+  const platform::HeldFileHandle running =
+      platform::holdFile(busy + L"\\setup.exe");
+  ASSERT_TRUE(running);
+
+  StagedInstaller staged;
+  ASSERT_TRUE(staged.stage(installer));
+  EXPECT_FALSE(win_support::fileExists(left));
+  EXPECT_TRUE(win_support::fileExists(busy + L"\\setup.exe"));
+  // The path started is the file system's own name for the held copy.
+  EXPECT_EQ(platform::heldFinalPath(*staged.file()), staged.path());
+  EXPECT_EQ(staged.fault(), "");
+
+  const std::wstring link = temp.path() + L"link.exe";
+  ASSERT_TRUE(CreateHardLinkW(link.c_str(), staged.path().c_str(), nullptr));
+  EXPECT_EQ(staged.fault(), "The installer's copy has 2 names");
 }
 
 }  // namespace
