@@ -78,7 +78,7 @@ bool StagedInstaller::stage(const std::wstring& downloaded) {
   folder_ = folder;
   // Held as well: a folder renamed away and replaced by another of the same
   // name would put other files behind the paths that are checked and run.
-  folderHandle_ = platform::holdFolder(folder);
+  folderHandle_ = platform::holdFolderToProtect(folder);
   if (!folderHandle_) {
     remove();
     return false;

@@ -66,10 +66,13 @@ using HeldFileHandle = std::unique_ptr<HeldFile, HeldFileCloser>;
 HeldFileHandle holdFile(const std::wstring& path);
 
 // Opens an existing folder the same way (sharing reading and writing, not
-// deleting), with the right to change its permissions: while it is held,
-// the folder cannot be renamed or removed, so its path keeps naming it. A
-// junction or mount point is opened itself. Null when it cannot be opened.
+// deleting): while it is held, the folder cannot be renamed or removed, so
+// its path keeps naming it. A junction or mount point is opened itself.
+// Null when it cannot be opened.
 HeldFileHandle holdFolder(const std::wstring& path);
+// The same, with the right to change the folder's permissions
+// (protectHeldFolder), which its creator has until it uses it.
+HeldFileHandle holdFolderToProtect(const std::wstring& path);
 
 // What the file system says of a held file or folder now, through its
 // handle (GetFileInformationByHandle).

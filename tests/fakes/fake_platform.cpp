@@ -303,6 +303,10 @@ bool deleteFromHeldFolder(HeldFile& folder, const std::wstring& name) {
          std::filesystem::remove(fake::localPath(path), error);
 }
 
+HeldFileHandle holdFolderToProtect(const std::wstring& path) {
+  return holdFolder(path);
+}
+
 std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
                          std::size_t size) {
   if (file.stream == nullptr ||

@@ -146,21 +146,18 @@ TEST_F(HttpDownloaderTest, DroppedConnectionFailsWithTheErrorEntry) {
 // download that fails leaves no partial installer behind.
 TEST_F(HttpDownloaderTest, InstallerFetchedAnewAndRemovedWhenItFails) {
   fake::files().tempPath = work_.wpath() + L"\\";
-  writeFile(fake::localPath(Util::getManifestPath()),
-            "<installerInformation><version>6.1.33.0</version>"
-            "<downloadLocationList><downloadLocation><url>" +
-                server_.url("/") +
-                "</url></downloadLocation></downloadLocationList>"
-                "<platformFileList><file><platform>windows</platform>"
-                "<filename>file.bin</filename></file></platformFileList>"
-                "</installerInformation>");
+  writeFile(
+      fake::localPath(Util::getManifestPath()),
+      "<installerInformation><downloadLocationList><downloadLocation><url>" +
+          server_.url("/") +
+          "</url></downloadLocation></downloadLocationList>"
+          "<platformFileList><f><platform>windows</platform><filename>"
+          "file.bin</filename></f></platformFileList></installerInformation>");
   Manifest::load();
   const std::string installer = fake::localPath(Util::getInstallerPath());
   writeFile(installer, "kept from an earlier check");
-
   ASSERT_TRUE(HttpDownloader::downloadInstaller(nullptr));
   EXPECT_EQ(readFile(installer).size(), 300000u);
-
   server_.setRule("/file.bin", R"({"drop_after": 1000})");
   EXPECT_FALSE(HttpDownloader::downloadInstaller(nullptr));
   EXPECT_FALSE(exists(installer));

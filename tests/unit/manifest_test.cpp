@@ -70,7 +70,7 @@ ManifestCase make(const char* name, const std::string& content,
 
 void PrintTo(const ManifestCase& c, std::ostream* out) { *out << c.name; }
 
-class ManifestFiles : public ::testing::Test {
+class ManifestTest : public ::testing::TestWithParam<ManifestCase> {
  protected:
   void SetUp() override {
     fake::reset();
@@ -84,9 +84,6 @@ class ManifestFiles : public ::testing::Test {
   }
   TempDir dir_;
 };
-
-class ManifestTest : public ManifestFiles,
-                     public ::testing::WithParamInterface<ManifestCase> {};
 
 TEST_P(ManifestTest, EveryQueryWalksToItsAnswerOrFallback) {
   const ManifestCase& c = GetParam();
@@ -218,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
-class ManifestQueryTest : public ManifestFiles {};
+class ManifestQueryTest : public ManifestTest {};
 
 TEST_F(ManifestQueryTest, DownloadOptionGivesTextOrTheDefault) {
   write(kFull);

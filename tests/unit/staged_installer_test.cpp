@@ -1,162 +1,119 @@
-// The staged copy of the installer through the real update steps, with the
-// file system's answers set in the fakes: what keeps the copy from being
-// started, and the sweep of the copies earlier runs left.
+// The staged copy through the real update steps, with the file system's
+// answers set in the fakes: what keeps it from being started, and the sweep.
 #include "app/staged_installer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <memory>
-#include <string>
 
 #include "app/update_steps.h"
-#include "common/text.h"
 #include "fakes/fake_platform.h"
 #include "unit/process_log.h"
 #include "unit/test_support.h"
 
 namespace {
 
+using ::testing::HasSubstr;
 using testing_support::exists;
-using testing_support::TempDir;
-using testing_support::writeFile;
 
-const std::wstring kRandom = L"0123456789abcdef0123456789abcdef";
-const std::string kSetup = "TessarinDownloadManagerSetup.exe";
-
-// Where the copy goes: the working folder, its staging folder, the copy.
-struct Paths {
-  std::wstring folder;
-  std::wstring copy;
-};
+const std::wstring kSetup = L"TessarinDownloadManagerSetup.exe";
 
 struct FaultCase {
-  const char *name;
-  void (*fault)(const Paths &);
+  const char* name;
+  const char* fault;   // what the fakes report, see apply()
   bool beforeStaging;  // else just before the start
-  std::string entry;   // the error entry after "[ERROR] "; "" for none
+  const char* reason;  // the error entry's start; "" for none
 };
 
-void PrintTo(const FaultCase &c, std::ostream *out) { *out << c.name; }
-
-class StagedInstallerTest : public ::testing::Test {
+class StagedInstallerTest : public ::testing::TestWithParam<FaultCase> {
  protected:
   void SetUp() override {
     fake::reset();
-    fake::files().random = {kRandom};
+    fake::files().random = {std::wstring(32, L'f')};
     ASSERT_TRUE(testing_support::ProcessLog::bind());
     testing_support::ProcessLog::mark();
-    writeFile(dir_.file(kSetup), "MZ installer");
-    paths_.folder = dir_.wpath() + L"\\install-" + kRandom;
-    paths_.copy = paths_.folder + L"\\" + tsdlm::widenBytes(kSetup);
+    testing_support::writeFile(fake::localPath(at(kSetup)), "MZ");
   }
-  std::wstring downloaded() const {
-    return dir_.wpath() + L"\\" + tsdlm::widenBytes(kSetup);
+  std::wstring at(const std::wstring& name) const {
+    return dir_.wpath() + L"\\" + name;
   }
-  std::string log() { return testing_support::ProcessLog::sinceMark(); }
+  void apply(const std::string& fault) {
+    fake::FilesState& files = fake::files();
+    if (fault == "folder link") files.reparsePoints.insert(folder_);
+    if (fault == "copy link") files.reparsePoints.insert(copy_);
+    if (fault == "two names") files.links[copy_] = 2;
+    if (fault == "elsewhere") files.finalPaths[copy_] = L"C:\\x\\setup.exe";
+    if (fault == "no dacl") files.protectFails = true;
+    if (fault == "file beside") {
+      testing_support::writeFile(fake::localPath(folder_ + L"\\a.dll"), "");
+    }
+  }
 
-  TempDir dir_;
-  Paths paths_;
+  testing_support::TempDir dir_;
+  const std::wstring folder_ = at(L"install-" + std::wstring(32, L'f'));
+  const std::wstring copy_ = folder_ + L"\\" + kSetup;
   std::unique_ptr<UpdateSteps> steps_ = makeRealUpdateSteps();
 };
 
-class StagedFaultTest : public StagedInstallerTest,
-                        public ::testing::WithParamInterface<FaultCase> {};
-
-TEST_P(StagedFaultTest, RefusesToStartAnythingButThePlainHeldCopy) {
-  const FaultCase &c = GetParam();
-  if (c.beforeStaging) c.fault(paths_);
-  const std::wstring staged = steps_->stageInstaller(downloaded());
-  if (c.beforeStaging && !c.entry.empty()) {
+TEST_P(StagedInstallerTest, StartsOnlyThePlainHeldCopy) {
+  const FaultCase& c = GetParam();
+  if (c.beforeStaging) apply(c.fault);
+  const std::wstring staged = steps_->stageInstaller(at(kSetup));
+  if (c.beforeStaging && *c.reason) {
     EXPECT_EQ(staged, L"");
-    EXPECT_FALSE(exists(fake::localPath(paths_.folder)));
+    EXPECT_FALSE(exists(fake::localPath(folder_)));
   } else {
-    ASSERT_EQ(staged, paths_.copy);
-    EXPECT_THAT(fake::files().protectedFolders,
-                ::testing::ElementsAre(paths_.folder));
-    if (!c.beforeStaging) c.fault(paths_);
-    EXPECT_EQ(steps_->launchInstaller(staged), c.entry.empty());
+    ASSERT_EQ(staged, copy_);
+    EXPECT_EQ(fake::files().protectedFolders,
+              std::vector<std::wstring>{folder_});
+    apply(c.fault);
+    EXPECT_EQ(steps_->launchInstaller(staged), !*c.reason);
   }
-  EXPECT_EQ(fake::shell().launches.size(), c.entry.empty() ? 1u : 0u);
-  if (c.entry.empty()) {
-    EXPECT_THAT(log(), ::testing::Not(::testing::HasSubstr("[ERROR]")));
-  } else {
-    EXPECT_THAT(log(), ::testing::EndsWith("  [ERROR] " + c.entry + "\r\n"));
-  }
+  EXPECT_EQ(fake::shell().launches.size(), !*c.reason ? 1u : 0u);
+  const std::string log = testing_support::ProcessLog::sinceMark();
+  const std::string error = std::string("[ERROR] ") + c.reason;
+  EXPECT_EQ(log.find(error) != std::string::npos, *c.reason != '\0') << log;
 }
+
+constexpr const char* kLink = "The installer's folder or copy is a link;";
+constexpr const char* kNames = "The installer's copy has 2 names;";
 
 INSTANTIATE_TEST_SUITE_P(
-    Faults, StagedFaultTest,
+    Faults, StagedInstallerTest,
     ::testing::Values(
-        FaultCase{"Plain", [](const Paths &) {}, false, ""},
+        FaultCase{"Plain", "", false, ""},
         // A mount point put on the still-empty folder.
-        FaultCase{"FolderIsAMountPoint",
-                  [](const Paths &p) {
-                    fake::files().reparsePoints.insert(p.folder);
-                  },
-                  true,
-                  "The installer's folder or copy is a link; it is not used."},
-        FaultCase{
-            "CopyIsALinkBeforeTheStart",
-            [](const Paths &p) { fake::files().reparsePoints.insert(p.copy); },
-            false,
-            "The installer's folder or copy is a link; it is not started."},
-        FaultCase{"CopyHasASecondName",
-                  [](const Paths &p) { fake::files().links[p.copy] = 2; }, true,
-                  "The installer's copy has 2 names; it is not used."},
-        FaultCase{"CopyHasASecondNameBeforeTheStart",
-                  [](const Paths &p) { fake::files().links[p.copy] = 2; },
-                  false,
-                  "The installer's copy has 2 names; it is not started."},
-        FaultCase{
-            "FolderCannotBeProtected",
-            [](const Paths &) { fake::files().protectFails = true; }, true,
-            "The installer's folder cannot be protected; it is not used."},
-        FaultCase{
-            "FileAddedBesideTheCopy",
-            [](const Paths &p) {
-              writeFile(fake::localPath(p.folder + L"\\version.dll"), "x");
-            },
-            false,
-            "The installer's folder holds other files; it is not started."}),
-    [](const auto &info) { return std::string(info.param.name); });
+        FaultCase{"FolderIsAMountPoint", "folder link", true, kLink},
+        FaultCase{"CopyIsALink", "copy link", false, kLink},
+        FaultCase{"SecondName", "two names", true, kNames},
+        FaultCase{"SecondNameBeforeTheStart", "two names", false, kNames},
+        FaultCase{"ResolvesElsewhere", "elsewhere", false,
+                  "The installer's copy is at C:\\x\\setup.exe, not "},
+        FaultCase{"NoDacl", "no dacl", true,
+                  "The installer's folder cannot be protected;"},
+        FaultCase{"FileBeside", "file beside", false,
+                  "The installer's folder holds other files; it is not "
+                  "started.\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-// The held copy's final path is not the path that would be started.
-TEST_F(StagedInstallerTest, CopyResolvingElsewhereIsNotStarted) {
-  const std::wstring staged = steps_->stageInstaller(downloaded());
-  ASSERT_EQ(staged, paths_.copy);
-  fake::files().finalPaths[paths_.copy] = L"C:\\elsewhere\\setup.exe";
-  EXPECT_FALSE(steps_->launchInstaller(staged));
-  EXPECT_TRUE(fake::shell().launches.empty());
-  EXPECT_THAT(log(), ::testing::EndsWith("  [ERROR] The installer's copy is at "
-                                         "C:\\elsewhere\\setup.exe, not " +
-                                         tsdlm::narrowLow8(paths_.copy) +
-                                         "; it is not started.\r\n"));
-}
-
+// Left copies go; one in use (held, or running), a link and another name stay.
 TEST_F(StagedInstallerTest, SweepRemovesLeftCopiesButNoneInUseNorLinks) {
-  const auto left = [this](const std::string &name) {
-    const std::string folder = dir_.file(name);
-    std::filesystem::create_directories(folder);
-    writeFile(folder + "/" + kSetup, "MZ left");
-    return dir_.wpath() + L"\\" + tsdlm::widenBytes(name) + L"\\" +
-           tsdlm::widenBytes(kSetup);
-  };
-  const std::string hex = "install-" + std::string(31, 'a');
-  const std::wstring stale = left(hex + "a");
-  const std::wstring running = left(hex + "b");
-  const std::wstring linked = left(hex + "c");
-  const std::wstring other = left("install-old");
-  fake::files().held[running] = 1;
-  fake::files().reparsePoints.insert(dir_.wpath() + L"\\" +
-                                     tsdlm::widenBytes(hex + "c"));
+  const std::wstring left = at(L"install-" + std::wstring(31, L'a'));
+  const std::wstring folders[] = {left + L"a", left + L"b", left + L"c",
+                                  at(L"install-old")};
+  for (const std::wstring& folder : folders) {
+    std::filesystem::create_directories(fake::localPath(folder));
+    testing_support::writeFile(fake::localPath(folder + L"\\" + kSetup), "MZ");
+  }
+  fake::files().held[folders[1] + L"\\" + kSetup] = 1;
+  fake::files().reparsePoints.insert(folders[2]);
 
-  ASSERT_EQ(steps_->stageInstaller(downloaded()), paths_.copy);
+  ASSERT_EQ(steps_->stageInstaller(at(kSetup)), copy_);
 
-  EXPECT_FALSE(exists(dir_.file(hex + "a")));
-  for (const std::wstring &kept : {running, linked, other}) {
-    EXPECT_TRUE(exists(fake::localPath(kept))) << fake::localPath(kept);
+  EXPECT_FALSE(exists(fake::localPath(folders[0])));
+  for (int kept = 1; kept < 4; ++kept) {
+    EXPECT_TRUE(exists(fake::localPath(folders[kept] + L"\\" + kSetup)));
   }
 }
 

@@ -196,30 +196,25 @@ TEST(StagedInstallerWinTest, HeldCopyCannotBeChangedButRuns) {
 }
 
 // What Wine implements of the staging defences: the copy's final path and
-// link count, and the sweep of copies earlier runs left.
+// link count, and the sweep of copies earlier runs left (one held stays).
 TEST(StagedInstallerWinTest, SecondNameRefusedAndLeftCopiesSwept) {
   ScratchTemp temp;
   const std::wstring installer = Util::getInstallerPath();
   win_support::copyFile(win_support::fixture(L"version_6_1_32_0"), installer);
-  const std::wstring working = temp.path() + L"TsDLM\\install-";
-  const std::wstring left = working + std::wstring(32, L'a');
-  const std::wstring busy = working + std::wstring(32, L'b');
-  for (const std::wstring& folder : {left, busy}) {
-    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    win_support::copyFile(installer, folder + L"\\setup.exe");
+  const std::wstring left =
+      temp.path() + L"TsDLM\\install-" + std::wstring(31, L'a');
+  for (const wchar_t* end : {L"a\\", L"b\\"}) {
+    ASSERT_TRUE(CreateDirectoryW((left + end).c_str(), nullptr));
+    win_support::copyFile(installer, left + end + L"setup.exe");
   }
-  const platform::HeldFileHandle running =
-      platform::holdFile(busy + L"\\setup.exe");
-  ASSERT_TRUE(running);
+  const auto held = platform::holdFile(left + L"b\\setup.exe");
 
   StagedInstaller staged;
   ASSERT_TRUE(staged.stage(installer));
-  EXPECT_FALSE(win_support::fileExists(left));
-  EXPECT_TRUE(win_support::fileExists(busy + L"\\setup.exe"));
-  // The path started is the file system's own name for the held copy.
+  EXPECT_FALSE(win_support::fileExists(left + L"a"));
+  EXPECT_TRUE(win_support::fileExists(left + L"b\\setup.exe"));
   EXPECT_EQ(platform::heldFinalPath(*staged.file()), staged.path());
   EXPECT_EQ(staged.fault(), "");
-
   const std::wstring link = temp.path() + L"link.exe";
   ASSERT_TRUE(CreateHardLinkW(link.c_str(), staged.path().c_str(), nullptr));
   EXPECT_EQ(staged.fault(), "The installer's copy has 2 names");

@@ -114,13 +114,27 @@ HeldFileHandle holdFile(const std::wstring& path) {
   return HeldFileHandle(new HeldFile{handle});
 }
 
-HeldFileHandle holdFolder(const std::wstring& path) {
+namespace {
+
+HeldFileHandle holdFolderWith(const std::wstring& path, DWORD access) {
   HANDLE handle = CreateFileW(
-      path.c_str(), GENERIC_READ | WRITE_DAC,
-      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr);
   if (handle == INVALID_HANDLE_VALUE) return HeldFileHandle();
   return HeldFileHandle(new HeldFile{handle});
+}
+
+}  // namespace
+
+HeldFileHandle holdFolder(const std::wstring& path) {
+  return holdFolderWith(path, GENERIC_READ);
+}
+
+HeldFileHandle holdFolderToProtect(const std::wstring& path) {
+  // Once protected, a folder grants this right to administrators only: a
+  // later run's sweep holds it without.
+  return holdFolderWith(path, GENERIC_READ | WRITE_DAC);
 }
 
 bool heldFileInfo(HeldFile& file, HeldFileInfo& info) {
