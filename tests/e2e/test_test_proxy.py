@@ -42,6 +42,7 @@ CASES = [
     ({"auth": "negotiate"}, ["--proxy-anyauth", "-U", "ann:secret"], 407, None),
     ({"auth": "basic", "reject": True}, ["--proxy-basic", "-U", "ann:secret"], 407, "Basic"),
     ({"status": 502}, [], 502, None),
+    ({"auth": "basic", "open_head": True}, [], 407, None),
 ]
 
 
@@ -63,9 +64,11 @@ def test_modes(site, mode, args, status, scheme):
         assert (given.split(" ")[0] if given else None) == scheme
 
 
-def test_head_is_forwarded_and_hop_headers_stay_behind(site):
-    with TestProxy(auth="basic", user="ann", password="secret") as proxy:
-        code, body = curl(proxy, site.url("/file.txt"), "-I", "-U", "ann:secret")
+@pytest.mark.parametrize("mode,args", [({}, ["-U", "ann:secret"]), ({"open_head": True}, [])],
+                         ids=["credentials", "open-head"])
+def test_head_is_forwarded_and_hop_headers_stay_behind(site, mode, args):
+    with TestProxy(auth="basic", user="ann", password="secret", **mode) as proxy:
+        code, body = curl(proxy, site.url("/file.txt"), "-I", *args)
     assert code == 200
     assert b"Content-Length: 23" in body
     forwarded = site.requests_for("/file.txt")
