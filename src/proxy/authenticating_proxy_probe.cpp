@@ -97,25 +97,38 @@ PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
     if (SendRequest(handles)) (void)QueryAuthScheme(handles, offered);
   }
 
-  // A stored password never goes with a weaker scheme than the one it was
-  // saved for. A proxy of that host asking for one is not the proxy it was
-  // saved for (whoever steers name resolution or proxy detection can name
-  // the host and offer Basic alone), so it gets nothing: not the entry, and
-  // no dialog, where the user would type the same password for it.
-  const auto weakerThanStored = [&offered, &storedScheme] {
-    return offered != 0 && ChooseAuthScheme(offered).reported < storedScheme;
-  };
-  const auto refuseProxy = [&offered, &storedScheme] {
-    LogMessage(LOG_LEVEL_ERROR,
-               "Stored credentials were saved for authentication scheme %lu; "
-               "the proxy offers %lu only, so it is not used.",
-               static_cast<unsigned long>(storedScheme),
-               static_cast<unsigned long>(offered));
-    return PM_STATUS_FAILURE;
-  };
-
+  // Set when a 407 leaves no stored entry to try: the user's turn.
+  bool ask = false;
   for (;;) {
-    if (weakerThanStored()) return refuseProxy();
+    // A stored password never goes with a weaker scheme than the one it was
+    // saved for. A proxy of that host asking for one is not the proxy it
+    // was saved for (whoever steers name resolution or proxy detection can
+    // name the host and offer Basic alone), so it gets nothing: not the
+    // entry, and no dialog, where the user would type the same password.
+    if (offered != 0 && ChooseAuthScheme(offered).reported < storedScheme) {
+      LogMessage(LOG_LEVEL_ERROR,
+                 "Stored credentials were saved for authentication scheme "
+                 "%lu; the proxy offers %lu only, so it is not used.",
+                 static_cast<unsigned long>(storedScheme),
+                 static_cast<unsigned long>(offered));
+      return PM_STATUS_FAILURE;
+    }
+    if (ask) {
+      if (silent) {
+        authScheme_ = ChooseAuthScheme(offered).reported;
+        LogMessage(LOG_LEVEL_ERROR,
+                   "PM_STATUS_SILENT_MODE_ERROR - Application running under "
+                   "Silent Mode and it requires proxy server credentials.");
+        return PM_STATUS_SILENT_MODE_ERROR;
+      }
+      const std::uint64_t asked = platform::monotonicMilliseconds();
+      const PMStatus entered =
+          ProxyCredentials::ShowCredentialDialog(server, user, password);
+      deadline_.Exclude(platform::monotonicMilliseconds() - asked);
+      if (entered != PM_STATUS_SUCCESS) return entered;
+      fromStore = false;
+      ask = false;
+    }
     if (offered != 0) {
       const std::uint32_t scheme = ChooseAuthScheme(offered).winHttp;
       LogMessage(LOG_LEVEL_DEBUG,
@@ -147,20 +160,7 @@ PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
         continue;
       }
     }
-    if (weakerThanStored()) return refuseProxy();
-    if (silent) {
-      authScheme_ = ChooseAuthScheme(offered).reported;
-      LogMessage(LOG_LEVEL_ERROR,
-                 "PM_STATUS_SILENT_MODE_ERROR - Application running under "
-                 "Silent Mode and it requires proxy server credentials.");
-      return PM_STATUS_SILENT_MODE_ERROR;
-    }
-    const std::uint64_t asked = platform::monotonicMilliseconds();
-    const PMStatus entered =
-        ProxyCredentials::ShowCredentialDialog(server, user, password);
-    deadline_.Exclude(platform::monotonicMilliseconds() - asked);
-    if (entered != PM_STATUS_SUCCESS) return entered;
-    fromStore = false;
+    ask = true;
   }
 
   // Any answer but 407 (200, 404, 502 alike): the proxy let the request by.
