@@ -16,7 +16,7 @@ BENCH_DIR="${BENCH_DIR:-/tmp/tsdlm-bench}"
 # shellcheck disable=SC2034  # used by the scripts that source this
 REPS="${BENCH_REPS:-3}"
 NATIVE_BUILD="${NATIVE_BUILD:-$ROOT/build/bench-native}"
-MINGW_BUILD="${MINGW_BUILD:-$ROOT/build/bench-mingw}"
+MINGW_BUILD="${MINGW_BUILD:-$ROOT/build/bench-mingw-$TSDLM_WIN_BUILD}"
 DIST_DIR="${DIST_DIR:-$MINGW_BUILD/dist}"
 BENCH_WINE="${BENCH_WINE:-1}"
 JOBS="${JOBS:-2}"
@@ -29,11 +29,12 @@ build_native() {
   cmake --build "$NATIVE_BUILD" -j"$JOBS" --target "$@" >/dev/null
 }
 
-# build_mingw TARGET...: the Windows build (RelWithDebInfo, as shipped),
-# with the fixture that start_wine and the harness wait on.
+# build_mingw TARGET...: the Windows build that the Wine here runs (the
+# shipped i686 one, or x86_64 under 64-bit Wine; RelWithDebInfo, as
+# shipped), with the fixture that start_wine and the harness wait on.
 build_mingw() {
   cmake -S "$ROOT" -B "$MINGW_BUILD" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-i686.cmake" \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-$TSDLM_WIN_BUILD.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTSDLM_DIST_DIR="$DIST_DIR" \
     -DTSDLM_BENCH=ON >/dev/null
   cmake --build "$MINGW_BUILD" -j"$JOBS" --target "$@" desktop_ready >/dev/null

@@ -1,23 +1,5 @@
-# Cross-compilation to 32-bit Windows with mingw-w64 (posix thread model, so
-# std::thread is available). Test executables run through Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compilation to 32-bit Windows with mingw-w64: the shipped build.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Dependencies built by scripts/setup.sh live outside the clone.
-if(DEFINED ENV{TSDLM_MINGW_DEPS})
-  list(APPEND CMAKE_FIND_ROOT_PATH $ENV{TSDLM_MINGW_DEPS})
-  list(APPEND CMAKE_PREFIX_PATH $ENV{TSDLM_MINGW_DEPS})
-endif()
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
+set(TSDLM_DEPS_VARIABLE TSDLM_MINGW_DEPS_I686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -12,8 +12,12 @@
 # the installed version before and after and a screenshot taken mid-download.
 # Before the update it shows the report of "TsDLMUpdater.exe /check".
 #
-# Uses dist/ and build/mingw/tests/fixtures after building them; set
-# TSDLM_DIST and TSDLM_FIXTURES to use another build as it is.
+# Runs the shipped i686 build under 32-bit Wine where this machine runs
+# 32-bit code, and the x86_64 build of the same sources under 64-bit Wine
+# where it does not (scripts/wine-select.sh; TSDLM_WINE_ARCH=win32|win64
+# forces one). Uses dist/ (dist/x86_64/) and build/mingw(-x86_64)/tests/
+# fixtures after building them; set TSDLM_DIST and TSDLM_FIXTURES to use
+# another build as it is.
 #
 # --proxy: the same update through the local test proxy, which demands Basic
 # authentication; the user's proxy settings point at it and the proxy's
@@ -22,17 +26,42 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 cd "$TSDLM_ROOT"
-# The download manager and the dialog need a display; without one the demo
-# runs on an X server of its own.
-if [ -z "${DISPLAY:-}" ]; then exec scripts/with-display.sh bash scripts/demo.sh "$@"; fi
 PROXY=0
 case " $* " in *" --proxy "*) PROXY=1 ;; esac
 
-if [ -z "${TSDLM_DIST:-}" ]; then
-  bash scripts/build.sh >/dev/null
+if [ "$TSDLM_WIN_BUILD" = x86_64 ]; then
+  BUILD_DIR="$TSDLM_ROOT/build/mingw-x86_64"
+  DEFAULT_DIST="$TSDLM_ROOT/dist/x86_64"
+else
+  BUILD_DIR="$TSDLM_ROOT/build/mingw"
+  DEFAULT_DIST="$TSDLM_ROOT/dist"
 fi
-DIST="${TSDLM_DIST:-$TSDLM_ROOT/dist}"
-FIXTURES="${TSDLM_FIXTURES:-$TSDLM_ROOT/build/mingw/tests/fixtures}"
+# Tools first (scripts/setup.sh, through the build), then the display: the
+# download manager and the dialog need one; without one the demo runs on an
+# X server of its own.
+if [ -z "${TSDLM_DEMO_STARTED:-}" ]; then echo "demo: $(tsdlm_wine_label)"; fi
+export TSDLM_DEMO_STARTED=1
+if [ -z "${DISPLAY:-}" ]; then
+  if [ -z "${TSDLM_DIST:-}" ]; then
+    mkdir -p "$TSDLM_ROOT/build"
+    echo "demo: building (the first run also installs the tools and builds the libraries; a few minutes)"
+    TSDLM_ARCHS="$TSDLM_WIN_BUILD" bash scripts/build.sh >"$TSDLM_ROOT/build/demo-build.log" 2>&1 || {
+      tail -n 40 "$TSDLM_ROOT/build/demo-build.log" >&2
+      echo "demo: the build failed; its log is $TSDLM_ROOT/build/demo-build.log" >&2
+      exit 1
+    }
+    rm -f "$TSDLM_ROOT/build/demo-build.log"
+    export TSDLM_DEMO_BUILT=1
+  else
+    bash scripts/setup.sh >/dev/null
+  fi
+  exec scripts/with-display.sh bash scripts/demo.sh "$@"
+fi
+if [ -z "${TSDLM_DIST:-}" ] && [ -z "${TSDLM_DEMO_BUILT:-}" ]; then
+  TSDLM_ARCHS="$TSDLM_WIN_BUILD" bash scripts/build.sh >/dev/null
+fi
+DIST="${TSDLM_DIST:-$DEFAULT_DIST}"
+FIXTURES="${TSDLM_FIXTURES:-$BUILD_DIR/tests/fixtures}"
 for file in "$DIST/TsDLMUpdater.exe" "$DIST/UsageUtil.dll" \
             "$FIXTURES/version_6_1_32_0.exe" "$FIXTURES/fake_installer.exe" \
             "$FIXTURES/fake_dlm.exe" "$FIXTURES/desktop_ready.exe"; do
@@ -57,9 +86,13 @@ bash scripts/wine-ready.sh "$FIXTURES/desktop_ready.exe"
 DRIVE="$WINEPREFIX/drive_c"
 USER_DIR=$(find "$DRIVE/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n 1)
 
-# The download manager's installation (32-bit Windows: no "Program Files (x86)").
-INSTALL_WIN='C:\Program Files\Common Files\Tessarin Shared\Tessarin Download Manager'
-INSTALL_DIR="$DRIVE/Program Files/Common Files/Tessarin Shared/Tessarin Download Manager"
+# The download manager's installation: under "Program Files" on 32-bit
+# Windows, under "Program Files (x86)" on 64-bit Windows, where the updater
+# looks.
+PROGRAM_FILES='Program Files'
+[ "$TSDLM_WINE_ARCH" = win64 ] && PROGRAM_FILES='Program Files (x86)'
+INSTALL_WIN="C:\\$PROGRAM_FILES\\Common Files\\Tessarin Shared\\Tessarin Download Manager"
+INSTALL_DIR="$DRIVE/$PROGRAM_FILES/Common Files/Tessarin Shared/Tessarin Download Manager"
 mkdir -p "$INSTALL_DIR"
 cp "$DIST/TsDLMUpdater.exe" "$DIST/UsageUtil.dll" "$INSTALL_DIR/"
 cp "$FIXTURES/version_6_1_32_0.exe" "$INSTALL_DIR/TSRN.DLM.exe"
@@ -171,6 +204,10 @@ opener.open(urllib.request.Request(sys.argv[1], json.dumps(rule).encode(), metho
 EOF
 echo "demo: running $INSTALL_WIN\\TsDLMUpdater.exe in $WINEPREFIX"
 export TSDLM_FAKE_INSTALLER_COPY_FROM='C:\TsDLMDemo\TSRN.DLM-6.1.33.0.exe'
+# The stand-in installer records how it was started here: its own folder
+# is removed once it has run.
+export TSDLM_FAKE_INSTALLER_RECORD='C:\TsDLMDemo\installer-record.txt'
+rm -f "$DRIVE/TsDLMDemo/installer-record.txt"
 export TSDLM_FAKE_INSTALLER_COPY_TO="$INSTALL_WIN\\TSRN.DLM.exe"
 start=$(date +%s.%N)
 set +e
@@ -210,7 +247,7 @@ show "analytics events ((LocalAppData)\\Tessarin\\UsageUtil\\events.jsonl)" \
 show "what the download manager received (its record file)" \
   "$DRIVE/TsDLMDemo/dlm-record.txt"
 show "how the installer was started (its record file)" \
-  "$USER_DIR/Temp/TsDLM/TessarinDownloadManagerSetup.exe.record.txt"
+  "$DRIVE/TsDLMDemo/installer-record.txt"
 echo
 echo "---- requests the update server saw (GET /__control/requests; the first two are /check's)"
 "$TSDLM_PYTHON" - "$SERVER_BASE/__control/requests" <<'EOF'

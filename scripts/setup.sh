@@ -3,17 +3,21 @@
 # testing TsDLMUpdater:
 #   1. installs the build and test tools with apt-get (only what is missing);
 #   2. adds a deb-src entry so that Debian source packages can be fetched;
-#   3. cross-builds static i686-w64-mingw32 libraries from Debian sources
-#      (libcurl with Schannel/SSPI, tinyxml2, googletest) into
-#      "$TSDLM_CACHE_DIR/mingw-deps-<key>" and records that prefix in
-#      "$TSDLM_CACHE_DIR/mingw-deps.current" (read by scripts/env.sh);
-#   4. checks that Wine runs.
+#   3. cross-builds static mingw-w64 libraries from Debian sources (libcurl
+#      with Schannel/SSPI, tinyxml2, googletest) for each architecture in
+#      TSDLM_ARCHS (words i686, x86_64; default: i686, the shipped build,
+#      and the build the Wine of this machine runs) into
+#      "$TSDLM_CACHE_DIR/mingw-deps-<arch>-<key>" and records that prefix in
+#      "$TSDLM_CACHE_DIR/mingw-deps-<arch>.current" (read by scripts/env.sh);
+#   4. checks that the Wine scripts/env.sh picked runs here (32-bit Wine
+#      where the machine runs 32-bit code, 64-bit Wine where it does not).
 # Idempotent: a second run only checks and takes a few seconds. The prefix key
-# is made of the source package versions, the mingw compiler version and a
-# hash of the build recipe below, so changing any of them builds a new prefix.
+# is made of the architecture, the source package versions, the mingw
+# compiler version and a hash of the build recipe below, so changing any of
+# them builds a new prefix.
 #
-# Using the prefix from CMake (with cmake/toolchain-mingw-i686.cmake and
-# TSDLM_MINGW_DEPS exported by scripts/env.sh):
+# Using the prefix from CMake (with cmake/toolchain-mingw-<arch>.cmake and
+# TSDLM_MINGW_DEPS_I686 / TSDLM_MINGW_DEPS_X86_64 exported by scripts/env.sh):
 #   find_package(TsdlmCurl CONFIG REQUIRED)   -> Tsdlm::curl
 #       (static libcurl; carries CURL_STATICLIB and the Windows system
 #        libraries ws2_32 crypt32 bcrypt secur32 advapi32)
@@ -42,16 +46,25 @@ done
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
 JOBS="${TSDLM_JOBS:-2}"
-MINGW_HOST=i686-w64-mingw32
-TOOLCHAIN_FILE="$TSDLM_ROOT/cmake/toolchain-mingw-i686.cmake"
+ARCHS=$(printf '%s\n' ${TSDLM_ARCHS:-i686 $TSDLM_WIN_BUILD} | awk '!seen[$0]++')
+for arch in $ARCHS; do
+  case $arch in
+    i686 | x86_64) ;;
+    *) printf 'setup: error: TSDLM_ARCHS takes i686 and x86_64, not "%s"\n' "$arch" >&2; exit 1 ;;
+  esac
+done
+# Set for each architecture in turn (the recipe below uses them).
+MINGW_HOST=
+TOOLCHAIN_FILE=
+POINTER_SIZE=
 DEB_SRC_FILE=/etc/apt/sources.list.d/tsdlm-deb-src.sources
 SOURCE_PACKAGES=(curl tinyxml2 googletest)
 
 PACKAGES=(
-  # cross compiler (gcc/g++ -posix variants are used) and tools
-  g++-mingw-w64-i686 mingw-w64-tools
-  # running and driving the Windows programs
-  wine wine32:i386 xvfb xauth xdotool imagemagick x11-apps
+  # cross compilers (gcc/g++ -posix variants are used) and tools
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
+  # running and driving the Windows programs (wine32 below, where it runs)
+  wine wine64 xvfb xauth xdotool imagemagick x11-apps
   # Latin, CJK and Hangul in one font, for the dialog in every language
   fonts-wqy-microhei locales
   # tests, signing, native builds and tools (python3-pefile: tools/tsdlm-manifest)
@@ -61,6 +74,12 @@ PACKAGES=(
   libcurl4-openssl-dev libtinyxml2-dev libgtest-dev libgmock-dev
   curl gnuplot-nox time
 )
+# 32-bit Wine only where it is the Wine that runs the tests.
+WANT_I386=0
+if [ "$TSDLM_WINE_ARCH" = win32 ]; then
+  PACKAGES+=(wine32:i386)
+  WANT_I386=1
+fi
 
 log() { printf 'setup: %s\n' "$*" >&2; }
 die() { printf 'setup: error: %s\n' "$*" >&2; exit 1; }
@@ -89,7 +108,7 @@ is_installed() {
 
 ensure_packages() {
   local need_update=0
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [ "$WANT_I386" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     require_root "dpkg --add-architecture i386"
     log "adding the i386 architecture"
     dpkg --add-architecture i386
@@ -252,7 +271,7 @@ write_curl_cmake_config() {
   local dir="$prefix/lib/cmake/TsdlmCurl"
   mkdir -p "$dir"
   cat >"$dir/TsdlmCurlConfig.cmake" <<EOF
-# Static libcurl $version for i686-w64-mingw32 (Schannel, SSPI), built by
+# Static libcurl $version for $MINGW_HOST (Schannel, SSPI), built by
 # scripts/setup.sh. Target Tsdlm::curl carries what a static libcurl needs:
 # the CURL_STATICLIB define and the Windows system libraries.
 get_filename_component(_tsdlm_curl_prefix "\${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
@@ -278,9 +297,10 @@ else()
     set(PACKAGE_VERSION_EXACT TRUE)
   endif()
 endif()
-# Built for 32-bit Windows only.
-if(NOT CMAKE_SIZEOF_VOID_P STREQUAL "" AND NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
-  set(PACKAGE_VERSION "\${PACKAGE_VERSION} (32-bit)")
+# Built for $MINGW_HOST only: a build for the other architecture must not
+# take it.
+if(NOT CMAKE_SIZEOF_VOID_P STREQUAL "" AND NOT CMAKE_SIZEOF_VOID_P EQUAL $POINTER_SIZE)
+  set(PACKAGE_VERSION "\${PACKAGE_VERSION} ($((POINTER_SIZE * 8))-bit)")
   set(PACKAGE_VERSION_UNSUITABLE TRUE)
 endif()
 EOF
@@ -309,7 +329,7 @@ build_deps() {
     src=$(fetch_and_unpack "$pkg" "${SRC_VERSION[$pkg]}" "$TSDLM_CACHE_DIR/sources" "$work")
     log "  $pkg ${SRC_VERSION[$pkg]}"
     # Subshell: own working directory; no older prefix on the CMake paths.
-    (unset TSDLM_MINGW_DEPS; "build_$pkg" "$src" "$prefix" "$work/build-$pkg.log")
+    (unset TSDLM_MINGW_DEPS_I686 TSDLM_MINGW_DEPS_X86_64; "build_$pkg" "$src" "$prefix" "$work/build-$pkg.log")
   done
   write_curl_cmake_config "$prefix"
   check_curl_link "$prefix" "$work" "$work/build-curl.log"
@@ -336,34 +356,59 @@ for pkg in "${SOURCE_PACKAGES[@]}"; do
   [ -n "${SRC_VERSION[$pkg]}" ] || die "apt knows no source package $pkg (is $DEB_SRC_FILE in effect?)"
 done
 
-GCC_VERSION=$(dpkg-query -W -f='${Version}' gcc-mingw-w64-i686-posix 2>/dev/null || true)
-[ -n "$GCC_VERSION" ] || GCC_VERSION=$("$MINGW_HOST-gcc-posix" -dumpversion)
-RECIPE_HASH=$(
-  {
-    declare -f "${RECIPE_FUNCTIONS[@]}"
-    cat "$TOOLCHAIN_FILE"
-    dpkg-query -W -f='${Version}\n' mingw-w64-i686-dev g++-mingw-w64-i686-posix 2>/dev/null || true
-    cmake --version | head -n 1
-  } | sha256sum | cut -c1-12
-)
-KEY="curl-${SRC_VERSION[curl]}_tinyxml2-${SRC_VERSION[tinyxml2]}_googletest-${SRC_VERSION[googletest]}_gcc-${GCC_VERSION}_${RECIPE_HASH}"
-KEY=$(printf '%s' "$KEY" | tr -c 'A-Za-z0-9.+_-' '_')
-PREFIX="$TSDLM_CACHE_DIR/mingw-deps-$KEY"
+# build_arch ARCH: the dependencies for one architecture, built when missing.
+build_arch() {
+  local arch=$1 pkgarch
+  MINGW_HOST="$arch-w64-mingw32"
+  TOOLCHAIN_FILE="$TSDLM_ROOT/cmake/toolchain-mingw-$arch.cmake"
+  POINTER_SIZE=4
+  [ "$arch" = x86_64 ] && POINTER_SIZE=8
+  pkgarch=${arch//_/-}
+  local gcc_version recipe_hash key prefix key_info
+  gcc_version=$(dpkg-query -W -f='${Version}' "gcc-mingw-w64-$pkgarch-posix" 2>/dev/null || true)
+  [ -n "$gcc_version" ] || gcc_version=$("$MINGW_HOST-gcc-posix" -dumpversion)
+  recipe_hash=$(
+    {
+      declare -f "${RECIPE_FUNCTIONS[@]}"
+      cat "$TOOLCHAIN_FILE" "$TSDLM_ROOT/cmake/mingw-common.cmake"
+      dpkg-query -W -f='${Version}\n' "mingw-w64-$pkgarch-dev" "g++-mingw-w64-$pkgarch-posix" 2>/dev/null || true
+      cmake --version | head -n 1
+    } | sha256sum | cut -c1-12
+  )
+  key="${arch}_curl-${SRC_VERSION[curl]}_tinyxml2-${SRC_VERSION[tinyxml2]}_googletest-${SRC_VERSION[googletest]}_gcc-${gcc_version}_${recipe_hash}"
+  key=$(printf '%s' "$key" | tr -c 'A-Za-z0-9.+_-' '_')
+  prefix="$TSDLM_CACHE_DIR/mingw-deps-$key"
+  if [ ! -f "$prefix/.complete" ]; then
+    key_info=$(printf 'architecture %s\ncurl %s\ntinyxml2 %s\ngoogletest %s\ngcc-mingw-w64-%s-posix %s\nrecipe %s\nbuilt %s\n' \
+      "$arch" "${SRC_VERSION[curl]}" "${SRC_VERSION[tinyxml2]}" "${SRC_VERSION[googletest]}" \
+      "$pkgarch" "$gcc_version" "$recipe_hash" "$(date -u +%Y-%m-%dT%H:%M:%SZ)")
+    build_deps "$prefix" "$key_info"
+  fi
+  local current="$TSDLM_CACHE_DIR/mingw-deps-$arch.current"
+  if [ "$(cat "$current" 2>/dev/null || true)" != "$prefix" ]; then
+    printf '%s\n' "$prefix" >"$current.tmp"
+    mv -f "$current.tmp" "$current"
+  fi
+  printf '%s' "$prefix"
+}
 
-if [ ! -f "$PREFIX/.complete" ]; then
-  KEY_INFO=$(printf 'curl %s\ntinyxml2 %s\ngoogletest %s\ngcc-mingw-w64-i686-posix %s\nrecipe %s\nbuilt %s\n' \
-    "${SRC_VERSION[curl]}" "${SRC_VERSION[tinyxml2]}" "${SRC_VERSION[googletest]}" \
-    "$GCC_VERSION" "$RECIPE_HASH" "$(date -u +%Y-%m-%dT%H:%M:%SZ)")
-  build_deps "$PREFIX" "$KEY_INFO"
+PREFIXES=()
+for arch in $ARCHS; do
+  prefix=$(build_arch "$arch")
+  PREFIXES+=("$arch: $prefix")
+done
+
+# Wine: the test harness makes its own prefixes; only check that the Wine
+# scripts/env.sh picked runs, and name the cause when it does not.
+if ! WINE_VERSION=$(wine --version 2>&1); then
+  case "$TSDLM_WINE_ARCH:$WINE_VERSION" in
+    win32:*"Exec format error"*)
+      die "32-bit Wine cannot run: this machine runs no 32-bit code ($WINE_VERSION). Leave TSDLM_WINE_ARCH unset, or set it to win64, to use 64-bit Wine with the x86_64 build." ;;
+    *)
+      die "$(tsdlm_wine_label) does not run: wine --version said: $WINE_VERSION" ;;
+  esac
 fi
-if [ "$(cat "$TSDLM_CACHE_DIR/mingw-deps.current" 2>/dev/null || true)" != "$PREFIX" ]; then
-  printf '%s\n' "$PREFIX" >"$TSDLM_CACHE_DIR/mingw-deps.current.tmp"
-  mv -f "$TSDLM_CACHE_DIR/mingw-deps.current.tmp" "$TSDLM_CACHE_DIR/mingw-deps.current"
-fi
-export TSDLM_MINGW_DEPS="$PREFIX"
 
-# Wine: the test harness makes its own prefixes; only check that it runs.
-WINE_VERSION=$(wine --version 2>/dev/null) || die "wine --version failed"
-
-printf 'setup: ok in %ss; TSDLM_MINGW_DEPS=%s; %s\n' \
-  "$(($(date +%s) - START_TIME))" "$PREFIX" "$WINE_VERSION"
+printf 'setup: ok in %ss; Windows side: %s; %s\n' \
+  "$(($(date +%s) - START_TIME))" "$(tsdlm_wine_label)" "$WINE_VERSION"
+printf 'setup: mingw dependencies: %s\n' "${PREFIXES[@]}"

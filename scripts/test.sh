@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Runs every test: native unit tests (plain and under ASan/UBSan), short
-# fuzzing runs, the mingw build, the Windows tests under Wine and the
-# end-to-end tests under Wine and Xvfb. Prints one summary at the end and
-# exits non-zero when any suite fails. Full logs: build/test-logs/.
+# fuzzing runs, the mingw builds (i686 and x86_64, warnings as errors), the
+# Windows tests under Wine and the end-to-end tests under Wine and Xvfb.
+# The Windows side runs the i686 build under 32-bit Wine where this machine
+# runs 32-bit code, the x86_64 build under 64-bit Wine where it does not
+# (scripts/wine-select.sh; TSDLM_WINE_ARCH=win32|win64 forces one).
+# Prints one summary at the end and exits non-zero when any suite fails.
+# Full logs: build/test-logs/.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 cd "$TSDLM_ROOT"
@@ -13,6 +17,8 @@ LOGDIR="$TSDLM_ROOT/build/test-logs"
 mkdir -p "$LOGDIR"
 T0=$(date +%s)
 
+export TSDLM_ARCHS="i686 x86_64"
+echo "test: Windows tests: $(tsdlm_wine_label)"
 if ! bash scripts/setup.sh; then
   echo "test: setup failed" >&2
   exit 1
@@ -85,11 +91,12 @@ fuzz_suite() {
 }
 fuzz_suite
 
-# The Windows build; everything after it needs its output.
+# The Windows builds, both architectures whatever Wine runs here, so that
+# the code stays clean on both; everything after it needs their output.
 start=$(date +%s)
 echo "test: mingw build ..."
 if bash scripts/build.sh >"$LOGDIR/mingw-build.log" 2>&1; then
-  record mingw-build 0 0 0 "dist/ built" $(( $(date +%s) - start ))
+  record mingw-build 0 0 0 "i686 (dist/) and x86_64 (dist/x86_64/) built" $(( $(date +%s) - start ))
   BUILT=1
 else
   record mingw-build 1 0 0 "build failed" $(( $(date +%s) - start ))
@@ -104,7 +111,8 @@ if [ "$BUILT" -eq 1 ]; then
   # without one keeps every later window from being created), and waits
   # until a program can create a window; cmake/wine-run.sh sends each test's
   # output through a file, which helpers cannot hold open.
-  ctest_suite wine "export WINEPREFIX=\$(scripts/wine-prefix.sh '$TSDLM_ROOT/build/mingw/wineprefix') && scripts/with-display.sh bash -c 'trap \"wineserver -k || true\" EXIT && scripts/wine-ready.sh build/mingw/tests/fixtures/desktop_ready.exe && ctest --preset mingw -j $JOBS'"
+  if [ "$TSDLM_WIN_BUILD" = x86_64 ]; then preset=mingw-x86_64; else preset=mingw; fi
+  ctest_suite wine "export WINEPREFIX=\$(scripts/wine-prefix.sh '$TSDLM_ROOT/build/$preset/wineprefix') && scripts/with-display.sh bash -c 'trap \"wineserver -k || true\" EXIT && scripts/wine-ready.sh build/$preset/tests/fixtures/desktop_ready.exe && ctest --preset $preset -j $JOBS'"
 
   start=$(date +%s)
   echo "test: e2e ..."
@@ -130,6 +138,8 @@ fi
 echo
 echo "==================== summary ===================="
 for row in "${SUMMARY[@]}"; do echo "$row"; done
+echo "Windows tests: $(tsdlm_wine_label)"
+
 echo "wall time: $(( $(date +%s) - T0 ))s; logs in $LOGDIR"
 if [ "$FAILED_SUITES" -ne 0 ]; then
   echo "test: $FAILED_SUITES suite(s) failed"

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Prints the path of a Wine prefix ready for tests, making it when missing:
 #   scripts/wine-prefix.sh DIR
-# A template prefix is kept in the cache (keyed by the Wine version and this
-# recipe) and copied to DIR, which is replaced if it exists.
+# A template prefix is kept in the cache (keyed by the Wine version, its
+# architecture and this recipe) and copied to DIR, which is replaced if it
+# exists.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 target="$1"
 recipe_hash=$(sha256sum "${BASH_SOURCE[0]}" | cut -c1-12)
-key="$(wine --version | tr ' ()' '_')-$recipe_hash"
+key="$(wine --version | tr ' ()' '_')-$TSDLM_WINE_ARCH-$recipe_hash"
 template="$TSDLM_CACHE_DIR/wine-ctest-$key"
 mkdir -p "$TSDLM_CACHE_DIR"
 (

@@ -19,17 +19,39 @@ from dataclasses import dataclass
 from pathlib import Path, PureWindowsPath
 
 REPO = Path(__file__).resolve().parents[2]
-DIST_DIR = Path(os.environ.get("TSDLM_DIST") or REPO / "dist")
-FIXTURES_DIR = Path(
-    os.environ.get("TSDLM_FIXTURES") or REPO / "build" / "mingw" / "tests" / "fixtures")
 CACHE_DIR = Path(os.environ.get("TSDLM_CACHE_DIR") or "/var/cache/tsdlm")
+
+
+def _wine_selection():
+    """Which Wine runs here and which build goes with it, as scripts/env.sh
+    picks them (the i686 build under 32-bit Wine where the machine runs
+    32-bit code, the x86_64 build under 64-bit Wine where it does not), and
+    the folder whose wine, wineboot and wineserver run that Wine."""
+    names = ("TSDLM_WINE_ARCH", "TSDLM_WIN_BUILD", "TSDLM_WINE_BIN", "TSDLM_WINE_WHY")
+    if not all(os.environ.get(name) for name in names):
+        script = (f'source "{REPO}/scripts/env.sh" >&2 && '
+                  + " && ".join(f'printf "%s\\n" "${name}"' for name in names))
+        values = subprocess.run(["bash", "-c", script], capture_output=True, text=True,
+                                check=True, env={**os.environ}).stdout.splitlines()
+        os.environ.update(zip(names, values))
+    return tuple(os.environ[name] for name in names)
+
+
+WINE_ARCH, WIN_BUILD, WINE_BIN, WINE_WHY = _wine_selection()
+_BUILD_DIR = REPO / "build" / ("mingw-x86_64" if WIN_BUILD == "x86_64" else "mingw")
+DIST_DIR = Path(os.environ.get("TSDLM_DIST")
+                or (REPO / "dist" / "x86_64" if WIN_BUILD == "x86_64" else REPO / "dist"))
+FIXTURES_DIR = Path(os.environ.get("TSDLM_FIXTURES") or _BUILD_DIR / "tests" / "fixtures")
 
 UPDATER_EXE = "TsDLMUpdater.exe"
 ANALYTICS_DLL = "UsageUtil.dll"
 DIALOG_CAPTION = "Tessarin Download Manager update in progress"
 
-# Where the updater lives on a customer's machine (32-bit Windows form).
-INSTALL_FOLDER = (r"C:\Program Files\Common Files\Tessarin Shared"
+# Where the updater lives on a customer's machine: "Program Files" on 32-bit
+# Windows; "Program Files (x86)" on 64-bit Windows, which a 64-bit prefix is
+# (it defines ProgramFiles(x86), and the updater looks there).
+PROGRAM_FILES = r"C:\Program Files (x86)" if WINE_ARCH == "win64" else r"C:\Program Files"
+INSTALL_FOLDER = (PROGRAM_FILES + r"\Common Files\Tessarin Shared"
                   r"\Tessarin Download Manager")
 INSTALLED_UPDATER = INSTALL_FOLDER + "\\" + UPDATER_EXE
 
@@ -90,8 +112,10 @@ def require_file(path, what):
 
 def wine_environment(wineprefix, display=None, extra=None):
     env = {name: os.environ[name] for name in _PASSED_VARIABLES if name in os.environ}
-    env.setdefault("PATH", "/usr/local/bin:/usr/bin:/bin")
-    env.update(WINEPREFIX=str(wineprefix), WINEDEBUG=WINEDEBUG, WINEARCH="win32")
+    # wine, wineboot and wineserver are the chosen Wine's, never Debian's
+    # /usr/bin/wine, which takes the 32-bit loader whenever wine32 is there.
+    env["PATH"] = WINE_BIN + ":" + env.get("PATH", "/usr/local/bin:/usr/bin:/bin")
+    env.update(WINEPREFIX=str(wineprefix), WINEDEBUG=WINEDEBUG, WINEARCH=WINE_ARCH)
     if display:
         env["DISPLAY"] = display
     if extra:
@@ -100,12 +124,12 @@ def wine_environment(wineprefix, display=None, extra=None):
 
 
 def _wine_version():
-    return subprocess.run(["wine", "--version"], capture_output=True, text=True,
-                          check=True).stdout.strip()
+    return subprocess.run([WINE_BIN + "/wine", "--version"], capture_output=True,
+                          text=True, check=True).stdout.strip()
 
 
 def template_key():
-    version = _wine_version()
+    version = _wine_version() + "-" + WINE_ARCH
     digest = hashlib.sha256((version + "\n" + _TEMPLATE_RECIPE).encode()).hexdigest()
     safe_version = "".join(c if c.isalnum() or c in ".-" else "_" for c in version)
     return f"{safe_version}-{digest[:12]}"
