@@ -90,8 +90,8 @@ const StepCase kCases[] = {
     {"FailedDiscoveryDoesNotFallBackToDirect", L"1", nullptr, 0, nullptr, true,
      kUrl, ProxyStepResult::kFailed,
      "tsrnGetProxyInfo return: 2 with silent=1 schema=0\r\n"},
-    {"ListWithoutCandidatesIsNoSuccess", nullptr, L";;", 0, nullptr, false, kUrl,
-     ProxyStepResult::kFailed,
+    {"ListWithoutCandidatesIsNoSuccess", nullptr, L";;", 0, nullptr, false,
+     kUrl, ProxyStepResult::kFailed,
      "tsrnGetProxyInfo return: 2 with silent=0 schema=0\r\n"},
     // A proxy asking Basic for a host whose entry was saved for NTLM is not
     // used, and no dialog is shown for it (it would answer 5, cancelled).
