@@ -179,18 +179,6 @@ INSTANTIATE_TEST_SUITE_P(
                          kDigest, 2, false, L"TsrnProxyAuthScheme=Basic;x"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The proxy asks the caller's credentials in Basic and refuses them; the
-// stored entry, saved for NTLM, is then not offered to it.
-TEST_F(Probe, RefusedCallerCredentialsDoNotOpenAStrongerEntry) {
-  callerCredentials();
-  fake::credentials().store[L"p1"] = {L"ann", L"secret", kNtlmEntry};
-  proxy().offeredSchemes = kBasic;
-  proxy().accepted = {{L"ann", L"secret"}};
-  EXPECT_EQ(run(), PM_STATUS_FAILURE);
-  EXPECT_EQ(handedUsers(), std::vector<std::wstring>{L"u"});
-  EXPECT_TRUE(fake::credentials().dialogTargets.empty());
-}
-
 TEST_F(Probe, OpenProxyWithoutCredentialsStoresNothing) {
   EXPECT_EQ(run(), PM_STATUS_SUCCESS);
   EXPECT_EQ(info_.user, "");
