@@ -38,10 +38,11 @@ typedef struct UserData {
 } UserData;
 
 /* The answer, zeroed by the caller. The strings belong to the caller after
- * the call and are released with tsrnProxyDeallocate. */
+ * the call and are released with tsrnProxyDeallocate. The credentials are
+ * for authScheme only: send them with no other scheme. */
 typedef struct ProxyInfo {
-  char* user;          /* empty when the proxy needs none */
-  char* password;      /* empty when the proxy needs none */
+  char* user;          /* empty when authScheme is 0 */
+  char* password;      /* empty when authScheme is 0 */
   char* server;        /* host name or address, IPv6 in brackets */
   char* serverPort;    /* decimal text */
   uint32_t authScheme; /* 0 none, 1 Basic, 2 Digest, 4 NTLM or Negotiate */

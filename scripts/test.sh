@@ -20,7 +20,7 @@ T0=$(date +%s)
 export TSDLM_ARCHS="i686 x86_64"
 echo "test: Windows tests: $(tsdlm_wine_label)"
 if ! bash scripts/setup.sh; then
-  echo "test: setup failed" >&2
+  echo "test: environment fault: setup failed (its last line above names the cause); no test ran" >&2
   exit 1
 fi
 source scripts/env.sh

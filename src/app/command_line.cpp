@@ -50,16 +50,18 @@ CommandLine usage(const std::string& problem) {
 
 CommandLine parseCommandLine(const std::vector<std::wstring>& arguments) {
   CommandLine line;
-  if (arguments.empty()) return line;
-  bool check = false;
+  // Only "/check" in the first place selects the check. Any other command
+  // line runs the update as if there were none: a launcher that passes
+  // arguments of its own (today's download manager or a later one) must not
+  // stop every update.
+  if (arguments.empty() || !isSwitch(arguments[0], L"/check")) return line;
   bool manifest = false;
   bool report = false;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::wstring& argument = arguments[i];
     const bool hasValue = i + 1 < arguments.size();
     if (isSwitch(argument, L"/check")) {
-      if (check) return usage("/check is given twice");
-      check = true;
+      return usage("/check is given twice");
     } else if (isSwitch(argument, L"/manifest")) {
       if (manifest) return usage("/manifest is given twice");
       if (!hasValue || !isUsableUrl(arguments[i + 1])) {
@@ -79,7 +81,6 @@ CommandLine parseCommandLine(const std::vector<std::wstring>& arguments) {
       return usage("unknown argument");
     }
   }
-  if (!check) return usage("/check is missing");
   line.mode = CommandLine::Mode::kCheck;
   return line;
 }

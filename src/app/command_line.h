@@ -1,6 +1,7 @@
-// The updater's command line: empty for a normal run, or the release check
-// "/check [/manifest URL] [/report FILE]". Portable: the caller splits the
-// command line into arguments (without the program's own name).
+// The updater's command line: the release check
+// "/check [/manifest URL] [/report FILE]", or anything else for a normal
+// run. Portable: the caller splits the command line into arguments (without
+// the program's own name).
 #pragma once
 
 #include <string>
@@ -8,9 +9,9 @@
 
 struct CommandLine {
   enum class Mode {
-    kUpdate,  // no arguments: the normal run
+    kUpdate,  // the normal run: no "/check" first (no arguments, or others)
     kCheck,   // the release check
-    kUsage,   // anything else: print the usage and exit 2, nothing runs
+    kUsage,   // a malformed "/check" line: print the usage and exit 2
   };
   Mode mode = Mode::kUpdate;
   // The manifest to check instead of the settings' one; empty when not given.
@@ -21,12 +22,13 @@ struct CommandLine {
   std::string problem;
 };
 
-// Switches match in any letter case and in any order; each at most once.
-// A manifest URL must be http:// or https:// followed by printable ASCII
-// without blanks (at most kMaxUrl characters); a report path must be
-// non-empty, at most kMaxReportPath units, without control characters.
-// Any other argument, a missing value or a repeated switch gives kUsage;
-// so do /manifest or /report without /check.
+// Only a first argument "/check" selects the check; any other command line
+// is kUpdate, whatever it holds. After "/check", switches match in any
+// letter case and in any order, each at most once. A manifest URL must be
+// http:// or https:// followed by printable ASCII without blanks (at most
+// kMaxUrl characters); a report path must be non-empty, at most
+// kMaxReportPath units, without control characters. After "/check", any
+// other argument, a missing value or a repeated switch gives kUsage.
 [[nodiscard]] CommandLine parseCommandLine(
     const std::vector<std::wstring>& arguments);
 

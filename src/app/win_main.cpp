@@ -27,8 +27,8 @@ std::vector<std::wstring> commandLineArguments() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  // Without arguments: the normal run, exit code 0. "/check ..." runs the
-  // release check instead; anything else prints the usage (exit 2).
+  // "/check ..." runs the release check (a malformed one prints the usage,
+  // exit 2); every other command line is the normal run, exit code 0.
   const CommandLine command = parseCommandLine(commandLineArguments());
   if (command.mode != CommandLine::Mode::kUpdate) {
     ExitProcess(static_cast<UINT>(runCheckCommand(command, platform::writeToConsole)));

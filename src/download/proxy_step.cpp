@@ -11,24 +11,23 @@ namespace {
 using TSRN::ProxyManager::ProxyInfo;
 using TSRN::ProxyManager::UserData;
 
-// Every scheme libcurl offers except Negotiate and the Internet Explorer
-// flavour of Digest: Basic, Digest and NTLM remain. 0xFFFFFFEB, -21 as a
-// signed 32-bit value.
-constexpr unsigned long kProxyAuthMask =
-    CURLAUTH_ANY & ~CURLAUTH_NEGOTIATE & ~CURLAUTH_DIGEST_IE;
-static_assert(static_cast<unsigned int>(kProxyAuthMask) == 0xFFFFFFEBu,
-              "the proxy authentication mask");
-
-// The schemes libcurl may use with the answer's credentials: none weaker
-// than the one the probe saw them work with (ProxyInfo::authScheme: 1 Basic,
-// 2 Digest, 4 NTLM or Negotiate). The transfer resolves the proxy's name
-// anew; a proxy that then offers only a weaker scheme gets no password.
-unsigned long proxyAuthMask(std::uint32_t authScheme) {
-  // A single scheme alone would make libcurl open with it unasked; with
-  // CURLAUTH_ONLY it waits for the proxy's challenge, as with several.
-  if (authScheme >= 4) return CURLAUTH_NTLM | CURLAUTH_ONLY;
-  if (authScheme >= 2) return CURLAUTH_DIGEST | CURLAUTH_NTLM;
-  return kProxyAuthMask;
+// The one scheme libcurl may use with the answer's credentials: the one the
+// probe's proxy asked for them with. The transfer resolves the proxy's name
+// anew, and a proxy that then asks for any other scheme gets no password.
+// CURLAUTH_ONLY makes libcurl wait for the proxy's challenge rather than
+// open with the scheme unasked. CURLAUTH_NONE for scheme 0 and for any value
+// the proxy manager does not give: no credentials at all.
+unsigned long proxyAuthFor(std::uint32_t authScheme) {
+  switch (authScheme) {
+    case TSRN::ProxyManager::kSchemeBasic:
+      return CURLAUTH_BASIC | CURLAUTH_ONLY;
+    case TSRN::ProxyManager::kSchemeDigest:
+      return CURLAUTH_DIGEST | CURLAUTH_ONLY;
+    case TSRN::ProxyManager::kSchemeNtlm:
+      return CURLAUTH_NTLM | CURLAUTH_ONLY;
+    default:
+      return CURLAUTH_NONE;
+  }
 }
 
 // Owns the answer's strings: the proxy manager allocates them for us, and
@@ -87,11 +86,13 @@ ProxyStepResult runProxyStep(void* curl, const std::string& url) {
   CURL* handle = static_cast<CURL*>(curl);
   curl_easy_setopt(handle, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
   curl_easy_setopt(handle, CURLOPT_PROXY, address.c_str());
-  curl_easy_setopt(handle, CURLOPT_PROXYAUTH,
-                   static_cast<long>(proxyAuthMask(info.authScheme)));
-  curl_easy_setopt(handle, CURLOPT_PROXYUSERNAME,
-                   info.user != nullptr ? info.user : "");
-  curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD,
-                   info.password != nullptr ? info.password : "");
+  const unsigned long auth = proxyAuthFor(info.authScheme);
+  if (auth != CURLAUTH_NONE) {
+    curl_easy_setopt(handle, CURLOPT_PROXYAUTH, auth);
+    curl_easy_setopt(handle, CURLOPT_PROXYUSERNAME,
+                     info.user != nullptr ? info.user : "");
+    curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD,
+                     info.password != nullptr ? info.password : "");
+  }
   return ProxyStepResult::kProxySet;
 }

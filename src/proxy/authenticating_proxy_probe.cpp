@@ -69,12 +69,11 @@ PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
   std::uint32_t offered = 0;
   bool store = false;
   bool triedStored = false;
-  // Credentials from the store are never sent with a weaker scheme than the
-  // one they were saved for: whoever steers name resolution or proxy
-  // detection could otherwise name the proxy's host, offer Basic alone and
-  // read the password.
-  bool fromStore = false;
+  // The scheme the stored entry records (none until an entry is read, and
+  // for entries saved before schemes were recorded), and whether the
+  // credentials in use are that entry's.
   std::uint32_t storedScheme = kSchemeNone;
+  bool fromStore = false;
   if (!info_.user.empty()) {
     LogMessage(LOG_LEVEL_INFO,
                "Using invoker provided proxy credentials with user:%s",
@@ -98,27 +97,46 @@ PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
     if (SendRequest(handles)) (void)QueryAuthScheme(handles, offered);
   }
 
+  // Set when a 407 leaves no stored entry to try: the user's turn.
+  bool ask = false;
   for (;;) {
-    const ChosenScheme scheme = ChooseAuthScheme(offered);
-    if (offered != 0 && fromStore && scheme.reported < storedScheme) {
-      // Treated as a proxy without stored credentials: the request goes
-      // without them, and its 407 leads to the dialog or the silent error.
+    // A stored password never goes with a weaker scheme than the one it was
+    // saved for. A proxy of that host asking for one is not the proxy it
+    // was saved for (whoever steers name resolution or proxy detection can
+    // name the host and offer Basic alone), so it gets nothing: not the
+    // entry, and no dialog, where the user would type the same password.
+    if (offered != 0 && ChooseAuthScheme(offered).reported < storedScheme) {
       LogMessage(LOG_LEVEL_ERROR,
                  "Stored credentials were saved for authentication scheme "
-                 "%lu; not sending them with the weaker scheme %lu.",
+                 "%lu; the proxy offers %lu only, so it is not used.",
                  static_cast<unsigned long>(storedScheme),
-                 static_cast<unsigned long>(scheme.reported));
-      user.clear();
-      password.clear();
+                 static_cast<unsigned long>(offered));
+      return PM_STATUS_FAILURE;
+    }
+    if (ask) {
+      if (silent) {
+        authScheme_ = ChooseAuthScheme(offered).reported;
+        LogMessage(LOG_LEVEL_ERROR,
+                   "PM_STATUS_SILENT_MODE_ERROR - Application running under "
+                   "Silent Mode and it requires proxy server credentials.");
+        return PM_STATUS_SILENT_MODE_ERROR;
+      }
+      const std::uint64_t asked = platform::monotonicMilliseconds();
+      const PMStatus entered =
+          ProxyCredentials::ShowCredentialDialog(server, user, password);
+      deadline_.Exclude(platform::monotonicMilliseconds() - asked);
+      if (entered != PM_STATUS_SUCCESS) return entered;
       fromStore = false;
-    } else if (offered != 0) {
+      ask = false;
+    }
+    if (offered != 0) {
+      const std::uint32_t scheme = ChooseAuthScheme(offered).winHttp;
       LogMessage(LOG_LEVEL_DEBUG,
                  "Trying %lu authentication scheme although proxy server "
                  "supports %lu authentication scheme",
-                 static_cast<unsigned long>(scheme.winHttp),
+                 static_cast<unsigned long>(scheme),
                  static_cast<unsigned long>(offered));
-      if (!platform::setProxyCredentials(handles, scheme.winHttp, user,
-                                         password)) {
+      if (!platform::setProxyCredentials(handles, scheme, user, password)) {
         ReportApiFailure(L"WinHttpSetCredentials");
         return PM_STATUS_FAILURE;
       }
@@ -142,26 +160,25 @@ PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
         continue;
       }
     }
-    if (silent) {
-      authScheme_ = ChooseAuthScheme(offered).reported;
-      LogMessage(LOG_LEVEL_ERROR,
-                 "PM_STATUS_SILENT_MODE_ERROR - Application running under "
-                 "Silent Mode and it requires proxy server credentials.");
-      return PM_STATUS_SILENT_MODE_ERROR;
-    }
-    const std::uint64_t asked = platform::monotonicMilliseconds();
-    const PMStatus entered =
-        ProxyCredentials::ShowCredentialDialog(server, user, password);
-    deadline_.Exclude(platform::monotonicMilliseconds() - asked);
-    if (entered != PM_STATUS_SUCCESS) return entered;
-    fromStore = false;
+    ask = true;
   }
 
   // Any answer but 407 (200, 404, 502 alike): the proxy let the request by.
-  info_.user = tsdlm::utf16ToUtf8(user);
-  info_.password = tsdlm::utf16ToUtf8(password);
   authScheme_ = ChooseAuthScheme(offered).reported;
-  // The entry records the scheme these credentials just worked with.
+  // Credentials go back only with the scheme a 407 asked for them with. A
+  // proxy that let the request by unasked (an impostor answering the probe
+  // only) must not get them when it asks the transfer, in whatever scheme.
+  const bool handBack = authScheme_ != kSchemeNone;
+  info_.user = handBack ? tsdlm::utf16ToUtf8(user) : std::string();
+  info_.password = handBack ? tsdlm::utf16ToUtf8(password) : std::string();
+  // A stored entry that just worked with a scheme stronger than it records
+  // (none, for one saved before schemes were recorded) is protected from
+  // now on. One that worked with Basic stays as it was.
+  if (fromStore && authScheme_ >= kSchemeDigest && authScheme_ > storedScheme) {
+    store = true;
+  }
+  // The entry records the scheme these credentials just worked with, or
+  // the stronger one it held.
   if (store) {
     (void)ProxyCredentials::StoreCredentials(server, user, password,
                                              authScheme_);

@@ -45,10 +45,12 @@ class AuthenticatingProxyProbe {
                            const std::wstring& proxyAddress,
                            LookupDeadline& deadline);
 
-  // 0 when the proxy let the request through (the working user and password
-  // are then the credentials that worked, empty when none were needed, and
-  // authScheme the proxy's); 2 when a system call failed; 4 for an empty
-  // url or proxy address; 5 or 2 from the credential dialog; 6 when
+  // 0 when the proxy let the request through (authScheme is then the scheme
+  // its 407 asked for, and the working user and password the credentials
+  // that worked with it; both are empty when authScheme is 0); 2 when a
+  // system call failed, or when the stored entry records a stronger scheme
+  // than the proxy offers (neither the entry nor the dialog is used); 4 for
+  // an empty url or proxy address; 5 or 2 from the credential dialog; 6 when
   // credentials are needed, none are left to try and `silent` forbids the
   // dialog (authScheme is then set from the proxy's offer).
   [[nodiscard]] PMStatus CheckAuthenticatingProxy(bool silent);

@@ -1,5 +1,7 @@
 #include "proxy/proxy_credentials.h"
 
+#include <algorithm>
+
 #include "common/text.h"
 #include "platform/credentials.h"
 #include "proxy/proxy_log.h"
@@ -10,7 +12,7 @@ namespace {
 
 // Other readers of the store find the entry by its target name, type and
 // persistence as before; the comment is free text to them.
-constexpr const wchar_t* kSchemeCommentPrefix = L"TsrnProxyAuthScheme=";
+constexpr const wchar_t* kSchemeMarker = L"TsrnProxyAuthScheme";
 
 struct SchemeName {
   std::uint32_t scheme;
@@ -23,16 +25,27 @@ constexpr SchemeName kSchemeNames[] = {
 
 std::wstring ProxyCredentials::SchemeComment(std::uint32_t scheme) {
   for (const SchemeName& known : kSchemeNames) {
-    if (known.scheme == scheme) return kSchemeCommentPrefix + std::wstring(known.name);
+    if (known.scheme == scheme) {
+      return std::wstring(kSchemeMarker) + L"=" + known.name;
+    }
   }
   return std::wstring();
 }
 
 std::uint32_t ProxyCredentials::SchemeOfComment(const std::wstring& comment) {
-  for (const SchemeName& known : kSchemeNames) {
-    if (comment == SchemeComment(known.scheme)) return known.scheme;
+  const std::wstring lowered = tsdlm::lowerAsciiLetters(comment);
+  if (lowered.find(tsdlm::lowerAsciiLetters(kSchemeMarker)) ==
+      std::wstring::npos) {
+    return kSchemeNone;
   }
-  return kSchemeNone;
+  for (const SchemeName& known : kSchemeNames) {
+    if (lowered == tsdlm::lowerAsciiLetters(SchemeComment(known.scheme))) {
+      return known.scheme;
+    }
+  }
+  // Our marker with a value we cannot read: the entry was saved for some
+  // scheme, so it is kept for the strongest rather than sent in clear.
+  return kSchemeNtlm;
 }
 
 PMStatus ProxyCredentials::ShowCredentialDialog(const std::wstring& host,
@@ -85,6 +98,14 @@ bool ProxyCredentials::StoreCredentials(const std::wstring& host,
              L"user:%ls",
              host.c_str(), user.c_str());
   if (host.empty() || user.empty()) return false;
+  // A recorded scheme is never lowered: credentials that once worked with
+  // NTLM keep that protection whatever later proxy of the host took them.
+  std::wstring oldUser;
+  std::wstring oldPassword;
+  std::wstring oldComment;
+  if (platform::readGenericCredential(host, oldUser, oldPassword, oldComment)) {
+    scheme = std::max(scheme, SchemeOfComment(oldComment));
+  }
   if (!platform::writeGenericCredential(host, user, password,
                                         SchemeComment(scheme))) {
     LogMessage(LOG_LEVEL_ERROR, "Failed to store credential !!!");

@@ -9,13 +9,6 @@
 
 namespace TSRN::ProxyManager {
 
-// The scheme a stored entry worked with, numbered as ProxyInfo::authScheme
-// reports it: the higher, the stronger. 0: none recorded.
-constexpr std::uint32_t kSchemeNone = 0;
-constexpr std::uint32_t kSchemeBasic = 1;
-constexpr std::uint32_t kSchemeDigest = 2;
-constexpr std::uint32_t kSchemeNtlm = 4;  // NTLM or Negotiate
-
 class ProxyCredentials {
  public:
   // Asks the user for credentials for `host` (the dialog has no owner
@@ -26,10 +19,11 @@ class ProxyCredentials {
                                                      std::wstring& user,
                                                      std::wstring& password);
 
-  // Writes the entry for `host`, replacing an earlier one, with `scheme`
-  // (kScheme*) recorded in its comment (no comment for kSchemeNone). False,
-  // with nothing written, for an empty host or user; false when the write
-  // fails.
+  // Schemes are numbered as ProxyInfo::authScheme reports them (kScheme*).
+  // Writes the entry for `host`, replacing an earlier one, with the stronger
+  // of `scheme` (kScheme*) and the one the earlier entry records in its
+  // comment (no comment when both are kSchemeNone). False, with nothing
+  // written, for an empty host or user; false when the write fails.
   [[nodiscard]] static bool StoreCredentials(const std::wstring& host,
                                              const std::wstring& user,
                                              const std::wstring& password,
@@ -43,8 +37,10 @@ class ProxyCredentials {
                                             std::wstring& password,
                                             std::uint32_t& scheme);
 
-  // The comment that records `scheme`, and the scheme a comment records
-  // (kSchemeNone for any other text, also a comment another program wrote).
+  // The comment that records `scheme`, and the scheme a comment records, in
+  // any letter case: kSchemeNone for text without our marker (a comment
+  // another program wrote), kSchemeNtlm, the strongest, for our marker with
+  // anything but a scheme name after it.
   [[nodiscard]] static std::wstring SchemeComment(std::uint32_t scheme);
   [[nodiscard]] static std::uint32_t SchemeOfComment(
       const std::wstring& comment);

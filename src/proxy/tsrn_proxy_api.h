@@ -20,6 +20,13 @@ struct UserData {
   unsigned char silent;
 };
 
+// The schemes of ProxyInfo::authScheme, and of a stored entry's comment:
+// the higher, the stronger. 0: none.
+constexpr std::uint32_t kSchemeNone = 0;
+constexpr std::uint32_t kSchemeBasic = 1;
+constexpr std::uint32_t kSchemeDigest = 2;
+constexpr std::uint32_t kSchemeNtlm = 4;  // NTLM or Negotiate
+
 // The answer, zeroed by the caller. Every string is a fresh malloc'd UTF-8
 // copy owned by the caller, released with tsrnProxyDeallocate.
 struct ProxyInfo {

@@ -154,14 +154,27 @@ def test_manifest_answering_404_cannot_be_checked(release, tmp_path):
     assert release.dlm_requests() == []
 
 
-def test_bad_command_line_prints_the_usage_and_runs_nothing(prefix, tmp_path):
-    run = run_check(prefix, tmp_path, ["/check", "/manifest", "ftp://h/x"])
+# A malformed /check line prints the usage and runs nothing; a command line
+# that does not start with /check is a normal run (its analytics session and
+# log show it), whatever it holds.
+@pytest.mark.parametrize("args, usage", [
+    (["/check", "/manifest", "ftp://h/x"],
+     b"TsDLMUpdater: /manifest needs an http:// or https:// URL.\r\nUsage: "),
+    (["/checkx"], None),
+], ids=["malformed-check-line", "not-check-first"])
+def test_command_line(prefix, tmp_path, args, usage):
+    prefix.ready()
+    run = run_check(prefix, tmp_path, args)
 
-    assert run.returncode == 2
-    assert run.stdout.startswith(b"TsDLMUpdater: /manifest needs an http:// or "
-                                 b"https:// URL.\r\nUsage: ")
-    assert not prefix.working_dir.exists()
     assert not (prefix.temp_dir / "TsDLM-check").exists()
+    if usage:
+        assert run.returncode == 2
+        assert run.stdout.startswith(usage)
+        assert not prefix.working_dir.exists()
+    else:
+        assert (run.returncode, run.stdout) == (0, b"")
+        assert prefix.read_events()[0]["event"] == "updater_launched"
+        assert prefix.read_temp_log() is not None
 
 
 @pytest.fixture

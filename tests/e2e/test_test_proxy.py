@@ -42,6 +42,7 @@ CASES = [
     ({"auth": "negotiate"}, ["--proxy-anyauth", "-U", "ann:secret"], 407, None),
     ({"auth": "basic", "reject": True}, ["--proxy-basic", "-U", "ann:secret"], 407, "Basic"),
     ({"status": 502}, [], 502, None),
+    ({"auth": "basic", "open_head": True}, [], 407, None),
 ]
 
 

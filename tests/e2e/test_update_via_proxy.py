@@ -156,13 +156,16 @@ def test_basic_proxy_with_a_stored_credential(check, basic_proxy, comment):
     assert check.stored() == f"{USER}\t{PASSWORD}"
 
 
-@pytest.mark.parametrize("saved_for", [None, "NTLM"],
-                         ids=["nothing-stored", "password-saved-for-ntlm"])
-def test_silent_mode_without_a_usable_credential(check, basic_proxy, saved_for):
-    """Silent mode, and a proxy that wants Basic: with nothing stored, or with
-    a password saved for NTLM (which a Basic proxy never gets), the proxy
-    counts as one without stored credentials and the run ends without a
-    dialog."""
+# Silent mode and a proxy that wants Basic. With nothing stored the proxy
+# needs credentials the run may not ask for (status 6). A password saved for
+# NTLM is never sent to it in Basic: the proxy is not used at all (status 2),
+# and no dialog would be shown for it either.
+@pytest.mark.parametrize("saved_for, proxy_step_line", [
+    (None, b"Tsrn proxy manager setup is in silent mode "),
+    ("NTLM", b"tsrnGetProxyInfo return: 2 with silent=1 schema=0\r\n"),
+], ids=["nothing-stored", "password-saved-for-ntlm"])
+def test_silent_mode_without_a_usable_credential(check, basic_proxy, saved_for,
+                                                 proxy_step_line):
     if saved_for:
         assert check.cred_tool("write", PROXY_HOST, USER, PASSWORD,
                                f"TsrnProxyAuthScheme={saved_for}").returncode == 0
@@ -173,15 +176,36 @@ def test_silent_mode_without_a_usable_credential(check, basic_proxy, saved_for):
 
     check.run()
 
-    # No line end: the flow's entry follows on the same line.
-    assert read_log(check.prefix) == [b"Tsrn proxy manager setup is in silent mode ",
-                                      MANIFEST_FAILED]
+    # Silent mode's entry has no line end: the flow's entry follows on it.
+    assert read_log(check.prefix) == [proxy_step_line, MANIFEST_FAILED]
     assert basic_proxy.requests, "the probe never reached the proxy"
     assert [r["proxy_authorization"] for r in basic_proxy.requests] == [
         None] * len(basic_proxy.requests)
     assert fetched(basic_proxy, check) == []
     assert check.server.requests == []
     assert check.stored() == (f"{USER}\t{PASSWORD}" if saved_for else None)
+
+
+def test_impostor_open_to_the_probe_never_gets_the_ntlm_password(check):
+    """A password saved for NTLM; an impostor at the proxy's address lets the
+    probe's HEAD through unasked, then asks the transfer for Basic. No 407
+    asked the probe for the password, so it is not handed to the transfer:
+    the impostor never sees it, and the manifest is not fetched."""
+    assert check.cred_tool("write", PROXY_HOST, USER, PASSWORD,
+                           "TsrnProxyAuthScheme=NTLM").returncode == 0
+    with TestProxy(auth="basic", user=USER, password=PASSWORD, hosts=HOSTS,
+                   open_head=True) as impostor:
+        check.through(impostor)
+        check.offer()
+
+        check.run()
+
+        seen = impostor.requests
+    assert any(r["method"] == "HEAD" for r in seen), "the probe never reached the proxy"
+    assert fetched(impostor, check) == [check.url(MANIFEST_URL_PATH)]
+    assert [r["proxy_authorization"] for r in seen] == [None] * len(seen)
+    assert read_log(check.prefix)[-1] == MANIFEST_FAILED
+    assert check.stored() == f"{USER}\t{PASSWORD}"
 
 
 def test_credential_dialog_answered_then_remembered(check, basic_proxy):

@@ -103,11 +103,11 @@ class WholeUpdate(UpdateCheck):
         self.env.update(TSDLM_FAKE_INSTALLER_COPY_FROM=self.entries.installer,
                         TSDLM_FAKE_INSTALLER_COPY_TO=INSTALLED_DLM)
 
-    def run(self, installer_exit=0, timeout=RUN_TIMEOUT):
+    def run(self, installer_exit=0, timeout=RUN_TIMEOUT, args=()):
         self.env["TSDLM_FAKE_INSTALLER_EXIT"] = str(installer_exit)
         result = self.prefix.run_updater(timeout=timeout,
                                          windows_path=harness.INSTALLED_UPDATER,
-                                         extra_env=self.env)
+                                         args=args, extra_env=self.env)
         assert result.returncode == 0, result.stderr.decode(errors="replace")[-3000:]
         return result
 
@@ -205,6 +205,21 @@ def test_installed_after_the_download_manager_quits(update):
         b"Server version is Not higher than installed version, return now\r\n"]
     assert event_names(update.prefix)[2:] == error_session("installed version is up-to-date")
     assert second.windows_seen == []
+
+
+def test_arguments_of_a_launcher_change_nothing(update):
+    """Arguments that do not start with /check (a launcher's own) run the
+    whole update exactly as none do."""
+    update.offer()
+
+    result = update.run(args=["/silent", "foo"])
+
+    e = update.entries
+    assert read_log(update.prefix) == (
+        e.manifest_start() + e.fresh_download() + e.signed() + e.install())
+    assert event_names(update.prefix) == [("updater_launched", ""), ("updater_exit", "")]
+    assert read_record(update.prefix)["arguments"] == "-quiet"
+    assert result.windows_seen
 
 
 # How the download manager refuses: its start options (None: a process with

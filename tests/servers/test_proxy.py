@@ -24,6 +24,8 @@ proxy, so the end-to-end tests name the update server "updates.tsdlm.test").
 refuses every answer. `status=N` answers every proxied request with N.
 `silent=True` records each request and never answers it (the connection
 stays open until the proxy stops), as a dead proxy behind a live port.
+`open_head=True` lets HEAD requests through without credentials, as an
+impostor that answers a proxy probe's HEAD with 200 and asks only later.
 
 In-process (pytest):
 
@@ -33,8 +35,8 @@ In-process (pytest):
 As a program (prints the port on the first line of stdout):
 
     python3 tests/servers/test_proxy.py [--auth basic] [--user U]
-        [--password P] [--reject] [--status N] [--silent] [--host NAME=ADDRESS]
-        [--port N]
+        [--password P] [--reject] [--status N] [--silent] [--open-head]
+        [--host NAME=ADDRESS] [--port N]
 
 The request log is also served as JSON to a request for /__proxy/requests
 sent to the proxy itself (an origin-form path, not a proxied URL).
@@ -148,7 +150,7 @@ class _Handler(BaseHTTPRequestHandler):
         if state.status is not None:
             self._reply(state.status, f"status {state.status}\n".encode())
             return False
-        if state.auth is None:
+        if state.auth is None or (state.open_head and self.command == "HEAD"):
             return True
         answer = self.headers.get("Proxy-Authorization")
         scheme, _, token = (answer or "").partition(" ")
@@ -286,7 +288,8 @@ class _Handler(BaseHTTPRequestHandler):
 
 
 class _State:
-    def __init__(self, auth, user, password, reject, status, hosts, silent=False):
+    def __init__(self, auth, user, password, reject, status, hosts, silent=False,
+                 open_head=False):
         if auth not in AUTH_MODES:
             raise ValueError(f"auth must be one of {AUTH_MODES}")
         self.auth = auth or ("basic" if reject else None)
@@ -295,6 +298,7 @@ class _State:
         self.reject = reject
         self.status = status
         self.silent = silent
+        self.open_head = open_head
         self.hosts = dict(hosts or {})
         self.nonce = base64.b64encode(os.urandom(12)).decode()
         self.lock = threading.Lock()
@@ -336,9 +340,9 @@ class TestProxy(LoopbackServer):
     __test__ = False  # not a pytest class
 
     def __init__(self, auth=None, user="", password="", reject=False, status=None,
-                 hosts=None, port=0, silent=False):
-        super().__init__(_State(auth, user, password, reject, status, hosts, silent),
-                         port)
+                 hosts=None, port=0, silent=False, open_head=False):
+        super().__init__(_State(auth, user, password, reject, status, hosts, silent,
+                                open_head), port)
 
     def _make_server(self, address):
         server = _Server(address, _Handler)
@@ -368,6 +372,7 @@ def main(argv=None):
     parser.add_argument("--reject", action="store_true")
     parser.add_argument("--status", type=int)
     parser.add_argument("--silent", action="store_true")
+    parser.add_argument("--open-head", action="store_true")
     parser.add_argument("--host", action="append", default=[], metavar="NAME=ADDRESS",
                         help="connect to ADDRESS for target host NAME")
     parser.add_argument("--port", type=int, default=0, help="port (0: any free one)")
@@ -375,7 +380,8 @@ def main(argv=None):
 
     hosts = dict(item.split("=", 1) for item in options.host)
     proxy = TestProxy(options.auth, options.user, options.password, options.reject,
-                      options.status, hosts, options.port, options.silent).start()
+                      options.status, hosts, options.port, options.silent,
+                      options.open_head).start()
     serve_until_signalled(proxy, lambda: print(proxy.port, flush=True))
     return 0
 

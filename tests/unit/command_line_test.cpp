@@ -1,5 +1,5 @@
-// The command line: the normal run, the release check's switches, and every
-// malformed form giving the usage.
+// The command line: the normal run for anything but "/check" first, the
+// release check's switches, and every malformed check line giving the usage.
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
@@ -24,33 +24,42 @@ void PrintTo(const Case& c, std::ostream* out) {
 const std::wstring kUrl = L"https://staging.example/dlm/update.xml";
 
 std::vector<Case> cases() {
-  const std::wstring longPath(kMaxReportPath + 1, L'a');
-  const std::wstring longUrl = L"http://h/" + std::wstring(kMaxUrl, L'a');
+  const std::wstring longestPath(kMaxReportPath, L'a');
+  const std::wstring longPath = longestPath + L"a";
+  const std::wstring longestUrl =
+      L"http://h/" + std::wstring(kMaxUrl - 9, L'a');
+  const std::wstring longUrl = longestUrl + L"a";
   return {
       {{}, Mode::kUpdate, "", L""},
+      // Only "/check" first selects the check; any other command line (a
+      // launcher's own arguments) is the normal run.
+      {{L"/silent", L"foo"}, Mode::kUpdate, "", L""},
+      {{L""}, Mode::kUpdate, "", L""},
+      {{L"", L"/check"}, Mode::kUpdate, "", L""},
+      {{L"check"}, Mode::kUpdate, "", L""},
+      {{L"-check"}, Mode::kUpdate, "", L""},
+      {{L"/checkx"}, Mode::kUpdate, "", L""},
+      {{L" /check"}, Mode::kUpdate, "", L""},
+      {{L"/manifest", kUrl}, Mode::kUpdate, "", L""},
+      {{L"/report", L"r.txt", L"/check"}, Mode::kUpdate, "", L""},
       {{L"/check"}, Mode::kCheck, "", L""},
       {{L"/CHECK"}, Mode::kCheck, "", L""},
       {{L"/Check", L"/Manifest", kUrl},
        Mode::kCheck,
        "https://staging.example/dlm/update.xml",
        L""},
-      {{L"/report", L"C:\\r p.txt", L"/check"},
-       Mode::kCheck,
-       "",
-       L"C:\\r p.txt"},
-      {{L"/manifest", L"HTTP://h/x", L"/check", L"/report", L"r.txt"},
+      {{L"/check", L"/REPORT", L"C:\\r p.txt", L"/manifest", L"HTTP://h/x"},
        Mode::kCheck,
        "HTTP://h/x",
-       L"r.txt"},
-      // Anything else prints the usage and runs nothing.
-      {{L""}, Mode::kUsage, "", L""},
-      {{L"check"}, Mode::kUsage, "", L""},
-      {{L"-check"}, Mode::kUsage, "", L""},
-      {{L"/checks"}, Mode::kUsage, "", L""},
+       L"C:\\r p.txt"},
+      {{L"/check", L"/manifest", longestUrl, L"/report", longestPath},
+       Mode::kCheck,
+       std::string(longestUrl.begin(), longestUrl.end()),
+       longestPath},
+      // A malformed "/check" line prints the usage and runs nothing.
       {{L"/check", L"/check"}, Mode::kUsage, "", L""},
       {{L"/check", L"extra"}, Mode::kUsage, "", L""},
-      {{L"/manifest", kUrl}, Mode::kUsage, "", L""},
-      {{L"/report", L"r.txt"}, Mode::kUsage, "", L""},
+      {{L"/check", L""}, Mode::kUsage, "", L""},
       {{L"/check", L"/manifest"}, Mode::kUsage, "", L""},
       {{L"/check", L"/manifest", L"/report", L"r.txt"}, Mode::kUsage, "", L""},
       {{L"/check", L"/manifest", kUrl, L"/manifest", kUrl},

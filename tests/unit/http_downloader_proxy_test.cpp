@@ -105,6 +105,10 @@ const ProxyCase kCases[] = {
     // (a name resolved elsewhere the second time): the password stays home.
     {"NtlmAtProbeBasicAtTransfer", demanding("basic"), kNtlm, false, ""},
     {"DigestAtProbeBasicAtTransfer", demanding("basic"), kDigest, false, ""},
+    {"DigestAtProbeNtlmAtTransfer", demanding("ntlm"), kDigest, false, ""},
+    // An impostor lets the probe by unasked, then asks the transfer for
+    // Basic: no scheme was seen, so no credentials go.
+    {"OpenAtProbeBasicAtTransfer", demanding("basic"), 0, false, ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Proxies, HttpDownloaderProxyTest,

@@ -84,11 +84,16 @@ TEST_F(Store, WritesOneEntryPerHostAndRefusesEmptyParts) {
                                                  kSchemeNtlm));
   EXPECT_EQ(fake::credentials().store[L"p1"].comment,
             L"TsrnProxyAuthScheme=NTLM");
-  EXPECT_TRUE(ProxyCredentials::StoreCredentials(L"p1", L"u2", L"",
-                                                 kSchemeNone));
+  // A recorded scheme is never lowered.
+  EXPECT_TRUE(
+      ProxyCredentials::StoreCredentials(L"p1", L"u2", L"", kSchemeBasic));
   ASSERT_EQ(fake::credentials().store.size(), 1u);
   EXPECT_EQ(fake::credentials().store[L"p1"].user, L"u2");
-  EXPECT_EQ(fake::credentials().store[L"p1"].comment, L"");
+  EXPECT_EQ(fake::credentials().store[L"p1"].comment,
+            L"TsrnProxyAuthScheme=NTLM");
+  EXPECT_TRUE(
+      ProxyCredentials::StoreCredentials(L"p2", L"u", L"", kSchemeNone));
+  EXPECT_EQ(fake::credentials().store[L"p2"].comment, L"");
   EXPECT_TRUE(proxyLogHas("[INFO]   Successfully stored credential."));
 
   fake::credentials().writeFails = true;

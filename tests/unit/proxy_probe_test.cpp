@@ -85,7 +85,8 @@ TEST_P(SchemeTable, CallerCredentialsWorkAndAreStored) {
   EXPECT_EQ(fake::credentials().store[L"p1"].password, L"pw");
   EXPECT_EQ(fake::credentials().store[L"p1"].comment,
             ProxyCredentials::SchemeComment(c.reported));
-  EXPECT_EQ(info_.user, "u");
+  // Handed back only with a scheme the updater can name.
+  EXPECT_EQ(info_.user, c.reported != 0 ? "u" : "");
   EXPECT_TRUE(fake::credentials().dialogTargets.empty());
 }
 
@@ -99,12 +100,16 @@ INSTANTIATE_TEST_SUITE_P(
                       SchemeCase{kPassport, 0, 0}));
 
 // A stored entry saved for one scheme, a proxy of that host offering
-// another: the password goes only with a scheme at least as strong.
+// another: the password goes only with a scheme at least as strong; a proxy
+// offering a weaker one is not used (no dialog either); the entry records
+// the strongest scheme it worked with.
 struct StoredSchemeCase {
   const char* name;
   std::wstring comment;  // of the stored entry
   std::uint32_t offered;
-  bool sent;
+  int status;
+  bool sent;              // to WinHTTP and back to the caller
+  std::wstring recorded;  // the entry's comment afterwards
 };
 
 void PrintTo(const StoredSchemeCase& c, std::ostream* os) { *os << c.name; }
@@ -115,52 +120,64 @@ class StoredScheme : public Probe,
 TEST_P(StoredScheme, NeverWeakerThanRecorded) {
   const StoredSchemeCase& c = GetParam();
   fake::credentials().store[L"p1"] = {L"ann", L"secret", c.comment};
+  fake::credentials().dialogAnswers = {{0, L"p1\\ann", L"secret"}};
   proxy().offeredSchemes = c.offered;
   proxy().accepted = {{L"ann", L"secret"}};
-  EXPECT_EQ(run(true), c.sent ? PM_STATUS_SUCCESS : PM_STATUS_SILENT_MODE_ERROR);
-  EXPECT_EQ(handedUsers(),
-            c.sent ? std::vector<std::wstring>{L"ann"} : std::vector<std::wstring>{});
+  EXPECT_EQ(run(), c.status);
+  EXPECT_EQ(handedUsers(), c.sent ? std::vector<std::wstring>{L"ann"}
+                                  : std::vector<std::wstring>{});
+  EXPECT_EQ(info_.user, c.sent ? "ann" : "");
+  EXPECT_EQ(info_.password, c.sent ? "secret" : "");
+  EXPECT_TRUE(fake::credentials().dialogTargets.empty());
   EXPECT_EQ(proxyLogMentions("[ERROR]   Stored credentials were saved for "
                              "authentication scheme"),
-            !c.sent);
-  EXPECT_EQ(fake::credentials().store[L"p1"].comment, c.comment);
+            c.status == PM_STATUS_FAILURE);
+  EXPECT_EQ(fake::credentials().store[L"p1"].comment, c.recorded);
 }
+
+const std::wstring kNtlmEntry = L"TsrnProxyAuthScheme=NTLM";
+const std::wstring kDigestEntry = L"TsrnProxyAuthScheme=Digest";
+const std::wstring kBasicEntry = L"TsrnProxyAuthScheme=Basic";
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, StoredScheme,
     ::testing::Values(
-        StoredSchemeCase{"NtlmEntryBasicProxy", L"TsrnProxyAuthScheme=NTLM",
-                         kBasic, false},
-        StoredSchemeCase{"NtlmEntryDigestProxy", L"TsrnProxyAuthScheme=NTLM",
-                         kDigest | kBasic, false},
-        StoredSchemeCase{"DigestEntryBasicProxy", L"TsrnProxyAuthScheme=Digest",
-                         kBasic, false},
-        StoredSchemeCase{"NtlmEntryUnknownSchemes", L"TsrnProxyAuthScheme=NTLM",
-                         kPassport, false},
-        StoredSchemeCase{"NtlmEntryNegotiateProxy", L"TsrnProxyAuthScheme=NTLM",
-                         kNegotiate, true},
-        StoredSchemeCase{"BasicEntryBasicProxy", L"TsrnProxyAuthScheme=Basic",
-                         kBasic, true},
-        StoredSchemeCase{"BasicEntryNtlmProxy", L"TsrnProxyAuthScheme=Basic",
-                         kNtlm, true},
-        // Entries from before, or with another program's comment: as ever.
-        StoredSchemeCase{"NoSchemeRecorded", L"", kBasic, true},
-        StoredSchemeCase{"ForeignComment", L"TsrnProxyAuthScheme=ntlm", kBasic,
-                         true}),
+        StoredSchemeCase{"NtlmEntryBasicProxy", kNtlmEntry, kBasic, 2, false,
+                         kNtlmEntry},
+        StoredSchemeCase{"NtlmEntryDigestProxy", kNtlmEntry, kDigest | kBasic,
+                         2, false, kNtlmEntry},
+        StoredSchemeCase{"DigestEntryBasicProxy", kDigestEntry, kBasic, 2,
+                         false, kDigestEntry},
+        StoredSchemeCase{"NtlmEntryUnknownSchemes", kNtlmEntry, kPassport, 2,
+                         false, kNtlmEntry},
+        // An impostor letting the probe by unasked learns no scheme; nothing
+        // is handed back for the transfer to send it when it asks later.
+        StoredSchemeCase{"NtlmEntryProxyAskingNothing", kNtlmEntry, 0, 0, false,
+                         kNtlmEntry},
+        StoredSchemeCase{"NtlmEntryNegotiateProxy", kNtlmEntry, kNegotiate, 0,
+                         true, kNtlmEntry},
+        StoredSchemeCase{"NtlmEntryBasicAndNegotiateProxy", kNtlmEntry,
+                         kBasic | kNegotiate, 0, true, kNtlmEntry},
+        StoredSchemeCase{"BasicEntryBasicProxy", kBasicEntry, kBasic, 0, true,
+                         kBasicEntry},
+        StoredSchemeCase{"BasicEntryNtlmProxyRaisesIt", kBasicEntry, kNtlm, 0,
+                         true, kNtlmEntry},
+        // Entries from before schemes were recorded: Basic as ever, Digest
+        // and NTLM recorded once they worked.
+        StoredSchemeCase{"NoSchemeBasicProxy", L"", kBasic, 0, true, L""},
+        StoredSchemeCase{"NoSchemeDigestProxyRecordsIt", L"", kDigest, 0, true,
+                         kDigestEntry},
+        StoredSchemeCase{"NoSchemeNtlmProxyRecordsIt", L"", kNtlm | kNegotiate,
+                         0, true, kNtlmEntry},
+        StoredSchemeCase{"ForeignComment", L"saved by another program", kBasic,
+                         0, true, L"saved by another program"},
+        // Our marker in any letter case; with a value we cannot read, the
+        // strongest scheme.
+        StoredSchemeCase{"MixedCaseComment", L"tsrnPROXYauthscheme=nTlM",
+                         kBasic, 2, false, L"tsrnPROXYauthscheme=nTlM"},
+        StoredSchemeCase{"MalformedComment", L"TsrnProxyAuthScheme=Basic;x",
+                         kDigest, 2, false, L"TsrnProxyAuthScheme=Basic;x"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(Probe, RefusedStoredEntryLeadsToTheDialogAndIsReplaced) {
-  fake::credentials().store[L"p1"] = {L"ann", L"secret",
-                                      L"TsrnProxyAuthScheme=NTLM"};
-  fake::credentials().dialogAnswers = {{0, L"p1\\bob", L"typed"}};
-  proxy().offeredSchemes = kBasic;
-  proxy().accepted = {{L"ann", L"secret"}, {L"bob", L"typed"}};
-  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
-  EXPECT_EQ(handedUsers(), std::vector<std::wstring>{L"bob"});
-  EXPECT_EQ(fake::credentials().store[L"p1"].user, L"bob");
-  EXPECT_EQ(fake::credentials().store[L"p1"].comment,
-            L"TsrnProxyAuthScheme=Basic");
-}
 
 TEST_F(Probe, OpenProxyWithoutCredentialsStoresNothing) {
   EXPECT_EQ(run(), PM_STATUS_SUCCESS);
@@ -189,8 +206,9 @@ TEST_F(Probe, CallerCredentialsOnAnOpenProxyAreStillStored) {
       "Description:The operation is invalid.\r\n"));
   EXPECT_TRUE(fake::winHttpRequest().credentials.empty());
   EXPECT_EQ(scheme_, 0u);
+  EXPECT_EQ(info_.user, "");  // no 407 asked for them: not handed back
   EXPECT_EQ(fake::credentials().store[L"p1"].user, L"u");
-  EXPECT_EQ(fake::credentials().reads, 0);
+  EXPECT_EQ(fake::credentials().reads, 1);  // the earlier entry's scheme
 }
 
 TEST_F(Probe, RejectedStoredEntryLeadsStraightToTheDialog) {
@@ -200,7 +218,8 @@ TEST_F(Probe, RejectedStoredEntryLeadsStraightToTheDialog) {
   proxy().accepted = {{L"new", L"good"}};
   EXPECT_EQ(run(), PM_STATUS_SUCCESS);
   EXPECT_EQ(handedUsers(), (std::vector<std::wstring>{L"old", L"new"}));
-  EXPECT_EQ(fake::credentials().reads, 1);
+  // One lookup; the other read is the store's look at the scheme it keeps.
+  EXPECT_EQ(fake::credentials().reads, 2);
   EXPECT_EQ(fake::credentials().dialogTargets,
             std::vector<std::wstring>{L"p1"});
   EXPECT_EQ(fake::credentials().store[L"p1"].user, L"new");

@@ -26,7 +26,8 @@ struct StepCase {
   const wchar_t* suppress;  // "suppress_login_dialog"; null: no update.ini
   const wchar_t* proxyList;  // the user's proxy list; null: none configured
   std::uint32_t offered;     // schemes the proxy demands, 0: none
-  bool stored;               // a credential for the proxy host is stored
+  const wchar_t* stored;     // the comment of a credential stored for the
+                             // proxy host; null: none
   bool discoveryFails;
   std::string url;
   ProxyStepResult result;
@@ -57,7 +58,9 @@ TEST_P(ProxyStepTest, OutcomeAndLogEntry) {
   proxy.offeredSchemes = c.offered;
   proxy.accepted = {{L"ann", L"secret"}};
   fake::winHttpRequest().otherProxies = proxy;
-  if (c.stored) fake::credentials().store[L"10.0.0.1"] = {L"ann", L"secret", L""};
+  if (c.stored != nullptr) {
+    fake::credentials().store[L"10.0.0.1"] = {L"ann", L"secret", c.stored};
+  }
 
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
                                                            &curl_easy_cleanup);
@@ -69,26 +72,31 @@ TEST_P(ProxyStepTest, OutcomeAndLogEntry) {
 }
 
 const StepCase kCases[] = {
-    {"NothingConfiguredGoesDirect", nullptr, nullptr, 0, false, false, kUrl,
+    {"NothingConfiguredGoesDirect", nullptr, nullptr, 0, nullptr, false, kUrl,
      ProxyStepResult::kDirect, ""},
-    {"OpenProxyIsSet", nullptr, L"10.0.0.1:3128", 0, false, false, kUrl,
+    {"OpenProxyIsSet", nullptr, L"10.0.0.1:3128", 0, nullptr, false, kUrl,
      ProxyStepResult::kProxySet, ""},
-    {"StoredCredentialIsSet", L"1", L"10.0.0.1:3128", kBasic, true, false, kUrl,
+    {"StoredCredentialIsSet", L"1", L"10.0.0.1:3128", kBasic, L"", false, kUrl,
      ProxyStepResult::kProxySet, ""},
     {"SilentWithoutCredentialHasNoLineEnd", L"1", L"10.0.0.1:3128", kBasic,
-     false, false, kUrl, ProxyStepResult::kFailed,
+     nullptr, false, kUrl, ProxyStepResult::kFailed,
      "Tsrn proxy manager setup is in silent mode "},
     {"NotSilentUnlessExactlyOneAndDialogCancelled", L"true", L"10.0.0.1:3128",
-     kBasic, false, false, kUrl, ProxyStepResult::kFailed,
+     kBasic, nullptr, false, kUrl, ProxyStepResult::kFailed,
      "tsrnGetProxyInfo return: 5 with silent=0 schema=0\r\n"},
-    {"EmptyUrlIsInvalidInput", nullptr, L"10.0.0.1:3128", 0, false, false, "",
+    {"EmptyUrlIsInvalidInput", nullptr, L"10.0.0.1:3128", 0, nullptr, false, "",
      ProxyStepResult::kFailed,
      "tsrnGetProxyInfo return: 4 with silent=0 schema=0\r\n"},
-    {"FailedDiscoveryDoesNotFallBackToDirect", L"1", nullptr, 0, false, true,
+    {"FailedDiscoveryDoesNotFallBackToDirect", L"1", nullptr, 0, nullptr, true,
      kUrl, ProxyStepResult::kFailed,
      "tsrnGetProxyInfo return: 2 with silent=1 schema=0\r\n"},
-    {"ListWithoutCandidatesIsNoSuccess", nullptr, L";;", 0, false, false, kUrl,
-     ProxyStepResult::kFailed,
+    {"ListWithoutCandidatesIsNoSuccess", nullptr, L";;", 0, nullptr, false,
+     kUrl, ProxyStepResult::kFailed,
+     "tsrnGetProxyInfo return: 2 with silent=0 schema=0\r\n"},
+    // A proxy asking Basic for a host whose entry was saved for NTLM is not
+    // used, and no dialog is shown for it (it would answer 5, cancelled).
+    {"WeakerProxyThanTheStoredEntryFails", nullptr, L"10.0.0.1:3128", kBasic,
+     L"TsrnProxyAuthScheme=NTLM", false, kUrl, ProxyStepResult::kFailed,
      "tsrnGetProxyInfo return: 2 with silent=0 schema=0\r\n"},
 };
 
