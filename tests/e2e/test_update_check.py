@@ -123,8 +123,10 @@ class Entries:
 
 # --- Setting up a prefix and a server -------------------------------------------
 
-def manifest(base_url, version):
-    """An update.xml offering `version`, with another platform listed first."""
+def manifest(base_url, version, sha256=None):
+    """An update.xml offering `version`, with another platform listed first;
+    the windows entry pins `sha256` when it is given."""
+    pin = "" if sha256 is None else f"<sha256>{sha256}</sha256>"
     return f"""<?xml version="1.0" encoding="UTF-8"?>
 <installerInformation>
   <version>{version}</version>
@@ -138,7 +140,7 @@ def manifest(base_url, version):
   </downloadLocationList>
   <platformFileList>
     <mac><platform>mac</platform><filename>TessarinDownloadManager.dmg</filename></mac>
-    <win><platform>windows</platform><filename>{INSTALLER_NAME}</filename></win>
+    <win><platform>windows</platform><filename>{INSTALLER_NAME}</filename>{pin}</win>
   </platformFileList>
 </installerInformation>
 """
@@ -168,9 +170,12 @@ class UpdateCheck:
             self.signing_kit.sign(self.fixture_exe(exe), kind, out)
         return out
 
-    def offer(self, version=OFFERED_VERSION, kind="tessarin", exe="fake_installer.exe"):
-        """Publishes the manifest and the installer; writes update.ini."""
-        self.server.add_file(MANIFEST_URL_PATH, manifest(self.server.base_url, version))
+    def offer(self, version=OFFERED_VERSION, kind="tessarin", exe="fake_installer.exe",
+              sha256=None):
+        """Publishes the manifest (pinning `sha256` when given) and the
+        installer; writes update.ini."""
+        self.server.add_file(MANIFEST_URL_PATH,
+                             manifest(self.server.base_url, version, sha256))
         self.server.add_file(INSTALLER_URL_PATH,
                              self.signed_installer(kind, exe).read_bytes())
         self.settings()
