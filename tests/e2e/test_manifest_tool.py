@@ -54,6 +54,7 @@ def test_manifest_of_a_good_installer_installs(prefix, update_site, fixture_exe,
     assert checked.returncode == 0, checked.stdout + checked.stderr
     assert checked.verdict() == (f"Verdict: the offered release {OFFERED_VERSION} "
                                  f"would install")
+    assert b"\r\nInstaller SHA-256 - matches the manifest\r\n" in checked.stdout
     update.installs_for_real()
     update.run()
     e = update.entries

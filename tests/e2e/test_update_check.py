@@ -4,6 +4,7 @@ pointing at the local update server, and a signed stand-in installer on
 offer. Each test checks the log entries in order, the analytics events, the
 requests the server saw and what the installer was started with."""
 
+import hashlib
 import re
 
 import pytest
@@ -122,6 +123,10 @@ class Entries:
 
 
 # --- Setting up a prefix and a server -------------------------------------------
+
+def sha256(path):
+    return hashlib.sha256(path.read_bytes()).hexdigest()
+
 
 def manifest(base_url, version, sha256=None):
     """An update.xml offering `version`, with another platform listed first;
@@ -279,28 +284,43 @@ def _download_refused(e):
 
 
 # Installers a client must never run, each fetched three times and refused:
-# the served file, the entries of one refusal of the checked copy, and what
-# the reuse test logs of the file left by the attempt before.
-@pytest.mark.parametrize("kind, exe, refusal, left_behind", [
+# the served file, the entries of one refusal of the checked copy, what the
+# reuse test logs of the file left by the attempt before, and the manifest's
+# pin (from the served file's SHA-256 and the test's files; None: no pin).
+@pytest.mark.parametrize("kind, exe, refusal, left_behind, pin", [
     # Signed by another publisher, with a forged twin of the signer's
     # certificate named "Tessarin, Inc." in the signature, in both orders;
     # a look-alike publisher; "Tessarin" and "Inc" in two attributes.
-    *[(kind, "fake_installer.exe", _copy_refused, _download_refused)
+    *[(kind, "fake_installer.exe", _copy_refused, _download_refused, None)
       for kind in ("twin", "twin_first", "lookalike", "split")],
     # Genuine, but older than the version the manifest offers.
     ("tessarin", "fake_installer_6_1_31_0.exe",
      lambda e: e.signed() + [e.line(f"[ERROR] The installer's version 6.1.31.0 is not "
                                     f"the offered version {OFFERED_VERSION}.")],
-     lambda e: [e.downloaded_version("6.1.31.0")]),
+     lambda e: [e.downloaded_version("6.1.31.0")], None),
+    # Genuine and of the offered version, but not the bytes the manifest
+    # pins: another Tessarin-signed file, or a pin one digit short. A file
+    # left on disk that misses the pin is fetched again, not reused.
+    *[("tessarin", "fake_installer.exe", None,
+       lambda e: [e.downloaded_version(OFFERED_VERSION)] + e.signed(e.installer), pin)
+      for pin in (lambda check, served: sha256(
+                      check.signed_installer("tessarin", "installer_dll.dll")),
+                  lambda check, served: served[:63])],
 ], ids=["twin-after-signer", "twin-first", "look-alike-publisher", "name-split-in-two",
-        "older-genuine"])
+        "older-genuine", "pinned-to-another-genuine-file", "malformed-pin"])
 def test_forged_or_stale_installer_is_refused_three_times(check, kind, exe, refusal,
-                                                          left_behind):
-    check.offer(kind=kind, exe=exe)
+                                                          left_behind, pin):
+    served = sha256(check.signed_installer(kind, exe))
+    pinned = pin and pin(check, served)
+    check.offer(kind=kind, exe=exe, sha256=pinned)
 
     check.run()
 
     e = check.entries
+    if pin:
+        refusal = lambda e: e.signed() + [e.line(
+            f"[ERROR] The installer's SHA-256 {served} is not the one the manifest "
+            f"names ({pinned}).")]
     failed_check = refusal(e) + ([b"[ERROR] Signature is not valid.\r\n"]
                                  if kind != "tessarin" else [])
     again = left_behind(e) + [e.download_complete(e.installer)] + failed_check
@@ -315,7 +335,9 @@ def test_forged_or_stale_installer_is_refused_three_times(check, kind, exe, refu
 
 
 def test_second_run_reuses_the_installer_on_disk(check):
-    check.offer()
+    """With the manifest pinning the installer (in upper case): the reused
+    file and its copy both match."""
+    check.offer(sha256=sha256(check.signed_installer("tessarin")).upper())
     check.run(installer_exit=1)
     e = check.entries
     assert read_log(check.prefix)[-2:] == [
