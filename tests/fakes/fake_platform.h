@@ -41,9 +41,6 @@ struct FilesState {
   std::map<std::wstring, std::wstring> finalPaths;
   bool protectFails = false;
   std::vector<std::wstring> protectedFolders;
-  // What heldFileSha256 answers for a held path; empty (no digest) when
-  // not listed.
-  std::map<std::wstring, std::string> sha256;
   // Paths that fileExists reports present besides real files (exact text),
   // for fixed paths such as C:\Program Files\...
   std::set<std::wstring> existing;

@@ -247,7 +247,7 @@ std::vector<Ending> endings() {
         kInstallerFailed},
        L"download installer failed", kShown, 3},
       // A pin is held after the other checks; upper-case digits name the
-      // same digest. A malformed pin is a mismatch, never "no pin".
+      // same digest.
       {"PinnedAndMatching",
        with([](Script& s) { s.pin = std::string(64, 'A'); }),
        {kManifestOk, kInstallerOk}, nullptr, kInstalling, 1},
@@ -262,15 +262,6 @@ std::vector<Ending> endings() {
         "names (" + kDigest + ").\r\n",
         kRetrying, kPinMismatch, kInstallerFailed},
        L"download installer failed", kShown, 3},
-      {"MalformedPin", with([](Script& s) {
-         s.pin = " " + kDigest;
-         s.attempts = {{true, 0, true}, {false, 0, false}};
-       }),
-       {kManifestOk,
-        "[ERROR] The installer's SHA-256 " + kDigest +
-            " is not the one the manifest names ( " + kDigest + ").\r\n",
-        kRetrying, kInstallerFailed},
-       L"download installer failed", kShown, 2},
       {"SameVersionWrittenOtherwise", with([](Script& s) {
          s.attempts = {{true, 0, true, "6.01.033.00"}};
        }),
