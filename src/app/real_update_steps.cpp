@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -77,6 +78,13 @@ class RealUpdateSteps final : public UpdateSteps {
   }
   std::string getStagedInstallerVersion() override {
     return staged_.ownVersion();
+  }
+  std::optional<std::string> getInstallerPin() override {
+    return Manifest::getWindowsInstallerSha256();
+  }
+  std::string getStagedInstallerSha256() override {
+    platform::HeldFile* file = staged_.file();
+    return file != nullptr ? platform::heldFileSha256(*file) : std::string();
   }
   bool launchInstaller(const std::wstring& path) override {
     if (heldCopy(path) == nullptr) return false;

@@ -4,6 +4,7 @@
 
 #include "common/text.h"
 #include "config/util.h"
+#include "manifest/manifest.h"
 
 namespace {
 
@@ -11,6 +12,7 @@ constexpr const char* kErrorMark = "[ERROR] ";
 constexpr const char* kIndent = "    ";
 constexpr const char* kFailed = "FAILED";
 constexpr const char* kRefusedMark = "REFUSED";
+constexpr const char* kSha256Step = "Installer SHA-256";
 
 std::string withoutLineEnd(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
@@ -261,6 +263,29 @@ std::string ReleaseCheck::getStagedInstallerVersion() {
     step(what, kRefusedMark, refusal_);
   }
   return own;
+}
+
+std::optional<std::string> ReleaseCheck::getInstallerPin() {
+  flush();
+  pin_ = real_.getInstallerPin();
+  if (!pin_) step(kSha256Step, "not pinned by the manifest");
+  return pin_;
+}
+
+std::string ReleaseCheck::getStagedInstallerSha256() {
+  flush();
+  const std::string actual = real_.getStagedInstallerSha256();
+  if (Manifest::matchesSha256(pin_.value_or(""), actual)) {
+    step(kSha256Step, "matches the manifest");
+  } else if (actual.empty()) {
+    failure_ = "the installer's SHA-256 could not be computed";
+    step(kSha256Step, kFailed, failure_);
+  } else {
+    refusal_ = "the installer's SHA-256 " + actual +
+               " is not the one the manifest names (" + pin_.value_or("") + ")";
+    step(kSha256Step, kRefusedMark, refusal_);
+  }
+  return actual;
 }
 
 bool ReleaseCheck::launchInstaller(const std::wstring& path) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,8 @@ class ReleaseCheck final : public UpdateSteps {
   bool verifyPublisher(const std::wstring& path,
                        const std::wstring& subject) override;
   std::string getStagedInstallerVersion() override;
+  std::optional<std::string> getInstallerPin() override;
+  std::string getStagedInstallerSha256() override;
   bool launchInstaller(const std::wstring& path) override;
   void removeStagedInstaller() override;
   void track(const wchar_t* event, const wchar_t* key,
@@ -91,6 +94,8 @@ class ReleaseCheck final : public UpdateSteps {
   std::string installed_;
   std::string offered_;
   bool offeredRead_ = false;
+  // The pin the manifest names, as getInstallerPin last read it.
+  std::optional<std::string> pin_;
   int attempt_ = 0;
   bool launched_ = false;
   // The ending the flow tracked; empty when it tracked none.

@@ -1,9 +1,11 @@
 #include "app/update_flow.h"
 
 #include "config/util.h"
+#include "manifest/manifest.h"
 
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -93,24 +95,37 @@ bool UpdateFlow::downloadAndVerifyInstaller(int retriesLeft) {
     steps_.logError("Cannot copy the installer into a folder of its own.\r\n");
     return false;
   }
-  const bool valid = steps_.verifySignature(path) == 0 &&
-                     steps_.verifyPublisher(path, kExpectedPublisher);
-  if (valid) {
-    // A genuine but older installer must not pass for the offered version:
-    // the manifest is not signed.
-    const std::string own = steps_.getStagedInstallerVersion();
-    const std::string offered = steps_.getServerVersion();
-    if (Util::isSameVersion(own, offered)) return true;
-    steps_.logError("The installer's version " + (own.empty() ? "(none)" : own) +
-                    " is not the offered version " + offered + ".\r\n");
-  } else {
-    steps_.logError("Signature is not valid.\r\n");
-  }
+  const std::string refusal = refusalOf(path);
+  if (refusal.empty()) return true;
+  steps_.logError(refusal);
   steps_.removeStagedInstaller();
   staged_.clear();
   if (retriesLeft <= 0) return false;
   steps_.logInfo("Retrying...\r\n");
   return downloadAndVerifyInstaller(retriesLeft - 1);
+}
+
+std::string UpdateFlow::refusalOf(const std::wstring& path) {
+  if (steps_.verifySignature(path) != 0 ||
+      !steps_.verifyPublisher(path, kExpectedPublisher)) {
+    return "Signature is not valid.\r\n";
+  }
+  // A genuine but older installer must not pass for the offered version:
+  // the manifest is not signed.
+  const std::string own = steps_.getStagedInstallerVersion();
+  const std::string offered = steps_.getServerVersion();
+  if (!Util::isSameVersion(own, offered)) {
+    return "The installer's version " + (own.empty() ? "(none)" : own) +
+           " is not the offered version " + offered + ".\r\n";
+  }
+  // Nor another genuine program with that version: a manifest that pins
+  // the installer's bytes admits those bytes only.
+  const std::optional<std::string> pinned = steps_.getInstallerPin();
+  if (!pinned) return std::string();
+  const std::string actual = steps_.getStagedInstallerSha256();
+  if (Manifest::matchesSha256(*pinned, actual)) return std::string();
+  return "The installer's SHA-256 " + (actual.empty() ? "(none)" : actual) +
+         " is not the one the manifest names (" + *pinned + ").\r\n";
 }
 
 int UpdateFlow::installUpdate() {

@@ -23,8 +23,9 @@ class UpdateFlow {
   // exhausts memory, say) written as one error line that ends the run like
   // any other ending. Never throws.
   void run() noexcept;
-  // True when an installer that passed the signature and publisher checks
-  // is in place. Retries the download while `retriesLeft` is above 0.
+  // True when an installer that passed the signature, publisher, version
+  // and (when the manifest pins one) SHA-256 checks is in place. Retries the
+  // download while `retriesLeft` is above 0.
   bool downloadAndVerifyInstaller(int retriesLeft);
   // 0 when the installer ran and exited with 0, otherwise 2.
   int installUpdate();
@@ -32,6 +33,9 @@ class UpdateFlow {
  private:
   void fail(const std::string& errorLine, const wchar_t* eventText);
   void endWithEvent(const wchar_t* eventText);
+  // The checks of the staged copy at `path`, in order, each only after the
+  // one before passed: the error entry of the first that fails, or empty.
+  std::string refusalOf(const std::wstring& path);
 
   UpdateSteps& steps_;
   ProgressUi& ui_;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "download/progress_callback.h"
@@ -38,6 +39,12 @@ class UpdateSteps {
                                const std::wstring& subject) = 0;
   // The staged copy's version from its own version resource, or empty.
   virtual std::string getStagedInstallerVersion() = 0;
+  // The SHA-256 the manifest pins the installer to, as written; no value
+  // when the manifest pins none.
+  virtual std::optional<std::string> getInstallerPin() = 0;
+  // The staged copy's SHA-256 (lower-case hex) read through the held
+  // handle, or empty.
+  virtual std::string getStagedInstallerSha256() = 0;
   virtual bool launchInstaller(const std::wstring& path) = 0;
   // Deletes the staged copy and its folder.
   virtual void removeStagedInstaller() = 0;

@@ -1,3 +1,5 @@
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "config/logger.h"
@@ -12,12 +14,20 @@ namespace {
 
 constexpr const wchar_t* kExpectedPublisher = L"Tessarin, Inc";
 
+// A file whose bytes are not the ones the manifest pins is fetched again
+// rather than reused: its copy could only be refused.
 bool isIntactAndOurs(const std::wstring& path) {
   const platform::HeldFileHandle file = platform::holdFile(path);
   if (!file) return false;
   platform::SignerIdentity signer;
-  return verifySignature(path, *file, signer) == 0 &&
-         verifyPublisher(signer, kExpectedPublisher);
+  if (verifySignature(path, *file, signer) != 0 ||
+      !verifyPublisher(signer, kExpectedPublisher)) {
+    return false;
+  }
+  const std::optional<std::string> pinned =
+      Manifest::getWindowsInstallerSha256();
+  return !pinned ||
+         Manifest::matchesSha256(*pinned, platform::heldFileSha256(*file));
 }
 
 }  // namespace

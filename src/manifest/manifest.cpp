@@ -63,6 +63,33 @@ const char* text(const XMLElement* element) {
   return node != nullptr ? node->Value() : nullptr;
 }
 
+// The first entry of the platform file list for `platformName` that has a
+// usable file name, or null. An entry without one is passed over: a later
+// entry for the same platform may still have one.
+const XMLElement* installerEntry(const XMLElement* root,
+                                 const std::string& platformName) {
+  const XMLElement* files = child(root, "platformFileList");
+  for (const XMLElement* entry = files != nullptr ? files->FirstChildElement()
+                                                  : nullptr;
+       entry != nullptr; entry = entry->NextSiblingElement()) {
+    const char* name = text(child(entry, "platform"));
+    if (name != nullptr && platformName == name &&
+        text(child(entry, "filename")) != nullptr) {
+      return entry;
+    }
+  }
+  return nullptr;
+}
+
+bool isHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') ||
+         (c >= 'A' && c <= 'F');
+}
+
+char lowerHex(char c) {
+  return c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 }  // namespace
 
 void Manifest::load() {
@@ -110,27 +137,45 @@ std::string Manifest::getInstallerUrl(const std::string& platformName) {
   return withRoot(std::string(), [&](const XMLElement* root) {
     const char* baseUrl = text(child(
         child(child(root, "downloadLocationList"), "downloadLocation"), "url"));
-    if (baseUrl == nullptr) return std::string();
-    const XMLElement* files = child(root, "platformFileList");
-    if (files == nullptr) return std::string();
-
-    // An entry for the platform without a usable file name is passed over:
-    // a later entry for the same platform may still have one.
-    std::string fileName;
-    for (const XMLElement* entry = files->FirstChildElement(); entry != nullptr;
-         entry = entry->NextSiblingElement()) {
-      const char* name = text(child(entry, "platform"));
-      if (name == nullptr || platformName != name) continue;
-      const char* file = text(child(entry, "filename"));
-      if (file == nullptr) continue;
-      fileName = file;
-      break;
+    if (baseUrl == nullptr || child(root, "platformFileList") == nullptr) {
+      return std::string();
     }
+    const XMLElement* entry = installerEntry(root, platformName);
     // Joined as they are: no separator, no escaping.
-    return std::string(baseUrl) + fileName;
+    return std::string(baseUrl) +
+           (entry != nullptr ? text(child(entry, "filename")) : "");
   });
 }
 
 std::string Manifest::getWindowsInstallerUrl() {
   return getInstallerUrl("windows");
+}
+
+std::optional<std::string> Manifest::getWindowsInstallerSha256() {
+  std::optional<std::string> pin;
+  (void)withRoot(std::string(), [&](const XMLElement* root) {
+    // The first sha256 element counts, as the first of every element does.
+    // Its text is taken as it stands: white space around the digits makes
+    // it malformed, never "no pin".
+    const XMLElement* element =
+        child(installerEntry(root, "windows"), "sha256");
+    if (element != nullptr) {
+      const char* digits = text(element);
+      pin = digits != nullptr ? digits : "";
+    }
+    return std::string();
+  });
+  return pin;
+}
+
+bool Manifest::matchesSha256(const std::string& pinned,
+                             const std::string& actual) {
+  constexpr std::size_t kDigits = 64;
+  if (pinned.size() != kDigits || actual.size() != kDigits) return false;
+  for (std::size_t i = 0; i < kDigits; ++i) {
+    if (!isHexDigit(pinned[i]) || lowerHex(pinned[i]) != actual[i]) {
+      return false;
+    }
+  }
+  return true;
 }

@@ -4,6 +4,7 @@
 // checked come from the same manifest whatever happens to the file later.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "config/download_options.h"
@@ -24,4 +25,15 @@ class Manifest {
   // name of the first entry for `platform`; empty when no base URL.
   static std::string getInstallerUrl(const std::string& platform);
   static std::string getWindowsInstallerUrl();
+  // The text of the sha256 element of the windows entry the installer URL
+  // names (the first windows entry with a file name), exactly as written:
+  // an empty element gives "". No value when that entry has no sha256
+  // element, or when there is no such entry: the installer is not pinned.
+  static std::optional<std::string> getWindowsInstallerSha256();
+  // True when `pinned` is exactly 64 hexadecimal digits (either case) and
+  // names the same digest as `actual` (lower-case hex). Anything else, an
+  // empty `actual` (a digest that could not be computed) included, is a
+  // mismatch.
+  static bool matchesSha256(const std::string& pinned,
+                            const std::string& actual);
 };

@@ -107,4 +107,9 @@ bool deleteFromHeldFolder(HeldFile& folder, const std::wstring& name);
 std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
                          std::size_t size);
 
+// The SHA-256 of the held file's whole content, read through its handle and
+// hashed by the system (BCrypt), as 64 lower-case hexadecimal digits; empty
+// when the file cannot be read to its end or the hash cannot be made.
+std::string heldFileSha256(HeldFile& file);
+
 }  // namespace platform

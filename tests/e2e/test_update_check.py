@@ -4,6 +4,7 @@ pointing at the local update server, and a signed stand-in installer on
 offer. Each test checks the log entries in order, the analytics events, the
 requests the server saw and what the installer was started with."""
 
+import hashlib
 import re
 
 import pytest
@@ -123,8 +124,14 @@ class Entries:
 
 # --- Setting up a prefix and a server -------------------------------------------
 
-def manifest(base_url, version):
-    """An update.xml offering `version`, with another platform listed first."""
+def sha256(path):
+    return hashlib.sha256(path.read_bytes()).hexdigest()
+
+
+def manifest(base_url, version, sha256=None):
+    """An update.xml offering `version`, with another platform listed first;
+    the windows entry pins `sha256` when it is given."""
+    pin = "" if sha256 is None else f"<sha256>{sha256}</sha256>"
     return f"""<?xml version="1.0" encoding="UTF-8"?>
 <installerInformation>
   <version>{version}</version>
@@ -138,7 +145,7 @@ def manifest(base_url, version):
   </downloadLocationList>
   <platformFileList>
     <mac><platform>mac</platform><filename>TessarinDownloadManager.dmg</filename></mac>
-    <win><platform>windows</platform><filename>{INSTALLER_NAME}</filename></win>
+    <win><platform>windows</platform><filename>{INSTALLER_NAME}</filename>{pin}</win>
   </platformFileList>
 </installerInformation>
 """
@@ -168,9 +175,12 @@ class UpdateCheck:
             self.signing_kit.sign(self.fixture_exe(exe), kind, out)
         return out
 
-    def offer(self, version=OFFERED_VERSION, kind="tessarin", exe="fake_installer.exe"):
-        """Publishes the manifest and the installer; writes update.ini."""
-        self.server.add_file(MANIFEST_URL_PATH, manifest(self.server.base_url, version))
+    def offer(self, version=OFFERED_VERSION, kind="tessarin", exe="fake_installer.exe",
+              sha256=None):
+        """Publishes the manifest (pinning `sha256` when given) and the
+        installer; writes update.ini."""
+        self.server.add_file(MANIFEST_URL_PATH,
+                             manifest(self.server.base_url, version, sha256))
         self.server.add_file(INSTALLER_URL_PATH,
                              self.signed_installer(kind, exe).read_bytes())
         self.settings()
@@ -274,28 +284,43 @@ def _download_refused(e):
 
 
 # Installers a client must never run, each fetched three times and refused:
-# the served file, the entries of one refusal of the checked copy, and what
-# the reuse test logs of the file left by the attempt before.
-@pytest.mark.parametrize("kind, exe, refusal, left_behind", [
+# the served file, the entries of one refusal of the checked copy, what the
+# reuse test logs of the file left by the attempt before, and the manifest's
+# pin (from the served file's SHA-256 and the test's files; None: no pin).
+@pytest.mark.parametrize("kind, exe, refusal, left_behind, pin", [
     # Signed by another publisher, with a forged twin of the signer's
     # certificate named "Tessarin, Inc." in the signature, in both orders;
     # a look-alike publisher; "Tessarin" and "Inc" in two attributes.
-    *[(kind, "fake_installer.exe", _copy_refused, _download_refused)
+    *[(kind, "fake_installer.exe", _copy_refused, _download_refused, None)
       for kind in ("twin", "twin_first", "lookalike", "split")],
     # Genuine, but older than the version the manifest offers.
     ("tessarin", "fake_installer_6_1_31_0.exe",
      lambda e: e.signed() + [e.line(f"[ERROR] The installer's version 6.1.31.0 is not "
                                     f"the offered version {OFFERED_VERSION}.")],
-     lambda e: [e.downloaded_version("6.1.31.0")]),
+     lambda e: [e.downloaded_version("6.1.31.0")], None),
+    # Genuine and of the offered version, but not the bytes the manifest
+    # pins: another Tessarin-signed file, or a pin one digit short. A file
+    # left on disk that misses the pin is fetched again, not reused.
+    *[("tessarin", "fake_installer.exe", None,
+       lambda e: [e.downloaded_version(OFFERED_VERSION)] + e.signed(e.installer), pin)
+      for pin in (lambda check, served: sha256(
+                      check.signed_installer("tessarin", "installer_dll.dll")),
+                  lambda check, served: served[:63])],
 ], ids=["twin-after-signer", "twin-first", "look-alike-publisher", "name-split-in-two",
-        "older-genuine"])
+        "older-genuine", "pinned-to-another-genuine-file", "malformed-pin"])
 def test_forged_or_stale_installer_is_refused_three_times(check, kind, exe, refusal,
-                                                          left_behind):
-    check.offer(kind=kind, exe=exe)
+                                                          left_behind, pin):
+    served = sha256(check.signed_installer(kind, exe))
+    pinned = pin and pin(check, served)
+    check.offer(kind=kind, exe=exe, sha256=pinned)
 
     check.run()
 
     e = check.entries
+    if pin:
+        refusal = lambda e: e.signed() + [e.line(
+            f"[ERROR] The installer's SHA-256 {served} is not the one the manifest "
+            f"names ({pinned}).")]
     failed_check = refusal(e) + ([b"[ERROR] Signature is not valid.\r\n"]
                                  if kind != "tessarin" else [])
     again = left_behind(e) + [e.download_complete(e.installer)] + failed_check
@@ -310,7 +335,9 @@ def test_forged_or_stale_installer_is_refused_three_times(check, kind, exe, refu
 
 
 def test_second_run_reuses_the_installer_on_disk(check):
-    check.offer()
+    """With the manifest pinning the installer (in upper case): the reused
+    file and its copy both match."""
+    check.offer(sha256=sha256(check.signed_installer("tessarin")).upper())
     check.run(installer_exit=1)
     e = check.entries
     assert read_log(check.prefix)[-2:] == [

@@ -317,6 +317,10 @@ std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
   return std::fread(buffer, 1, size, file.stream);
 }
 
+// No digest: the update flow's tests script the pin check through its
+// steps, and the digest itself is BCrypt's, tested under Wine end to end.
+std::string heldFileSha256(HeldFile&) { return std::string(); }
+
 std::FILE* openFile(const std::wstring& path, const wchar_t* mode) {
 #if defined(_WIN32)
   return ::_wfopen(windowsPath(path).c_str(), mode);

@@ -41,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   (void)Manifest::getServerVersion();
   (void)Manifest::getWindowsInstallerUrl();
   (void)Manifest::getInstallerUrl("mac");
+  (void)Manifest::getWindowsInstallerSha256();
   (void)Manifest::getDownloadOptions();
   (void)Manifest::getDownloadOption("downloadTime", "18000");
   return 0;

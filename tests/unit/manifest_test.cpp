@@ -5,8 +5,10 @@
 
 #include <climits>
 #include <cstdio>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "config/util.h"
 #include "fakes/fake_platform.h"
@@ -232,6 +234,44 @@ TEST_F(ManifestQueryTest, InstallerUrlForOtherPlatforms) {
   EXPECT_EQ(Manifest::getInstallerUrl("mac"), "https://dl.example/i/Setup.dmg");
   EXPECT_EQ(Manifest::getInstallerUrl("linux"), "https://dl.example/i/");
   EXPECT_EQ(Manifest::getInstallerUrl(""), "https://dl.example/i/");
+}
+
+// The pin comes from the entry the installer URL names, as written.
+TEST_F(ManifestQueryTest, WindowsInstallerSha256) {
+  const std::string pin = "<sha256>" + std::string(64, 'A') + "</sha256>";
+  const std::string winPin =
+      "<file><platform>windows</platform><filename>"
+      "S.exe</filename>" +
+      pin + "<sha256>b</sha256>";
+  const std::pair<std::string, std::optional<std::string>> rows[] = {
+      {entry("windows", "S.exe"), std::nullopt},
+      {winPin + "</file>", std::string(64, 'A')},  // the first of two
+      {"<file><platform>windows</platform><filename>S.exe</filename>"
+       "<sha256/></file>",
+       ""},
+      {"<file><platform>windows</platform><filename>S.exe</filename>"
+       "<sha256> a </sha256></file>",
+       " a "},
+      {"<file><platform>mac</platform><filename>S.dmg</filename>" + pin +
+           "</file>" + entry("windows", "S.exe"),
+       std::nullopt},
+      {"<file><platform>windows</platform>" + pin + "</file>" + winPin +
+           "</file>",
+       std::string(64, 'A')},
+  };
+  for (const auto& [entries, expected] : rows) {
+    write(wrap(files(entries)));
+    EXPECT_EQ(Manifest::getWindowsInstallerSha256(), expected) << entries;
+  }
+  const std::string digest(64, 'c');
+  EXPECT_TRUE(Manifest::matchesSha256(digest, digest));
+  EXPECT_TRUE(Manifest::matchesSha256(std::string(63, 'c') + "C", digest));
+  for (const std::string& malformed :
+       {digest.substr(1), digest + "c", " " + digest, std::string(64, 'g'),
+        std::string()}) {
+    EXPECT_FALSE(Manifest::matchesSha256(malformed, digest)) << malformed;
+  }
+  EXPECT_FALSE(Manifest::matchesSha256(digest, ""));
 }
 
 TEST_F(ManifestQueryTest, UnknownTemporaryFolderGivesTheFallbacks) {

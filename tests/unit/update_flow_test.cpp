@@ -10,10 +10,14 @@
 #include <algorithm>
 #include <deque>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
+
+// The staged copy's SHA-256 unless an attempt says otherwise.
+const std::string kDigest(64, 'a');
 
 struct Script {
   std::string installedVersion = "6.1.32.0";
@@ -31,7 +35,9 @@ struct Script {
     bool publisher;
     std::string version = "6.1.33.0";
     bool staged = true;
+    std::string sha256 = kDigest;
   };
+  std::optional<std::string> pin;  // the manifest's sha256, if any
   std::deque<Attempt> attempts{{true, 0, true}};
   bool installerExitsZero = true;
 };
@@ -97,6 +103,11 @@ class ScriptedSteps : public UpdateSteps {
     trace.push_back("version");
     return current_.version;
   }
+  std::optional<std::string> getInstallerPin() override { return script_.pin; }
+  std::string getStagedInstallerSha256() override {
+    trace.push_back("sha256");
+    return current_.sha256;
+  }
   void removeStagedInstaller() override { trace.push_back("remove"); }
   bool verifyPublisher(const std::wstring&, const std::wstring& subject) override {
     trace.push_back("verifyPublisher " + std::string(subject.begin(), subject.end()));
@@ -152,6 +163,9 @@ const std::string kManifestOk = "Successfully downloaded update.xml\r\n";
 const std::string kQuitOk = "Successfully quit the DLM\r\n";
 const std::string kBadSignature = "[ERROR] Signature is not valid.\r\n";
 const std::string kRetrying = "Retrying...\r\n";
+const std::string kPinMismatch =
+    "[ERROR] The installer's SHA-256 " + std::string(64, 'b') +
+    " is not the one the manifest names (" + kDigest + ").\r\n";
 const std::string kInstallerOk =
     "Successfully downloaded Installer, install it now\r\n";
 const std::string kInstallerFailed =
@@ -231,6 +245,22 @@ std::vector<Ending> endings() {
         "[ERROR] The installer's version (none) is not the offered version "
         "6.1.33.0.\r\n",
         kInstallerFailed},
+       L"download installer failed", kShown, 3},
+      // A pin is held after the other checks; upper-case digits name the
+      // same digest.
+      {"PinnedAndMatching",
+       with([](Script& s) { s.pin = std::string(64, 'A'); }),
+       {kManifestOk, kInstallerOk}, nullptr, kInstalling, 1},
+      {"PinnedMismatchThreeTimes", with([](Script& s) {
+         s.pin = kDigest;
+         s.attempts = {{true, 0, true, "6.1.33.0", true, std::string(64, 'b')},
+                       {true, 0, true, "6.1.33.0", true, ""},
+                       {true, 0, true, "6.1.33.0", true, std::string(64, 'b')}};
+       }),
+       {kManifestOk, kPinMismatch, kRetrying,
+        "[ERROR] The installer's SHA-256 (none) is not the one the manifest "
+        "names (" + kDigest + ").\r\n",
+        kRetrying, kPinMismatch, kInstallerFailed},
        L"download installer failed", kShown, 3},
       {"SameVersionWrittenOtherwise", with([](Script& s) {
          s.attempts = {{true, 0, true, "6.01.033.00"}};
@@ -471,6 +501,16 @@ std::vector<CheckCase> checkCases() {
            "the installer's version 6.1.31.0 is not the offered version "
            "6.1.33.0",
        3},
+      {"PinnedAndMatching", with([](Script& s) { s.pin = kDigest; }), "", 0,
+       "Verdict: the offered release 6.1.33.0 would install", 1},
+      {"PinnedMismatch", with([](Script& s) {
+         s.pin = kDigest;
+         s.attempts.assign(3, {true, 0, true, "6.1.33.0", true, "b"});
+       }),
+       "", 1,
+       kRefusedOffer + "the installer's SHA-256 b is not the one the manifest "
+                       "names (" + kDigest + ")",
+       3},
       {"InstallerAnswers404",
        with([](Script& s) { s.attempts = {{false, 0, false}}; }), kHttp404, 1,
        kRefusedOffer + "the installer could not be downloaded: " + kHttp404, 1},
@@ -565,6 +605,7 @@ TEST(ReleaseCheckTest, EachStepIsOneLineFollowedByTheEntriesItWrote) {
             "Signature - valid\r\n"
             "Publisher Tessarin, Inc - the signer's certificate names it\r\n"
             "Installer's own version 6.1.33.0 - the offered version\r\n"
+            "Installer SHA-256 - not pinned by the manifest\r\n"
             "    Successfully downloaded Installer, install it now\r\n"
             "Installer start - skipped: a normal run starts "
             "C:\\tmp\\install-1\\setup.exe -quiet here\r\n"

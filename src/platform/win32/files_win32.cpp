@@ -81,6 +81,21 @@ std::vector<std::wstring> folderEntries(const std::wstring& path) {
   return names;
 }
 
+namespace {
+
+template <typename Text>
+Text lowerHex(const std::vector<unsigned char>& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  Text text;
+  for (const unsigned char byte : bytes) {
+    text.push_back(kDigits[byte >> 4]);
+    text.push_back(kDigits[byte & 0xF]);
+  }
+  return text;
+}
+
+}  // namespace
+
 std::wstring randomHex(std::size_t bytes) {
   std::vector<unsigned char> random(bytes);
   if (bytes == 0 ||
@@ -89,13 +104,7 @@ std::wstring randomHex(std::size_t bytes) {
                                       BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
     return std::wstring();
   }
-  static const wchar_t kDigits[] = L"0123456789abcdef";
-  std::wstring text;
-  for (const unsigned char byte : random) {
-    text.push_back(kDigits[byte >> 4]);
-    text.push_back(kDigits[byte & 0xF]);
-  }
-  return text;
+  return lowerHex<std::wstring>(random);
 }
 
 void HeldFileCloser::operator()(HeldFile* file) const {
@@ -268,6 +277,42 @@ std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
     return 0;
   }
   return read;
+}
+
+std::string heldFileSha256(HeldFile& file) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.handle, &size)) return std::string();
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(
+          &algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    return std::string();
+  }
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  if (!BCRYPT_SUCCESS(
+          BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) {
+    BCryptCloseAlgorithmProvider(algorithm, 0);
+    return std::string();
+  }
+  // Read to the size the file had when asked: a file that ends sooner (or
+  // cannot be read) gives no digest.
+  const std::uint64_t length = static_cast<std::uint64_t>(size.QuadPart);
+  std::vector<unsigned char> block(64 * 1024);
+  std::uint64_t done = 0;
+  bool hashed = true;
+  while (hashed && done < length) {
+    const std::size_t got =
+        readHeldFile(file, done, block.data(), block.size());
+    hashed = got > 0 && BCRYPT_SUCCESS(BCryptHashData(
+                            hash, block.data(), static_cast<ULONG>(got), 0));
+    done += got;
+  }
+  std::vector<unsigned char> digest(32);
+  hashed =
+      hashed && BCRYPT_SUCCESS(BCryptFinishHash(
+                    hash, digest.data(), static_cast<ULONG>(digest.size()), 0));
+  BCryptDestroyHash(hash);
+  BCryptCloseAlgorithmProvider(algorithm, 0);
+  return hashed ? lowerHex<std::string>(digest) : std::string();
 }
 
 }  // namespace platform
