@@ -9,7 +9,6 @@
 #include "config/logger.h"
 #include "config/settings.h"
 #include "config/util.h"
-#include "download/http_downloader.h"
 #include "manifest/manifest.h"
 #include "platform/files.h"
 
@@ -29,13 +28,26 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-CheckFacts machineFacts(const CommandLine& line) {
+// The options of a check: its own folder beside the working folder (which
+// stays untouched), the log kept for the report, libcurl's trace masked
+// for the console.
+RunOptions checkOptions(const CommandLine& line) {
+  RunOptions options;
+  options.mode = RunOptions::Mode::kCheck;
+  options.workingFolder = L"TsDLM-check";
+  options.manifestUrl =
+      line.manifestUrl.empty() ? Settings::getUpdateUrl() : line.manifestUrl;
+  options.maskTrace = true;
+  options.journal = std::make_shared<LogJournal>();
+  return options;
+}
+
+CheckFacts machineFacts(const CommandLine& line, const RunOptions& options) {
   CheckFacts facts;
   facts.settingsPath = Util::getSettingsPath();
   facts.settingsFound = platform::fileExists(facts.settingsPath);
   facts.manifestGiven = !line.manifestUrl.empty();
-  facts.manifestUrl =
-      facts.manifestGiven ? line.manifestUrl : Settings::getUpdateUrl();
+  facts.manifestUrl = options.manifestUrl;
   facts.checksSwitchedOn = Settings::checkForUpdates();
   facts.installedPath = Util::getInstalledExecutablePath();
   facts.installerUrl = [] { return Manifest::getWindowsInstallerUrl(); };
@@ -52,42 +64,35 @@ int check(const CommandLine& line,
     if (!report) {
       print("TsDLMUpdater: cannot write the report to " +
             tsdlm::narrowLow8(line.reportPath) + ".\r\n");
-      return ReleaseCheck::kCannotCheck;
+      return kCannotCheck;
     }
   }
 
   // First of all, so that nothing can open (and truncate) the two log
-  // files: the subsystems' entries come to the report instead. The sink
-  // outlives the check, so it reaches it through a pointer cleared after.
-  const auto target = std::make_shared<ReleaseCheck*>(nullptr);
-  if (!Logger::redirectTo([target](const std::string& message) {
-        if (*target != nullptr) (*target)->logEntry(message);
-      })) {
+  // files: the subsystems' entries go to the check's journal instead.
+  const RunOptions options = checkOptions(line);
+  if (!Logger::start(options)) {
     print("TsDLMUpdater: the log was opened before the check.\r\n");
-    return ReleaseCheck::kCannotCheck;
+    return kCannotCheck;
   }
-  Util::useCheckFolder();
-  HttpDownloader::maskTrace = true;
-  const CheckFacts facts = machineFacts(line);
-  const std::unique_ptr<UpdateSteps> steps =
-      makeCheckUpdateSteps(facts.manifestUrl);
-  ReleaseCheck releaseCheck(*steps, facts);
-  *target = &releaseCheck;
+  const CheckFacts facts = machineFacts(line, options);
+  const std::unique_ptr<UpdateSteps> steps = makeUpdateSteps(options);
   NoDialog noDialog;
-  UpdateFlow(releaseCheck, noDialog).run();
-  *target = nullptr;
+  const UpdateOutcome outcome =
+      UpdateFlow(*steps, noDialog, RunOptions::Mode::kCheck).run();
+  const CheckReport checked = checkReport(facts, outcome);
 
-  const std::string text = releaseCheck.report();
+  const std::string& text = checked.text;
   print(text);
   if (report) {
     const bool written =
         std::fwrite(text.data(), 1, text.size(), report.get()) == text.size();
     if (std::fclose(report.release()) != 0 || !written) {
       print("TsDLMUpdater: the report file is incomplete.\r\n");
-      return ReleaseCheck::kCannotCheck;
+      return kCannotCheck;
     }
   }
-  return releaseCheck.exitCode();
+  return checked.exitCode;
 }
 
 }  // namespace
@@ -98,10 +103,10 @@ int runCheckCommand(
   try {
     if (line.mode != CommandLine::Mode::kCheck) {
       print(usageText(line.problem));
-      return ReleaseCheck::kCannotCheck;
+      return kCannotCheck;
     }
     return check(line, print);
   } catch (...) {
-    return ReleaseCheck::kCannotCheck;
+    return kCannotCheck;
   }
 }

@@ -17,22 +17,17 @@
 
 namespace {
 
-class RealUpdateSteps final : public UpdateSteps {
+class RealUpdateSteps : public UpdateSteps {
  public:
-  RealUpdateSteps() = default;
-  // The release check's binding: the manifest from `manifestUrl`, and both
-  // downloads made whatever the settings' switch says.
-  explicit RealUpdateSteps(std::string manifestUrl)
-      : checkManifestUrl_(std::move(manifestUrl)), obeySwitch_(false) {}
+  explicit RealUpdateSteps(RunOptions options) : options_(std::move(options)) {}
 
   void curlGlobalInit() override { (void)curl_global_init(CURL_GLOBAL_ALL); }
   void curlGlobalCleanup() override { curl_global_cleanup(); }
   std::string getInstalledVersion() override {
     return Util::getInstalledVersion();
   }
-  bool getUpdateXml() override {
-    return obeySwitch_ ? HttpDownloader::getUpdateXml()
-                       : HttpDownloader::fetchUpdateXml(checkManifestUrl_);
+  Transfer getUpdateXml() override {
+    return HttpDownloader::getUpdateXml(options_);
   }
   std::string getServerVersion() override {
     return Manifest::getServerVersion();
@@ -44,37 +39,40 @@ class RealUpdateSteps final : public UpdateSteps {
   std::uint32_t findDownloadManager() override {
     return findProcess(isDownloadManager);
   }
-  bool quitDownloadManager(std::uint32_t processId) override {
+  Act quitDownloadManager(std::uint32_t processId) override {
     // Read before asking: the process may be gone once it has answered.
     std::wstring imagePath;
     (void)platform::processImagePath(processId, imagePath);
-    if (!::quitDownloadManager(processId)) return false;
+    if (!::quitDownloadManager(processId)) return Act::kFailed;
     DownloadManagerHandback::instance().quitAccepted(imagePath);
-    return true;
+    return Act::kDone;
   }
   void giveBackDownloadManager() override {
     DownloadManagerHandback::instance().giveBack();
   }
-  bool getInstaller(ProgressCallback progress) override {
-    // A check judges what the server serves now, never a file kept from an
-    // earlier check.
-    return obeySwitch_ ? HttpDownloader::getInstaller(std::move(progress))
-                       : HttpDownloader::downloadInstaller(std::move(progress));
+  Transfer getInstaller(ProgressCallback progress) override {
+    return HttpDownloader::getInstaller(options_, std::move(progress));
   }
-  std::wstring getInstallerPath() override { return Util::getInstallerPath(); }
+  std::wstring getInstallerPath() override {
+    return Util::getInstallerPath(options_.workingFolder);
+  }
   std::wstring stageInstaller(const std::wstring& downloadedPath) override {
     if (!staged_.stage(downloadedPath)) return std::wstring();
     return staged_.path();
   }
-  std::int32_t verifySignature(const std::wstring& path) override {
-    signer_ = platform::SignerIdentity();
+  Signature verifySignature(const std::wstring& path) override {
+    Signature signature;
     platform::HeldFile* file = heldCopy(path);
-    if (file == nullptr) return kNotHeld;
-    return ::verifySignature(path, *file, signer_);
+    signature.status = file == nullptr
+                           ? kNotHeld
+                           : ::verifySignature(path, *file, signature.signer,
+                                               &signature.entry);
+    return signature;
   }
-  bool verifyPublisher(const std::wstring&,
-                       const std::wstring& subject) override {
-    return ::verifyPublisher(signer_, subject);
+  bool verifyPublisher(const platform::SignerIdentity& signer,
+                       const std::wstring& subject,
+                       std::string& entry) override {
+    return ::verifyPublisher(signer, subject, &entry);
   }
   std::string getStagedInstallerVersion() override {
     return staged_.ownVersion();
@@ -86,18 +84,18 @@ class RealUpdateSteps final : public UpdateSteps {
     platform::HeldFile* file = staged_.file();
     return file != nullptr ? platform::heldFileSha256(*file) : std::string();
   }
-  bool launchInstaller(const std::wstring& path) override {
-    if (heldCopy(path) == nullptr) return false;
+  Act launchInstaller(const std::wstring& path) override {
+    if (heldCopy(path) == nullptr) return Act::kFailed;
     // Looked at again just before the start: the checks (and an elevation
     // prompt) take their time.
     const std::string fault = staged_.fault();
     if (!fault.empty()) {
       Logger::instance().writeError(fault + "; it is not started.\r\n");
-      return false;
+      return Act::kFailed;
     }
     DownloadManagerHandback& handback = DownloadManagerHandback::instance();
     // The user closed the dialog and the download manager is back already.
-    if (!handback.installerStarting()) return false;
+    if (!handback.installerStarting()) return Act::kFailed;
     // Held until the installer's process exists, so the file that runs is
     // the file that was checked. Only a process counts as a start: after a
     // failed one the download manager comes back as after any failure.
@@ -108,7 +106,7 @@ class RealUpdateSteps final : public UpdateSteps {
       handback.installerStarted();
     });
     if (!started) handback.installerNotStarted();
-    return installed;
+    return installed ? Act::kDone : Act::kFailed;
   }
   void removeStagedInstaller() override { staged_.remove(); }
   void track(const wchar_t* event, const wchar_t* key,
@@ -133,17 +131,33 @@ class RealUpdateSteps final : public UpdateSteps {
   }
 
   StagedInstaller staged_;
-  platform::SignerIdentity signer_;
-  std::string checkManifestUrl_;
-  bool obeySwitch_ = true;
+
+ protected:
+  const RunOptions options_;
+};
+
+// The release check's binding: the same subsystems, but what would change
+// the machine (the download manager's quit, the installer's start, an
+// analytics event) is only reported, and the log entries are handed to
+// the flow from the options' journal.
+class CheckUpdateSteps final : public RealUpdateSteps {
+ public:
+  using RealUpdateSteps::RealUpdateSteps;
+
+  Act quitDownloadManager(std::uint32_t) override { return Act::kWouldDo; }
+  // Never asked to quit, so there is nothing to give back.
+  void giveBackDownloadManager() override {}
+  Act launchInstaller(const std::wstring&) override { return Act::kWouldDo; }
+  void track(const wchar_t*, const wchar_t*, const wchar_t*) override {}
+  std::vector<std::string> takeLogEntries() override {
+    return options_.journal ? options_.journal->take()
+                            : std::vector<std::string>();
+  }
 };
 
 }  // namespace
 
-std::unique_ptr<UpdateSteps> makeRealUpdateSteps() {
-  return std::make_unique<RealUpdateSteps>();
-}
-
-std::unique_ptr<UpdateSteps> makeCheckUpdateSteps(const std::string& manifestUrl) {
-  return std::make_unique<RealUpdateSteps>(manifestUrl);
+std::unique_ptr<UpdateSteps> makeUpdateSteps(const RunOptions& options) {
+  if (options.isCheck()) return std::make_unique<CheckUpdateSteps>(options);
+  return std::make_unique<RealUpdateSteps>(options);
 }

@@ -6,7 +6,7 @@
 
 #include "common/text.h"
 #include "config/logger.h"
-#include "trust/pe_version.h"
+#include "config/pe_version.h"
 
 namespace {
 

@@ -1,101 +1,182 @@
 #include "app/update_flow.h"
 
-#include "config/util.h"
-#include "manifest/manifest.h"
-
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+
+#include "common/text.h"
+#include "config/util.h"
+#include "manifest/manifest.h"
+#include "trust/installer_trust.h"
 
 namespace {
 
-constexpr const wchar_t* kEvent = L"error_occurred";
-constexpr const wchar_t* kEventKey = L"error_string";
+constexpr const char* kNotNewer =
+    "Server version is Not higher than installed version, return now\r\n";
+
+// What each ending writes (an error entry unless noted) and tracks as the
+// "error_occurred" event, in the order of Ending; null: nothing.
+struct EndingReport {
+  const char* line;
+  const wchar_t* event;
+};
+const EndingReport kEndingReports[] = {
+    {nullptr, nullptr},  // installed
+    {nullptr, nullptr},  // would install
+    {"Cannot get installed version.\r\n", L"get installed version failed"},
+    {"Cannot download update.xml, return now\r\n",
+     L"download update.xml failed"},
+    {kNotNewer, L"installed version is up-to-date"},  // an ordinary entry
+    {nullptr, L"failed to exit download manager"},
+    {"Failed to download Installer, return now\r\n",
+     L"download installer failed"},
+    {"Failed to install, return now\r\n", L"install failed"},
+    {nullptr, nullptr},  // unexpected: its own line
+};
+
+// libcurl codes of a download that the release got wrong, not the network:
+// 1 unsupported protocol, 3 malformed URL, 22 an HTTP error status, 47 too
+// many redirects.
+bool isReleaseFault(int curlCode) {
+  return curlCode == 1 || curlCode == 3 || curlCode == 22 || curlCode == 47;
+}
 
 }  // namespace
 
-void UpdateFlow::endWithEvent(const wchar_t* eventText) {
-  steps_.track(kEvent, kEventKey, eventText);
-  steps_.curlGlobalCleanup();
+void UpdateFlow::collectEntries() {
+  std::vector<std::string> entries = steps_.takeLogEntries();
+  std::vector<std::string>& into =
+      outcome_.steps.empty() ? outcome_.entries : outcome_.steps.back().entries;
+  into.insert(into.end(), std::make_move_iterator(entries.begin()),
+              std::make_move_iterator(entries.end()));
 }
 
-void UpdateFlow::fail(const std::string& errorLine, const wchar_t* eventText) {
-  steps_.logError(errorLine);
-  endWithEvent(eventText);
+StepRecord& UpdateFlow::begin(Step step) {
+  collectEntries();
+  outcome_.steps.emplace_back();
+  outcome_.steps.back().step = step;
+  return outcome_.steps.back();
 }
 
-void UpdateFlow::runUpdateFlow() {
+void UpdateFlow::refuse(StepRecord& record, std::string reason,
+                        bool releaseFault, std::int32_t code) {
+  record.passed = false;
+  record.reason = std::move(reason);
+  record.releaseFault = releaseFault;
+  record.code = code;
+}
+
+Ending UpdateFlow::end(Ending ending) {
+  const EndingReport report = kEndingReports[static_cast<int>(ending)];
+  if (report.line == kNotNewer) {
+    steps_.logInfo(report.line);
+  } else if (report.line != nullptr) {
+    steps_.logError(report.line);
+  }
+  if (report.event != nullptr) {
+    steps_.track(L"error_occurred", L"error_string", report.event);
+  }
+  // An installation releases libcurl itself, before its outcome is known.
+  if (ending != Ending::kInstallFailed) steps_.curlGlobalCleanup();
+  // Does nothing unless the download manager was asked to quit and no
+  // installer process was started.
+  if (ending == Ending::kInstallerNotObtained ||
+      ending == Ending::kInstallFailed) {
+    steps_.giveBackDownloadManager();
+  }
+  return ending;
+}
+
+Ending UpdateFlow::runSteps() {
   steps_.curlGlobalInit();
 
+  StepRecord& installedStep = begin(Step::kInstalledVersion);
   const std::string installed = steps_.getInstalledVersion();
-  if (installed.empty()) {
-    fail("Cannot get installed version.\r\n", L"get installed version failed");
-    return;
+  installedStep.value = installed;
+  installedStep.passed = !installed.empty();
+  if (installed.empty() && mode_ != RunOptions::Mode::kCheck) {
+    return end(Ending::kNoInstalledVersion);
   }
 
-  if (!steps_.getUpdateXml()) {
-    fail("Cannot download update.xml, return now\r\n",
-         L"download update.xml failed");
-    return;
+  StepRecord& manifestStep = begin(Step::kManifestDownload);
+  const Transfer manifest = steps_.getUpdateXml();
+  if (!manifest) {
+    refuse(manifestStep, manifest.error, false, manifest.code);
+    return end(Ending::kManifestNotDownloaded);
   }
   steps_.logInfo("Successfully downloaded update.xml\r\n");
 
+  StepRecord& offerStep = begin(Step::kOffer);
   const std::string offered = steps_.getServerVersion();
-  if (!steps_.isVersionHigher(offered, installed)) {
-    steps_.logInfo(
-        "Server version is Not higher than installed version, return now\r\n");
-    endWithEvent(L"installed version is up-to-date");
-    return;
+  offerStep.value = offered;
+  StepRecord& comparison = begin(Step::kVersionComparison);
+  comparison.skipped = installed.empty();
+  if (!comparison.skipped) {
+    comparison.passed = steps_.isVersionHigher(offered, installed);
+    if (!comparison.passed) return end(Ending::kUpToDate);
   }
 
+  StepRecord& found = begin(Step::kDownloadManager);
   const std::uint32_t downloadManager = steps_.findDownloadManager();
   if (downloadManager != 0) {
-    if (!steps_.quitDownloadManager(downloadManager)) {
-      endWithEvent(L"failed to exit download manager");
-      return;
-    }
+    found.value = std::to_string(downloadManager);
+    const UpdateSteps::Act quit = steps_.quitDownloadManager(downloadManager);
+    if (quit == UpdateSteps::Act::kFailed) return end(Ending::kQuitRefused);
     // The flow does not wait for the download manager's process to end.
-    steps_.logInfo("Successfully quit the DLM\r\n");
+    if (quit == UpdateSteps::Act::kDone) {
+      steps_.logInfo("Successfully quit the DLM\r\n");
+    }
   }
 
   ui_.prepareDialogTexts();
   ui_.show();
 
   if (!downloadAndVerifyInstaller(kInstallerRetries)) {
-    fail("Failed to download Installer, return now\r\n",
-         L"download installer failed");
-    steps_.giveBackDownloadManager();
-    return;
+    return end(Ending::kInstallerNotObtained);
   }
   steps_.logInfo("Successfully downloaded Installer, install it now\r\n");
 
-  // installUpdate releases libcurl itself on both of its outcomes.
-  if (installUpdate() != 0) {
-    steps_.logError("Failed to install, return now\r\n");
-    steps_.track(kEvent, kEventKey, L"install failed");
-    // Does nothing once the installer's process existed.
-    steps_.giveBackDownloadManager();
-  }
+  ui_.showInstalling();
+  StepRecord& start = begin(Step::kInstallerStart);
+  start.value = tsdlm::narrowLow8(staged_);
+  // The copy that passed the checks, still held.
+  const UpdateSteps::Act started = steps_.launchInstaller(staged_);
+  start.passed = started != UpdateSteps::Act::kFailed;
+  steps_.removeStagedInstaller();
+  staged_.clear();
+  steps_.curlGlobalCleanup();
+  if (started == UpdateSteps::Act::kWouldDo) return Ending::kWouldInstall;
+  if (started == UpdateSteps::Act::kDone) return Ending::kInstalled;
+  return end(Ending::kInstallFailed);
 }
 
 bool UpdateFlow::downloadAndVerifyInstaller(int retriesLeft) {
   ProgressUi* ui = &ui_;
-  if (!steps_.getInstaller(
-          [ui](int percent) { return ui->reportProgress(percent); })) {
+  StepRecord& download = begin(Step::kInstallerDownload);
+  download.value = std::to_string(++attempts_);
+  const Transfer fetched = steps_.getInstaller(
+      [ui](int percent) { return ui->reportProgress(percent); });
+  if (!fetched) {
     // A failed download is not retried.
+    refuse(download, fetched.error, isReleaseFault(fetched.code), fetched.code);
     return false;
   }
   // The checks and the launch work on a held copy in a folder of its own:
   // nobody can change the file between the two, and nothing planted in the
   // working folder is loaded with it. The download stays for reuse.
+  StepRecord& copy = begin(Step::kInstallerCopy);
   staged_ = steps_.stageInstaller(steps_.getInstallerPath());
-  const std::wstring path = staged_;
-  if (path.empty()) {
+  copy.value = tsdlm::narrowLow8(staged_);
+  if (staged_.empty()) {
+    refuse(copy, "the installer could not be copied into a folder of its own",
+           false);
     steps_.logError("Cannot copy the installer into a folder of its own.\r\n");
     return false;
   }
-  const std::string refusal = refusalOf(path);
+  const std::string refusal = refusalOf(staged_);
   if (refusal.empty()) return true;
   steps_.logError(refusal);
   steps_.removeStagedInstaller();
@@ -106,63 +187,77 @@ bool UpdateFlow::downloadAndVerifyInstaller(int retriesLeft) {
 }
 
 std::string UpdateFlow::refusalOf(const std::wstring& path) {
-  if (steps_.verifySignature(path) != 0 ||
-      !steps_.verifyPublisher(path, kExpectedPublisher)) {
-    return "Signature is not valid.\r\n";
+  const std::string invalid = "Signature is not valid.\r\n";
+  StepRecord& signatureStep = begin(Step::kSignature);
+  const UpdateSteps::Signature signature = steps_.verifySignature(path);
+  if (signature.status != 0) {
+    refuse(signatureStep, signature.entry, true, signature.status);
+    return invalid;
   }
+  StepRecord& publisher = begin(Step::kPublisher);
+  publisher.value = tsdlm::narrowLow8(kExpectedPublisher);
+  std::string entry;
+  if (!steps_.verifyPublisher(signature.signer, kExpectedPublisher, entry)) {
+    refuse(publisher, entry);
+    return invalid;
+  }
+
   // A genuine but older installer must not pass for the offered version:
   // the manifest is not signed.
-  const std::string own = steps_.getStagedInstallerVersion();
+  StepRecord& version = begin(Step::kOwnVersion);
+  version.value = steps_.getStagedInstallerVersion();
   const std::string offered = steps_.getServerVersion();
-  if (!Util::isSameVersion(own, offered)) {
-    return "The installer's version " + (own.empty() ? "(none)" : own) +
-           " is not the offered version " + offered + ".\r\n";
+  if (!Util::isSameVersion(version.value, offered)) {
+    const std::string mismatch = "installer's version " +
+                                 (version.value.empty() ? "(none)" : version.value) +
+                                 " is not the offered version " + offered;
+    refuse(version, "the " + mismatch);
+    return "The " + mismatch + ".\r\n";
   }
+
   // Nor another genuine program with that version: a manifest that pins
   // the installer's bytes admits those bytes only.
+  StepRecord& digest = begin(Step::kSha256);
   const std::optional<std::string> pinned = steps_.getInstallerPin();
+  digest.skipped = !pinned;
   if (!pinned) return std::string();
-  const std::string actual = steps_.getStagedInstallerSha256();
-  if (Manifest::matchesSha256(*pinned, actual)) return std::string();
-  return "The installer's SHA-256 " + (actual.empty() ? "(none)" : actual) +
-         " is not the one the manifest names (" + *pinned + ").\r\n";
+  digest.value = steps_.getStagedInstallerSha256();
+  if (Manifest::matchesSha256(*pinned, digest.value)) return std::string();
+  const std::string mismatch =
+      "installer's SHA-256 " + (digest.value.empty() ? "(none)" : digest.value) +
+      " is not the one the manifest names (" + *pinned + ")";
+  if (digest.value.empty()) {
+    refuse(digest, "the installer's SHA-256 could not be computed", false);
+  } else {
+    refuse(digest, "the " + mismatch);
+  }
+  return "The " + mismatch + ".\r\n";
 }
 
-int UpdateFlow::installUpdate() {
-  ui_.showInstalling();
-  // The copy that passed the checks, still held.
-  const bool installed = steps_.launchInstaller(staged_);
-  steps_.removeStagedInstaller();
-  staged_.clear();
-  steps_.curlGlobalCleanup();
-  return installed ? 0 : 2;
-}
-
-namespace {
-
-std::string unexpectedLine(const char* what) {
-  return std::string("Unexpected error (") + what + "), return now\r\n";
-}
-
-}  // namespace
-
-void UpdateFlow::run() noexcept {
+UpdateOutcome UpdateFlow::run() noexcept {
   try {
     try {
-      runUpdateFlow();
+      outcome_.ending = runSteps();
     } catch (const std::exception& error) {
-      steps_.logError(unexpectedLine(error.what()));
+      outcome_.ending = Ending::kUnexpected;
+      outcome_.reason = std::string("Unexpected error (") + error.what() +
+                        "), return now";
+      steps_.logError(outcome_.reason + "\r\n");
     } catch (...) {
-      steps_.logError(unexpectedLine("unknown"));
+      outcome_.ending = Ending::kUnexpected;
+      outcome_.reason = "Unexpected error (unknown), return now";
+      steps_.logError(outcome_.reason + "\r\n");
     }
+    collectEntries();
   } catch (...) {
     // Not even the log could take it: the run still ends normally.
   }
+  return std::move(outcome_);
 }
 
 void runUpdateFlow(ProgressUi& ui) noexcept {
   try {
-    const std::unique_ptr<UpdateSteps> steps = makeRealUpdateSteps();
+    const std::unique_ptr<UpdateSteps> steps = makeUpdateSteps(RunOptions());
     UpdateFlow(*steps, ui).run();
   } catch (...) {
     // Only the steps' creation can get here (out of memory at start).

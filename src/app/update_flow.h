@@ -2,43 +2,55 @@
 // installed download manager is out of date and, if so, replace it.
 #pragma once
 
-#include "app/progress_ui.h"
-#include "app/update_steps.h"
-
+#include <cstdint>
 #include <string>
+
+#include "app/progress_ui.h"
+#include "app/update_outcome.h"
+#include "app/update_steps.h"
 
 class UpdateFlow {
  public:
-  // The publisher whose signature an installer must carry.
-  static constexpr const wchar_t* kExpectedPublisher = L"Tessarin, Inc";
   // The installer is fetched at most this many times plus one.
   static constexpr int kInstallerRetries = 2;
 
-  UpdateFlow(UpdateSteps& steps, ProgressUi& ui) : steps_(steps), ui_(ui) {}
+  // A check goes on where nothing is installed (a build machine): it still
+  // judges the offered installer, with no version to compare.
+  UpdateFlow(UpdateSteps& steps, ProgressUi& ui,
+             RunOptions::Mode mode = RunOptions::Mode::kUpdate)
+      : steps_(steps), ui_(ui), mode_(mode) {}
 
-  // Runs the flow to one of its endings. Each ending other than a successful
-  // installation writes its log line and tracks one "error_occurred" event.
-  void runUpdateFlow();
-  // runUpdateFlow, with an exception that escapes it (a hostile answer that
-  // exhausts memory, say) written as one error line that ends the run like
-  // any other ending. Never throws.
-  void run() noexcept;
+  // Runs the flow to one of its endings and returns it with the steps taken.
+  // Each ending other than an installation (done or, in a check, due) writes
+  // its log line and tracks one "error_occurred" event. An exception that
+  // escapes a step (a hostile answer that exhausts memory, say) is written
+  // as one error line that ends the run. Never throws.
+  UpdateOutcome run() noexcept;
   // True when an installer that passed the signature, publisher, version
   // and (when the manifest pins one) SHA-256 checks is in place. Retries the
   // download while `retriesLeft` is above 0.
   bool downloadAndVerifyInstaller(int retriesLeft);
-  // 0 when the installer ran and exited with 0, otherwise 2.
-  int installUpdate();
 
  private:
-  void fail(const std::string& errorLine, const wchar_t* eventText);
-  void endWithEvent(const wchar_t* eventText);
+  Ending runSteps();
+  // Writes the ending's log line, tracks its event, releases libcurl and
+  // gives the download manager back, each as the ending calls for.
+  Ending end(Ending ending);
   // The checks of the staged copy at `path`, in order, each only after the
   // one before passed: the error entry of the first that fails, or empty.
   std::string refusalOf(const std::wstring& path);
+  // The log entries written since the last step go with it.
+  void collectEntries();
+  // A step begins: its record, which passes unless refused.
+  StepRecord& begin(Step step);
+  static void refuse(StepRecord& record, std::string reason,
+                     bool releaseFault = true, std::int32_t code = 0);
 
   UpdateSteps& steps_;
   ProgressUi& ui_;
+  RunOptions::Mode mode_;
+  UpdateOutcome outcome_;
+  int attempts_ = 0;
   // The staged copy of the installer that passed the checks, or empty.
   std::wstring staged_;
 };

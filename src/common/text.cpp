@@ -1,6 +1,7 @@
 #include "common/text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace tsdlm {
 
@@ -122,6 +123,15 @@ bool equalsIgnoreCaseAscii(const std::wstring& a, const std::wstring& b) {
 std::wstring lowerAsciiLetters(std::wstring text) {
   for (wchar_t& c : text) {
     if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  }
+  return text;
+}
+
+std::string withoutControls(std::string text, const char* kept) {
+  for (char& c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
+    if (control && (c == '\0' || std::strchr(kept, c) == nullptr)) c = '?';
   }
   return text;
 }

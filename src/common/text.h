@@ -31,4 +31,8 @@ bool equalsIgnoreCaseAscii(const std::wstring& a, const std::wstring& b);
 // Lower-cases the letters A to Z only; every other unit stays as it is.
 std::wstring lowerAsciiLetters(std::wstring text);
 
+// Text from outside (a server, a manifest) as a terminal may show it: each
+// control character, C0 and C1, becomes "?", except those in `kept`.
+std::string withoutControls(std::string text, const char* kept = "");
+
 }  // namespace tsdlm

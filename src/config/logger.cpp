@@ -22,8 +22,7 @@ void writeEntry(std::FILE* stream, const std::string& entry) {
 
 void closeInstanceAtExit() { Logger::instance().close(); }
 
-// The logger is made once: by the first instance() call (the two files), or
-// by redirectTo before it (a sink).
+// The logger is made once: by start, or by the first instance() call.
 std::once_flag& creation() {
   static std::once_flag flag;
   return flag;
@@ -37,23 +36,27 @@ Logger& Logger::instance() {
   // Deliberately never destroyed: the worker thread may still log while the
   // process runs its exit handlers, so the exit handler only closes the
   // streams (under the lock) and later entries are dropped.
-  std::call_once(creation(), [] {
-    created = new Logger(Util::getTempLogPath(), Util::getSharedLogPath());
-    std::atexit(closeInstanceAtExit);
-  });
+  (void)start(RunOptions());
   return *created;
 }
 
-bool Logger::redirectTo(Sink sink) {
-  bool redirected = false;
+bool Logger::start(const RunOptions& options) {
+  bool started = false;
   std::call_once(creation(), [&] {
-    created = new Logger(std::move(sink));
-    redirected = true;
+    if (options.journal) {
+      created = new Logger(options.journal);
+    } else {
+      created = new Logger(Util::getTempLogPath(options.workingFolder),
+                           Util::getSharedLogPath());
+      std::atexit(closeInstanceAtExit);
+    }
+    started = true;
   });
-  return redirected;
+  return started;
 }
 
-Logger::Logger(Sink sink) : sink_(std::move(sink)) {}
+Logger::Logger(std::shared_ptr<LogJournal> journal)
+    : journal_(std::move(journal)) {}
 
 Logger::Logger(const std::wstring& tempLogPath,
                const std::wstring& sharedLogPath)
@@ -85,9 +88,8 @@ std::string Logger::timestamp() {
 }
 
 void Logger::write(const std::string& message) {
-  if (sink_) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sink_(message);
+  if (journal_) {
+    journal_->add(message);
     return;
   }
   const std::string entry = timestamp() + message;

@@ -3,28 +3,31 @@
 #pragma once
 
 #include <cstdio>
-#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "config/run_options.h"
+
 class Logger {
  public:
-  // The process-wide logger. The first call opens (and so truncates) both
-  // files; later calls return the same object. Streams are closed at exit.
+  // The process's log. Made by start, or else by the first call with the
+  // normal run's options; later calls return the same object. Streams are
+  // closed at exit.
   static Logger& instance();
 
-  // Receives each entry's message (no timestamp) instead of the two files.
-  using Sink = std::function<void(const std::string& message)>;
-  // Makes the process-wide logger hand every entry to `sink` and never open
-  // (nor truncate) the two files. Only before the first call of instance();
-  // false (and nothing changes) after it. The release check's mode.
-  [[nodiscard]] static bool redirectTo(Sink sink);
+  // Makes the process's log for a run with these options, before anything
+  // has logged: the two files (the temporary one in the options' working
+  // folder), or, when the options carry a journal, that journal, each
+  // entry's message as given (no timestamp), the files never opened nor
+  // truncated. False, and nothing changes, once the log exists.
+  [[nodiscard]] static bool start(const RunOptions& options);
 
   // Opens the two files with mode "wb". An empty path or a file that cannot
   // be opened leaves that stream null; it is then skipped on every write.
   Logger(const std::wstring& tempLogPath, const std::wstring& sharedLogPath);
   ~Logger();
-  explicit Logger(Sink sink);
+  explicit Logger(std::shared_ptr<LogJournal> journal);
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
 
@@ -44,5 +47,5 @@ class Logger {
   std::mutex mutex_;
   std::FILE* tempLog_ = nullptr;
   std::FILE* sharedLog_ = nullptr;
-  Sink sink_;
+  std::shared_ptr<LogJournal> journal_;
 };

@@ -13,23 +13,17 @@ class Util {
   // The installed download manager's executable, chosen by the same rule.
   static std::wstring getInstalledExecutablePath();
 
-  // The working folder's name inside the temporary folder: "TsDLM", or the
-  // release check's own folder once useCheckFolder has been called.
+  // The normal run's working folder inside the temporary folder
+  // (RunOptions::workingFolder names the run's own).
   static constexpr const wchar_t* kWorkingFolder = L"TsDLM";
-  static constexpr const wchar_t* kCheckFolder = L"TsDLM-check";
-  // From now on the working files (manifest, installer, staged copies, the
-  // temporary log's path) live in (temporary folder)\TsDLM-check\, beside
-  // the working folder, which stays untouched. Call before any other thread
-  // runs.
-  static void useCheckFolder();
 
-  // (temporary folder)\TsDLM\update.xml; the folder is created on demand.
-  // Empty when the temporary folder is unknown.
-  static std::wstring getManifestPath();
-  // (temporary folder)\TsDLM\TessarinDownloadManagerSetup.exe.
-  static std::wstring getInstallerPath();
-  // (temporary folder)\TsDLM\TsDLMUpdater.log.
-  static std::wstring getTempLogPath();
+  // (temporary folder)\<folder>\update.xml; the folder is created on
+  // demand. Empty when the temporary folder is unknown.
+  static std::wstring getManifestPath(const std::wstring& folder = kWorkingFolder);
+  // (temporary folder)\<folder>\TessarinDownloadManagerSetup.exe.
+  static std::wstring getInstallerPath(const std::wstring& folder = kWorkingFolder);
+  // (temporary folder)\<folder>\TsDLMUpdater.log.
+  static std::wstring getTempLogPath(const std::wstring& folder = kWorkingFolder);
   // (Public Documents)\Tessarin\TsDLM\TsDLMUpdater.log; the folders are
   // created on demand. Empty when the known folder cannot be found.
   static std::wstring getSharedLogPath();
@@ -37,9 +31,9 @@ class Util {
   // File version of the installed executable as "a.b.c.d", or empty.
   // Nothing is logged.
   static std::string getInstalledVersion();
-  // File version of the downloaded installer as "a.b.c.d", or empty (with a
-  // log entry that carries no line end).
-  static std::string getDownloadedVersion();
+  // File version of the downloaded installer at `path` as "a.b.c.d", or
+  // empty (with a log entry that carries no line end).
+  static std::string getDownloadedVersion(const std::wstring& path);
 
   // Pieces of a version string up to each ".". A final "." adds no piece.
   static std::vector<std::string> splitVersion(const std::string& text);
@@ -52,5 +46,6 @@ class Util {
   static bool isSameVersion(const std::string& a, const std::string& b);
 
  private:
-  static std::wstring workingFilePath(const wchar_t* fileName);
+  static std::wstring workingFilePath(const std::wstring& folder,
+                                      const wchar_t* fileName);
 };

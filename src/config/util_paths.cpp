@@ -22,12 +22,7 @@ void createFolderIfMissing(const std::wstring& folder) {
   }
 }
 
-// Written once, at start, before any other thread exists.
-const wchar_t* workingFolder = Util::kWorkingFolder;
-
 }  // namespace
-
-void Util::useCheckFolder() { workingFolder = kCheckFolder; }
 
 std::wstring Util::getSettingsPath() {
   return installedProductFolder() + L"update.ini";
@@ -37,7 +32,8 @@ std::wstring Util::getInstalledExecutablePath() {
   return installedProductFolder() + L"TSRN.DLM.exe";
 }
 
-std::wstring Util::workingFilePath(const wchar_t* fileName) {
+std::wstring Util::workingFilePath(const std::wstring& workingFolder,
+                                   const wchar_t* fileName) {
   const std::wstring temp = platform::tempPath();
   if (temp.empty()) return std::wstring();
   const std::wstring folder =
@@ -46,14 +42,16 @@ std::wstring Util::workingFilePath(const wchar_t* fileName) {
   return platform::pathAppend(folder, fileName);
 }
 
-std::wstring Util::getManifestPath() { return workingFilePath(L"\\update.xml"); }
-
-std::wstring Util::getInstallerPath() {
-  return workingFilePath(L"\\TessarinDownloadManagerSetup.exe");
+std::wstring Util::getManifestPath(const std::wstring& folder) {
+  return workingFilePath(folder, L"\\update.xml");
 }
 
-std::wstring Util::getTempLogPath() {
-  return workingFilePath(L"\\TsDLMUpdater.log");
+std::wstring Util::getInstallerPath(const std::wstring& folder) {
+  return workingFilePath(folder, L"\\TessarinDownloadManagerSetup.exe");
+}
+
+std::wstring Util::getTempLogPath(const std::wstring& folder) {
+  return workingFilePath(folder, L"\\TsDLMUpdater.log");
 }
 
 std::wstring Util::getSharedLogPath() {

@@ -32,8 +32,7 @@ std::string Util::getInstalledVersion() {
          std::to_string(info.words[3]);
 }
 
-std::string Util::getDownloadedVersion() {
-  const std::wstring path = getInstallerPath();
+std::string Util::getDownloadedVersion(const std::wstring& path) {
   if (!platform::fileExists(path)) {
     Logger::instance().write(kInstallerNotDownloaded);
     return std::string();

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <type_traits>
@@ -19,7 +20,6 @@ static_assert(std::is_same<curl_off_t, std::int64_t>::value,
               "onProgress takes libcurl's byte counts as they are");
 
 ProgressCallback HttpDownloader::progressCallback;
-bool HttpDownloader::maskTrace = false;
 
 namespace {
 
@@ -67,18 +67,10 @@ bool startsWithIgnoreCase(const std::string& text, const char* head) {
 }
 
 std::string withoutLineBreaks(std::string url) {
-  if (url.find_first_of("\r\n") == std::string::npos) return url;
-  std::string kept;
-  kept.reserve(url.size());
-  for (const char c : url) {
-    if (c != '\n') kept.push_back(c);
-  }
-  url.swap(kept);
-  kept.clear();
-  for (const char c : url) {
-    if (c != '\r') kept.push_back(c);
-  }
-  return kept;
+  url.erase(std::remove_if(url.begin(), url.end(),
+                           [](char c) { return c == '\r' || c == '\n'; }),
+            url.end());
+  return url;
 }
 
 // One header line with a credential's value masked; the line end kept.
@@ -90,17 +82,6 @@ std::string maskedHeader(const std::string& line) {
            (end == std::string::npos ? std::string() : line.substr(end));
   }
   return line;
-}
-
-// What a hostile server sends (its headers) reaches the console too: no
-// control character but the line ends and tabs.
-std::string withoutControls(std::string text) {
-  for (char& c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
-    if (control && c != '\r' && c != '\n' && c != '\t') c = '?';
-  }
-  return text;
 }
 
 int traceToStandardError(CURL*, curl_infotype kind, char* data, std::size_t size,
@@ -117,7 +98,7 @@ std::string HttpDownloader::maskedTrace(int kind, const std::string& data) {
   const char* mark = nullptr;
   switch (kind) {
     case CURLINFO_TEXT:
-      return "* " + withoutControls(data);
+      return "* " + tsdlm::withoutControls(data, "\r\n\t");
     case CURLINFO_HEADER_IN:
       mark = "< ";
       break;
@@ -133,47 +114,52 @@ std::string HttpDownloader::maskedTrace(int kind, const std::string& data) {
   while (start < data.size()) {
     std::size_t end = data.find('\n', start);
     end = end == std::string::npos ? data.size() : end + 1;
-    out += mark + withoutControls(maskedHeader(data.substr(start, end - start)));
+    const std::string line = maskedHeader(data.substr(start, end - start));
+    out += mark + tsdlm::withoutControls(line, "\r\n\t");
     start = end;
   }
   return out;
 }
 
-bool HttpDownloader::getUpdateXml() {
-  if (!Settings::checkForUpdates()) return false;
-  return fetchUpdateXml(Settings::getUpdateUrl());
-}
-
-bool HttpDownloader::fetchUpdateXml(const std::string& url) {
-  const std::wstring path = Util::getManifestPath();
+Transfer HttpDownloader::getUpdateXml(const RunOptions& options) {
+  std::string url = options.manifestUrl;
+  if (url.empty()) {
+    if (!Settings::checkForUpdates()) return Transfer();
+    url = Settings::getUpdateUrl();
+  }
+  const std::wstring path = Util::getManifestPath(options.workingFolder);
   // The limits of update.ini are read here but not applied: the transfer
   // keeps its fixed overall time limit.
   (void)Settings::getDownloadOptions();
-  if (!download(url, path, kManifestLimit)) return false;
+  Transfer fetched = download(url, path, kManifestLimit, options.maskTrace);
   // Read once, here: a program that rewrites the file later changes
   // nothing the run asks of the manifest.
-  Manifest::load();
-  return true;
+  if (fetched) Manifest::load(path);
+  return fetched;
 }
 
-bool HttpDownloader::download(const std::string& url, const std::wstring& path,
-                              std::uint64_t maxBytes) {
-  if (!platform::internetConnectionAvailable()) return false;
-  if (!transfer(url, path, maxBytes)) return false;
+Transfer HttpDownloader::download(const std::string& url,
+                                  const std::wstring& path,
+                                  std::uint64_t maxBytes, bool maskTrace) {
+  if (!platform::internetConnectionAvailable()) return Transfer();
+  Transfer done = transfer(url, path, maxBytes, maskTrace);
+  if (!done) return done;
   Logger::instance().write("Download complete: " + tsdlm::narrowLow8(path) +
                            "\r\n");
-  return true;
+  return done;
 }
 
-bool HttpDownloader::transfer(const std::string& rawUrl,
-                              const std::wstring& path, std::uint64_t maxBytes) {
+Transfer HttpDownloader::transfer(const std::string& rawUrl,
+                                  const std::wstring& path,
+                                  std::uint64_t maxBytes, bool maskTrace) {
   const std::string url = withoutLineBreaks(rawUrl);
-  if (!platform::internetConnectionAvailable()) return false;
+  Transfer result;
+  if (!platform::internetConnectionAvailable()) return result;
 
   CurlHandle curl(curl_easy_init());
-  if (!curl) return false;
+  if (!curl) return result;
 
-  if (runProxyStep(curl.get(), url) == ProxyStepResult::kFailed) return false;
+  if (runProxyStep(curl.get(), url) == ProxyStepResult::kFailed) return result;
 
   CURL* handle = curl.get();
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
@@ -211,24 +197,26 @@ bool HttpDownloader::transfer(const std::string& rawUrl,
   }
 
   std::FILE* file = platform::openFile(path, L"wb");
-  if (file == nullptr) return false;
+  if (file == nullptr) return result;
   Sink sink{file, maxBytes};
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
 
   const CURLcode code = curl_easy_perform(handle);
   if (code != CURLE_OK) {
-    Logger::instance().writeError("curl_easy_perform() failed: " +
-                                  std::to_string(static_cast<int>(code)) +
-                                  " (" + curl_easy_strerror(code) + ")\r\n");
+    result.code = static_cast<int>(code);
+    result.error = "curl_easy_perform() failed: " + std::to_string(result.code) +
+                   " (" + curl_easy_strerror(code) + ")\r\n";
+    Logger::instance().writeError(result.error);
     std::fclose(file);
-    return false;
+    return result;
   }
 
   long size = -1;
   if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
   std::fclose(file);
   // A size that cannot be told is no proof of a complete file.
-  return size > 0;
+  result.ok = size > 0;
+  return result;
 }
 
 int HttpDownloader::onProgress(void*, std::int64_t downloadTotal,

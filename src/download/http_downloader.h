@@ -5,7 +5,17 @@
 #include <limits>
 #include <string>
 
+#include "config/run_options.h"
 #include "download/progress_callback.h"
+
+// How one transfer ended. `error` is the error entry it logged (libcurl's
+// message), empty when it failed before libcurl ran; `code` is libcurl's.
+struct Transfer {
+  bool ok = false;
+  int code = 0;
+  std::string error;
+  explicit operator bool() const { return ok; }
+};
 
 class HttpDownloader {
  public:
@@ -19,26 +29,21 @@ class HttpDownloader {
   // The manifest is a few hundred bytes; a body past this is not a manifest.
   static constexpr std::uint64_t kManifestLimit = 1024 * 1024;
 
-  // Downloads the manifest into Util::getManifestPath and reads it into
-  // memory (Manifest::load). False at once when update checks are switched
-  // off.
-  static bool getUpdateXml();
-  // The same from `url`, whatever the settings' switch says.
-  static bool fetchUpdateXml(const std::string& url);
-  // Puts the installer the manifest offers at Util::getInstallerPath,
-  // reusing an intact one of the same version. False at once when update
-  // checks are switched off.
-  static bool getInstaller(ProgressCallback progress);
-  // Downloads the installer the manifest offers whatever the settings'
-  // switch says, never reusing a file already there (the release check
-  // judges what the server serves now). A download that fails leaves no
-  // file behind.
-  static bool downloadInstaller(ProgressCallback progress);
+  // Downloads the manifest into the options' working folder and reads it
+  // into memory (Manifest::load): the options' URL, or else the settings'
+  // one, and then nothing at all when update checks are switched off.
+  static Transfer getUpdateXml(const RunOptions& options);
+  // Puts the installer the manifest offers into the options' working
+  // folder, reusing an intact one of the same version. Nothing at all when
+  // update checks are switched off. A check always downloads it (it judges
+  // what the server serves now), whatever the switch says.
+  static Transfer getInstaller(const RunOptions& options,
+                               ProgressCallback progress);
+  // Downloads it, never reusing a file already there. A download that
+  // fails leaves no file behind.
+  static Transfer downloadInstaller(const RunOptions& options,
+                                    ProgressCallback progress);
 
-  // When set (the release check, whose console shows it), libcurl's verbose
-  // output goes to the standard error stream through maskedTrace instead of
-  // as libcurl writes it. Set before the first transfer.
-  static bool maskTrace;
   // One piece of libcurl's verbose output as it is printed: "* " before an
   // information text, "< " and "> " before each header line received and
   // sent; the value of an Authorization or Proxy-Authorization header
@@ -48,12 +53,16 @@ class HttpDownloader {
   static std::string maskedTrace(int kind, const std::string& data);
   // One transfer; logs "Download complete: <path>" on success. A body
   // larger than `maxBytes` fails the transfer as soon as it passes the limit
-  // (or at once, when the server announces its length).
-  static bool download(const std::string& url, const std::wstring& path,
-                       std::uint64_t maxBytes = kNoLimit);
+  // (or at once, when the server announces its length). With `maskTrace`,
+  // libcurl's verbose output goes to the standard error stream through
+  // maskedTrace instead of as libcurl writes it.
+  static Transfer download(const std::string& url, const std::wstring& path,
+                           std::uint64_t maxBytes = kNoLimit,
+                           bool maskTrace = false);
   // The transfer itself (used by download).
-  static bool transfer(const std::string& url, const std::wstring& path,
-                       std::uint64_t maxBytes = kNoLimit);
+  static Transfer transfer(const std::string& url, const std::wstring& path,
+                           std::uint64_t maxBytes = kNoLimit,
+                           bool maskTrace = false);
   // libcurl's transfer-information callback; always returns 0.
   static int onProgress(void* user, std::int64_t downloadTotal,
                         std::int64_t downloaded, std::int64_t uploadTotal,

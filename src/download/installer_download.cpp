@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr const wchar_t* kExpectedPublisher = L"Tessarin, Inc";
-
 // A file whose bytes are not the ones the manifest pins is fetched again
 // rather than reused: its copy could only be refused.
 bool isIntactAndOurs(const std::wstring& path) {
@@ -32,39 +30,44 @@ bool isIntactAndOurs(const std::wstring& path) {
 
 }  // namespace
 
-bool HttpDownloader::getInstaller(ProgressCallback progress) {
-  if (!Settings::checkForUpdates()) return false;
-  const std::string downloaded = Util::getDownloadedVersion();
+Transfer HttpDownloader::getInstaller(const RunOptions& options,
+                                     ProgressCallback progress) {
+  if (options.isCheck()) return downloadInstaller(options, std::move(progress));
+  if (!Settings::checkForUpdates()) return Transfer();
+  const std::wstring path = Util::getInstallerPath(options.workingFolder);
+  const std::string downloaded = Util::getDownloadedVersion(path);
   Logger::instance().write(
       "INFO: HttpDownloader::getInstaller(): Downloaded version: " +
       downloaded + "\r\n");
 
-  const std::string offered = Manifest::getServerVersion();
-  const std::wstring path = Util::getInstallerPath();
-
   // Reuse only the very version offered, byte for byte, and only when it is
   // still intact and from the expected publisher. (The copy that is finally
   // started is checked again, and its own version with it.)
-  if (!downloaded.empty() && downloaded == offered && isIntactAndOurs(path)) {
+  if (!downloaded.empty() && downloaded == Manifest::getServerVersion() &&
+      isIntactAndOurs(path)) {
     Logger::instance().write(
         "INFO: HttpDownloader::getInstaller(): The right installer has been "
         "downloaded completely. Do not download it again!\r\n");
-    return true;
+    Transfer reused;
+    reused.ok = true;
+    return reused;
   }
 
-  return downloadInstaller(std::move(progress));
+  return downloadInstaller(options, std::move(progress));
 }
 
-bool HttpDownloader::downloadInstaller(ProgressCallback progress) {
-  const std::wstring path = Util::getInstallerPath();
+Transfer HttpDownloader::downloadInstaller(const RunOptions& options,
+                                           ProgressCallback progress) {
+  const std::wstring path = Util::getInstallerPath(options.workingFolder);
   (void)platform::deleteFile(path);
   // The manifest's limits are read but not applied: the transfer keeps its
   // fixed overall time limit.
   (void)Manifest::getDownloadOptions();
   progressCallback = std::move(progress);
-  if (download(Manifest::getWindowsInstallerUrl(), path)) return true;
+  Transfer fetched = download(Manifest::getWindowsInstallerUrl(), path,
+                              kNoLimit, options.maskTrace);
   // A partial installer is of no use to a later run: it would only be
   // fetched again.
-  (void)platform::deleteFile(path);
-  return false;
+  if (!fetched) (void)platform::deleteFile(path);
+  return fetched;
 }

@@ -92,9 +92,9 @@ char lowerHex(char c) {
 
 }  // namespace
 
-void Manifest::load() {
+void Manifest::load(const std::wstring& path) {
   Snapshot loaded;
-  FileHandle file(platform::openFile(Util::getManifestPath(), L"rb"));
+  FileHandle file(platform::openFile(path, L"rb"));
   if (file) {
     loaded.read = true;
     char buffer[4096];

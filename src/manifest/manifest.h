@@ -8,13 +8,14 @@
 #include <string>
 
 #include "config/download_options.h"
+#include "config/util.h"
 
 class Manifest {
  public:
-  // Reads update.xml (Util::getManifestPath) into memory, replacing what an
+  // Reads update.xml at `path` into memory, replacing what an
   // earlier load read. A file that cannot be read counts as an empty
   // manifest: every query then gives its fallback.
-  static void load();
+  static void load(const std::wstring& path = Util::getManifestPath());
   // installerInformation/version, or empty.
   static std::string getServerVersion();
   // installerInformation/downloadOptions/<name>, or `defaultValue`.

@@ -77,18 +77,21 @@ std::string publisherMessage(const std::wstring& subject, bool found) {
 }  // namespace
 
 std::int32_t verifySignature(const std::wstring& path, platform::HeldFile& file,
-                             platform::SignerIdentity& signer) {
+                             platform::SignerIdentity& signer,
+                             std::string* entry) {
   const platform::FileTrust trust = platform::verifyFileTrust(path, file);
   const auto status = static_cast<std::uint32_t>(trust.status);
   signer = trust.signer;
 
   std::wstring message = signatureMessage(path, status, trust.lastError);
   if (message.size() > kMessageBuffer - 1) message.resize(kMessageBuffer - 1);
+  const std::string text = tsdlm::narrowLow8(message);
   if (status == 0) {
-    Logger::instance().write(tsdlm::narrowLow8(message));
+    Logger::instance().write(text);
   } else {
-    Logger::instance().writeError(tsdlm::narrowLow8(message));
+    Logger::instance().writeError(text);
   }
+  if (entry != nullptr) *entry = text;
   return trust.status;
 }
 
@@ -100,7 +103,7 @@ bool isPublisherName(const std::wstring& value, const std::wstring& subject) {
 }
 
 bool verifyPublisher(const platform::SignerIdentity& signer,
-                     const std::wstring& subject) {
+                     const std::wstring& subject, std::string* entry) {
   // Only the certificate that made the signature counts, as the provider
   // itself identified it: a signature may carry any certificates besides.
   // A second certificate with the signer's issuer and serial number is a
@@ -116,10 +119,12 @@ bool verifyPublisher(const platform::SignerIdentity& signer,
       }
     }
   }
+  const std::string text = publisherMessage(subject, found);
   if (found) {
-    Logger::instance().write(publisherMessage(subject, true));
+    Logger::instance().write(text);
   } else {
-    Logger::instance().writeError(publisherMessage(subject, false));
+    Logger::instance().writeError(text);
   }
+  if (entry != nullptr) *entry = text;
   return found;
 }

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "config/util.h"
-#include "trust/pe_version.h"
+#include "config/pe_version.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

@@ -72,7 +72,7 @@ TEST_P(HttpDownloaderProxyTest, TransferThroughTheProxy) {
 
   const std::string url = server_.url("/update.xml");
   const std::string out = work_.file("update.xml");
-  EXPECT_EQ(HttpDownloader::transfer(url, std::wstring(out.begin(), out.end())),
+  EXPECT_EQ(HttpDownloader::transfer(url, std::wstring(out.begin(), out.end())).ok,
             c.fetched);
 
   const std::string seen = proxy.requests();

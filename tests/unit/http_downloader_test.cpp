@@ -156,10 +156,10 @@ TEST_F(HttpDownloaderTest, InstallerFetchedAnewAndRemovedWhenItFails) {
   Manifest::load();
   const std::string installer = fake::localPath(Util::getInstallerPath());
   writeFile(installer, "kept from an earlier check");
-  ASSERT_TRUE(HttpDownloader::downloadInstaller(nullptr));
+  ASSERT_TRUE(HttpDownloader::downloadInstaller(RunOptions(), nullptr));
   EXPECT_EQ(readFile(installer).size(), 300000u);
   server_.setRule("/file.bin", R"({"drop_after": 1000})");
-  EXPECT_FALSE(HttpDownloader::downloadInstaller(nullptr));
+  EXPECT_FALSE(HttpDownloader::downloadInstaller(RunOptions(), nullptr));
   EXPECT_FALSE(exists(installer));
 }
 
@@ -185,7 +185,7 @@ class ManifestLimitTest : public HttpDownloaderTest,
 TEST_P(ManifestLimitTest, BodyPastTheLimitFailsEarly) {
   server_.setRule("/m", GetParam().rule);
   EXPECT_EQ(HttpDownloader::transfer(server_.url("/m"), out(),
-                                     HttpDownloader::kManifestLimit),
+                                     HttpDownloader::kManifestLimit).ok,
             GetParam().ok);
   EXPECT_LE(readFile(work_.file("out.bin")).size(), HttpDownloader::kManifestLimit);
   if (GetParam().entry[0] == '\0') {

@@ -129,17 +129,20 @@ TEST(LogPathsTest, TempAndSharedLogsAreCreatedInTheirFolders) {
   EXPECT_TRUE(testing_support::exists(dir.file("Public Documents/Tessarin/TsDLM")));
 }
 
-// The release check's logger: every message as given, no timestamp, no file.
-TEST(LoggerSinkTest, MessagesGoToTheSinkAndNoFileIsOpened) {
+// The release check's log: every message as given, no timestamp, no file.
+TEST(LoggerJournalTest, MessagesGoToTheJournalAndNoFileIsOpened) {
   fake::reset();
-  std::vector<std::string> received;
-  Logger logger([&received](const std::string& m) { received.push_back(m); });
+  const auto journal = std::make_shared<LogJournal>();
+  Logger logger(journal);
   logger.write("a\r\n");
   logger.writeError("b");
-  EXPECT_EQ(received, (std::vector<std::string>{"a\r\n", "[ERROR] b"}));
-  // Too late once the process-wide logger exists: it keeps its files.
+  EXPECT_EQ(journal->take(), (std::vector<std::string>{"a\r\n", "[ERROR] b"}));
+  EXPECT_EQ(journal->take(), std::vector<std::string>());
+  // Too late once the process's log exists: it keeps its files.
   (void)Logger::instance();
-  EXPECT_FALSE(Logger::redirectTo([](const std::string&) {}));
+  RunOptions check;
+  check.journal = journal;
+  EXPECT_FALSE(Logger::start(check));
 }
 
 TEST(LogPathsTest, UnknownFoldersGiveEmptyPaths) {

@@ -1,6 +1,6 @@
 // The file version read from a PE file's own bytes: a minimal executable
 // built here, then damaged in every structure the reader walks.
-#include "trust/pe_version.h"
+#include "config/pe_version.h"
 
 #include <gtest/gtest.h>
 

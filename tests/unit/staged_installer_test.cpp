@@ -53,7 +53,7 @@ class StagedInstallerTest : public ::testing::TestWithParam<FaultCase> {
   testing_support::TempDir dir_;
   const std::wstring folder_ = at(L"install-" + std::wstring(32, L'f'));
   const std::wstring copy_ = folder_ + L"\\" + kSetup;
-  std::unique_ptr<UpdateSteps> steps_ = makeRealUpdateSteps();
+  std::unique_ptr<UpdateSteps> steps_ = makeUpdateSteps(RunOptions());
 };
 
 TEST_P(StagedInstallerTest, StartsOnlyThePlainHeldCopy) {
@@ -68,7 +68,7 @@ TEST_P(StagedInstallerTest, StartsOnlyThePlainHeldCopy) {
     EXPECT_EQ(fake::files().protectedFolders,
               std::vector<std::wstring>{folder_});
     apply(c.fault);
-    EXPECT_EQ(steps_->launchInstaller(staged), !*c.reason);
+    EXPECT_EQ(steps_->launchInstaller(staged) == UpdateSteps::Act::kDone, !*c.reason);
   }
   EXPECT_EQ(fake::shell().launches.size(), !*c.reason ? 1u : 0u);
   const std::string log = testing_support::ProcessLog::sinceMark();

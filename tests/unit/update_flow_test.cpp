@@ -1,8 +1,11 @@
 // The update flow against scripted steps: every ending of the flow with its
-// lines in order, its single event, libcurl released once, the dialog.
+// lines in order, its single event, libcurl released once, the dialog; and
+// the release check's report and verdict read from the flow's outcome.
 #include "app/update_flow.h"
 
+#include "app/check_command.h"
 #include "app/release_check.h"
+#include "config/logger.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -28,7 +31,7 @@ struct Script {
   std::uint32_t downloadManager = 0;
   bool quitAccepted = true;
   // One entry per getInstaller call: {fetched, signatureStatus, publisherOk,
-  // the installer's own version, whether a copy can be staged}.
+  // the installer's own version, whether a copy can be staged, its digest}.
   struct Attempt {
     bool fetched;
     std::int32_t signature;
@@ -40,12 +43,18 @@ struct Script {
   std::optional<std::string> pin;  // the manifest's sha256, if any
   std::deque<Attempt> attempts{{true, 0, true}};
   bool installerExitsZero = true;
+  // A failed installer download: libcurl's code and message.
+  int downloadCode = 0;
+  std::string downloadError;
 };
 
-// Records every call as one line of a trace.
+// Records every call as one line of a trace. As a check's binding, it only
+// says it would quit or start, tracks nothing, and keeps the log entries
+// (its own and the flow's) for the flow to take.
 class ScriptedSteps : public UpdateSteps {
  public:
-  explicit ScriptedSteps(Script script) : script_(std::move(script)) {}
+  explicit ScriptedSteps(Script script, bool check = false)
+      : script_(std::move(script)), check_(check) {}
 
   std::vector<std::string> trace;
   int cleanups = 0;
@@ -62,9 +71,11 @@ class ScriptedSteps : public UpdateSteps {
   std::string getInstalledVersion() override {
     return script_.installedVersion;
   }
-  bool getUpdateXml() override {
+  Transfer getUpdateXml() override {
     if (script_.manifestThrows) throw std::bad_alloc();
-    return script_.manifestDownloaded;
+    Transfer manifest;
+    manifest.ok = script_.manifestDownloaded;
+    return manifest;
   }
   std::string getServerVersion() override { return script_.serverVersion; }
   bool isVersionHigher(const std::string& candidate,
@@ -75,18 +86,26 @@ class ScriptedSteps : public UpdateSteps {
   std::uint32_t findDownloadManager() override {
     return script_.downloadManager;
   }
-  bool quitDownloadManager(std::uint32_t id) override {
+  Act quitDownloadManager(std::uint32_t id) override {
+    if (check_) return Act::kWouldDo;
     trace.push_back("quit " + std::to_string(id));
-    return script_.quitAccepted;
+    return script_.quitAccepted ? Act::kDone : Act::kFailed;
   }
   void giveBackDownloadManager() override { trace.push_back("giveBack"); }
-  bool getInstaller(ProgressCallback progress) override {
+  Transfer getInstaller(ProgressCallback progress) override {
     ++installerFetches;
     lastCallback = progress;
     current_ = script_.attempts.empty() ? Script::Attempt{false, 0, false}
                                         : script_.attempts.front();
     if (!script_.attempts.empty()) script_.attempts.pop_front();
-    return current_.fetched;
+    Transfer fetched;
+    fetched.ok = current_.fetched;
+    if (!fetched.ok && !script_.downloadError.empty()) {
+      fetched.code = script_.downloadCode;
+      fetched.error = script_.downloadError + "\r\n";
+      logEntry("[ERROR] " + fetched.error);
+    }
+    return fetched;
   }
   std::wstring getInstallerPath() override { return L"C:\\tmp\\setup.exe"; }
   std::wstring stageInstaller(const std::wstring& downloaded) override {
@@ -94,10 +113,17 @@ class ScriptedSteps : public UpdateSteps {
     trace.push_back("stage");
     return current_.staged ? L"C:\\tmp\\install-1\\setup.exe" : L"";
   }
-  std::int32_t verifySignature(const std::wstring& path) override {
+  Signature verifySignature(const std::wstring& path) override {
     EXPECT_EQ(path, L"C:\\tmp\\install-1\\setup.exe");
     trace.push_back("verifySignature");
-    return current_.signature;
+    Signature signature;
+    signature.status = current_.signature;
+    signature.signer.known = current_.signature == 0;
+    if (current_.signature != 0) {
+      signature.entry = "Error is: 0x800b0100.\r\n";
+      logEntry("[ERROR] " + signature.entry);
+    }
+    return signature;
   }
   std::string getStagedInstallerVersion() override {
     trace.push_back("version");
@@ -109,55 +135,81 @@ class ScriptedSteps : public UpdateSteps {
     return current_.sha256;
   }
   void removeStagedInstaller() override { trace.push_back("remove"); }
-  bool verifyPublisher(const std::wstring&, const std::wstring& subject) override {
+  bool verifyPublisher(const platform::SignerIdentity& signer,
+                       const std::wstring& subject, std::string&) override {
+    EXPECT_TRUE(signer.known);  // the signer the signature check found
     trace.push_back("verifyPublisher " + std::string(subject.begin(), subject.end()));
     return current_.publisher;
   }
-  bool launchInstaller(const std::wstring& path) override {
+  Act launchInstaller(const std::wstring& path) override {
     EXPECT_EQ(path, L"C:\\tmp\\install-1\\setup.exe");
+    if (check_) return Act::kWouldDo;
     trace.push_back("launchInstaller");
-    return script_.installerExitsZero;
+    return script_.installerExitsZero ? Act::kDone : Act::kFailed;
   }
   void track(const wchar_t* event, const wchar_t* key,
              const wchar_t* value) override {
+    if (check_) return;
     EXPECT_STREQ(event, L"error_occurred");
     EXPECT_STREQ(key, L"error_string");
     events.emplace_back(value);
     trace.push_back("track");
   }
-  void logInfo(const std::string& message) override { lines.push_back(message); }
+  void logInfo(const std::string& message) override {
+    (check_ ? journal_ : lines).push_back(message);
+  }
   void logError(const std::string& message) override {
-    lines.push_back("[ERROR] " + message);
+    logInfo("[ERROR] " + message);
+  }
+  std::vector<std::string> takeLogEntries() override {
+    return std::exchange(journal_, {});
+  }
+  // An entry a subsystem writes: kept in a check's log, not looked at in a
+  // normal run.
+  void logEntry(const std::string& entry) {
+    if (check_) journal_.push_back(entry);
   }
 
  private:
   Script script_;
+  bool check_;
   Script::Attempt current_{false, 0, false};
+  std::vector<std::string> journal_;
 };
 
 class RecordingUi : public ProgressUi {
  public:
+  RecordingUi() = default;
+  // Shows the dialog's appearance in the steps' trace as well.
+  explicit RecordingUi(std::vector<std::string>* trace) : trace_(trace) {}
   std::vector<std::string> calls;
   void prepareDialogTexts() override { calls.push_back("prepare"); }
-  void show() override { calls.push_back("show"); }
+  void show() override {
+    calls.push_back("show");
+    if (trace_ != nullptr) trace_->push_back("show");
+  }
   bool reportProgress(int percent) override {
     calls.push_back("progress " + std::to_string(percent));
     return true;
   }
   void showInstalling() override { calls.push_back("installing"); }
   void closeAction() override { calls.push_back("close"); }
+
+ private:
+  std::vector<std::string>* trace_ = nullptr;
 };
 
-struct Ending {
+struct EndingCase {
   const char* name;
   Script script;
+  Ending ending;
   std::vector<std::string> lines;
   const wchar_t* event;  // nullptr: no event
   std::vector<std::string> ui;
   int installerFetches;
 };
 
-void PrintTo(const Ending& ending, std::ostream* out) { *out << ending.name; }
+void PrintTo(const EndingCase& ending, std::ostream* out) { *out << ending.name; }
 
 const std::string kManifestOk = "Successfully downloaded update.xml\r\n";
 const std::string kQuitOk = "Successfully quit the DLM\r\n";
@@ -181,50 +233,50 @@ Script with(void (*change)(Script&)) {
 
 const std::int32_t kNoSignature = static_cast<std::int32_t>(0x800B0100u);
 
-std::vector<Ending> endings() {
+std::vector<EndingCase> endings() {
   return {
-      {"NoInstalledVersion", with([](Script& s) { s.installedVersion = ""; }),
+      {"NoInstalledVersion", with([](Script& s) { s.installedVersion = ""; }), Ending::kNoInstalledVersion,
        {"[ERROR] Cannot get installed version.\r\n"},
        L"get installed version failed", {}, 0},
       {"ManifestNotDownloaded",
-       with([](Script& s) { s.manifestDownloaded = false; }),
+       with([](Script& s) { s.manifestDownloaded = false; }), Ending::kManifestNotDownloaded,
        {"[ERROR] Cannot download update.xml, return now\r\n"},
        L"download update.xml failed", {}, 0},
-      {"NotNewer", with([](Script& s) { s.higher = false; }),
+      {"NotNewer", with([](Script& s) { s.higher = false; }), Ending::kUpToDate,
        {kManifestOk,
         "Server version is Not higher than installed version, return now\r\n"},
        L"installed version is up-to-date", {}, 0},
       {"DownloadManagerRefusesToQuit", with([](Script& s) {
          s.downloadManager = 77;
          s.quitAccepted = false;
-       }),
+       }), Ending::kQuitRefused,
        {kManifestOk}, L"failed to exit download manager", {}, 0},
       {"InstallerNotObtained",
-       with([](Script& s) { s.attempts = {{false, 0, false}}; }),
+       with([](Script& s) { s.attempts = {{false, 0, false}}; }), Ending::kInstallerNotObtained,
        {kManifestOk, kInstallerFailed}, L"download installer failed", kShown,
        1},
       {"InstallerNotObtainedAfterQuit", with([](Script& s) {
          s.downloadManager = 77;
          s.attempts = {{false, 0, false}};
-       }),
+       }), Ending::kInstallerNotObtained,
        {kManifestOk, kQuitOk, kInstallerFailed}, L"download installer failed",
        kShown, 1},
       {"InstallerFailsChecksThreeTimes", with([](Script& s) {
          s.attempts = {{true, kNoSignature, true},
                        {true, 0, false},
                        {true, kNoSignature, false}};
-       }),
+       }), Ending::kInstallerNotObtained,
        {kManifestOk, kBadSignature, kRetrying, kBadSignature, kRetrying,
         kBadSignature, kInstallerFailed},
        L"download installer failed", kShown, 3},
       {"SecondDownloadFailsWithoutFurtherRetry", with([](Script& s) {
          s.attempts = {{true, kNoSignature, true}, {false, 0, false}};
-       }),
+       }), Ending::kInstallerNotObtained,
        {kManifestOk, kBadSignature, kRetrying, kInstallerFailed},
        L"download installer failed", kShown, 2},
       {"PassesOnSecondAttempt", with([](Script& s) {
          s.attempts = {{true, 0, false}, {true, 0, true}};
-       }),
+       }), Ending::kInstalled,
        {kManifestOk, kBadSignature, kRetrying, kInstallerOk}, nullptr,
        kInstalling, 2},
       // A genuine installer of another version than the one offered (an
@@ -234,7 +286,7 @@ std::vector<Ending> endings() {
          s.attempts = {{true, 0, true, "6.1.31.0"},
                        {true, 0, true, "6.1.33"},
                        {true, 0, true, ""}};
-       }),
+       }), Ending::kInstallerNotObtained,
        {kManifestOk,
         "[ERROR] The installer's version 6.1.31.0 is not the offered version "
         "6.1.33.0.\r\n",
@@ -249,14 +301,14 @@ std::vector<Ending> endings() {
       // A pin is held after the other checks; upper-case digits name the
       // same digest.
       {"PinnedAndMatching",
-       with([](Script& s) { s.pin = std::string(64, 'A'); }),
+       with([](Script& s) { s.pin = std::string(64, 'A'); }), Ending::kInstalled,
        {kManifestOk, kInstallerOk}, nullptr, kInstalling, 1},
       {"PinnedMismatchThreeTimes", with([](Script& s) {
          s.pin = kDigest;
          s.attempts = {{true, 0, true, "6.1.33.0", true, std::string(64, 'b')},
                        {true, 0, true, "6.1.33.0", true, ""},
                        {true, 0, true, "6.1.33.0", true, std::string(64, 'b')}};
-       }),
+       }), Ending::kInstallerNotObtained,
        {kManifestOk, kPinMismatch, kRetrying,
         "[ERROR] The installer's SHA-256 (none) is not the one the manifest "
         "names (" + kDigest + ").\r\n",
@@ -264,34 +316,34 @@ std::vector<Ending> endings() {
        L"download installer failed", kShown, 3},
       {"SameVersionWrittenOtherwise", with([](Script& s) {
          s.attempts = {{true, 0, true, "6.01.033.00"}};
-       }),
+       }), Ending::kInstalled,
        {kManifestOk, kInstallerOk}, nullptr, kInstalling, 1},
       {"CopyCannotBeStaged", with([](Script& s) {
          s.attempts = {{true, 0, true, "6.1.33.0", false}};
-       }),
+       }), Ending::kInstallerNotObtained,
        {kManifestOk,
         "[ERROR] Cannot copy the installer into a folder of its own.\r\n",
         kInstallerFailed},
        L"download installer failed", kShown, 1},
       {"InstallerFailed",
-       with([](Script& s) { s.installerExitsZero = false; }),
+       with([](Script& s) { s.installerExitsZero = false; }), Ending::kInstallFailed,
        {kManifestOk, kInstallerOk, "[ERROR] Failed to install, return now\r\n"},
        L"install failed", kInstalling, 1},
-      {"Installed", Script{}, {kManifestOk, kInstallerOk}, nullptr, kInstalling,
+      {"Installed", Script{}, Ending::kInstalled, {kManifestOk, kInstallerOk}, nullptr, kInstalling,
        1},
       {"InstalledAfterQuit",
-       with([](Script& s) { s.downloadManager = 77; }),
+       with([](Script& s) { s.downloadManager = 77; }), Ending::kInstalled,
        {kManifestOk, kQuitOk, kInstallerOk}, nullptr, kInstalling, 1},
   };
 }
 
-class UpdateFlowEndingTest : public ::testing::TestWithParam<Ending> {};
+class UpdateFlowEndingTest : public ::testing::TestWithParam<EndingCase> {};
 
 TEST_P(UpdateFlowEndingTest, WritesItsLinesAndOneEventAndReleasesLibcurl) {
-  const Ending& ending = GetParam();
+  const EndingCase& ending = GetParam();
   ScriptedSteps steps(ending.script);
   RecordingUi ui;
-  UpdateFlow(steps, ui).runUpdateFlow();
+  EXPECT_EQ(UpdateFlow(steps, ui).run().ending, ending.ending);
 
   EXPECT_EQ(steps.lines, ending.lines);
   if (ending.event != nullptr) {
@@ -319,7 +371,7 @@ TEST_P(UpdateFlowEndingTest, WritesItsLinesAndOneEventAndReleasesLibcurl) {
 
 INSTANTIATE_TEST_SUITE_P(
     Endings, UpdateFlowEndingTest, ::testing::ValuesIn(endings()),
-    [](const ::testing::TestParamInfo<Ending>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<EndingCase>& info) { return info.param.name; });
 
 TEST(UpdateFlowTest, ComparesOfferedAgainstInstalled) {
   Script script;
@@ -327,7 +379,7 @@ TEST(UpdateFlowTest, ComparesOfferedAgainstInstalled) {
   script.higher = false;
   ScriptedSteps steps(script);
   RecordingUi ui;
-  UpdateFlow(steps, ui).runUpdateFlow();
+  UpdateFlow(steps, ui).run();
   EXPECT_THAT(steps.trace, ::testing::Contains("compare 7.0.0.0 6.1.32.0"));
 }
 
@@ -361,15 +413,19 @@ TEST(UpdateFlowTest, QuitsTheFoundDownloadManagerBeforeShowingTheDialog) {
   Script script;
   script.downloadManager = 1234;
   ScriptedSteps steps(script);
-  RecordingUi ui;
-  UpdateFlow(steps, ui).runUpdateFlow();
-  EXPECT_THAT(steps.trace, ::testing::Contains("quit 1234"));
+  RecordingUi ui(&steps.trace);
+  UpdateFlow(steps, ui).run();
+  const auto quit = std::find(steps.trace.begin(), steps.trace.end(), "quit 1234");
+  const auto shown = std::find(steps.trace.begin(), steps.trace.end(), "show");
+  ASSERT_NE(quit, steps.trace.end());
+  ASSERT_NE(shown, steps.trace.end());
+  EXPECT_LT(quit, shown);
 }
 
 TEST(UpdateFlowTest, NoQuitAttemptWithoutDownloadManager) {
   ScriptedSteps steps(Script{});
   RecordingUi ui;
-  UpdateFlow(steps, ui).runUpdateFlow();
+  UpdateFlow(steps, ui).run();
   EXPECT_THAT(steps.trace, ::testing::Not(::testing::Contains(
                                ::testing::StartsWith("quit"))));
 }
@@ -379,7 +435,7 @@ TEST(UpdateFlowTest, LibcurlReleasedBeforeInstallFailureIsTracked) {
   script.installerExitsZero = false;
   ScriptedSteps steps(script);
   RecordingUi ui;
-  UpdateFlow(steps, ui).runUpdateFlow();
+  UpdateFlow(steps, ui).run();
   const auto launched =
       std::find(steps.trace.begin(), steps.trace.end(), "launchInstaller");
   ASSERT_NE(launched, steps.trace.end());
@@ -394,7 +450,7 @@ TEST(UpdateFlowTest, EachRefusedCopyIsRemovedBeforeTheNextFetch) {
                      {true, 0, true}};
   ScriptedSteps steps(script);
   RecordingUi ui;
-  UpdateFlow(steps, ui).runUpdateFlow();
+  UpdateFlow(steps, ui).run();
   std::vector<std::string> checks;
   for (const std::string& step : steps.trace) {
     if (step == "stage" || step == "remove" || step == "version" ||
@@ -423,30 +479,9 @@ TEST(UpdateFlowTest, AnEscapingExceptionEndsTheRunWithOneErrorLine) {
 
 // --- The release check over the same scripted steps ----------------------
 
-// Scripted steps that write what the real subsystems would log into the
-// check, the way the redirected logger does.
-class LoggingSteps : public ScriptedSteps {
- public:
-  using ScriptedSteps::ScriptedSteps;
-  ReleaseCheck* check = nullptr;
-  std::string downloadError;
-
-  bool getInstaller(ProgressCallback progress) override {
-    const bool fetched = ScriptedSteps::getInstaller(std::move(progress));
-    if (!fetched) check->logEntry("[ERROR] " + downloadError + "\r\n");
-    return fetched;
-  }
-  std::int32_t verifySignature(const std::wstring& path) override {
-    const std::int32_t status = ScriptedSteps::verifySignature(path);
-    if (status != 0) check->logEntry("[ERROR] Error is: 0x800b0100.\r\n");
-    return status;
-  }
-};
-
 struct CheckCase {
   const char* name;
   Script script;
-  std::string downloadError;
   int exitCode;
   std::string verdict;
   int installerFetches;
@@ -454,21 +489,22 @@ struct CheckCase {
 
 void PrintTo(const CheckCase& c, std::ostream* out) { *out << c.name; }
 
+constexpr RunOptions::Mode kCheck = RunOptions::Mode::kCheck;
+
 const std::string kHttp404 =
     "curl_easy_perform() failed: 22 (HTTP response code said error)";
 const std::string kRefusedOffer = "Verdict: the offered release 6.1.33.0 would be refused: ";
 
 std::vector<CheckCase> checkCases() {
   return {
-      {"WouldInstall", Script{}, "", 0,
+      {"WouldInstall", Script{}, 0,
        "Verdict: the offered release 6.1.33.0 would install", 1},
       // A build machine: nothing installed, the offered installer still checked.
-      {"NothingInstalled", with([](Script& s) { s.installedVersion = ""; }), "",
-       0,
+      {"NothingInstalled", with([](Script& s) { s.installedVersion = ""; }), 0,
        "Verdict: the offered release 6.1.33.0 would install (nothing "
        "installed here to compare)",
        1},
-      {"UpToDate", with([](Script& s) { s.higher = false; }), "", 0,
+      {"UpToDate", with([](Script& s) { s.higher = false; }), 0,
        "Verdict: up to date: the installed version 6.1.32.0 is not older than "
        "the offered 6.1.33.0",
        0},
@@ -476,12 +512,12 @@ std::vector<CheckCase> checkCases() {
          s.higher = false;
          s.serverVersion = "";
        }),
-       "", 1,
+       1,
        "Verdict: the offered release would be refused: the manifest offers no "
        "usable version ((none))",
        0},
       {"ManifestNotDownloaded",
-       with([](Script& s) { s.manifestDownloaded = false; }), "", 2,
+       with([](Script& s) { s.manifestDownloaded = false; }), 2,
        "Verdict: cannot check: the manifest could not be downloaded: no "
        "reason logged (offline, or a file that cannot be written)",
        0},
@@ -490,40 +526,48 @@ std::vector<CheckCase> checkCases() {
                        {true, kNoSignature, true},
                        {true, kNoSignature, true}};
        }),
-       "", 1, kRefusedOffer + "Error is: 0x800b0100.", 3},
+       1, kRefusedOffer + "Error is: 0x800b0100.", 3},
       {"OtherVersion", with([](Script& s) {
          s.attempts = {{true, 0, true, "6.1.31.0"},
                        {true, 0, true, "6.1.31.0"},
                        {true, 0, true, "6.1.31.0"}};
        }),
-       "", 1,
+       1,
        kRefusedOffer +
            "the installer's version 6.1.31.0 is not the offered version "
            "6.1.33.0",
        3},
-      {"PinnedAndMatching", with([](Script& s) { s.pin = kDigest; }), "", 0,
+      {"PinnedAndMatching", with([](Script& s) { s.pin = kDigest; }), 0,
        "Verdict: the offered release 6.1.33.0 would install", 1},
       {"PinnedMismatch", with([](Script& s) {
          s.pin = kDigest;
          s.attempts.assign(3, {true, 0, true, "6.1.33.0", true, "b"});
        }),
-       "", 1,
+       1,
        kRefusedOffer + "the installer's SHA-256 b is not the one the manifest "
                        "names (" + kDigest + ")",
        3},
-      {"InstallerAnswers404",
-       with([](Script& s) { s.attempts = {{false, 0, false}}; }), kHttp404, 1,
+      {"InstallerAnswers404", with([](Script& s) {
+         s.attempts = {{false, 0, false}};
+         s.downloadCode = 22;
+         s.downloadError = kHttp404;
+       }),
+       1,
        kRefusedOffer + "the installer could not be downloaded: " + kHttp404, 1},
-      {"InstallerServerUnreachable",
-       with([](Script& s) { s.attempts = {{false, 0, false}}; }),
-       "curl_easy_perform() failed: 7 (Couldn't connect to server)", 2,
+      {"InstallerServerUnreachable", with([](Script& s) {
+         s.attempts = {{false, 0, false}};
+         s.downloadCode = 7;
+         s.downloadError =
+             "curl_easy_perform() failed: 7 (Couldn't connect to server)";
+       }),
+       2,
        "Verdict: cannot check: the installer could not be downloaded: "
        "curl_easy_perform() failed: 7 (Couldn't connect to server)",
        1},
       {"CopyCannotBeStaged", with([](Script& s) {
          s.attempts = {{true, 0, true, "6.1.33.0", false}};
        }),
-       "", 2,
+       2,
        "Verdict: cannot check: the installer could not be copied into a "
        "folder of its own",
        1},
@@ -536,17 +580,14 @@ TEST_P(ReleaseCheckTest, ChangesNothingAndEndsWithItsVerdict) {
   const CheckCase& c = GetParam();
   Script script = c.script;
   script.downloadManager = 77;  // running: must not be asked to quit
-  LoggingSteps steps(script);
-  steps.downloadError = c.downloadError;
+  ScriptedSteps steps(script, true);
   CheckFacts facts;
   facts.manifestUrl = "https://user:pw@updates.example/update.xml";
-  ReleaseCheck check(steps, facts);
-  steps.check = &check;
   RecordingUi ui;
-  UpdateFlow(check, ui).run();
+  const CheckReport check = checkReport(facts, UpdateFlow(steps, ui, kCheck).run());
 
-  const std::string report = check.report();
-  EXPECT_EQ(check.exitCode(), c.exitCode) << report;
+  const std::string& report = check.text;
+  EXPECT_EQ(check.exitCode, c.exitCode) << report;
   EXPECT_THAT(report, ::testing::EndsWith("\r\n" + c.verdict + "\r\n"));
   EXPECT_EQ(steps.installerFetches, c.installerFetches);
   EXPECT_THAT(steps.trace, ::testing::Not(::testing::Contains(
@@ -569,7 +610,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReleaseCheckTest, EachStepIsOneLineFollowedByTheEntriesItWrote) {
   Script script;
   script.attempts = {{true, kNoSignature, true}, {true, 0, true}};
-  LoggingSteps steps(script);
+  ScriptedSteps steps(script, true);
   CheckFacts facts;
   facts.settingsPath = L"C:\\update.ini";
   facts.settingsFound = true;
@@ -577,12 +618,10 @@ TEST(ReleaseCheckTest, EachStepIsOneLineFollowedByTheEntriesItWrote) {
   facts.manifestUrl = "http://a/update.xml";
   facts.installedPath = L"C:\\TSRN.DLM.exe";
   facts.installerUrl = [] { return std::string("http://a/setup.exe"); };
-  ReleaseCheck check(steps, facts);
-  steps.check = &check;
   RecordingUi ui;
-  UpdateFlow(check, ui).run();
+  const CheckReport check = checkReport(facts, UpdateFlow(steps, ui, kCheck).run());
 
-  EXPECT_EQ(check.report(),
+  EXPECT_EQ(check.text,
             "Settings C:\\update.ini - found; update checks SWITCHED OFF (a "
             "normal run stops here; the check goes on)\r\n"
             "Manifest URL http://a/update.xml - from the settings\r\n"
@@ -610,7 +649,7 @@ TEST(ReleaseCheckTest, EachStepIsOneLineFollowedByTheEntriesItWrote) {
             "Installer start - skipped: a normal run starts "
             "C:\\tmp\\install-1\\setup.exe -quiet here\r\n"
             "Verdict: the offered release 6.1.33.0 would install\r\n");
-  EXPECT_EQ(check.exitCode(), 0);
+  EXPECT_EQ(check.exitCode, kWouldInstall);
 }
 
 // What a hostile manifest or server says cannot forge a line of the report
@@ -619,21 +658,19 @@ TEST(ReleaseCheckTest, OutsideTextCannotForgeALine) {
   Script script;
   script.serverVersion = "6.1.33.0\r\nVerdict: would install\x1b[2J\x9b";
   script.higher = false;
-  LoggingSteps steps(script);
-  ReleaseCheck check(steps, CheckFacts{});
-  steps.check = &check;
-  check.logEntry("Compare Version: " + script.serverVersion + "\r\n");
+  ScriptedSteps steps(script, true);
+  steps.logEntry("Compare Version: " + script.serverVersion + "\r\n");
   RecordingUi ui;
-  UpdateFlow(check, ui).run();
+  const CheckReport check = checkReport(CheckFacts{}, UpdateFlow(steps, ui, kCheck).run());
 
-  const std::string report = check.report();
+  const std::string& report = check.text;
   EXPECT_EQ(report.find('\x1b'), std::string::npos);
   EXPECT_EQ(report.find('\x9b'), std::string::npos);
   EXPECT_EQ(report.find("\nVerdict"), report.rfind("\nVerdict")) << report;
   EXPECT_THAT(report, ::testing::HasSubstr("Compare Version: 6.1.33.0??Verdict: "
                                            "would install?[2J?\r\n"));
   // Read as the flow reads it: 6.1.33.0, not newer.
-  EXPECT_EQ(check.exitCode(), 0);
+  EXPECT_EQ(check.exitCode, kWouldInstall);
 }
 
 // A password in a URL never reaches the report.
@@ -647,6 +684,33 @@ TEST(ReleaseCheckTest, UrlsLoseTheirPassword) {
       {"no scheme u:p@h", "no scheme u:p@h"},
   };
   for (const auto& [url, shown] : urls) {
-    EXPECT_EQ(ReleaseCheck::withoutPassword(url), shown) << url;
+    EXPECT_EQ(withoutPassword(url), shown) << url;
+  }
+}
+
+// The check's error exits, each before anything is fetched: a malformed
+// line, a report file that cannot be written, a log opened before it.
+TEST(CheckCommandTest, ErrorExitsNameTheirCauseAndGive2) {
+  CommandLine usage;
+  usage.mode = CommandLine::Mode::kUsage;
+  usage.problem = "no such switch";
+  CommandLine unwritable;
+  unwritable.mode = CommandLine::Mode::kCheck;
+  unwritable.reportPath = L"/no/such/folder/report.txt";
+  CommandLine check;
+  check.mode = CommandLine::Mode::kCheck;
+  const std::pair<CommandLine, std::string> cases[] = {
+      {usage, usageText("no such switch")},
+      {unwritable,
+       "TsDLMUpdater: cannot write the report to /no/such/folder/report.txt.\r\n"},
+      // Last: the log, once open, stays open for the process.
+      {check, "TsDLMUpdater: the log was opened before the check.\r\n"},
+  };
+  (void)Logger::instance();
+  for (const auto& [line, printed] : cases) {
+    std::string out;
+    EXPECT_EQ(runCheckCommand(line, [&out](const std::string& text) { out += text; }),
+              kCannotCheck);
+    EXPECT_EQ(out, printed);
   }
 }

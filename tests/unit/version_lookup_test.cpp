@@ -77,7 +77,7 @@ TEST_P(VersionLookupTest, DownloadedVersionUsesTheLocalisedLookup) {
       dir_.file("TsDLM/TessarinDownloadManagerSetup.exe"), "MZ");
   fake::versionInfo().files[installer] = GetParam().info;
 
-  EXPECT_EQ(Util::getDownloadedVersion(), GetParam().downloaded);
+  EXPECT_EQ(Util::getDownloadedVersion(Util::getInstallerPath()), GetParam().downloaded);
   ASSERT_EQ(fake::versionInfo().calls.size(), 1u);
   EXPECT_TRUE(fake::versionInfo().calls[0].localised);
   const std::string log = ProcessLog::sinceMark();
@@ -128,7 +128,7 @@ TEST_F(VersionLookupTest, InstalledExecutableFollowsTheProgramFilesRule) {
 }
 
 TEST_F(VersionLookupTest, NoInstallerLogsOneInfoEntryWithoutLineEnd) {
-  EXPECT_EQ(Util::getDownloadedVersion(), "");
+  EXPECT_EQ(Util::getDownloadedVersion(Util::getInstallerPath()), "");
   EXPECT_TRUE(fake::versionInfo().calls.empty());
   EXPECT_EQ(ProcessLog::sinceMark(),
             Logger::timestamp() + "INFO: Installer not downloaded!");
@@ -139,7 +139,7 @@ TEST_F(VersionLookupTest, NoInstallerLogsOneInfoEntryWithoutLineEnd) {
 
 TEST_F(VersionLookupTest, UnknownTemporaryFolderMeansNoInstaller) {
   fake::files().tempPath.clear();
-  EXPECT_EQ(Util::getDownloadedVersion(), "");
+  EXPECT_EQ(Util::getDownloadedVersion(Util::getInstallerPath()), "");
   EXPECT_EQ(ProcessLog::sinceMark(),
             Logger::timestamp() + "INFO: Installer not downloaded!");
 }

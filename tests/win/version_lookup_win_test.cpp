@@ -95,7 +95,7 @@ TEST_P(DownloadedVersionWinTest, VersionOrOneErrorEntryWithoutLineEnd) {
             temp_.path() + L"TsDLM\\TessarinDownloadManagerSetup.exe");
   ASSERT_TRUE(placeInstaller(GetParam().fixture, installer));
   ProcessLog::mark();
-  EXPECT_EQ(Util::getDownloadedVersion(), GetParam().version);
+  EXPECT_EQ(Util::getDownloadedVersion(Util::getInstallerPath()), GetParam().version);
   EXPECT_EQ(entryTexts(ProcessLog::sinceMark()), GetParam().entry);
 }
 
@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DownloadedVersionMissingWinTest, NoInstallerGivesOneInfoEntry) {
   ScratchTemp temp;
   ProcessLog::mark();
-  EXPECT_EQ(Util::getDownloadedVersion(), "");
+  EXPECT_EQ(Util::getDownloadedVersion(Util::getInstallerPath()), "");
   EXPECT_EQ(entryTexts(ProcessLog::sinceMark()),
             "INFO: Installer not downloaded!");
 }

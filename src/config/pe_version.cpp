@@ -1,4 +1,4 @@
-#include "trust/pe_version.h"
+#include "config/pe_version.h"
 
 #include <vector>
 
