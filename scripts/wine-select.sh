@@ -89,13 +89,34 @@ tsdlm_wine_label() {
 }
 
 # The commands, made once per loader; the folder's name says what they run.
+#
+# Wine runs with the kernel's address randomization off where the kernel
+# allows it (setarch -R; it is inherited by every program Wine starts).
+# Debian's 64-bit loader has no preloader to reserve Windows' fixed
+# addresses before the C library starts: the loader is linked at 0x7d000000
+# and the kernel puts its heap anywhere in the 1 GiB above it, so about one
+# start in some thousands finds its heap over 0x7ffe0000, where every
+# Windows process keeps its shared user data page. That process then ends at
+# once with exit code 1 and, with Wine's error channel off, nothing on its
+# output ("failed to map the shared user data: c0000018"). Without
+# randomization the heap starts right above the loader.
 TSDLM_WINE_BIN="$TSDLM_CACHE_DIR/wine-bin-$TSDLM_WINE_ARCH"
-if [ ! -f "$TSDLM_WINE_BIN/.v1" ] && mkdir -p "$TSDLM_WINE_BIN" 2>/dev/null; then
-  printf '#!/bin/sh\nexec %s "$@"\n' "$_tsdlm_loader" >"$TSDLM_WINE_BIN/wine"
-  printf '#!/bin/sh\nexec %s wineboot "$@"\n' "$_tsdlm_loader" >"$TSDLM_WINE_BIN/wineboot"
-  printf '#!/bin/sh\nexec %s "$@"\n' "$_tsdlm_server" >"$TSDLM_WINE_BIN/wineserver"
-  chmod 755 "$TSDLM_WINE_BIN/wine" "$TSDLM_WINE_BIN/wineboot" "$TSDLM_WINE_BIN/wineserver"
-  touch "$TSDLM_WINE_BIN/.v1"
+if [ ! -f "$TSDLM_WINE_BIN/.v2" ] && mkdir -p "$TSDLM_WINE_BIN" 2>/dev/null; then
+  _tsdlm_run=
+  if setarch "$(uname -m)" -R true >/dev/null 2>&1; then
+    _tsdlm_run="setarch $(uname -m) -R "
+  fi
+  # Written beside and renamed: a script that runs one of them meanwhile
+  # sees the old file or the new one, never half of one.
+  for _tsdlm_cmd in "wine:$_tsdlm_run$_tsdlm_loader" \
+      "wineboot:$_tsdlm_run$_tsdlm_loader wineboot" "wineserver:$_tsdlm_server"; do
+    printf '#!/bin/sh\nexec %s "$@"\n' "${_tsdlm_cmd#*:}" >"$TSDLM_WINE_BIN/.new.$$"
+    chmod 755 "$TSDLM_WINE_BIN/.new.$$"
+    mv -f "$TSDLM_WINE_BIN/.new.$$" "$TSDLM_WINE_BIN/${_tsdlm_cmd%%:*}"
+  done
+  rm -f "$TSDLM_WINE_BIN/.v1"
+  touch "$TSDLM_WINE_BIN/.v2"
+  unset _tsdlm_run _tsdlm_cmd
 fi
 case ":$PATH:" in
   *":$TSDLM_WINE_BIN:"*) ;;
