@@ -40,14 +40,12 @@ void UsageStore::track(const std::wstring& event, const std::wstring& key,
   if (!active_ || !collect_) return;
   const std::wstring path = storePath_();
   if (path.empty()) return;
-  std::FILE* file = platform::openFile(path, L"ab");
-  if (file == nullptr) return;
+  const platform::FileStream file(platform::openFile(path, L"ab"));
+  if (!file) return;
   const std::string line = formatEvent(session_, utcNow_(), product_, event,
                                        key, value, attributes_) +
                            "\n";
-  std::fwrite(line.data(), 1, line.size(), file);
-  std::fflush(file);
-  std::fclose(file);
+  std::fwrite(line.data(), 1, line.size(), file.get());
 }
 
 bool UsageStore::unInitialize() {

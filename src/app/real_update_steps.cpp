@@ -138,8 +138,8 @@ class RealUpdateSteps : public UpdateSteps {
 
 // The release check's binding: the same subsystems, but what would change
 // the machine (the download manager's quit, the installer's start, an
-// analytics event) is only reported, and the log entries are handed to
-// the flow from the options' journal.
+// analytics event) is only reported, and the log entries, kept in memory,
+// are handed to the flow.
 class CheckUpdateSteps final : public RealUpdateSteps {
  public:
   using RealUpdateSteps::RealUpdateSteps;
@@ -150,8 +150,7 @@ class CheckUpdateSteps final : public RealUpdateSteps {
   Act launchInstaller(const std::wstring&) override { return Act::kWouldDo; }
   void track(const wchar_t*, const wchar_t*, const wchar_t*) override {}
   std::vector<std::string> takeLogEntries() override {
-    return options_.journal ? options_.journal->take()
-                            : std::vector<std::string>();
+    return Logger::instance().takeEntries();
   }
 };
 

@@ -1,9 +1,16 @@
 #include "app/release_check.h"
 
+#include <cstdio>
+#include <memory>
 #include <utility>
 
+#include "app/update_flow.h"
 #include "common/text.h"
+#include "config/logger.h"
+#include "config/settings.h"
 #include "config/util.h"
+#include "manifest/manifest.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -20,22 +27,22 @@ std::string orNone(const std::string& text) {
   return text.empty() ? "(none)" : text;
 }
 
-std::string reasonOf(const StepRecord& record) {
-  const std::string reason = withoutLineEnd(record.reason);
-  return reason.empty()
+std::string reasonOf(const std::string& reason) {
+  const std::string shown = withoutLineEnd(reason);
+  return shown.empty()
              ? "no reason logged (offline, or a file that cannot be written)"
-             : reason;
+             : shown;
 }
 
 // What a failed step means for the release, as the verdict says it.
 std::string failureOf(const StepRecord& record) {
   switch (record.step) {
     case Step::kManifestDownload:
-      return "the manifest could not be downloaded: " + reasonOf(record);
+      return "the manifest could not be downloaded: " + reasonOf(record.reason);
     case Step::kInstallerDownload:
-      return "the installer could not be downloaded: " + reasonOf(record);
+      return "the installer could not be downloaded: " + reasonOf(record.reason);
     default:
-      return reasonOf(record);
+      return reasonOf(record.reason);
   }
 }
 
@@ -47,7 +54,7 @@ std::string resultOf(const StepRecord& record, const std::string& passed) {
                      record.step != Step::kInstallerDownload &&
                      record.step != Step::kInstallerCopy;
   return std::string(check && record.releaseFault ? "REFUSED" : "FAILED") +
-         " - " + reasonOf(record);
+         " - " + reasonOf(record.reason);
 }
 
 std::string stepLine(const CheckFacts& facts, const StepRecord& record) {
@@ -61,11 +68,9 @@ std::string stepLine(const CheckFacts& facts, const StepRecord& record) {
                             : value);
     case Step::kManifestDownload:
       return "Manifest download - " + resultOf(record, "ok");
-    case Step::kOffer: {
-      const std::string url = facts.installerUrl ? facts.installerUrl() : "";
+    case Step::kOffer:
       return "Manifest reading - offers version " + orNone(value) +
-             ", installer " + (url.empty() ? "(none)" : withoutPassword(url));
-    }
+             ", installer " + orNone(withoutPassword(facts.installerUrl));
     case Step::kVersionComparison:
       return std::string("Version comparison - ") +
              (record.skipped  ? "skipped (nothing installed)"
@@ -144,12 +149,87 @@ std::pair<std::string, CheckExit> verdictOf(const UpdateOutcome& outcome) {
                 failureOf(*last),
             kRefused};
   }
-  if (outcome.ending == Ending::kUnexpected || notRelease == nullptr) {
-    StepRecord unexpected;
-    unexpected.reason = outcome.reason;
-    return {"cannot check: " + reasonOf(unexpected), kCannotCheck};
+  return {"cannot check: " +
+              (outcome.ending == Ending::kUnexpected || notRelease == nullptr
+                   ? reasonOf(outcome.reason)
+                   : failureOf(*notRelease)),
+          kCannotCheck};
+}
+
+
+// The check shows no dialog.
+class NoDialog final : public ProgressUi {
+ public:
+  void prepareDialogTexts() override {}
+  void show() override {}
+  bool reportProgress(int) override { return true; }
+  void showInstalling() override {}
+  void closeAction() override {}
+};
+
+// The options of a check: its own folder beside the working folder (which
+// stays untouched), libcurl's trace masked for the console.
+RunOptions checkOptions(const CommandLine& line) {
+  RunOptions options;
+  options.mode = RunOptions::Mode::kCheck;
+  options.workingFolder = L"TsDLM-check";
+  options.manifestUrl =
+      line.manifestUrl.empty() ? Settings::getUpdateUrl() : line.manifestUrl;
+  options.maskTrace = true;
+  return options;
+}
+
+CheckFacts machineFacts(const CommandLine& line, const RunOptions& options) {
+  CheckFacts facts;
+  facts.settingsPath = Util::getSettingsPath();
+  facts.settingsFound = platform::fileExists(facts.settingsPath);
+  facts.manifestGiven = !line.manifestUrl.empty();
+  facts.manifestUrl = options.manifestUrl;
+  facts.checksSwitchedOn = Settings::checkForUpdates();
+  facts.installedPath = Util::getInstalledExecutablePath();
+  return facts;
+}
+
+int check(const CommandLine& line,
+          const std::function<void(const std::string&)>& print) {
+  // The report file first: a path that cannot be written stops the check
+  // before it does anything.
+  platform::FileStream report;
+  if (!line.reportPath.empty()) {
+    report.reset(platform::openFile(line.reportPath, L"wb"));
+    if (!report) {
+      print("TsDLMUpdater: cannot write the report to " +
+            tsdlm::narrowLow8(line.reportPath) + ".\r\n");
+      return kCannotCheck;
+    }
   }
-  return {"cannot check: " + failureOf(*notRelease), kCannotCheck};
+
+  // First of all, so that nothing can open (and truncate) the two log
+  // files: the check's log is kept in memory for the report.
+  const RunOptions options = checkOptions(line);
+  if (!Logger::start(options)) {
+    print("TsDLMUpdater: the log was opened before the check.\r\n");
+    return kCannotCheck;
+  }
+  CheckFacts facts = machineFacts(line, options);
+  const std::unique_ptr<UpdateSteps> steps = makeUpdateSteps(options);
+  NoDialog noDialog;
+  const UpdateOutcome outcome =
+      UpdateFlow(*steps, noDialog, RunOptions::Mode::kCheck).run();
+  facts.installerUrl = Manifest::getWindowsInstallerUrl();
+  const CheckReport checked = checkReport(facts, outcome);
+
+  const std::string& text = checked.text;
+  print(text);
+  if (report) {
+    const bool written =
+        std::fwrite(text.data(), 1, text.size(), report.get()) == text.size();
+    if (std::fclose(report.release()) != 0 || !written) {
+      print("TsDLMUpdater: the report file is incomplete.\r\n");
+      return kCannotCheck;
+    }
+  }
+  return checked.exitCode;
 }
 
 }  // namespace
@@ -195,4 +275,18 @@ std::string withoutPassword(const std::string& url) {
   const std::size_t colon = url.find(':', authority);
   if (colon == std::string::npos || colon > at) return url;
   return url.substr(0, colon + 1) + "****" + url.substr(at);
+}
+
+int runCheckCommand(
+    const CommandLine& line,
+    const std::function<void(const std::string&)>& print) noexcept {
+  try {
+    if (line.mode != CommandLine::Mode::kCheck) {
+      print(usageText(line.problem));
+      return kCannotCheck;
+    }
+    return check(line, print);
+  } catch (...) {
+    return kCannotCheck;
+  }
 }

@@ -2,7 +2,6 @@
 
 #include <exception>
 #include <iterator>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -94,8 +93,8 @@ Ending UpdateFlow::runSteps() {
   steps_.curlGlobalInit();
 
   StepRecord& installedStep = begin(Step::kInstalledVersion);
-  const std::string installed = steps_.getInstalledVersion();
-  installedStep.value = installed;
+  const std::string installed = installedStep.value =
+      steps_.getInstalledVersion();
   installedStep.passed = !installed.empty();
   if (installed.empty() && mode_ != RunOptions::Mode::kCheck) {
     return end(Ending::kNoInstalledVersion);
@@ -109,9 +108,8 @@ Ending UpdateFlow::runSteps() {
   }
   steps_.logInfo("Successfully downloaded update.xml\r\n");
 
-  StepRecord& offerStep = begin(Step::kOffer);
-  const std::string offered = steps_.getServerVersion();
-  offerStep.value = offered;
+  StepRecord& offer = begin(Step::kOffer);
+  const std::string offered = offer.value = steps_.getServerVersion();
   StepRecord& comparison = begin(Step::kVersionComparison);
   comparison.skipped = installed.empty();
   if (!comparison.skipped) {
@@ -226,11 +224,11 @@ std::string UpdateFlow::refusalOf(const std::wstring& path) {
   const std::string mismatch =
       "installer's SHA-256 " + (digest.value.empty() ? "(none)" : digest.value) +
       " is not the one the manifest names (" + *pinned + ")";
-  if (digest.value.empty()) {
-    refuse(digest, "the installer's SHA-256 could not be computed", false);
-  } else {
-    refuse(digest, "the " + mismatch);
-  }
+  const bool computed = !digest.value.empty();
+  refuse(digest,
+         computed ? "the " + mismatch
+                  : "the installer's SHA-256 could not be computed",
+         computed);
   return "The " + mismatch + ".\r\n";
 }
 
@@ -253,13 +251,4 @@ UpdateOutcome UpdateFlow::run() noexcept {
     // Not even the log could take it: the run still ends normally.
   }
   return std::move(outcome_);
-}
-
-void runUpdateFlow(ProgressUi& ui) noexcept {
-  try {
-    const std::unique_ptr<UpdateSteps> steps = makeUpdateSteps(RunOptions());
-    UpdateFlow(*steps, ui).run();
-  } catch (...) {
-    // Only the steps' creation can get here (out of memory at start).
-  }
 }

@@ -1,5 +1,6 @@
-// The one sequence of steps the worker thread runs: decide whether the
-// installed download manager is out of date and, if so, replace it.
+// The one sequence of steps the worker thread (or the release check) runs:
+// decide whether the installed download manager is out of date and, if so,
+// replace it.
 #pragma once
 
 #include <cstdint>
@@ -21,10 +22,9 @@ class UpdateFlow {
       : steps_(steps), ui_(ui), mode_(mode) {}
 
   // Runs the flow to one of its endings and returns it with the steps taken.
-  // Each ending other than an installation (done or, in a check, due) writes
-  // its log line and tracks one "error_occurred" event. An exception that
-  // escapes a step (a hostile answer that exhausts memory, say) is written
-  // as one error line that ends the run. Never throws.
+  // Each ending but an installation (done or due) writes its log line and
+  // tracks one "error_occurred" event; an exception that escapes a step is
+  // one error line that ends the run. Never throws.
   UpdateOutcome run() noexcept;
   // True when an installer that passed the signature, publisher, version
   // and (when the manifest pins one) SHA-256 checks is in place. Retries the
@@ -36,8 +36,8 @@ class UpdateFlow {
   // Writes the ending's log line, tracks its event, releases libcurl and
   // gives the download manager back, each as the ending calls for.
   Ending end(Ending ending);
-  // The checks of the staged copy at `path`, in order, each only after the
-  // one before passed: the error entry of the first that fails, or empty.
+  // The checks of the staged copy, in order, each only after the one before
+  // passed: the error entry of the first that fails, or empty.
   std::string refusalOf(const std::wstring& path);
   // The log entries written since the last step go with it.
   void collectEntries();
@@ -54,7 +54,3 @@ class UpdateFlow {
   // The staged copy of the installer that passed the checks, or empty.
   std::wstring staged_;
 };
-
-// Runs the flow against the real subsystems; the worker thread's top.
-// Never throws.
-void runUpdateFlow(ProgressUi& ui) noexcept;

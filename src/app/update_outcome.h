@@ -21,10 +21,7 @@ enum class Ending {
   kUnexpected,  // an exception ended the run
 };
 
-// A step and its value: the installed version (empty: none), the offered
-// version, the download manager's process id (empty: not running), the
-// attempt's number, the staged copy's path, the publisher asked for, the
-// installer's own version, its SHA-256, the copy started.
+// A step; its value is what it found (a version, a process id, a path...).
 enum class Step {
   kInstalledVersion,
   kManifestDownload,
@@ -45,9 +42,8 @@ struct StepRecord {
   bool passed = true;
   // Nothing to do here: nothing installed to compare, no pin to hold to.
   bool skipped = false;
-  // A step that failed for the release's fault (a refusal), not this
-  // machine's or its network's; with why, and libcurl's code or the trust
-  // provider's status.
+  // Failed for the release's fault (a refusal), not this machine's; why;
+  // and libcurl's code or the trust provider's status.
   bool releaseFault = false;
   std::string value;
   std::string reason;

@@ -16,17 +16,15 @@
 
 class UpdateSteps {
  public:
-  // How a step that changes the machine went.
-  enum class Act {
-    kDone,
-    kFailed,
-    kWouldDo,  // a check: not done, only reported
-  };
-  // What the trust provider said of a file.
+  // How a step that changes the machine went; a check's binding only
+  // reports what it would do.
+  enum class Act { kDone, kFailed, kWouldDo };
+  // What the trust provider said of a file (status 0: valid), and the log
+  // entry that names it.
   struct Signature {
-    std::int32_t status = 0;  // 0: valid
+    std::int32_t status = 0;
     platform::SignerIdentity signer;
-    std::string entry;  // the log entry that names the outcome
+    std::string entry;
   };
 
   virtual ~UpdateSteps() = default;
@@ -46,10 +44,9 @@ class UpdateSteps {
   virtual void giveBackDownloadManager() = 0;
   virtual Transfer getInstaller(ProgressCallback progress) = 0;
   virtual std::wstring getInstallerPath() = 0;
-  // Copies the downloaded installer into a new folder of its own and holds
-  // the copy open for reading until it has been started. Returns the copy's
-  // path, or empty when it cannot be made. The checks and the launch below
-  // work on that held copy.
+  // Copies the download into a new folder of its own, held open until it
+  // has been started: the checks and the launch below work on that copy.
+  // Its path, or empty when it cannot be made.
   virtual std::wstring stageInstaller(const std::wstring& downloadedPath) = 0;
   virtual Signature verifySignature(const std::wstring& path) = 0;
   // Whether `signer` names `subject`; `entry` receives the log entry.
@@ -58,11 +55,9 @@ class UpdateSteps {
                                std::string& entry) = 0;
   // The staged copy's version from its own version resource, or empty.
   virtual std::string getStagedInstallerVersion() = 0;
-  // The SHA-256 the manifest pins the installer to, as written; no value
-  // when the manifest pins none.
+  // The SHA-256 the manifest pins the installer to, as written, if any.
   virtual std::optional<std::string> getInstallerPin() = 0;
-  // The staged copy's SHA-256 (lower-case hex) read through the held
-  // handle, or empty.
+  // The staged copy's SHA-256 (lower-case hex) through the held handle.
   virtual std::string getStagedInstallerSha256() = 0;
   // kDone only when the installer ran and exited with 0.
   virtual Act launchInstaller(const std::wstring& path) = 0;
@@ -72,8 +67,7 @@ class UpdateSteps {
                      const wchar_t* value) = 0;
   virtual void logInfo(const std::string& message) = 0;
   virtual void logError(const std::string& message) = 0;
-  // The log entries written since the last call, when the run's log is kept
-  // in memory; none when it goes to the files.
+  // The log entries written since the last call, when kept in memory.
   virtual std::vector<std::string> takeLogEntries() { return {}; }
 };
 

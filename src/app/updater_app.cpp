@@ -17,7 +17,11 @@ namespace {
 constexpr const char* kAppVersion = "6.1.32.0";
 
 void workerMain(CMainDlg* dialog) {
-  runUpdateFlow(*dialog);
+  try {
+    UpdateFlow(*makeUpdateSteps(RunOptions()), *dialog).run();
+  } catch (...) {
+    // Only the steps' creation can throw (out of memory at start).
+  }
   dialog->closeAction();
 }
 

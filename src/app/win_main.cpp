@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/check_command.h"
 #include "app/command_line.h"
 #include "app/main_dlg.h"
+#include "app/release_check.h"
 #include "app/updater_app.h"
 #include "platform/console.h"
 

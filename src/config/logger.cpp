@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "config/util.h"
 #include "platform/clock.h"
@@ -43,8 +44,8 @@ Logger& Logger::instance() {
 bool Logger::start(const RunOptions& options) {
   bool started = false;
   std::call_once(creation(), [&] {
-    if (options.journal) {
-      created = new Logger(options.journal);
+    if (options.isCheck()) {
+      created = new Logger();
     } else {
       created = new Logger(Util::getTempLogPath(options.workingFolder),
                            Util::getSharedLogPath());
@@ -55,25 +56,18 @@ bool Logger::start(const RunOptions& options) {
   return started;
 }
 
-Logger::Logger(std::shared_ptr<LogJournal> journal)
-    : journal_(std::move(journal)) {}
-
 Logger::Logger(const std::wstring& tempLogPath,
                const std::wstring& sharedLogPath)
-    : tempLog_(openLog(tempLogPath)), sharedLog_(openLog(sharedLogPath)) {}
+    : tempLog_(openLog(tempLogPath)),
+      sharedLog_(openLog(sharedLogPath)),
+      inMemory_(false) {}
 
 Logger::~Logger() { close(); }
 
 void Logger::close() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (tempLog_ != nullptr) {
-    std::fclose(tempLog_);
-    tempLog_ = nullptr;
-  }
-  if (sharedLog_ != nullptr) {
-    std::fclose(sharedLog_);
-    sharedLog_ = nullptr;
-  }
+  const std::lock_guard<std::mutex> lock(mutex_);
+  tempLog_.reset();
+  sharedLog_.reset();
 }
 
 std::string Logger::timestamp() {
@@ -88,14 +82,19 @@ std::string Logger::timestamp() {
 }
 
 void Logger::write(const std::string& message) {
-  if (journal_) {
-    journal_->add(message);
+  const std::string entry = inMemory_ ? message : timestamp() + message;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (inMemory_) {
+    entries_.push_back(entry);
     return;
   }
-  const std::string entry = timestamp() + message;
-  std::lock_guard<std::mutex> lock(mutex_);
-  writeEntry(tempLog_, entry);
-  writeEntry(sharedLog_, entry);
+  writeEntry(tempLog_.get(), entry);
+  writeEntry(sharedLog_.get(), entry);
+}
+
+std::vector<std::string> Logger::takeEntries() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return std::exchange(entries_, {});
 }
 
 void Logger::writeError(const std::string& message) {

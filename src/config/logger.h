@@ -3,11 +3,12 @@
 #pragma once
 
 #include <cstdio>
-#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "config/run_options.h"
+#include "platform/files.h"
 
 class Logger {
  public:
@@ -18,16 +19,17 @@ class Logger {
 
   // Makes the process's log for a run with these options, before anything
   // has logged: the two files (the temporary one in the options' working
-  // folder), or, when the options carry a journal, that journal, each
-  // entry's message as given (no timestamp), the files never opened nor
-  // truncated. False, and nothing changes, once the log exists.
+  // folder), or, for a check, a log kept in memory (each entry's message as
+  // given, no timestamp), the files never opened nor truncated. False, and
+  // nothing changes, once the log exists.
   [[nodiscard]] static bool start(const RunOptions& options);
 
   // Opens the two files with mode "wb". An empty path or a file that cannot
   // be opened leaves that stream null; it is then skipped on every write.
   Logger(const std::wstring& tempLogPath, const std::wstring& sharedLogPath);
+  // A log kept in memory.
+  Logger() = default;
   ~Logger();
-  explicit Logger(std::shared_ptr<LogJournal> journal);
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
 
@@ -39,13 +41,16 @@ class Logger {
 
   // Closes both streams; later writes are dropped.
   void close();
+  // A log kept in memory: the entries written since the last call.
+  std::vector<std::string> takeEntries();
 
   // The timestamp prefix of an entry at the current local time.
   static std::string timestamp();
 
  private:
   std::mutex mutex_;
-  std::FILE* tempLog_ = nullptr;
-  std::FILE* sharedLog_ = nullptr;
-  std::shared_ptr<LogJournal> journal_;
+  platform::FileStream tempLog_;
+  platform::FileStream sharedLog_;
+  const bool inMemory_ = true;
+  std::vector<std::string> entries_;
 };

@@ -13,8 +13,7 @@ class Util {
   // The installed download manager's executable, chosen by the same rule.
   static std::wstring getInstalledExecutablePath();
 
-  // The normal run's working folder inside the temporary folder
-  // (RunOptions::workingFolder names the run's own).
+  // The normal run's working folder inside the temporary folder.
   static constexpr const wchar_t* kWorkingFolder = L"TsDLM";
 
   // (temporary folder)\<folder>\update.xml; the folder is created on

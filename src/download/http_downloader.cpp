@@ -196,9 +196,9 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
                      static_cast<curl_off_t>(maxBytes));
   }
 
-  std::FILE* file = platform::openFile(path, L"wb");
-  if (file == nullptr) return result;
-  Sink sink{file, maxBytes};
+  const platform::FileStream file(platform::openFile(path, L"wb"));
+  if (!file) return result;
+  Sink sink{file.get(), maxBytes};
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
 
   const CURLcode code = curl_easy_perform(handle);
@@ -207,13 +207,11 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
     result.error = "curl_easy_perform() failed: " + std::to_string(result.code) +
                    " (" + curl_easy_strerror(code) + ")\r\n";
     Logger::instance().writeError(result.error);
-    std::fclose(file);
     return result;
   }
 
   long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-  std::fclose(file);
+  if (std::fseek(file.get(), 0, SEEK_END) == 0) size = std::ftell(file.get());
   // A size that cannot be told is no proof of a complete file.
   result.ok = size > 0;
   return result;

@@ -8,8 +8,7 @@
 #include "config/run_options.h"
 #include "download/progress_callback.h"
 
-// How one transfer ended. `error` is the error entry it logged (libcurl's
-// message), empty when it failed before libcurl ran; `code` is libcurl's.
+// How one transfer ended: libcurl's code and the error entry it logged.
 struct Transfer {
   bool ok = false;
   int code = 0;
@@ -29,18 +28,15 @@ class HttpDownloader {
   // The manifest is a few hundred bytes; a body past this is not a manifest.
   static constexpr std::uint64_t kManifestLimit = 1024 * 1024;
 
-  // Downloads the manifest into the options' working folder and reads it
-  // into memory (Manifest::load): the options' URL, or else the settings'
-  // one, and then nothing at all when update checks are switched off.
+  // Downloads the manifest (the options' URL, else the settings' one when
+  // update checks are on) into the working folder and reads it into memory.
   static Transfer getUpdateXml(const RunOptions& options);
-  // Puts the installer the manifest offers into the options' working
-  // folder, reusing an intact one of the same version. Nothing at all when
-  // update checks are switched off. A check always downloads it (it judges
-  // what the server serves now), whatever the switch says.
+  // Puts the offered installer into the working folder, reusing an intact
+  // one of the same version, when update checks are on. A check always
+  // downloads it: it judges what the server serves now.
   static Transfer getInstaller(const RunOptions& options,
                                ProgressCallback progress);
-  // Downloads it, never reusing a file already there. A download that
-  // fails leaves no file behind.
+  // Downloads it, never reusing a file; a failed download leaves none.
   static Transfer downloadInstaller(const RunOptions& options,
                                     ProgressCallback progress);
 

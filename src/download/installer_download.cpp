@@ -48,9 +48,7 @@ Transfer HttpDownloader::getInstaller(const RunOptions& options,
     Logger::instance().write(
         "INFO: HttpDownloader::getInstaller(): The right installer has been "
         "downloaded completely. Do not download it again!\r\n");
-    Transfer reused;
-    reused.ok = true;
-    return reused;
+    return Transfer{true, 0, {}};
   }
 
   return downloadInstaller(options, std::move(progress));

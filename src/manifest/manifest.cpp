@@ -16,11 +16,6 @@ namespace {
 using tinyxml2::XMLDocument;
 using tinyxml2::XMLElement;
 
-struct FileCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
 // The manifest as load read it; unset before the first load and when the
 // file could not be opened. Written and read on one thread (the worker's,
 // or the check's).
@@ -94,7 +89,7 @@ char lowerHex(char c) {
 
 void Manifest::load(const std::wstring& path) {
   Snapshot loaded;
-  FileHandle file(platform::openFile(path, L"rb"));
+  platform::FileStream file(platform::openFile(path, L"rb"));
   if (file) {
     loaded.read = true;
     char buffer[4096];

@@ -36,6 +36,11 @@ bool deleteFile(const std::wstring& path);
 
 // _wfopen. Returns a null stream on failure.
 std::FILE* openFile(const std::wstring& path, const wchar_t* mode);
+// A stream that is closed when it goes out of scope.
+struct FileCloser {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using FileStream = std::unique_ptr<std::FILE, FileCloser>;
 
 // CopyFileW that fails when `to` exists already.
 [[nodiscard]] bool copyNewFile(const std::wstring& from, const std::wstring& to);

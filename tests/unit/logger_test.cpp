@@ -130,18 +130,17 @@ TEST(LogPathsTest, TempAndSharedLogsAreCreatedInTheirFolders) {
 }
 
 // The release check's log: every message as given, no timestamp, no file.
-TEST(LoggerJournalTest, MessagesGoToTheJournalAndNoFileIsOpened) {
+TEST(LoggerInMemoryTest, MessagesAreKeptUntilTakenAndNoFileIsOpened) {
   fake::reset();
-  const auto journal = std::make_shared<LogJournal>();
-  Logger logger(journal);
+  Logger logger;
   logger.write("a\r\n");
   logger.writeError("b");
-  EXPECT_EQ(journal->take(), (std::vector<std::string>{"a\r\n", "[ERROR] b"}));
-  EXPECT_EQ(journal->take(), std::vector<std::string>());
+  EXPECT_EQ(logger.takeEntries(), (std::vector<std::string>{"a\r\n", "[ERROR] b"}));
+  EXPECT_EQ(logger.takeEntries(), std::vector<std::string>());
   // Too late once the process's log exists: it keeps its files.
   (void)Logger::instance();
   RunOptions check;
-  check.journal = journal;
+  check.mode = RunOptions::Mode::kCheck;
   EXPECT_FALSE(Logger::start(check));
 }
 

@@ -3,7 +3,6 @@
 // the release check's report and verdict read from the flow's outcome.
 #include "app/update_flow.h"
 
-#include "app/check_command.h"
 #include "app/release_check.h"
 #include "config/logger.h"
 
@@ -617,7 +616,7 @@ TEST(ReleaseCheckTest, EachStepIsOneLineFollowedByTheEntriesItWrote) {
   facts.checksSwitchedOn = false;
   facts.manifestUrl = "http://a/update.xml";
   facts.installedPath = L"C:\\TSRN.DLM.exe";
-  facts.installerUrl = [] { return std::string("http://a/setup.exe"); };
+  facts.installerUrl = "http://a/setup.exe";
   RecordingUi ui;
   const CheckReport check = checkReport(facts, UpdateFlow(steps, ui, kCheck).run());
 
