@@ -100,27 +100,29 @@ tsdlm_wine_label() {
 # once with exit code 1 and, with Wine's error channel off, nothing on its
 # output ("failed to map the shared user data: c0000018"). Without
 # randomization the heap starts right above the loader.
-TSDLM_WINE_BIN="$TSDLM_CACHE_DIR/wine-bin-$TSDLM_WINE_ARCH"
-if [ ! -f "$TSDLM_WINE_BIN/.v2" ] && mkdir -p "$TSDLM_WINE_BIN" 2>/dev/null; then
-  _tsdlm_run=
-  if setarch "$(uname -m)" -R true >/dev/null 2>&1; then
-    _tsdlm_run="setarch $(uname -m) -R "
-  fi
+_tsdlm_run=
+if setarch "$(uname -m)" -R true >/dev/null 2>&1; then
+  _tsdlm_run="setarch $(uname -m) -R "
+fi
+# Named for what they run, so that checkouts of other versions sharing the
+# cache never rewrite each other's.
+TSDLM_WINE_BIN="$TSDLM_CACHE_DIR/wine-bin-$TSDLM_WINE_ARCH-$(printf '%s' \
+  "$_tsdlm_run$_tsdlm_loader $_tsdlm_server" | cksum | cut -d' ' -f1)"
+if [ ! -f "$TSDLM_WINE_BIN/.made" ] && mkdir -p "$TSDLM_WINE_BIN" 2>/dev/null; then
   # Written beside and renamed: a script that runs one of them meanwhile
-  # sees the old file or the new one, never half of one.
+  # sees a whole file.
   for _tsdlm_cmd in "wine:$_tsdlm_run$_tsdlm_loader" \
       "wineboot:$_tsdlm_run$_tsdlm_loader wineboot" "wineserver:$_tsdlm_server"; do
     printf '#!/bin/sh\nexec %s "$@"\n' "${_tsdlm_cmd#*:}" >"$TSDLM_WINE_BIN/.new.$$"
     chmod 755 "$TSDLM_WINE_BIN/.new.$$"
     mv -f "$TSDLM_WINE_BIN/.new.$$" "$TSDLM_WINE_BIN/${_tsdlm_cmd%%:*}"
   done
-  rm -f "$TSDLM_WINE_BIN/.v1"
-  touch "$TSDLM_WINE_BIN/.v2"
-  unset _tsdlm_run _tsdlm_cmd
+  touch "$TSDLM_WINE_BIN/.made"
+  unset _tsdlm_cmd
 fi
 case ":$PATH:" in
   *":$TSDLM_WINE_BIN:"*) ;;
   *) export PATH="$TSDLM_WINE_BIN:$PATH" ;;
 esac
-unset _tsdlm_loader _tsdlm_server
+unset _tsdlm_loader _tsdlm_server _tsdlm_run
 export TSDLM_WINE_BIN
