@@ -12,8 +12,7 @@ struct RunOptions {
   // The working folder's name inside the temporary folder: the manifest,
   // the installer, its staged copies and the temporary log live there.
   std::wstring workingFolder = L"TsDLM";
-  // The manifest to fetch; empty: the settings' one (and their switch
-  // obeyed). A check always names it.
+  // The manifest a check fetches (a normal run takes the settings' one).
   std::string manifestUrl;
   // libcurl's verbose output printed masked on the standard error stream
   // (a console shows it) rather than as libcurl writes it.

@@ -122,11 +122,9 @@ std::string HttpDownloader::maskedTrace(int kind, const std::string& data) {
 }
 
 Transfer HttpDownloader::getUpdateXml(const RunOptions& options) {
-  std::string url = options.manifestUrl;
-  if (url.empty()) {
-    if (!Settings::checkForUpdates()) return Transfer();
-    url = Settings::getUpdateUrl();
-  }
+  if (!options.isCheck() && !Settings::checkForUpdates()) return Transfer();
+  const std::string url =
+      options.isCheck() ? options.manifestUrl : Settings::getUpdateUrl();
   const std::wstring path = Util::getManifestPath(options.workingFolder);
   // The limits of update.ini are read here but not applied: the transfer
   // keeps its fixed overall time limit.

@@ -28,7 +28,7 @@ class HttpDownloader {
   // The manifest is a few hundred bytes; a body past this is not a manifest.
   static constexpr std::uint64_t kManifestLimit = 1024 * 1024;
 
-  // Downloads the manifest (the options' URL, else the settings' one when
+  // Downloads the manifest (a check's URL, else the settings' one when
   // update checks are on) into the working folder and reads it into memory.
   static Transfer getUpdateXml(const RunOptions& options);
   // Puts the offered installer into the working folder, reusing an intact
