@@ -142,10 +142,19 @@ TEST_F(HttpDownloaderTest, DroppedConnectionFailsWithTheErrorEntry) {
   EXPECT_EQ(readFile(work_.file("out.bin")).size(), 1000u);
 }
 
-// The release check's fetch: never the file an earlier check left, and a
-// download that fails leaves no partial installer behind.
-TEST_F(HttpDownloaderTest, InstallerFetchedAnewAndRemovedWhenItFails) {
+// The release check's fetch, whatever the settings say (here a file without
+// keys: update checks off, no URL): its own manifest URL, and never the
+// installer an earlier check left; a download that fails leaves no partial
+// installer behind.
+TEST_F(HttpDownloaderTest, ACheckFetchesAnewWhateverTheSettingsSay) {
   fake::files().tempPath = work_.wpath() + L"\\";
+  fake::files().existing.insert(Util::getSettingsPath());
+  RunOptions check;
+  check.mode = RunOptions::Mode::kCheck;
+  check.workingFolder = Util::kWorkingFolder;
+  check.manifestUrl = server_.url("/small.txt");
+  EXPECT_TRUE(HttpDownloader::getUpdateXml(check));
+  EXPECT_FALSE(HttpDownloader::getUpdateXml(RunOptions()));
   writeFile(
       fake::localPath(Util::getManifestPath()),
       "<installerInformation><downloadLocationList><downloadLocation><url>" +
@@ -156,10 +165,10 @@ TEST_F(HttpDownloaderTest, InstallerFetchedAnewAndRemovedWhenItFails) {
   Manifest::load();
   const std::string installer = fake::localPath(Util::getInstallerPath());
   writeFile(installer, "kept from an earlier check");
-  ASSERT_TRUE(HttpDownloader::downloadInstaller(RunOptions(), nullptr));
+  ASSERT_TRUE(HttpDownloader::getInstaller(check, nullptr));
   EXPECT_EQ(readFile(installer).size(), 300000u);
   server_.setRule("/file.bin", R"({"drop_after": 1000})");
-  EXPECT_FALSE(HttpDownloader::downloadInstaller(RunOptions(), nullptr));
+  EXPECT_FALSE(HttpDownloader::getInstaller(check, nullptr));
   EXPECT_FALSE(exists(installer));
 }
 
