@@ -10,7 +10,6 @@ A machine that cannot provide either is reported as an environment fault
 import os
 import shutil
 import sys
-from pathlib import Path
 
 import pytest
 
@@ -20,6 +19,7 @@ sys.path.insert(0, str(harness.REPO / "tests" / "servers"))
 
 import update_server  # noqa: E402  (needs the path above)
 import signing  # noqa: E402
+import scenarios  # noqa: E402
 
 
 @pytest.fixture(scope="session")
@@ -113,6 +113,22 @@ def signing_kit(tmp_path_factory):
     """The test code-signing PKI of signing.py, made once per session:
     signing_kit.sign(exe, "tessarin", out) and the other kinds there."""
     return signing.SigningKit(tmp_path_factory.mktemp("signing")).make()
+
+
+@pytest.fixture
+def update(prefix, update_site, fixture_exe, signing_kit, tmp_path):
+    """The download manager installed, the dialog probe ready, nothing
+    offered yet (scenarios.WholeUpdate)."""
+    return scenarios.WholeUpdate(prefix, update_site, fixture_exe, signing_kit, tmp_path)
+
+
+@pytest.fixture
+def basic_proxy():
+    """The test proxy demanding Basic credentials (scenarios.USER, PASSWORD)
+    and resolving the update server's test name."""
+    with scenarios.TestProxy(auth="basic", user=scenarios.USER,
+                             password=scenarios.PASSWORD, hosts=scenarios.HOSTS) as proxy:
+        yield proxy
 
 
 # --- Reporting environment faults -------------------------------------------

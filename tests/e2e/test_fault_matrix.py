@@ -11,13 +11,10 @@ import time
 import pytest
 
 import proxy_helpers
-from test_proxy import TestProxy
-from test_update_check import (INSTALLED_DLM, INSTALLER_URL_PATH, MANIFEST_URL_PATH,
-                               OFFERED_VERSION, PUBLISHER, RUN_TIMEOUT, UpdateCheck,
-                               error_session, event_names, log_messages, manifest,
-                               read_record)
-from test_update_via_proxy import PROXY_HOST, answer_dialog
-from test_whole_update import CAPTION, QUIT_DLM, WholeUpdate
+from scenarios import (INSTALLED_DLM, INSTALLER_URL_PATH, MANIFEST_URL_PATH, NO_MANIFEST,
+                       OFFERED_VERSION, PROXY_HOST, PUBLISHER, QUIT_DLM, RUN_TIMEOUT,
+                       SERVER_NAME, TestProxy, UpdateCheck, answer_dialog, curl_error,
+                       error_session, event_names, log_messages, manifest, read_record)
 
 NOT_HIGHER = b"Server version is Not higher than installed version, return now\r\n"
 NO_FILE_VERSION = (b"[ERROR] ERROR: Util::getDownloadedVersion(): Failed to get the "
@@ -25,18 +22,12 @@ NO_FILE_VERSION = (b"[ERROR] ERROR: Util::getDownloadedVersion(): Failed to get 
 
 TIME_BOUND = 60  # seconds from start to exit, for every case
 INSTALLED = [("updater_launched", ""), ("updater_exit", "")]
-NO_MANIFEST = b"[ERROR] Cannot download update.xml, return now\r\n"
 NO_INSTALLER = b"[ERROR] Failed to download Installer, return now\r\n"
 BAD_SIGNATURE = b"[ERROR] Signature is not valid.\r\n"
 RETRY = b"Retrying...\r\n"
 LOG = "TsDLMUpdater.log"
 MANIFEST = "update.xml"
 INSTALLER = "TessarinDownloadManagerSetup.exe"
-SERVER_NAME = "updates.tsdlm.test"  # resolved by the test proxy only
-
-
-def curl_error(code, text):
-    return f"[ERROR] curl_easy_perform() failed: {code} ({text})\r\n".encode()
 
 
 class FaultCheck(UpdateCheck):
@@ -411,11 +402,6 @@ def test_working_folder_not_writable(check):
 
 
 # --- A download manager that does not answer -------------------------------------
-
-@pytest.fixture
-def update(prefix, update_site, fixture_exe, signing_kit, tmp_path):
-    return WholeUpdate(prefix, update_site, fixture_exe, signing_kit, tmp_path)
-
 
 # How the download manager takes its time: the wait ends only once its
 # window has been hung (not looking at its messages) for 30 s on end.

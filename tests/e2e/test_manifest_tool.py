@@ -11,11 +11,8 @@ import subprocess
 import pytest
 
 import harness
-from test_update_check import (FILES_URL_PATH, INSTALLED_DLM, INSTALLER_NAME,
-                               INSTALLER_URL_PATH, MANIFEST_URL_PATH, OFFERED_VERSION,
-                               read_log)
-from test_release_check import run_check
-from test_whole_update import WholeUpdate, file_version
+from scenarios import (FILES_URL_PATH, INSTALLED_DLM, INSTALLER_NAME, INSTALLER_URL_PATH,
+                       MANIFEST_URL_PATH, OFFERED_VERSION, file_version, read_log, run_check)
 
 TOOL = harness.REPO / "tools" / "tsdlm-manifest"
 
@@ -27,13 +24,12 @@ def run_tool(installer, output, ca, base_urls=("http://127.0.0.1:1/files/",)):
     return subprocess.run(command, capture_output=True, text=True, timeout=60)
 
 
-def test_manifest_of_a_good_installer_installs(prefix, update_site, fixture_exe,
+def test_manifest_of_a_good_installer_installs(update, prefix, update_site, fixture_exe,
                                                signing_kit, tmp_path):
     """The tool's manifest, published as it is: `TsDLMUpdater.exe /check`
     answers that it would install, then the updater downloads the installer
     from the first location (given without its trailing "/"), accepts it and
     installs it."""
-    update = WholeUpdate(prefix, update_site, fixture_exe, signing_kit, tmp_path)
     installer = signing_kit.sign(fixture_exe("fake_installer.exe"), "tessarin",
                                  tmp_path / "release" / INSTALLER_NAME)
     output = tmp_path / "update.xml"

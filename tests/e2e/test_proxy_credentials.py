@@ -7,11 +7,6 @@ import os
 import subprocess
 import time
 
-import pytest
-
-import harness
-from proxy_helpers import windows_path
-
 # Wine's credential dialog has no caption of ours: it names the target.
 DIALOG_CAPTION = "Connect to proxy1"
 

@@ -7,44 +7,13 @@ no event, and say what it found on its standard output (a file here, as when
 a support person redirects it) and in its report file."""
 
 import base64
-import subprocess
 
 import pytest
 
-from test_update_check import OFFERED_VERSION, PUBLISHER, RUN_TIMEOUT
-from test_update_via_proxy import (PASSWORD, PROXY_HOST, USER, ProxiedCheck,
-                                   basic_proxy)  # noqa: F401 (a fixture)
-from test_whole_update import WholeUpdate
+from scenarios import (OFFERED_VERSION, PASSWORD, PROXY_HOST, PUBLISHER, REPORT_WIN, USER,
+                       ProxiedCheck, run_check)
 
-REPORT_WIN = r"C:\check-report.txt"
 EARLIER_LOG = b"2026-12-07 06:00:37  an earlier run's log\r\n"
-
-
-class CheckRun:
-    """What one /check run left: its exit code, standard output and error
-    (each sent to a file, never a pipe) and the report file."""
-
-    def __init__(self, returncode, stdout, stderr, report):
-        self.returncode = returncode
-        self.stdout = stdout
-        self.stderr = stderr
-        self.report = report
-
-    def verdict(self):
-        return self.stdout.decode("latin-1").splitlines()[-1]
-
-
-def run_check(prefix, folder, args=("/check",), extra_env=None):
-    """Runs the installed updater with `args` and waits for it."""
-    program = prefix.install_updater()
-    report = prefix.unix_path(REPORT_WIN)
-    out, err = folder / "check.stdout", folder / "check.stderr"
-    with open(out, "wb") as stdout, open(err, "wb") as stderr:
-        result = subprocess.run(["wine", program, *args], env=prefix.env(extra_env),
-                                stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
-                                timeout=RUN_TIMEOUT)
-    return CheckRun(result.returncode, out.read_bytes(), err.read_bytes(),
-                    report.read_bytes() if report.exists() else None)
 
 
 class MachineState:
@@ -77,8 +46,7 @@ class MachineState:
 
 
 @pytest.fixture
-def release(prefix, update_site, fixture_exe, signing_kit, tmp_path):
-    update = WholeUpdate(prefix, update_site, fixture_exe, signing_kit, tmp_path)
+def release(update):
     update.start_dlm()
     return update
 

@@ -4,205 +4,13 @@ pointing at the local update server, and a signed stand-in installer on
 offer. Each test checks the log entries in order, the analytics events, the
 requests the server saw and what the installer was started with."""
 
-import hashlib
 import re
 
 import pytest
 
-import harness
-
-INSTALLED_DLM = harness.INSTALL_FOLDER + r"\TSRN.DLM.exe"
-SETTINGS_FILE = harness.INSTALL_FOLDER + r"\update.ini"
-MANIFEST_URL_PATH = "/utility/dlm/prod/Installer/update.xml"
-FILES_URL_PATH = "/utility/dlm/prod/Installer/files/"
-INSTALLER_NAME = "TessarinDownloadManagerSetup-6.1.33.0.exe"
-INSTALLER_URL_PATH = FILES_URL_PATH + INSTALLER_NAME
-INSTALLED_VERSION = "6.1.32.0"
-OFFERED_VERSION = "6.1.33.0"  # the stand-in installer's own file version
-PUBLISHER = "Tessarin, Inc"
-
-TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  ")
-# The folder a copy of the installer is checked and started in: a new name
-# each time. Logs show it as STAGED_FOLDER.
-STAGED_NAME = re.compile(rb"\\TsDLM\\install-[0-9a-f]{32}\\")
-STAGED_FOLDER = "install-*"
-RUN_TIMEOUT = 90
-
-
-# --- Reading the results -----------------------------------------------------
-
-def log_messages(data):
-    """The log's entries without their timestamps. An entry ends where the
-    next timestamp starts, so an entry written without a line end shows up
-    as a message without CR LF."""
-    assert data is not None, "no log written"
-    starts = list(TIMESTAMP.finditer(data))
-    assert starts and starts[0].start() == 0, f"log does not start with an entry: {data!r}"
-    ends = [match.start() for match in starts[1:]] + [len(data)]
-    staged = b"\\TsDLM\\" + STAGED_FOLDER.encode() + b"\\"
-    return [STAGED_NAME.sub(lambda _: staged, data[match.end():end])
-            for match, end in zip(starts, ends)]
-
-
-def read_log(prefix):
-    """Both logs are the same; returns the messages of the temporary one."""
-    temp_log = prefix.read_temp_log()
-    assert temp_log == prefix.read_shared_log()
-    return log_messages(temp_log)
-
-
-def event_names(prefix):
-    return [(e["event"], e["value"]) for e in prefix.read_events()]
-
-
-def error_session(text):
-    return [("updater_launched", ""), ("error_occurred", text), ("updater_exit", "")]
-
-
-def staged_folders(prefix):
-    """Installer folders left in the working folder."""
-    return sorted(p.name for p in prefix.working_dir.glob("install-*"))
-
-
-def read_record(prefix):
-    """The stand-in installer's record of its start, or None if it never ran."""
-    path = prefix.working_dir / "TessarinDownloadManagerSetup.exe.record.txt"
-    if not path.exists():
-        return None
-    lines = path.read_bytes().decode("utf-8").split("\r\n")
-    return dict(line.split("=", 1) for line in lines if line)
-
-
-# --- Expected entries ----------------------------------------------------------
-
-class Entries:
-    """The texts this updater logs, with the prefix's real paths filled in."""
-
-    def __init__(self, prefix):
-        working = prefix.temp_win + r"\TsDLM"
-        self.working_win = working
-        self.manifest = working + r"\update.xml"
-        self.installer = working + r"\TessarinDownloadManagerSetup.exe"
-        # The checked and started copy.
-        self.staged = working + "\\" + STAGED_FOLDER + r"\TessarinDownloadManagerSetup.exe"
-
-    @staticmethod
-    def line(text):
-        return text.encode("latin-1") + b"\r\n"
-
-    def download_complete(self, path):
-        return self.line(f"Download complete: {path}")
-
-    def manifest_start(self, offered=OFFERED_VERSION):
-        return [self.download_complete(self.manifest),
-                b"Successfully downloaded update.xml\r\n",
-                self.line(f"Compare Version: {offered} To: {INSTALLED_VERSION}")]
-
-    @staticmethod
-    def downloaded_version(version):
-        return Entries.line(f"INFO: HttpDownloader::getInstaller(): Downloaded version: {version}")
-
-    def signed(self, path=None):
-        """The checks passed, on the staged copy unless another path is given
-        (the reuse test checks the downloaded file itself)."""
-        return [self.line(f'The file "{path or self.staged}" is signed.'),
-                self.line(f"A certificate with a subject name [{PUBLISHER}] has been found!")]
-
-    def not_signed(self, path=None):
-        return self.line(f'[ERROR] The file "{path or self.staged}" is not signed. '
-                         f'Error is: 0x800b0100.')
-
-    def fresh_download(self):
-        """getInstaller with no installer on disk."""
-        return [b"INFO: Installer not downloaded!", self.downloaded_version(""),
-                self.download_complete(self.installer)]
-
-    def install(self):
-        return [b"Successfully downloaded Installer, install it now\r\n",
-                self.line(self.staged)]
-
-
-# --- Setting up a prefix and a server -------------------------------------------
-
-def sha256(path):
-    return hashlib.sha256(path.read_bytes()).hexdigest()
-
-
-def manifest(base_url, version, sha256=None):
-    """An update.xml offering `version`, with another platform listed first;
-    the windows entry pins `sha256` when it is given."""
-    pin = "" if sha256 is None else f"<sha256>{sha256}</sha256>"
-    return f"""<?xml version="1.0" encoding="UTF-8"?>
-<installerInformation>
-  <version>{version}</version>
-  <downloadOptions>
-    <downloadLowSpeedLimit>1024</downloadLowSpeedLimit>
-    <downloadLowSpeedTime>900</downloadLowSpeedTime>
-    <downloadTime>18000</downloadTime>
-  </downloadOptions>
-  <downloadLocationList>
-    <downloadLocation><url>{base_url}{FILES_URL_PATH}</url></downloadLocation>
-  </downloadLocationList>
-  <platformFileList>
-    <mac><platform>mac</platform><filename>TessarinDownloadManager.dmg</filename></mac>
-    <win><platform>windows</platform><filename>{INSTALLER_NAME}</filename>{pin}</win>
-  </platformFileList>
-</installerInformation>
-"""
-
-
-class UpdateCheck:
-    """One prefix with the download manager installed and one update server."""
-
-    def __init__(self, prefix, server, fixture_exe, signing_kit, folder):
-        self.prefix = prefix
-        self.server = server
-        self.fixture_exe = fixture_exe
-        self.signing_kit = signing_kit
-        self.folder = folder
-        self.entries = Entries(prefix)
-        prefix.install_file(fixture_exe("version_6_1_32_0.exe"), INSTALLED_DLM)
-
-    def settings(self, text=None):
-        if text is None:
-            text = (f"[Update]\r\nurl={self.server.url(MANIFEST_URL_PATH)}\r\n"
-                    f"check_for_updates=1\r\n")
-        self.prefix.unix_path(SETTINGS_FILE).write_bytes(text.encode("latin-1"))
-
-    def signed_installer(self, kind, exe="fake_installer.exe"):
-        out = self.folder / f"installer-{kind}-{exe}"
-        if not out.exists():
-            self.signing_kit.sign(self.fixture_exe(exe), kind, out)
-        return out
-
-    def offer(self, version=OFFERED_VERSION, kind="tessarin", exe="fake_installer.exe",
-              sha256=None):
-        """Publishes the manifest (pinning `sha256` when given) and the
-        installer; writes update.ini."""
-        self.server.add_file(MANIFEST_URL_PATH,
-                             manifest(self.server.base_url, version, sha256))
-        self.server.add_file(INSTALLER_URL_PATH,
-                             self.signed_installer(kind, exe).read_bytes())
-        self.settings()
-
-    def place_installer(self, data):
-        """Leaves a file where an earlier run keeps its installer."""
-        path = self.prefix.unix_path(self.entries.installer)
-        path.parent.mkdir(parents=True, exist_ok=True)
-        path.write_bytes(data)
-
-    def run(self, installer_exit=0):
-        result = self.prefix.run_updater(
-            timeout=RUN_TIMEOUT, windows_path=harness.INSTALLED_UPDATER,
-            extra_env={"TSDLM_FAKE_INSTALLER_EXIT": str(installer_exit)})
-        assert result.returncode == 0, result.stderr.decode(errors="replace")[-3000:]
-        return result
-
-    def manifest_requests(self):
-        return len(self.server.requests_for(MANIFEST_URL_PATH))
-
-    def installer_requests(self):
-        return len(self.server.requests_for(INSTALLER_URL_PATH))
+from scenarios import (INSTALLED_VERSION, MANIFEST_URL_PATH, NO_MANIFEST, OFFERED_VERSION,
+                       PUBLISHER, UpdateCheck, curl_error, error_session, event_names,
+                       manifest, read_log, read_record, sha256, staged_folders)
 
 
 @pytest.fixture
@@ -246,29 +54,6 @@ def test_newer_version_is_downloaded_checked_and_installed(check):
     assert result.windows_seen, "the progress dialog was never shown"
 
 
-def test_unsigned_installer_is_fetched_three_times_then_given_up(check):
-    check.offer(kind="unsigned")
-
-    result = check.run()
-
-    e = check.entries
-    # The second and third attempts find the same version on disk, check it
-    # (and find it unsigned) before deleting and fetching it again.
-    again = [e.downloaded_version(OFFERED_VERSION), e.not_signed(e.installer),
-             e.download_complete(e.installer), e.not_signed(),
-             b"[ERROR] Signature is not valid.\r\n"]
-    assert read_log(check.prefix) == (
-        e.manifest_start() + e.fresh_download() +
-        [e.not_signed(), b"[ERROR] Signature is not valid.\r\n", b"Retrying...\r\n"] +
-        again + [b"Retrying...\r\n"] + again +
-        [b"[ERROR] Failed to download Installer, return now\r\n"])
-    assert event_names(check.prefix) == error_session("download installer failed")
-    assert check.installer_requests() == 3
-    assert read_record(check.prefix) is None, "an unsigned installer was run"
-    assert staged_folders(check.prefix) == []
-    assert result.windows_seen, "the progress dialog was never shown"
-
-
 def _publisher_refused(e, path):
     return [e.line(f'The file "{path}" is signed.'),
             e.line(f"[ERROR] A certificate with a subject name [{PUBLISHER}] "
@@ -288,6 +73,10 @@ def _download_refused(e):
 # reuse test logs of the file left by the attempt before, and the manifest's
 # pin (from the served file's SHA-256 and the test's files; None: no pin).
 @pytest.mark.parametrize("kind, exe, refusal, left_behind, pin", [
+    # Not signed at all: the file left behind is checked (and found
+    # unsigned) before it is deleted and fetched again.
+    ("unsigned", "fake_installer.exe", lambda e: [e.not_signed()],
+     lambda e: [e.downloaded_version(OFFERED_VERSION), e.not_signed(e.installer)], None),
     # Signed by another publisher, with a forged twin of the signer's
     # certificate named "Tessarin, Inc." in the signature, in both orders;
     # a look-alike publisher; "Tessarin" and "Inc" in two attributes.
@@ -306,15 +95,16 @@ def _download_refused(e):
       for pin in (lambda check, served: sha256(
                       check.signed_installer("tessarin", "installer_dll.dll")),
                   lambda check, served: served[:63])],
-], ids=["twin-after-signer", "twin-first", "look-alike-publisher", "name-split-in-two",
-        "older-genuine", "pinned-to-another-genuine-file", "malformed-pin"])
-def test_forged_or_stale_installer_is_refused_three_times(check, kind, exe, refusal,
-                                                          left_behind, pin):
+], ids=["unsigned", "twin-after-signer", "twin-first", "look-alike-publisher",
+        "name-split-in-two", "older-genuine", "pinned-to-another-genuine-file",
+        "malformed-pin"])
+def test_unsigned_forged_or_stale_installer_is_refused_three_times(
+        check, kind, exe, refusal, left_behind, pin):
     served = sha256(check.signed_installer(kind, exe))
     pinned = pin and pin(check, served)
     check.offer(kind=kind, exe=exe, sha256=pinned)
 
-    check.run()
+    result = check.run()
 
     e = check.entries
     if pin:
@@ -332,6 +122,7 @@ def test_forged_or_stale_installer_is_refused_three_times(check, kind, exe, refu
     assert check.installer_requests() == 3
     assert read_record(check.prefix) is None, "a refused installer was run"
     assert staged_folders(check.prefix) == []
+    assert result.windows_seen, "the progress dialog was never shown"
 
 
 def test_second_run_reuses_the_installer_on_disk(check):
@@ -420,8 +211,7 @@ def test_update_checks_switched_off(check, settings):
 
     result = check.run()
 
-    assert read_log(check.prefix) == [
-        b"[ERROR] Cannot download update.xml, return now\r\n"]
+    assert read_log(check.prefix) == [NO_MANIFEST]
     assert event_names(check.prefix) == error_session("download update.xml failed")
     assert check.server.requests == []
     assert sorted(p.name for p in check.prefix.working_dir.iterdir()) == [
@@ -454,18 +244,14 @@ def test_manifest_error_status(check, status, code, text):
 
     result = check.run()
 
-    assert read_log(check.prefix) == [
-        f"[ERROR] curl_easy_perform() failed: {code} ({text})\r\n".encode(),
-        b"[ERROR] Cannot download update.xml, return now\r\n"]
+    assert read_log(check.prefix) == [curl_error(code, text), NO_MANIFEST]
     assert event_names(check.prefix) == error_session("download update.xml failed")
     assert (check.manifest_requests(), check.installer_requests()) == (1, 0)
     assert result.windows_seen == []
 
 
 @pytest.mark.parametrize("scheme, entries", [
-    ("http", lambda e: [
-        b"[ERROR] curl_easy_perform() failed: 1 (Unsupported protocol)\r\n",
-        b"[ERROR] Cannot download update.xml, return now\r\n"]),
+    ("http", lambda e: [curl_error(1, "Unsupported protocol"), NO_MANIFEST]),
     # Control: the same redirect staying on HTTPS is followed.
     ("https", lambda e: e.manifest_start() + [
         b"Server version is Not higher than installed version, return now\r\n"]),

@@ -15,7 +15,7 @@ import pytest
 
 import harness
 import update_server
-from update_server import UpdateServer, header
+from update_server import header
 
 SERVER_SCRIPT = harness.REPO / "tests" / "servers" / "update_server.py"
 

@@ -4,69 +4,18 @@ proxy (credentials stored beforehand, or given in the credential dialog),
 and the proxy step's failure entries (silent mode, a cancelled dialog, no
 URL)."""
 
-import os
-import subprocess
 import threading
-import time
 
 import pytest
 
-import harness
-import proxy_helpers
-from test_proxy import TestProxy
-from test_update_check import (INSTALLER_URL_PATH, MANIFEST_URL_PATH, OFFERED_VERSION,
-                               UpdateCheck, event_names, manifest, read_log,
-                               read_record)
-
-PROXY_HOST = "127.0.0.1"
-USER, PASSWORD = "ann", "s3cret"
-MANIFEST_FAILED = b"[ERROR] Cannot download update.xml, return now\r\n"
-# The credential dialog is the system's own; Wine names it after the target.
-DIALOG_TITLE = PROXY_HOST
-# Wine's WinHTTP sends nothing for a loopback target through a proxy (the
-# probe then never meets the proxy), so the update server goes by a name that
-# only the test proxy resolves.
-SERVER_NAME = "updates.tsdlm.test"
-HOSTS = {SERVER_NAME: "127.0.0.1"}
-
-
-class ProxiedCheck(UpdateCheck):
-    def url(self, path):
-        return f"http://{SERVER_NAME}:{self.server.port}{path}"
-
-    def offer(self):
-        super().offer()
-        self.server.add_file(MANIFEST_URL_PATH, manifest(self.url(""), OFFERED_VERSION))
-
-    def settings(self, text=None):
-        if text is None:
-            text = f"[Update]\r\nurl={self.url(MANIFEST_URL_PATH)}\r\ncheck_for_updates=1\r\n"
-        super().settings(text)
-
-    def through(self, proxy):
-        """Points the user's proxy settings at `proxy` (None: none at all)."""
-        if proxy is not None:
-            proxy_helpers.set_user_settings(self.prefix, proxy_helpers.PROXY,
-                                            proxy=proxy.address)
-
-    def cred_tool(self, *args):
-        tool = self.fixture_exe("cred_tool.exe")
-        return self.prefix.run(tool, list(args), timeout=30)
-
-    def stored(self):
-        result = self.cred_tool("read", PROXY_HOST)
-        return result.stdout.decode().rstrip("\r\n") if result.returncode == 0 else None
+from scenarios import (HOSTS, INSTALLER_URL_PATH, MANIFEST_URL_PATH, NO_MANIFEST, PASSWORD,
+                       PROXY_HOST, USER, ProxiedCheck, TestProxy, UpdateCheck, answer_dialog,
+                       event_names, read_log, read_record)
 
 
 @pytest.fixture
 def check(prefix, update_site, fixture_exe, signing_kit, tmp_path):
     return ProxiedCheck(prefix, update_site, fixture_exe, signing_kit, tmp_path)
-
-
-@pytest.fixture
-def basic_proxy():
-    with TestProxy(auth="basic", user=USER, password=PASSWORD, hosts=HOSTS) as proxy:
-        yield proxy
 
 
 def fetched(proxy, check):
@@ -83,29 +32,6 @@ def whole_update(check):
 def assert_installed(check):
     assert event_names(check.prefix) == [("updater_launched", ""), ("updater_exit", "")]
     assert read_record(check.prefix)["arguments"] == "-quiet"
-
-
-def answer_dialog(display, keys, timeout=60):
-    """Waits for the credential dialog and sends it `keys` (xdotool words)."""
-    env = {"DISPLAY": display, "PATH": os.environ.get("PATH", "/usr/bin:/bin")}
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        windows, _ = harness.find_visible_windows(display, DIALOG_TITLE)
-        if windows:
-            subprocess.run(["xdotool", "windowfocus", "--sync", windows[0]], env=env,
-                           capture_output=True, timeout=10)
-            time.sleep(1.0)  # keys sent before the dialog takes input are lost
-            for key in keys:
-                kind, _, text = key.partition(":")
-                if kind == "type":
-                    subprocess.run(["xdotool", "type", "--delay", "60", text], env=env,
-                                   timeout=30)
-                else:
-                    subprocess.run(["xdotool", "key", text], env=env, timeout=10)
-                time.sleep(0.2)
-            return True
-        time.sleep(0.2)
-    return False
 
 
 def run_with_dialog(check, keys):
@@ -177,7 +103,7 @@ def test_silent_mode_without_a_usable_credential(check, basic_proxy, saved_for,
     check.run()
 
     # Silent mode's entry has no line end: the flow's entry follows on it.
-    assert read_log(check.prefix) == [proxy_step_line, MANIFEST_FAILED]
+    assert read_log(check.prefix) == [proxy_step_line, NO_MANIFEST]
     assert basic_proxy.requests, "the probe never reached the proxy"
     assert [r["proxy_authorization"] for r in basic_proxy.requests] == [
         None] * len(basic_proxy.requests)
@@ -204,7 +130,7 @@ def test_impostor_open_to_the_probe_never_gets_the_ntlm_password(check):
     assert any(r["method"] == "HEAD" for r in seen), "the probe never reached the proxy"
     assert fetched(impostor, check) == [check.url(MANIFEST_URL_PATH)]
     assert [r["proxy_authorization"] for r in seen] == [None] * len(seen)
-    assert read_log(check.prefix)[-1] == MANIFEST_FAILED
+    assert read_log(check.prefix)[-1] == NO_MANIFEST
     assert check.stored() == f"{USER}\t{PASSWORD}"
 
 
@@ -232,7 +158,7 @@ def test_credential_dialog_cancelled(check, basic_proxy):
     run_with_dialog(check, ["key:Escape"])
 
     assert read_log(check.prefix) == [
-        b"tsrnGetProxyInfo return: 5 with silent=0 schema=0\r\n", MANIFEST_FAILED]
+        b"tsrnGetProxyInfo return: 5 with silent=0 schema=0\r\n", NO_MANIFEST]
     assert fetched(basic_proxy, check) == []
     assert check.stored() is None
 
@@ -245,6 +171,6 @@ def test_settings_without_url(check, basic_proxy):
     check.run()
 
     assert read_log(check.prefix) == [
-        b"tsrnGetProxyInfo return: 4 with silent=0 schema=0\r\n", MANIFEST_FAILED]
+        b"tsrnGetProxyInfo return: 4 with silent=0 schema=0\r\n", NO_MANIFEST]
     assert basic_proxy.requests == []
     assert check.server.requests == []

@@ -4,9 +4,7 @@ installer run. The download manager is fake_dlm.exe started as
 "...\\Tessarin Shared\\...\\TsDLMgr.exe"; the dialog is read from outside by
 window_probe.exe."""
 
-import json
 import os
-import struct
 import subprocess
 import time
 from pathlib import Path
@@ -14,16 +12,11 @@ from pathlib import Path
 import pytest
 
 import harness
-from test_update_check import (INSTALLED_DLM, INSTALLER_URL_PATH, OFFERED_VERSION,
-                               RUN_TIMEOUT, UpdateCheck, error_session, event_names,
-                               read_log, read_record)
+from scenarios import (CAPTION, INSTALLED_DLM, OFFERED_VERSION, QUIT_DLM, RUN_TIMEOUT,
+                       error_session, event_names, file_version, read_log, read_record)
 
-RUNNING_DLM = harness.INSTALL_FOLDER + r"\TsDLMgr.exe"
-CAPTION = harness.DIALOG_CAPTION
 MESSAGE = ("Please wait a moment while Download Manager finishes updating. Your "
            "download will automatically start when the update completes.")
-QUIT_DLM = b"Successfully quit the DLM\r\n"
-DLM_CAPTION = "Tessarin Download Manager"
 NO_DLM_WINDOW = b"[ERROR] Failed to get running DLM handle!\r\n"
 PBS_MARQUEE = 0x08
 SCREENSHOT_DIR = Path(os.environ.get("TSDLM_SCREENSHOT_DIR")
@@ -45,16 +38,6 @@ LANGUAGES = [
 ]
 
 
-def file_version(path):
-    """The file version words of an executable's VS_FIXEDFILEINFO."""
-    data = Path(path).read_bytes()
-    at = data.find(struct.pack("<I", 0xFEEF04BD))
-    if at < 0:
-        return None
-    ms, ls = struct.unpack_from("<II", data, at + 8)
-    return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
-
-
 @pytest.fixture(scope="session")
 def locales(tmp_path_factory):
     """Compiled Linux locales for Wine's interface language (LOCPATH)."""
@@ -65,109 +48,6 @@ def locales(tmp_path_factory):
         if not (folder / f"{locale}.UTF-8").exists():
             raise harness.HarnessError(f"localedef {locale} failed")
     return folder
-
-
-class WholeUpdate(UpdateCheck):
-    """UpdateCheck plus the running download manager and the dialog probe."""
-
-    def __init__(self, prefix, server, fixture_exe, signing_kit, folder):
-        super().__init__(prefix, server, fixture_exe, signing_kit, folder)
-        self.dlm_record_win = prefix.temp_win + r"\dlm-record.txt"
-        self.dlm = None
-        self.env = {}
-        # Keeps the prefix's Wine session up for the whole test. Whichever
-        # program starts a session passes its output pipes on to Wine's
-        # service processes, and a probe whose pipes stay open would never
-        # be seen to end.
-        prefix.start_background(fixture_exe("sleeper.exe"), r"C:\keeper\sleeper.exe",
-                                ["600", "{ready}"])
-
-    def start_dlm(self, program="fake_dlm.exe", **options):
-        args = ["60", "{ready}"] if program == "sleeper.exe" else ["{ready}"]
-        if program == "fake_dlm.exe":
-            args.append(f"record={self.dlm_record_win}")
-            args += [f"{name}={value}" for name, value in options.items()]
-        self.dlm = self.prefix.start_background(self.fixture_exe(program), RUNNING_DLM,
-                                                args)
-        return self.dlm
-
-    def dlm_requests(self):
-        path = self.prefix.unix_path(self.dlm_record_win)
-        if not path.exists():
-            return []
-        return [line for line in path.read_text("utf-8").splitlines() if line]
-
-    def installs_for_real(self):
-        """The installer copies itself (version 6.1.33.0) over the installed
-        download manager."""
-        self.env.update(TSDLM_FAKE_INSTALLER_COPY_FROM=self.entries.installer,
-                        TSDLM_FAKE_INSTALLER_COPY_TO=INSTALLED_DLM)
-
-    def run(self, installer_exit=0, timeout=RUN_TIMEOUT, args=()):
-        self.env["TSDLM_FAKE_INSTALLER_EXIT"] = str(installer_exit)
-        result = self.prefix.run_updater(timeout=timeout,
-                                         windows_path=harness.INSTALLED_UPDATER,
-                                         args=args, extra_env=self.env)
-        assert result.returncode == 0, result.stderr.decode(errors="replace")[-3000:]
-        return result
-
-    def launch(self):
-        """Starts the updater without waiting for it."""
-        self.prefix.install_updater()
-        # The probe's first start in a prefix is slow; not while watching.
-        self.probe()
-        return subprocess.Popen(["wine", harness.INSTALLED_UPDATER],
-                                env=self.prefix.env(self.env), stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def probe(self, caption=CAPTION, close=False):
-        args = [caption] + (["close"] if close else [])
-        result = self.prefix.run(self.fixture_exe("window_probe.exe"), args, timeout=30,
-                                 extra_env=self.env)
-        return json.loads(result.stdout.decode("utf-8"))
-
-    def wait_for(self, condition, what, process=None, timeout=40, caption=CAPTION):
-        """Probes the dialog until condition(state) holds; returns that state."""
-        deadline = time.monotonic() + timeout
-        seen = []
-        while time.monotonic() < deadline:
-            state = self.probe(caption)
-            seen.append(state)
-            if condition(state):
-                return state
-            if process is not None and process.poll() is not None:
-                break
-            time.sleep(0.05)
-        raise AssertionError(f"never saw {what}; last states: {seen[-3:]}")
-
-    def started_again(self):
-        """The log entry of a download manager given back."""
-        return self.entries.line(f"Started the DLM again: {RUNNING_DLM}")
-
-    def dlm_back(self, asked):
-        """Whether a download manager runs again once the one `asked` has
-        ended: its main window is there."""
-        asked.popen.wait(20)
-        return self.probe(DLM_CAPTION).get("found") is True
-
-    def installer_size(self):
-        return len(self.signed_installer("tessarin").read_bytes())
-
-    def stall_installer_at(self, percent, seconds):
-        """The installer's body stops after the first byte that makes the
-        downloader report `percent`, for `seconds` (or until the end)."""
-        size = self.installer_size()
-        stall_after = -(-size * percent // 100)  # rounded up
-        assert stall_after * 100 // size == percent
-        rule = {"stall_after": stall_after}
-        if seconds:
-            rule["stall_seconds"] = seconds
-        self.server.set_rule(INSTALLER_URL_PATH, **rule)
-
-
-@pytest.fixture
-def update(prefix, update_site, fixture_exe, signing_kit, tmp_path):
-    return WholeUpdate(prefix, update_site, fixture_exe, signing_kit, tmp_path)
 
 
 def downloading(text):

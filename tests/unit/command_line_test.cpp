@@ -29,6 +29,9 @@ std::vector<Case> cases() {
   const std::wstring longestUrl =
       L"http://h/" + std::wstring(kMaxUrl - 9, L'a');
   const std::wstring longUrl = longestUrl + L"a";
+  // Lengths count UTF-16 units: a pair ending the longest path is one too many.
+  const std::wstring pairPastTheEnd =
+      longestPath.substr(1) + L'\xD83D' + L'\xDE00';
   return {
       {{}, Mode::kUpdate, "", L""},
       // Only "/check" first selects the check; any other command line (a
@@ -52,10 +55,15 @@ std::vector<Case> cases() {
        Mode::kCheck,
        "HTTP://h/x",
        L"C:\\r p.txt"},
+      // Each limit, at its least and at its most.
       {{L"/check", L"/manifest", longestUrl, L"/report", longestPath},
        Mode::kCheck,
        std::string(longestUrl.begin(), longestUrl.end()),
        longestPath},
+      {{L"/check", L"/manifest", L"https://h", L"/report", L"r"},
+       Mode::kCheck,
+       "https://h",
+       L"r"},
       // A malformed "/check" line prints the usage and runs nothing.
       {{L"/check", L"/check"}, Mode::kUsage, "", L""},
       {{L"/check", L"extra"}, Mode::kUsage, "", L""},
@@ -69,6 +77,7 @@ std::vector<Case> cases() {
       {{L"/check", L"/manifest", L"ftp://h/x"}, Mode::kUsage, "", L""},
       {{L"/check", L"/manifest", L"file:///C:/x"}, Mode::kUsage, "", L""},
       {{L"/check", L"/manifest", L"http://"}, Mode::kUsage, "", L""},
+      {{L"/check", L"/manifest", L"https://"}, Mode::kUsage, "", L""},
       {{L"/check", L"/manifest", L"http://h/a b"}, Mode::kUsage, "", L""},
       {{L"/check", L"/manifest", L"http://h/x\r\nHost: y"},
        Mode::kUsage,
@@ -81,6 +90,7 @@ std::vector<Case> cases() {
       {{L"/check", L"/report", L""}, Mode::kUsage, "", L""},
       {{L"/check", L"/report", L"a\nb"}, Mode::kUsage, "", L""},
       {{L"/check", L"/report", longPath}, Mode::kUsage, "", L""},
+      {{L"/check", L"/report", pairPastTheEnd}, Mode::kUsage, "", L""},
       {{L"/check", L"/report", L"a", L"/report", L"b"}, Mode::kUsage, "", L""},
   };
 }

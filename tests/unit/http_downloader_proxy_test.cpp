@@ -18,6 +18,7 @@
 
 namespace {
 
+using testing_support::operator<<;
 using testing_support::LocalProxy;
 using testing_support::LocalServer;
 using testing_support::readFile;
@@ -37,19 +38,16 @@ struct ProxyCase {
   const char* lastScheme;  // of the proxy's last Proxy-Authorization; "" none
 };
 
-void PrintTo(const ProxyCase& c, std::ostream* os) { *os << c.name; }
-
 std::vector<std::string> demanding(const char* scheme) {
   return {"--auth", scheme, "--user", "ann", "--password", "secret"};
 }
 
-class HttpDownloaderProxyTest : public ::testing::TestWithParam<ProxyCase> {
+class HttpDownloaderProxyTest
+    : public testing_support::PlatformTableTest<ProxyCase> {
  protected:
   void SetUp() override {
-    fake::reset();
+    PlatformTableTest::SetUp();
     curl_global_init(CURL_GLOBAL_ALL);
-    ASSERT_TRUE(testing_support::ProcessLog::bind());
-    testing_support::ProcessLog::mark();
     writeFile(root_.file("update.xml"), "<manifest/>");
   }
   void TearDown() override { curl_global_cleanup(); }
@@ -113,6 +111,6 @@ const ProxyCase kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Proxies, HttpDownloaderProxyTest,
                          ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return info.param.name; });
+                         testing_support::CaseName());
 
 }  // namespace

@@ -10,9 +10,11 @@
 #include "config/logger.h"
 #include "fakes/fake_platform.h"
 #include "unit/process_log.h"
+#include "unit/test_support.h"
 
 namespace {
 
+using testing_support::operator<<;
 using platform::SignerIdentity;
 using testing_support::ProcessLog;
 
@@ -36,14 +38,8 @@ std::int32_t verifyHeld(const std::wstring& path, SignerIdentity* signer = nullp
   return verifySignature(path, *file, signer != nullptr ? *signer : ignored);
 }
 
-class TrustLogTest : public ::testing::Test {
+class TrustLogTest : public testing_support::PlatformTest {
  protected:
-  void SetUp() override {
-    fake::reset();
-    fake::clock().fixed = true;
-    ASSERT_TRUE(ProcessLog::bind()) << "the log was bound before this test";
-    ProcessLog::mark();
-  }
   // The log since the mark as one entry: the timestamp, then `text`.
   static std::string entry(const std::string& text) {
     return Logger::timestamp() + text;
@@ -56,8 +52,6 @@ struct SignatureCase {
   std::uint32_t lastError;
   std::string logged;  // after the timestamp
 };
-
-void PrintTo(const SignatureCase& c, std::ostream* out) { *out << c.name; }
 
 class SignatureMessageTest : public TrustLogTest,
                              public ::testing::WithParamInterface<SignatureCase> {};
@@ -119,9 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
         SignatureCase{"PositiveStatus", 0x7fffabcdu, 0,
                       "[ERROR] Error is: 0x7fffabcd.\r\n"},
         SignatureCase{"AllBits", 0xffffffffu, 0, "[ERROR] Error is: 0xffffffff.\r\n"}),
-    [](const ::testing::TestParamInfo<SignatureCase>& info) {
-      return std::string(info.param.name);
-    });
+    testing_support::CaseName());
 
 TEST_F(TrustLogTest, SignerComesFromTheVerificationOfTheHeldFile) {
   SignerIdentity tessarin;
@@ -176,8 +168,6 @@ struct PublisherCase {
   bool result;
 };
 
-void PrintTo(const PublisherCase& c, std::ostream* out) { *out << c.name; }
-
 class PublisherTest : public TrustLogTest,
                       public ::testing::WithParamInterface<PublisherCase> {};
 
@@ -218,9 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
         PublisherCase{"OtherAttributesOnly", {}, {}, 1, false},
         // A forged copy with the signer's issuer and serial travels along.
         PublisherCase{"TwinInTheBag", {L"Tessarin, Inc"}, {L"Tessarin, Inc"}, 2, false}),
-    [](const ::testing::TestParamInfo<PublisherCase>& info) {
-      return std::string(info.param.name);
-    });
+    testing_support::CaseName());
 
 TEST_F(TrustLogTest, UnknownSignerIsRefusedWithoutEntry) {
   SignerIdentity none;

@@ -16,6 +16,7 @@
 
 namespace {
 
+using testing_support::operator<<;
 using testing_support::TempDir;
 
 // A manifest with the usual shape; `inner` replaces the root's content.
@@ -70,12 +71,10 @@ ManifestCase make(const char* name, const std::string& content,
   return ManifestCase{name, true, content, version, windowsUrl, options};
 }
 
-void PrintTo(const ManifestCase& c, std::ostream* out) { *out << c.name; }
-
-class ManifestTest : public ::testing::TestWithParam<ManifestCase> {
+class ManifestTest : public testing_support::PlatformTableTest<ManifestCase> {
  protected:
   void SetUp() override {
-    fake::reset();
+    PlatformTableTest::SetUp();
     fake::files().tempPath = dir_.wpath() + L"\\";
   }
   void write(const std::string& content) {
@@ -213,9 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "</downloadLowSpeedTime><downloadTime>99999999999"
                   "</downloadTime></downloadOptions>"),
              "", "", opts(-7, 0, INT_MAX))),
-    [](const ::testing::TestParamInfo<ManifestCase>& info) {
-      return std::string(info.param.name);
-    });
+    testing_support::CaseName());
 
 class ManifestQueryTest : public ManifestTest {};
 

@@ -9,8 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "unit/test_support.h"
+
 namespace {
 
+using testing_support::operator<<;
 using Bytes = std::vector<unsigned char>;
 
 void put16(Bytes& b, std::size_t at, unsigned v) {
@@ -74,6 +77,20 @@ Bytes buildPe() {
   return b;
 }
 
+// The same file with a PE32+ optional header: 16 bytes longer (a 64-bit
+// image base and stack and heap sizes), so the data directories and the
+// section table after it sit 16 bytes further on. Nothing of the PE32
+// layout is left where the reader could find it. `magic` and `size` as given.
+void toPe32Plus(Bytes& b, unsigned magic = 0x20b, unsigned size = 240) {
+  std::memmove(&b[kSection + 16], &b[kSection], 40);
+  std::memset(&b[kOptional + 92], 0, kSection + 16 - (kOptional + 92));
+  put16(b, kOptional, magic);
+  put16(b, kHeader + 20, size);
+  put32(b, kOptional + 108, 16);
+  put32(b, kOptional + 112 + 16, kRva);
+  put32(b, kOptional + 112 + 20, static_cast<std::uint32_t>(b.size() - kRaw));
+}
+
 std::string versionOf(const Bytes& file) {
   return readPeFileVersion([&file](std::uint64_t offset, void* out, std::size_t size) {
     if (offset >= file.size()) return std::size_t{0};
@@ -83,30 +100,32 @@ std::string versionOf(const Bytes& file) {
   });
 }
 
-TEST(PeVersionTest, ReadsTheFixedFileVersion) {
-  EXPECT_EQ(versionOf(buildPe()), "6.1.33.0");
-}
-
 struct Damage {
   const char* name;
   std::function<void(Bytes&)> apply;
+  const char* version = "";  // what is read from the changed file
 };
-
-void PrintTo(const Damage& d, std::ostream* out) { *out << d.name; }
 
 class PeDamageTest : public ::testing::TestWithParam<Damage> {};
 
-// Every damaged file gives no version, and nothing is read out of bounds
-// (the sanitizer builds run this too).
-TEST_P(PeDamageTest, NoVersion) {
+// An intact file of either layout gives its version; every damaged file gives
+// none, and nothing is read out of bounds (the sanitizer builds run this too).
+TEST_P(PeDamageTest, VersionOnlyFromAnIntactFile) {
   Bytes file = buildPe();
   GetParam().apply(file);
-  EXPECT_EQ(versionOf(file), "");
+  EXPECT_EQ(versionOf(file), GetParam().version);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, PeDamageTest,
     ::testing::Values(
+        Damage{"Intact", [](Bytes&) {}, "6.1.33.0"},
+        Damage{"Pe32PlusIntact", [](Bytes& b) { toPe32Plus(b); }, "6.1.33.0"},
+        // The magic decides the layout: PE32 offsets are not read for PE32+,
+        // nor the other way round.
+        Damage{"Pe32PlusMagicOnPe32Layout", [](Bytes& b) { put16(b, kOptional, 0x20b); }},
+        Damage{"Pe32MagicOnPe32PlusLayout", [](Bytes& b) { toPe32Plus(b, 0x10b); }},
+        Damage{"Pe32PlusOptionalHeaderTooShort", [](Bytes& b) { toPe32Plus(b, 0x20b, 135); }},
         Damage{"Empty", [](Bytes& b) { b.clear(); }},
         Damage{"NotMz", [](Bytes& b) { b[0] = 'X'; }},
         Damage{"HeaderPastTheEnd", [](Bytes& b) { put32(b, 0x3C, 0xFFFFFFF0u); }},
@@ -137,6 +156,6 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"ValueTooShort", [](Bytes& b) { put16(b, kVersion + 2, 20); }},
         Damage{"WrongSignature", [](Bytes& b) { put32(b, kVersion + 40, 0xFEEF04BCu); }},
         Damage{"CutInTheFixedInfo", [](Bytes& b) { b.resize(kVersion + 60); }}),
-    [](const ::testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 }  // namespace

@@ -11,17 +11,34 @@
 #include "app/download_manager_handback.h"
 #include "fakes/fake_platform.h"
 #include "unit/process_log.h"
+#include "unit/test_support.h"
 
 namespace {
 
-class FindProcessTest : public ::testing::Test {
+using ::testing::HasSubstr;
+using testing_support::operator<<;
+
+class DownloadManagerControlTest : public testing_support::PlatformTest {
  protected:
-  void SetUp() override { fake::reset(); }
   void add(platform::ProcessId id, const std::wstring& path,
            bool canOpen = true) {
     fake::processes().processes.push_back({id, path, canOpen});
   }
+  void window(platform::WindowHandle handle, platform::ProcessId owner,
+              const std::wstring& title, bool enabled = true,
+              std::intptr_t reply = 1) {
+    fake::FakeWindow made;
+    made.handle = handle;
+    made.owner = owner;
+    made.title = title;
+    made.enabled = enabled;
+    made.reply = reply;
+    fake::processes().windows.push_back(made);
+  }
+  std::string log() { return testing_support::ProcessLog::sinceMark(); }
 };
+
+using FindProcessTest = DownloadManagerControlTest;
 
 struct PathCase {
   const char* name;
@@ -30,12 +47,9 @@ struct PathCase {
   bool downloadManager;
 };
 
-void PrintTo(const PathCase& c, std::ostream* out) { *out << c.name; }
-
-class ImagePathRuleTest : public ::testing::TestWithParam<PathCase> {};
+using ImagePathRuleTest = testing_support::PlatformTableTest<PathCase>;
 
 TEST_P(ImagePathRuleTest, MatchesBothSubstringsAfterLowerCasingAToZ) {
-  fake::reset();
   const PathCase& c = GetParam();
   fake::processes().processes.push_back({10, c.path, true});
   EXPECT_EQ(findProcess(isUpdaterInstance), c.updater ? 10u : 0u);
@@ -66,9 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"FullwidthLetters",
                  L"C:\\Tessarin Shared\\\uFF34sDLMUpdater.exe", false, false},
         PathCase{"EmptyPath", L"", false, false}),
-    [](const ::testing::TestParamInfo<PathCase>& info) {
-      return info.param.name;
-    });
+    testing_support::CaseName());
 
 TEST_F(FindProcessTest, SkipsOwnProcess) {
   fake::processes().self = 7;
@@ -106,33 +118,6 @@ TEST_F(FindProcessTest, PredicateSeesLowerCasedPath) {
   });
   EXPECT_EQ(seen, L"c:\\abc\\def.exe");
 }
-
-}  // namespace
-
-namespace {
-
-using ::testing::HasSubstr;
-
-class DownloadManagerControlTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fake::reset();
-    ASSERT_TRUE(testing_support::ProcessLog::bind());
-    testing_support::ProcessLog::mark();
-  }
-  void window(platform::WindowHandle handle, platform::ProcessId owner,
-              const std::wstring& title, bool enabled = true,
-              std::intptr_t reply = 1) {
-    fake::FakeWindow made;
-    made.handle = handle;
-    made.owner = owner;
-    made.title = title;
-    made.enabled = enabled;
-    made.reply = reply;
-    fake::processes().windows.push_back(made);
-  }
-  std::string log() { return testing_support::ProcessLog::sinceMark(); }
-};
 
 TEST_F(DownloadManagerControlTest, FirstOwnedWindowWithTheTitleGetsTheRequest) {
   window(1, 50, L"Tessarin Download Manager");  // another process
@@ -188,8 +173,6 @@ struct QuitWaitCase {
   std::size_t sent;      // requests delivered
 };
 
-void PrintTo(const QuitWaitCase& c, std::ostream* out) { *out << c.name; }
-
 class QuitWaitTest : public DownloadManagerControlTest,
                      public ::testing::WithParamInterface<QuitWaitCase> {};
 
@@ -226,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Hung at first, then responsive: asked once it answers messages.
         QuitWaitCase{"RecoversBeforeTheLimit", 0, {{0, 10000}}, true, 10000,
                      1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 struct LaunchCase {
   const char* name;
@@ -235,8 +218,6 @@ struct LaunchCase {
   std::uint32_t exitCode;
   bool success;
 };
-
-void PrintTo(const LaunchCase& c, std::ostream* out) { *out << c.name; }
 
 class LaunchInstallerTest : public DownloadManagerControlTest,
                             public ::testing::WithParamInterface<LaunchCase> {};
@@ -261,9 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LaunchCase{"ExitThree", false, false, 3, false},
                       LaunchCase{"NotStarted", true, false, 0, false},
                       LaunchCase{"ExitCodeUnreadable", false, true, 0, false}),
-    [](const ::testing::TestParamInfo<LaunchCase>& info) {
-      return info.param.name;
-    });
+    testing_support::CaseName());
 
 TEST_F(DownloadManagerControlTest, OverlongInstallerPathIsRefusedWithoutLaunch) {
   const std::wstring path = L"C:\\" + std::wstring(256, L'a') + L".exe";
@@ -297,8 +276,6 @@ struct HandbackCase {
   std::size_t started;
   std::string entry;  // the log entry past its timestamp; "" none
 };
-
-void PrintTo(const HandbackCase& c, std::ostream* out) { *out << c.name; }
 
 class HandbackTest : public DownloadManagerControlTest,
                      public ::testing::WithParamInterface<HandbackCase> {};
@@ -376,7 +353,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "[ERROR] Failed to start the DLM again: C:\\Program "
                      "Files\\Common Files\\Tessarin Shared\\Tessarin "
                      "Download Manager\\TsDLMgr.exe\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 // The user closes the dialog while the system decides on the start (its
 // error box is up): the shutdown waits for the outcome and gives back.

@@ -1,5 +1,7 @@
 #include "unit/process_log.h"
 
+#include <gtest/gtest.h>
+
 #include "config/logger.h"
 #include "fakes/fake_platform.h"
 #include "unit/test_support.h"
@@ -31,6 +33,17 @@ BoundLog& boundLog() {
   static BoundLog log;
   return log;
 }
+
+// Binds the log before the first test, so that a test that logs without
+// binding it (or asks for the logger itself) cannot bind it elsewhere for
+// the tests after it in the same process.
+class BindBeforeTheTests : public ::testing::Environment {
+ public:
+  void SetUp() override { (void)boundLog(); }
+};
+
+[[maybe_unused]] ::testing::Environment* const kBindBeforeTheTests =
+    ::testing::AddGlobalTestEnvironment(new BindBeforeTheTests);
 
 }  // namespace
 

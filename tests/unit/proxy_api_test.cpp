@@ -10,9 +10,11 @@
 #include "proxy/proxy_manager_impl_win.h"
 #include "proxy/tsrn_proxy_api.h"
 #include "proxy/upi_info.h"
+#include "unit/test_support.h"
 
 namespace {
 
+using testing_support::operator<<;
 using namespace TSRN::ProxyManager;
 
 // Pointers that must come back untouched (never dereferenced or freed).
@@ -24,9 +26,8 @@ ProxyInfo marked() {
 
 std::string text(const char* value) { return value ? value : "<null>"; }
 
-class ProxyApi : public ::testing::Test {
+class ProxyApi : public testing_support::PlatformTest {
  protected:
-  void SetUp() override { fake::reset(); }
   void TearDown() override { tsrnProxyDeallocate(&answer_); }
 
   int ask(const char* url, const char* user = nullptr,
@@ -65,12 +66,10 @@ struct BadInputCase {
   const char* password;
 };
 
-void PrintTo(const BadInputCase& c, std::ostream* os) { *os << c.name; }
-
-class BadInput : public ::testing::TestWithParam<BadInputCase> {
+class BadInput : public testing_support::PlatformTableTest<BadInputCase> {
  protected:
   void SetUp() override {
-    fake::reset();
+    PlatformTableTest::SetUp();
     fake::winHttpProxy().ie.proxy = L"p1:80";
   }
 };
@@ -100,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                      nullptr},
         BadInputCase{"user_not_utf8", "https://h/", "\xc0\xaf", "p"},
         BadInputCase{"password_not_utf8", "https://h/", "u", "\xed\xa0\x80"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 struct AnswerCase {
   const char* name;
@@ -113,14 +112,15 @@ struct AnswerCase {
   const char* port;
 };
 
-void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
-
-class Answers : public ::testing::TestWithParam<AnswerCase> {
+// A table of requests, each answer released after its test.
+template <typename Row>
+class AnswerTable : public testing_support::PlatformTableTest<Row> {
  protected:
-  void SetUp() override { fake::reset(); }
   void TearDown() override { tsrnProxyDeallocate(&answer_); }
   ProxyInfo answer_{};
 };
+
+using Answers = AnswerTable<AnswerCase>;
 
 TEST_P(Answers, StatusAndFirstCandidate) {
   const AnswerCase& c = GetParam();
@@ -175,16 +175,11 @@ INSTANTIATE_TEST_SUITE_P(
                    nullptr, nullptr},
         AnswerCase{"discovery_fails", "https://a/", L"p1:80", std::nullopt,
                    true, 2, nullptr, nullptr}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 // C callers pass `silent` as a byte: every non-zero value means silent, and
 // no value is undefined behaviour.
-class SilentByte : public ::testing::TestWithParam<unsigned> {
- protected:
-  void SetUp() override { fake::reset(); }
-  void TearDown() override { tsrnProxyDeallocate(&answer_); }
-  ProxyInfo answer_{};
-};
+using SilentByte = AnswerTable<unsigned>;
 
 TEST_P(SilentByte, AnyNonZeroValueNeverShowsTheDialog) {
   fake::winHttpProxy().ie.proxy = L"p1:80";

@@ -1,15 +1,18 @@
 // The credential dialog's answer and the credential store entries.
+#include "proxy/proxy_credentials.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "fakes/fake_platform.h"
-#include "proxy/proxy_credentials.h"
 #include "proxy/proxy_log.h"
 #include "unit/proxy_log_lines.h"
+#include "unit/test_support.h"
 
 namespace {
 
+using testing_support::operator<<;
 using namespace TSRN::ProxyManager;
 using testing_support::proxyLogHas;
 
@@ -21,12 +24,10 @@ struct DialogCase {
   const char* line;   // a log line the case must write
 };
 
-void PrintTo(const DialogCase& c, std::ostream* os) { *os << c.name; }
-
-class Dialog : public ::testing::TestWithParam<DialogCase> {
+class Dialog : public testing_support::PlatformTableTest<DialogCase> {
  protected:
   void SetUp() override {
-    fake::reset();
+    PlatformTableTest::SetUp();
     ASSERT_TRUE(IsLogEnabled()) << "run with TSRN_ENABLE_DEBUG_STRING=TRUE";
   }
 };
@@ -68,12 +69,9 @@ INSTANTIATE_TEST_SUITE_P(
         DialogCase{"no_display", {1400, L"", L""}, 2, L"",
                    "[ERROR]   CredUIPromptForCredentialsW() API failed. "
                    "Error:1400"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
-class Store : public ::testing::Test {
- protected:
-  void SetUp() override { fake::reset(); }
-};
+using Store = testing_support::PlatformTest;
 
 TEST_F(Store, WritesOneEntryPerHostAndRefusesEmptyParts) {
   EXPECT_FALSE(ProxyCredentials::StoreCredentials(L"p1", L"", L"pw", 1));

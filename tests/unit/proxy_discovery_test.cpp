@@ -5,11 +5,14 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "fakes/fake_platform.h"
+#include "unit/test_support.h"
 
 namespace {
 
+using testing_support::operator<<;
 using namespace TSRN::ProxyManager;
 using platform::ProxyForUrlResult;
 
@@ -46,12 +49,7 @@ struct DiscoveryCase {
   int defaultReads;
 };
 
-void PrintTo(const DiscoveryCase& c, std::ostream* os) { *os << c.name; }
-
-class DiscoveryTable : public ::testing::TestWithParam<DiscoveryCase> {
- protected:
-  void SetUp() override { fake::reset(); }
-};
+using DiscoveryTable = testing_support::PlatformTableTest<DiscoveryCase>;
 
 TEST_P(DiscoveryTable, FirstSourceWithAListWins) {
   const DiscoveryCase& c = GetParam();
@@ -123,8 +121,10 @@ std::vector<DiscoveryCase> scenarios() {
     c.wpadLookups = 1;
     all.push_back(c);
   }
-  for (const wchar_t* off : {L"false", L"FALSE", L"False"}) {
-    DiscoveryCase c = scenario("wpad_switched_off_script_still_used");
+  for (const auto& [name, off] : {std::pair{"wpad_off_script_still_used", L"false"},
+                                  std::pair{"wpad_OFF_script_still_used", L"FALSE"},
+                                  std::pair{"wpad_Off_script_still_used", L"False"}}) {
+    DiscoveryCase c = scenario(name);
     c.autoDetect = true;
     c.pacUrl = kPac;
     c.wpad = answers(L"wpad:3128");
@@ -135,8 +135,10 @@ std::vector<DiscoveryCase> scenarios() {
     c.scriptLookups = 1;
     all.push_back(c);
   }
-  for (const wchar_t* other : {L"0", L"no", L"TRUE"}) {
-    DiscoveryCase c = scenario("wpad_switch_other_text_keeps_wpad");
+  for (const auto& [name, other] : {std::pair{"wpad_switch_0_keeps_wpad", L"0"},
+                                    std::pair{"wpad_switch_no_keeps_wpad", L"no"},
+                                    std::pair{"wpad_switch_TRUE_keeps_wpad", L"TRUE"}}) {
+    DiscoveryCase c = scenario(name);
     c.autoDetect = true;
     c.wpad = answers(L"wpad:3128");
     c.wpadSwitch = other;
@@ -228,15 +230,9 @@ std::vector<DiscoveryCase> scenarios() {
 
 INSTANTIATE_TEST_SUITE_P(Sources, DiscoveryTable,
                          ::testing::ValuesIn(scenarios()),
-                         [](const auto& info) {
-                           return std::string(info.param.name) + "_" +
-                                  std::to_string(info.index);
-                         });
+                         testing_support::CaseName());
 
-class AutoDetect : public ::testing::Test {
- protected:
-  void SetUp() override { fake::reset(); }
-};
+using AutoDetect = testing_support::PlatformTest;
 
 TEST_F(AutoDetect, NeitherFlagNorScriptAsksNothing) {
   std::wstring list = L"stale";

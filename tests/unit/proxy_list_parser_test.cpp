@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "fakes/fake_platform.h"
 #include "unit/proxy_list_reference.h"
+#include "unit/test_support.h"
 
 namespace TSRN::ProxyManager {
 void PrintTo(const ProxyCandidate& c, std::ostream* os) {
@@ -20,6 +21,7 @@ void PrintTo(const ProxyCandidate& c, std::ostream* os) {
 
 namespace {
 
+using testing_support::operator<<;
 using TSRN::ProxyManager::ProxyCandidate;
 using TSRN::ProxyManager::ProxyListParser;
 using Candidates = std::vector<ProxyCandidate>;
@@ -32,12 +34,7 @@ struct ListCase {
   Candidates candidates;
 };
 
-void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
-
-class ProxyListTable : public ::testing::TestWithParam<ListCase> {
- protected:
-  void SetUp() override { fake::reset(); }
-};
+using ProxyListTable = testing_support::PlatformTableTest<ListCase>;
 
 TEST_P(ProxyListTable, GivesTheCandidatesInListOrder) {
   const ListCase& c = GetParam();
@@ -139,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                  L"https=p1:80;myftp=p2:21",
                  true,
                  {{"p1", "80"}, {"my", "443"}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 INSTANTIATE_TEST_SUITE_P(
     OtherSchemes, ProxyListTable,
@@ -183,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                                L"http=p1;https=p2",
                                true,
                                {{"p2", "443"}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 struct TypeCase {
   std::wstring url;
@@ -276,8 +273,9 @@ INSTANTIATE_TEST_SUITE_P(
                       L"https=ahttp=b", L"ftpftp=a", L"http://\u2029x",
                       L"https=a\u2028;http=b"));
 
-TEST(ProxyListParserLongInput, HugeListsNeitherCrashNorCrawl) {
-  fake::reset();
+using ProxyListParserLongInput = testing_support::PlatformTest;
+
+TEST_F(ProxyListParserLongInput, HugeListsNeitherCrashNorCrawl) {
   // A regex engine that recursed per character would exhaust the stack here.
   const std::wstring host(1 << 20, L'a');
   Candidates found;

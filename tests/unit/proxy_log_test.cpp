@@ -9,9 +9,11 @@
 #include <string>
 
 #include "fakes/fake_platform.h"
+#include "unit/test_support.h"
 
 namespace {
 
+using testing_support::operator<<;
 using namespace TSRN::ProxyManager;
 
 struct SwitchCase {
@@ -21,12 +23,7 @@ struct SwitchCase {
   bool whenDefaultTrue;
 };
 
-void PrintTo(const SwitchCase& c, std::ostream* os) { *os << c.name; }
-
-class EnvironmentSwitchTable : public ::testing::TestWithParam<SwitchCase> {
- protected:
-  void SetUp() override { fake::reset(); }
-};
+using EnvironmentSwitchTable = testing_support::PlatformTableTest<SwitchCase>;
 
 TEST_P(EnvironmentSwitchTable, OnlyTrueOrFalseOverrideTheDefault) {
   const SwitchCase& c = GetParam();
@@ -57,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchCase{"non_ascii_letter", L"fal\u017fe", false, true},
         SwitchCase{"too_long", std::wstring(1024, L'x'), false, true},
         SwitchCase{"longest_kept", std::wstring(1023, L'x'), false, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 std::string narrowLine(int level, const char* format, ...) {
   va_list args;
@@ -147,8 +144,9 @@ TEST(LogLine, CutAppliesToTheFormattedTextNotTheArguments) {
 // The test program never sets TSRN_ENABLE_DEBUG_STRING before it is loaded,
 // so the switch is off: nothing reaches the debugger output, whatever the
 // environment says later.
-TEST(LogSwitch, OffAtLoadMeansNoLinesEvenWhenSetLater) {
-  fake::reset();
+using LogSwitch = testing_support::PlatformTest;
+
+TEST_F(LogSwitch, OffAtLoadMeansNoLinesEvenWhenSetLater) {
   fake::environment().variables["TSRN_ENABLE_DEBUG_STRING"] = L"TRUE";
   EXPECT_FALSE(IsLogEnabled());
   LogMessage(LOG_LEVEL_ERROR, "Proxy server info is empty!");

@@ -8,13 +8,15 @@
 #include "fakes/fake_platform.h"
 #include "proxy/authenticating_proxy_probe.h"
 #include "proxy/proxy_credentials.h"
-#include "proxy/proxy_manager_impl_win.h"
 #include "proxy/proxy_log.h"
+#include "proxy/proxy_manager_impl_win.h"
 #include "proxy/tsrn_proxy_api.h"
 #include "unit/proxy_log_lines.h"
+#include "unit/test_support.h"
 
 namespace {
 
+using testing_support::operator<<;
 using namespace TSRN::ProxyManager;
 using testing_support::proxyLogHas;
 using testing_support::proxyLogMentions;
@@ -22,10 +24,10 @@ using testing_support::proxyLogMentions;
 constexpr std::uint32_t kBasic = 1, kNtlm = 2, kPassport = 4, kDigest = 8,
                         kNegotiate = 16;
 
-class Probe : public ::testing::Test {
+class Probe : public testing_support::PlatformTest {
  protected:
   void SetUp() override {
-    fake::reset();
+    PlatformTest::SetUp();
     ASSERT_TRUE(IsLogEnabled()) << "run with TSRN_ENABLE_DEBUG_STRING=TRUE";
     info_.url = "http://target.example/file.xml";
     info_.server = "p1";
@@ -112,8 +114,6 @@ struct StoredSchemeCase {
   std::wstring recorded;  // the entry's comment afterwards
 };
 
-void PrintTo(const StoredSchemeCase& c, std::ostream* os) { *os << c.name; }
-
 class StoredScheme : public Probe,
                      public ::testing::WithParamInterface<StoredSchemeCase> {};
 
@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
                          kBasic, 2, false, L"tsrnPROXYauthscheme=nTlM"},
         StoredSchemeCase{"MalformedComment", L"TsrnProxyAuthScheme=Basic;x",
                          kDigest, 2, false, L"TsrnProxyAuthScheme=Basic;x"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 TEST_F(Probe, OpenProxyWithoutCredentialsStoresNothing) {
   EXPECT_EQ(run(), PM_STATUS_SUCCESS);
@@ -312,11 +312,9 @@ INSTANTIATE_TEST_SUITE_P(Statuses, LetThrough,
                          ::testing::Values(200u, 204u, 302u, 404u, 502u));
 
 struct FailureCase {
-  const char* call;
+  const char* name;  // of the failing call
   int status;
 };
-
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.call; }
 
 class FailingCall : public Probe,
                     public ::testing::WithParamInterface<FailureCase> {};
@@ -326,9 +324,9 @@ TEST_P(FailingCall, IsReportedAndClosesEveryHandle) {
   callerCredentials();
   proxy().offeredSchemes = kBasic;
   proxy().accepted = {{L"u", L"pw"}};
-  fake::winHttpRequest().failures[GetParam().call] = 12345;
+  fake::winHttpRequest().failures[GetParam().name] = 12345;
   EXPECT_EQ(run(), GetParam().status);
-  EXPECT_TRUE(proxyLogHas("[ERROR]   " + std::string(GetParam().call) +
+  EXPECT_TRUE(proxyLogHas("[ERROR]   " + std::string(GetParam().name) +
                           "() API failed. Error:12345 Description:"));
   EXPECT_EQ(fake::credentials().writes, GetParam().status == 0 ? 1 : 0);
 }
@@ -348,7 +346,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // No scheme learnt: no credentials go out, the 407
                       // stays, and the unanswered dialog cancels.
                       FailureCase{"WinHttpQueryAuthSchemes", 5}),
-    [](const auto& info) { return std::string(info.param.call); });
+    testing_support::CaseName());
 
 TEST_F(Probe, HeadRequestGoesToTheSchemesStandardPort) {
   info_.url = "https://target.example:8443/a/b?q=1";
@@ -375,10 +373,10 @@ TEST_F(Probe, EmptyUrlOrServerIsInvalidInput) {
 }
 
 // The lookup driver over the candidates of a proxy list.
-class Driver : public ::testing::Test {
+class Driver : public testing_support::PlatformTest {
  protected:
   void SetUp() override {
-    fake::reset();
+    PlatformTest::SetUp();
     fake::winHttpProxy().ie.proxy = L"p1:80;p2:81";
   }
   void TearDown() override {

@@ -12,8 +12,11 @@
 
 #include "fakes/fake_platform.h"
 #include "unit/process_log.h"
+#include "unit/test_support.h"
 
 namespace {
+
+using testing_support::operator<<;
 
 const std::wstring kIni =
     L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
@@ -34,16 +37,7 @@ struct StepCase {
   std::string entry;  // what the step adds to the log, byte for byte
 };
 
-void PrintTo(const StepCase& c, std::ostream* os) { *os << c.name; }
-
-class ProxyStepTest : public ::testing::TestWithParam<StepCase> {
- protected:
-  void SetUp() override {
-    fake::reset();
-    ASSERT_TRUE(testing_support::ProcessLog::bind());
-    testing_support::ProcessLog::mark();
-  }
-};
+using ProxyStepTest = testing_support::PlatformTableTest<StepCase>;
 
 TEST_P(ProxyStepTest, OutcomeAndLogEntry) {
   const StepCase& c = GetParam();
@@ -101,6 +95,6 @@ const StepCase kCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Answers, ProxyStepTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return info.param.name; });
+                         testing_support::CaseName());
 
 }  // namespace

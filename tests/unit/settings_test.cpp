@@ -9,6 +9,7 @@
 
 #include "config/util.h"
 #include "fakes/fake_platform.h"
+#include "unit/test_support.h"
 
 namespace {
 
@@ -20,9 +21,8 @@ const std::wstring kX86Folder =
     L"Download Manager\\";
 const std::wstring kIni = kPlainFolder + L"update.ini";
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public testing_support::PlatformTest {
  protected:
-  void SetUp() override { fake::reset(); }
   static void iniExists() { fake::files().existing.insert(kIni); }
   static void set(const wchar_t* section, const wchar_t* key,
                   const std::wstring& value) {

@@ -15,6 +15,7 @@
 namespace {
 
 using ::testing::HasSubstr;
+using testing_support::operator<<;
 using testing_support::exists;
 
 const std::wstring kSetup = L"TessarinDownloadManagerSetup.exe";
@@ -26,13 +27,12 @@ struct FaultCase {
   const char* reason;  // the error entry's start; "" for none
 };
 
-class StagedInstallerTest : public ::testing::TestWithParam<FaultCase> {
+class StagedInstallerTest
+    : public testing_support::PlatformTableTest<FaultCase> {
  protected:
   void SetUp() override {
-    fake::reset();
+    PlatformTableTest::SetUp();
     fake::files().random = {std::wstring(32, L'f')};
-    ASSERT_TRUE(testing_support::ProcessLog::bind());
-    testing_support::ProcessLog::mark();
     testing_support::writeFile(fake::localPath(at(kSetup)), "MZ");
   }
   std::wstring at(const std::wstring& name) const {
@@ -65,6 +65,7 @@ TEST_P(StagedInstallerTest, StartsOnlyThePlainHeldCopy) {
     EXPECT_FALSE(exists(fake::localPath(folder_)));
   } else {
     ASSERT_EQ(staged, copy_);
+    EXPECT_EQ(testing_support::readFile(fake::localPath(copy_)), "MZ");
     EXPECT_EQ(fake::files().protectedFolders,
               std::vector<std::wstring>{folder_});
     apply(c.fault);
@@ -95,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"FileBeside", "file beside", false,
                   "The installer's folder holds other files; it is not "
                   "started.\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testing_support::CaseName());
 
 // Left copies go; one in use (held, or running), a link and another name stay.
 TEST_F(StagedInstallerTest, SweepRemovesLeftCopiesButNoneInUseNorLinks) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -18,6 +19,8 @@
 #endif
 
 #include "common/text.h"
+#include "fakes/fake_platform.h"
+#include "unit/process_log.h"
 
 namespace testing_support {
 
@@ -33,6 +36,15 @@ void removeTree(const std::string& path) {
 }
 
 }  // namespace
+
+void PlatformTest::SetUp() {
+  fake::reset();
+  fake::clock().fixed = true;
+  std::istringstream("2026-12-07 06:00:37") >>
+      std::get_time(&fake::clock().value, "%Y-%m-%d %H:%M:%S");
+  ASSERT_TRUE(ProcessLog::bind()) << "the log was bound before this test";
+  ProcessLog::mark();
+}
 
 TempDir::TempDir() {
 #if defined(_WIN32)

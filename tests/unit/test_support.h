@@ -1,9 +1,45 @@
 // Helpers shared by the unit tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <ostream>
 #include <string>
+#include <utility>
 
 namespace testing_support {
+
+// The state every test of the portable code starts from: each fake at its
+// defaults, the wall clock fixed at 2026-12-07 06:00:37 (log timestamps are
+// known text), and the process-wide updater log bound to a folder of its own
+// and marked, so that ProcessLog::sinceMark() is what the test logged.
+class PlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+};
+
+// The same for a table, one test per row.
+template <typename Row>
+class PlatformTableTest : public PlatformTest,
+                          public ::testing::WithParamInterface<Row> {};
+
+// Rows of a table with a readable `name`: a test file that says
+// `using testing_support::operator<<;` has gtest print its rows by name (in
+// failures and test lists, never as raw bytes), and CaseName{} names each
+// instance after its row. Names are unique in their table and made of
+// letters, digits and '_'.
+template <typename Row,
+          typename = decltype(std::string(std::declval<const Row&>().name))>
+std::ostream& operator<<(std::ostream& out, const Row& row) {
+  return out << row.name;
+}
+
+struct CaseName {
+  template <typename Row>
+  std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+    return info.param.name;
+  }
+};
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes away. path() ends without a separator.

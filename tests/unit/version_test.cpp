@@ -8,8 +8,8 @@
 
 #include "common/int_text.h"
 #include "config/util.h"
-#include "fakes/fake_platform.h"
 #include "unit/process_log.h"
+#include "unit/test_support.h"
 
 namespace {
 
@@ -44,26 +44,14 @@ struct CompareCase {
   bool higher;
 };
 
-class IsVersionHigherTest : public ::testing::TestWithParam<CompareCase> {
- protected:
-  void SetUp() override {
-    fake::reset();
-    fake::clock().fixed = true;
-    fake::clock().value.tm_year = 126;
-    fake::clock().value.tm_mon = 11;
-    fake::clock().value.tm_mday = 7;
-    fake::clock().value.tm_hour = 6;
-    ASSERT_TRUE(ProcessLog::bind()) << "the log was bound before this test";
-    ProcessLog::mark();
-  }
-};
+using IsVersionHigherTest = testing_support::PlatformTableTest<CompareCase>;
 
 TEST_P(IsVersionHigherTest, DecidesAndLogsTheComparisonFirst) {
   const CompareCase& c = GetParam();
   EXPECT_EQ(Util::isVersionHigher(c.candidate, c.reference), c.higher);
   // Written before any check, malformed versions included.
   EXPECT_EQ(ProcessLog::sinceMark(),
-            std::string("2026-12-07 06:00:00  Compare Version: ") +
+            std::string("2026-12-07 06:00:37  Compare Version: ") +
                 c.candidate + " To: " + c.reference + "\r\n");
 }
 
