@@ -14,6 +14,8 @@
 #include "unit/process_log.h"
 #include "unit/test_support.h"
 
+using testing_support::operator<<;
+
 namespace {
 
 using testing_support::exists;
@@ -27,13 +29,11 @@ std::wstring wide(const std::string& text) {
   return std::wstring(text.begin(), text.end());
 }
 
-class HttpDownloaderTest : public ::testing::Test {
+class HttpDownloaderTest : public testing_support::PlatformTest {
  protected:
   void SetUp() override {
-    fake::reset();
+    PlatformTest::SetUp();
     curl_global_init(CURL_GLOBAL_ALL);
-    ASSERT_TRUE(testing_support::ProcessLog::bind());
-    testing_support::ProcessLog::mark();
     writeFile(root_.file("file.bin"), std::string(300000, 'x'));
     writeFile(root_.file("small.txt"), "hello");
     HttpDownloader::progressCallback = [this](int percent) {
@@ -184,7 +184,6 @@ struct LimitCase {
   const char* entry;  // the curl error entry; empty for none
 };
 
-void PrintTo(const LimitCase& c, std::ostream* out) { *out << c.name; }
 
 class ManifestLimitTest : public HttpDownloaderTest,
                           public ::testing::WithParamInterface<LimitCase> {};
@@ -214,9 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
                   false, "failed: 23 ("},
         LimitCase{"HugeChunked", R"({"body_size": 1610612736, "length": "chunked"})",
                   false, "failed: 23 ("}),
-    [](const ::testing::TestParamInfo<LimitCase>& info) {
-      return std::string(info.param.name);
-    });
+    testing_support::CaseName());
 
 TEST_F(HttpDownloaderTest, OnlyWebProtocolsAreFetched) {
   writeFile(root_.file("local.txt"), "local");
@@ -225,10 +222,9 @@ TEST_F(HttpDownloaderTest, OnlyWebProtocolsAreFetched) {
   EXPECT_THAT(log(), HasSubstr("failed: 1 ("));
 }
 
-TEST(HttpsDownloadTest, UntrustedServerCertificateIsRefused) {
-  fake::reset();
-  ASSERT_TRUE(testing_support::ProcessLog::bind());
-  testing_support::ProcessLog::mark();
+using HttpsDownloadTest = testing_support::PlatformTest;
+
+TEST_F(HttpsDownloadTest, UntrustedServerCertificateIsRefused) {
   TempDir root, tls, work;
   writeFile(root.file("a.txt"), "secret");
   LocalServer server(root.path(), tls.path());

@@ -18,18 +18,9 @@ std::wstring wide(const std::string& text) {
   return std::wstring(text.begin(), text.end());
 }
 
-class LoggerTest : public ::testing::Test {
+// The clock stands at 2026-12-07 06:00:37.
+class LoggerTest : public testing_support::PlatformTest {
  protected:
-  void SetUp() override {
-    fake::reset();
-    fake::clock().fixed = true;
-    fake::clock().value.tm_year = 126;
-    fake::clock().value.tm_mon = 11;
-    fake::clock().value.tm_mday = 7;
-    fake::clock().value.tm_hour = 6;
-    fake::clock().value.tm_min = 0;
-    fake::clock().value.tm_sec = 37;
-  }
   TempDir dir_;
   std::string temp_ = dir_.file("temp.log");
   std::string shared_ = dir_.file("shared.log");
@@ -112,8 +103,9 @@ TEST_F(LoggerTest, FailedLocalTimeStillWritesTheEntry) {
   EXPECT_EQ(content.substr(content.size() - 3), "x\r\n");
 }
 
-TEST(LogPathsTest, TempAndSharedLogsAreCreatedInTheirFolders) {
-  fake::reset();
+using LogPathsTest = testing_support::PlatformTest;
+
+TEST_F(LogPathsTest, TempAndSharedLogsAreCreatedInTheirFolders) {
   TempDir dir;
   fake::files().tempPath = dir.wpath() + L"\\";
   fake::files().publicDocuments = dir.wpath() + L"\\Public Documents";
@@ -130,8 +122,7 @@ TEST(LogPathsTest, TempAndSharedLogsAreCreatedInTheirFolders) {
 }
 
 // The release check's log: every message as given, no timestamp, no file.
-TEST(LoggerInMemoryTest, MessagesAreKeptUntilTakenAndNoFileIsOpened) {
-  fake::reset();
+TEST_F(LoggerTest, InMemoryMessagesAreKeptUntilTakenAndNoFileIsOpened) {
   Logger logger;
   logger.write("a\r\n");
   logger.writeError("b");
@@ -144,8 +135,7 @@ TEST(LoggerInMemoryTest, MessagesAreKeptUntilTakenAndNoFileIsOpened) {
   EXPECT_FALSE(Logger::start(check));
 }
 
-TEST(LogPathsTest, UnknownFoldersGiveEmptyPaths) {
-  fake::reset();
+TEST_F(LogPathsTest, UnknownFoldersGiveEmptyPaths) {
   EXPECT_EQ(Util::getTempLogPath(), L"");
   EXPECT_EQ(Util::getSharedLogPath(), L"");
 }

@@ -10,6 +10,8 @@
 #include "unit/process_log.h"
 #include "unit/test_support.h"
 
+using testing_support::operator<<;
+
 namespace {
 
 using platform::FileVersionInfo;
@@ -45,18 +47,14 @@ struct LookupCase {
   std::string downloaded;  // getDownloadedVersion (no signature check)
 };
 
-void PrintTo(const LookupCase& c, std::ostream* out) { *out << c.name; }
 
 const VersionLookupStep kOk = VersionLookupStep::kNone;
 
-class VersionLookupTest : public ::testing::TestWithParam<LookupCase> {
+class VersionLookupTest : public testing_support::PlatformTableTest<LookupCase> {
  protected:
   void SetUp() override {
-    fake::reset();
-    fake::clock().fixed = true;
-    ASSERT_TRUE(ProcessLog::bind()) << "the log was bound before this test";
+    PlatformTableTest::SetUp();
     fake::files().tempPath = dir_.wpath() + L"\\";
-    ProcessLog::mark();
   }
   TempDir dir_;
 };
@@ -114,9 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"NoRootBlock",
                    versionInfo(VersionLookupStep::kRootBlock, 0, 0, 0, 0, 0),
                    "", ""}),
-    [](const ::testing::TestParamInfo<LookupCase>& info) {
-      return std::string(info.param.name);
-    });
+    testing_support::CaseName());
 
 TEST_F(VersionLookupTest, InstalledExecutableFollowsTheProgramFilesRule) {
   fake::environment().variables["ProgramFiles(x86)"] = L"E:\\x";
