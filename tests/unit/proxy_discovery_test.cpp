@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -94,23 +95,21 @@ TEST_P(DiscoveryTable, FirstSourceWithAListWins) {
   EXPECT_EQ(winhttp.defaultCalls, c.defaultReads);
 }
 
-DiscoveryCase scenario(const char* name) {
-  DiscoveryCase c{};
-  c.name = name;
-  return c;
-}
-
 std::vector<DiscoveryCase> scenarios() {
   std::vector<DiscoveryCase> all;
-  {
-    DiscoveryCase c = scenario("fixed_list");
+  const auto add = [&all](const char* name,
+                          const std::function<void(DiscoveryCase&)>& set) {
+    DiscoveryCase c{};
+    c.name = name;
+    set(c);
+    all.push_back(c);
+  };
+  add("fixed_list", [](DiscoveryCase& c) {
     c.fixedList = L"http=p1:80;https=p2:443";
     c.status = PM_STATUS_SUCCESS;
     c.list = L"http=p1:80;https=p2:443";
-    all.push_back(c);
-  }
-  {
-    DiscoveryCase c = scenario("wpad_beats_script_and_fixed_list");
+  });
+  add("wpad_beats_script_and_fixed_list", [](DiscoveryCase& c) {
     c.autoDetect = true;
     c.pacUrl = kPac;
     c.fixedList = L"fixed:1";
@@ -119,36 +118,34 @@ std::vector<DiscoveryCase> scenarios() {
     c.status = PM_STATUS_SUCCESS;
     c.list = L"wpad:3128";
     c.wpadLookups = 1;
-    all.push_back(c);
-  }
+  });
   for (const auto& [name, off] : {std::pair{"wpad_off_script_still_used", L"false"},
                                   std::pair{"wpad_OFF_script_still_used", L"FALSE"},
                                   std::pair{"wpad_Off_script_still_used", L"False"}}) {
-    DiscoveryCase c = scenario(name);
-    c.autoDetect = true;
-    c.pacUrl = kPac;
-    c.wpad = answers(L"wpad:3128");
-    c.script = answers(L"pac:8080");
-    c.wpadSwitch = off;
-    c.status = PM_STATUS_SUCCESS;
-    c.list = L"pac:8080";
-    c.scriptLookups = 1;
-    all.push_back(c);
+    add(name, [off = off](DiscoveryCase& c) {
+      c.autoDetect = true;
+      c.pacUrl = kPac;
+      c.wpad = answers(L"wpad:3128");
+      c.script = answers(L"pac:8080");
+      c.wpadSwitch = off;
+      c.status = PM_STATUS_SUCCESS;
+      c.list = L"pac:8080";
+      c.scriptLookups = 1;
+    });
   }
   for (const auto& [name, other] : {std::pair{"wpad_switch_0_keeps_wpad", L"0"},
                                     std::pair{"wpad_switch_no_keeps_wpad", L"no"},
                                     std::pair{"wpad_switch_TRUE_keeps_wpad", L"TRUE"}}) {
-    DiscoveryCase c = scenario(name);
-    c.autoDetect = true;
-    c.wpad = answers(L"wpad:3128");
-    c.wpadSwitch = other;
-    c.status = PM_STATUS_SUCCESS;
-    c.list = L"wpad:3128";
-    c.wpadLookups = 1;
-    all.push_back(c);
+    add(name, [other = other](DiscoveryCase& c) {
+      c.autoDetect = true;
+      c.wpad = answers(L"wpad:3128");
+      c.wpadSwitch = other;
+      c.status = PM_STATUS_SUCCESS;
+      c.list = L"wpad:3128";
+      c.wpadLookups = 1;
+    });
   }
-  {
-    DiscoveryCase c = scenario("wpad_fails_then_script");
+  add("wpad_fails_then_script", [](DiscoveryCase& c) {
     c.autoDetect = true;
     c.pacUrl = kPac;
     c.script = answers(L"pac:8080");
@@ -156,75 +153,58 @@ std::vector<DiscoveryCase> scenarios() {
     c.list = L"pac:8080";
     c.wpadLookups = 1;
     c.scriptLookups = 1;
-    all.push_back(c);
-  }
-  {
-    DiscoveryCase c = scenario("script_direct_falls_to_fixed_list");
+  });
+  add("script_direct_falls_to_fixed_list", [](DiscoveryCase& c) {
     c.pacUrl = kPac;
     c.fixedList = L"fixed:1";
     c.script = direct();
     c.status = PM_STATUS_SUCCESS;
     c.list = L"fixed:1";
     c.scriptLookups = 1;
-    all.push_back(c);
-  }
-  {
-    DiscoveryCase c = scenario("script_unreachable_falls_to_fixed_list");
+  });
+  add("script_unreachable_falls_to_fixed_list", [](DiscoveryCase& c) {
     c.pacUrl = kPac;
     c.fixedList = L"fixed:1";
     c.script = fails(12167);
     c.status = PM_STATUS_SUCCESS;
     c.list = L"fixed:1";
     c.scriptLookups = 1;
-    all.push_back(c);
-  }
-  {
-    DiscoveryCase c = scenario("empty_fixed_list_counts_as_present");
+  });
+  add("empty_fixed_list_counts_as_present", [](DiscoveryCase& c) {
     c.fixedList = L"";
     c.defaultList = L"default:80";
     c.status = PM_STATUS_SUCCESS;
     c.list = L"";
-    all.push_back(c);
-  }
-  {
-    DiscoveryCase c = scenario("empty_script_url_is_still_asked_for");
+  });
+  add("empty_script_url_is_still_asked_for", [](DiscoveryCase& c) {
     c.pacUrl = L"";
     c.defaultList = L"default:80";
     c.status = PM_STATUS_SUCCESS;
     c.list = L"default:80";
     c.defaultReads = 1;
-    all.push_back(c);
-  }
-  {
-    DiscoveryCase c = scenario("winhttp_default");
+  });
+  add("winhttp_default", [](DiscoveryCase& c) {
     c.autoDetect = true;
     c.wpadSwitch = L"false";
     c.defaultList = L"default:80";
     c.status = PM_STATUS_SUCCESS;
     c.list = L"default:80";
     c.defaultReads = 1;
-    all.push_back(c);
-  }
-  {
-    DiscoveryCase c = scenario("nothing_configured");
+  });
+  add("nothing_configured", [](DiscoveryCase& c) {
     c.status = PM_STATUS_NO_PROXY;
     c.defaultReads = 1;
-    all.push_back(c);
-  }
-  {
-    DiscoveryCase c = scenario("ie_settings_fail_default_not_tried");
+  });
+  add("ie_settings_fail_default_not_tried", [](DiscoveryCase& c) {
     c.ieFails = true;
     c.defaultList = L"default:80";
     c.status = PM_STATUS_FAILURE;
-    all.push_back(c);
-  }
-  {
-    DiscoveryCase c = scenario("default_configuration_fails");
+  });
+  add("default_configuration_fails", [](DiscoveryCase& c) {
     c.defaultFails = true;
     c.status = PM_STATUS_FAILURE;
     c.defaultReads = 1;
-    all.push_back(c);
-  }
+  });
   return all;
 }
 
