@@ -95,10 +95,9 @@ Ending UpdateFlow::runSteps() {
   StepRecord& installedStep = begin(Step::kInstalledVersion);
   const std::string installed = installedStep.value =
       steps_.getInstalledVersion();
-  installedStep.passed = !installed.empty();
-  if (installed.empty() && mode_ != RunOptions::Mode::kCheck) {
-    return end(Ending::kNoInstalledVersion);
-  }
+  // Nothing installed fails a normal run only: a check goes on.
+  installedStep.passed = !installed.empty() || mode_ == RunOptions::Mode::kCheck;
+  if (!installedStep.passed) return end(Ending::kNoInstalledVersion);
 
   StepRecord& manifestStep = begin(Step::kManifestDownload);
   const Transfer manifest = steps_.getUpdateXml();

@@ -484,6 +484,12 @@ std::vector<CheckCase> checkCases() {
        "Verdict: the offered release 6.1.33.0 would install (nothing "
        "installed here to compare)",
        1},
+      // Nothing installed is no failure of the check: the refusal counts.
+      {"NothingInstalledUnsignedThreeTimes", with([](Script& s) {
+         s.installedVersion = "";
+         s.attempts.assign(3, {true, kNoSignature, true});
+       }),
+       1, kRefusedOffer + "Error is: 0x800b0100.", 3},
       {"UpToDate", with([](Script& s) { s.higher = false; }), 0,
        "Verdict: up to date: the installed version 6.1.32.0 is not older than "
        "the offered 6.1.33.0",
