@@ -96,8 +96,19 @@ require_root() {
 APT_UPDATED=0
 apt_update() {
   if [ "$APT_UPDATED" -eq 0 ]; then
-    log "apt-get update"
-    apt_get update >/dev/null
+    # A mirror in the middle of a sync serves an index of the wrong size for
+    # a minute or two: try again, then go on with what did arrive (an
+    # install that still lacks a package fails below and says which).
+    local try
+    for try in 1 2 3 4; do
+      log "apt-get update"
+      if apt_get update >/dev/null; then break; fi
+      if [ "$try" -eq 4 ]; then
+        log "apt-get update still fails; going on with the indexes that arrived"
+        break
+      fi
+      sleep $((try * 15))
+    done
     APT_UPDATED=1
   fi
 }
