@@ -156,8 +156,18 @@ EOF
     require_root "installing ${missing[*]}"
     apt_update
     log "apt-get install ${missing[*]}"
-    apt_get install -y -o Dpkg::Options::=--force-confdef \
-      -o Dpkg::Options::=--force-confold "${missing[@]}" >/dev/null
+    local opts=(-y -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold)
+    if ! apt_get install "${opts[@]}" "${missing[@]}" >/dev/null; then
+      # An i386 library must be the very version of its amd64 twin. When the
+      # twin installed here is one the mirror's i386 index lacks (an index
+      # that failed to arrive, or an image newer than the mirror), bring the
+      # installed packages up to the mirror's versions and try once more.
+      [ "$WANT_I386" -eq 1 ] || die "apt-get install ${missing[*]} failed"
+      log "apt-get upgrade (the 32-bit packages need their 64-bit twins at the same version)"
+      apt_get upgrade "${opts[@]}" >/dev/null
+      log "apt-get install ${missing[*]}"
+      apt_get install "${opts[@]}" "${missing[@]}" >/dev/null
+    fi
   elif [ "$need_update" -eq 1 ]; then
     apt_update
   fi
