@@ -7,7 +7,7 @@
 # takes the disk out of the figures), NATIVE_BUILD / MINGW_BUILD / DIST_DIR
 # (build folders, default build/bench-*), BENCH_WINE (0: native part only),
 # JOBS (default 2).
-set -euo pipefail
+set -Eeuo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # shellcheck source=scripts/env.sh
 source "$ROOT/scripts/env.sh"
@@ -21,12 +21,26 @@ DIST_DIR="${DIST_DIR:-$MINGW_BUILD/dist}"
 BENCH_WINE="${BENCH_WINE:-1}"
 JOBS="${JOBS:-2}"
 mkdir -p "$BENCH_DIR/data" "$BENCH_DIR/out" "$BENCH_DIR/logs"
+# A step that fails ends the script (set -e): say which one, where.
+trap 'rc=$?; echo "$(basename "$0"): failed (exit $rc) at ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND" >&2; exit $rc' ERR
+
+# quiet_build DIR TARGET...: builds the targets; on failure shows the
+# build's last lines before the ERR trap names the step.
+quiet_build() {
+  local dir=$1 log
+  shift
+  log="$BENCH_DIR/logs/build-$(basename "$dir").log"
+  if ! cmake --build "$dir" -j"$JOBS" --target "$@" >"$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    return 1
+  fi
+}
 
 # build_native TARGET...: a native Release build with the benchmarks.
 build_native() {
   cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DTSDLM_BENCH=ON >/dev/null
-  cmake --build "$NATIVE_BUILD" -j"$JOBS" --target "$@" >/dev/null
+  quiet_build "$NATIVE_BUILD" "$@"
 }
 
 # build_mingw TARGET...: the Windows build that the Wine here runs (the
@@ -37,7 +51,7 @@ build_mingw() {
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-$TSDLM_WIN_BUILD.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTSDLM_DIST_DIR="$DIST_DIR" \
     -DTSDLM_BENCH=ON >/dev/null
-  cmake --build "$MINGW_BUILD" -j"$JOBS" --target "$@" desktop_ready >/dev/null
+  quiet_build "$MINGW_BUILD" "$@" desktop_ready
 }
 
 # data_file MIB: the name of the random file of that size, made on first use

@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     std::filesystem::remove(std::filesystem::path(warmPath), removeError);
   }
   const auto start = std::chrono::steady_clock::now();
-  const bool ok = HttpDownloader::download(argv[1], path);
+  const bool ok = HttpDownloader::download(argv[1], path).ok;
   const std::chrono::duration<double> elapsed =
       std::chrono::steady_clock::now() - start;
   if (!ok) {

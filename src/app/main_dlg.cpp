@@ -7,8 +7,6 @@
 
 #include "app/resource.h"
 
-CMainDlg* g_mainDlg = nullptr;
-
 namespace {
 
 // Posted by the worker: a new percentage is waiting to be shown.

@@ -53,6 +53,3 @@ class CMainDlg final : public ProgressUi {
   bool bufferedPaintInitialized_ = false;
   void* theme_ = nullptr;
 };
-
-// The one dialog of the process, set before the worker starts.
-extern CMainDlg* g_mainDlg;

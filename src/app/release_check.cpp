@@ -110,18 +110,16 @@ std::string stepLine(const CheckFacts& facts, const StepRecord& record) {
 // The verdict's text and exit code.
 std::pair<std::string, CheckExit> verdictOf(const UpdateOutcome& outcome) {
   const StepRecord* offer = outcome.find(Step::kOffer);
-  const std::string offeredValue = offer != nullptr ? offer->value : "";
-  const std::string offered = orNone(offeredValue);
+  const std::string offered = orNone(offer != nullptr ? offer->value : "");
   const StepRecord* installedRecord = outcome.find(Step::kInstalledVersion);
   const std::string installed =
       installedRecord != nullptr ? installedRecord->value : "";
   switch (outcome.ending) {
+    case Ending::kNoUsableOffer:
+      return {"the offered release would be refused: the manifest offers "
+              "no usable version (" + offered + ")",
+              kRefused};
     case Ending::kUpToDate:
-      if (Util::splitVersion(offeredValue).size() != 4) {
-        return {"the offered release would be refused: the manifest offers "
-                "no usable version (" + offered + ")",
-                kRefused};
-      }
       return {"up to date: the installed version " + installed +
                   " is not older than the offered " + offered,
               kWouldInstall};

@@ -16,25 +16,40 @@ namespace {
 constexpr const char* kNotNewer =
     "Server version is Not higher than installed version, return now\r\n";
 
-// What each ending writes (an error entry unless noted) and tracks as the
-// "error_occurred" event, in the order of Ending; null: nothing.
+// What each ending writes and tracks as the "error_occurred" event; null:
+// nothing. A switch without a default: an ending added to the enum and not
+// here does not compile (-Wswitch, warnings are errors).
 struct EndingReport {
   const char* line;
   const wchar_t* event;
+  bool error;  // the line is an error entry
 };
-const EndingReport kEndingReports[] = {
-    {nullptr, nullptr},  // installed
-    {nullptr, nullptr},  // would install
-    {"Cannot get installed version.\r\n", L"get installed version failed"},
-    {"Cannot download update.xml, return now\r\n",
-     L"download update.xml failed"},
-    {kNotNewer, L"installed version is up-to-date"},  // an ordinary entry
-    {nullptr, L"failed to exit download manager"},
-    {"Failed to download Installer, return now\r\n",
-     L"download installer failed"},
-    {"Failed to install, return now\r\n", L"install failed"},
-    {nullptr, nullptr},  // unexpected: its own line
-};
+constexpr EndingReport reportOf(Ending ending) {
+  switch (ending) {
+    case Ending::kInstalled:
+    case Ending::kWouldInstall:
+    case Ending::kUnexpected:  // writes its own line
+      return {nullptr, nullptr, false};
+    case Ending::kNoInstalledVersion:
+      return {"Cannot get installed version.\r\n",
+              L"get installed version failed", true};
+    case Ending::kManifestNotDownloaded:
+      return {"Cannot download update.xml, return now\r\n",
+              L"download update.xml failed", true};
+    // An offer that cannot be read is never newer: the same line and event.
+    case Ending::kUpToDate:
+    case Ending::kNoUsableOffer:
+      return {kNotNewer, L"installed version is up-to-date", false};
+    case Ending::kQuitRefused:
+      return {nullptr, L"failed to exit download manager", false};
+    case Ending::kInstallerNotObtained:
+      return {"Failed to download Installer, return now\r\n",
+              L"download installer failed", true};
+    case Ending::kInstallFailed:
+      return {"Failed to install, return now\r\n", L"install failed", true};
+  }
+  return {nullptr, nullptr, false};
+}
 
 // libcurl codes of a download that the release got wrong, not the network:
 // 1 unsupported protocol, 3 malformed URL, 22 an HTTP error status, 47 too
@@ -69,11 +84,13 @@ void UpdateFlow::refuse(StepRecord& record, std::string reason,
 }
 
 Ending UpdateFlow::end(Ending ending) {
-  const EndingReport report = kEndingReports[static_cast<int>(ending)];
-  if (report.line == kNotNewer) {
-    steps_.logInfo(report.line);
-  } else if (report.line != nullptr) {
-    steps_.logError(report.line);
+  const EndingReport report = reportOf(ending);
+  if (report.line != nullptr) {
+    if (report.error) {
+      steps_.logError(report.line);
+    } else {
+      steps_.logInfo(report.line);
+    }
   }
   if (report.event != nullptr) {
     steps_.track(L"error_occurred", L"error_string", report.event);
@@ -113,7 +130,11 @@ Ending UpdateFlow::runSteps() {
   comparison.skipped = installed.empty();
   if (!comparison.skipped) {
     comparison.passed = steps_.isVersionHigher(offered, installed);
-    if (!comparison.passed) return end(Ending::kUpToDate);
+    if (!comparison.passed) {
+      return end(Util::splitVersion(offered).size() == 4
+                     ? Ending::kUpToDate
+                     : Ending::kNoUsableOffer);
+    }
   }
 
   StepRecord& found = begin(Step::kDownloadManager);

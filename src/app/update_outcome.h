@@ -15,6 +15,7 @@ enum class Ending {
   kNoInstalledVersion,
   kManifestNotDownloaded,
   kUpToDate,
+  kNoUsableOffer,  // the manifest's version cannot be read
   kQuitRefused,
   kInstallerNotObtained,  // not downloaded, or refused on every attempt
   kInstallFailed,

@@ -56,8 +56,6 @@ int UpdaterApp::run(CMainDlg& dialog, HINSTANCE instance) {
 
   if (findProcess(isUpdaterInstance) != 0) return 0;
 
-  g_mainDlg = &dialog;
-
   platform::analytics::initialize(L"Tessarin Download Manager", true);
   platform::analytics::addCommonAttribute(L"app_name", L"TsDLMUpdater");
   const std::string version = kAppVersion;

@@ -247,6 +247,13 @@ std::vector<EndingCase> endings() {
        {kManifestOk,
         "Server version is Not higher than installed version, return now\r\n"},
        L"installed version is up-to-date", {}, 0},
+      {"OfferUnreadable", with([](Script& s) {
+         s.serverVersion = "6.1.33";
+         s.higher = false;
+       }), Ending::kNoUsableOffer,
+       {kManifestOk,
+        "Server version is Not higher than installed version, return now\r\n"},
+       L"installed version is up-to-date", {}, 0},
       {"DownloadManagerRefusesToQuit", with([](Script& s) {
          s.downloadManager = 77;
          s.quitAccepted = false;
