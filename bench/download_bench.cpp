@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
 #endif
 
   (void)curl_global_init(CURL_GLOBAL_ALL);
-  (void)Logger::instance();
+  (void)Logger::start(RunOptions());
   if (warm) {
     const std::wstring warmPath = path + L".warm";
     if (!HttpDownloader::download(argv[1], warmPath)) {

@@ -77,7 +77,7 @@ void measure(Job* job) {
         HttpDownloader::progressCallback = nullptr;
       }
       const auto start = std::chrono::steady_clock::now();
-      const bool ok = HttpDownloader::download(job->url, job->path);
+      const bool ok = HttpDownloader::download(job->url, job->path).ok;
       const std::chrono::duration<double> elapsed =
           std::chrono::steady_clock::now() - start;
       if (!ok) {

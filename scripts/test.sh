@@ -68,6 +68,17 @@ ctest_suite() {
   record "$name" "$rc" "$passed" "$failed" "$line" $(( $(date +%s) - start ))
 }
 
+# The layout of the C and C++ sources (.clang-format), file by file.
+start=$(date +%s)
+echo "test: format ..."
+bash scripts/format.sh >"$LOGDIR/format.log" 2>&1
+rc=$?
+line=$(grep -E '^format: [0-9]+ of [0-9]+ files' "$LOGDIR/format.log" | tail -n 1)
+good=$(sed -nE 's/^format: ([0-9]+) of ([0-9]+) .*/\1/p' <<<"$line")
+all=$(sed -nE 's/^format: ([0-9]+) of ([0-9]+) .*/\2/p' <<<"$line")
+record format "$rc" "${good:-0}" "$(( ${all:-0} - ${good:-0} ))" \
+  "${line:-did not run (exit $rc)}" $(( $(date +%s) - start ))
+
 ctest_suite native "cmake --preset native && cmake --build --preset native -j $JOBS && ctest --preset native -j $JOBS"
 ctest_suite native-asan "cmake --preset native-asan && cmake --build --preset native-asan -j $JOBS && ctest --preset native-asan -j $JOBS"
 

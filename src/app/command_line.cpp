@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/text.h"
+#include "config/settings.h"
 
 namespace {
 
@@ -102,4 +103,15 @@ std::string usageText(const std::string& problem) {
       "refused,\r\n"
       "2 could not check (network, proxy, settings) or a bad command line.\r\n";
   return text;
+}
+
+RunOptions runOptionsFor(const CommandLine& line) {
+  RunOptions options;
+  if (line.mode != CommandLine::Mode::kCheck) return options;
+  options.mode = RunOptions::Mode::kCheck;
+  options.workingFolder = L"TsDLM-check";
+  options.manifestUrl =
+      line.manifestUrl.empty() ? Settings::getUpdateUrl() : line.manifestUrl;
+  options.maskTrace = true;
+  return options;
 }

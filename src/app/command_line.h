@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "config/run_options.h"
+
 struct CommandLine {
   enum class Mode {
     kUpdate,  // the normal run: no "/check" first (no arguments, or others)
@@ -31,6 +33,12 @@ struct CommandLine {
 // other argument, a missing value or a repeated switch gives kUsage.
 [[nodiscard]] CommandLine parseCommandLine(
     const std::vector<std::wstring>& arguments);
+
+// The options of the run the command line asks for, made once: the normal
+// run's defaults, or a check's (its own working folder beside the normal
+// one, which stays untouched; the manifest URL given, else the settings'
+// one; libcurl's trace masked for the console).
+[[nodiscard]] RunOptions runOptionsFor(const CommandLine& line);
 
 // The usage text, lines ending in CR LF; starts with `problem` when given.
 [[nodiscard]] std::string usageText(const std::string& problem);

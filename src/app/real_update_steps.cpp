@@ -21,6 +21,7 @@ class RealUpdateSteps : public UpdateSteps {
  public:
   explicit RealUpdateSteps(RunOptions options) : options_(std::move(options)) {}
 
+  const RunOptions& options() const override { return options_; }
   void curlGlobalInit() override { (void)curl_global_init(CURL_GLOBAL_ALL); }
   void curlGlobalCleanup() override { curl_global_cleanup(); }
   std::string getInstalledVersion() override {

@@ -165,18 +165,6 @@ class NoDialog final : public ProgressUi {
   void closeAction() override {}
 };
 
-// The options of a check: its own folder beside the working folder (which
-// stays untouched), libcurl's trace masked for the console.
-RunOptions checkOptions(const CommandLine& line) {
-  RunOptions options;
-  options.mode = RunOptions::Mode::kCheck;
-  options.workingFolder = L"TsDLM-check";
-  options.manifestUrl =
-      line.manifestUrl.empty() ? Settings::getUpdateUrl() : line.manifestUrl;
-  options.maskTrace = true;
-  return options;
-}
-
 CheckFacts machineFacts(const CommandLine& line, const RunOptions& options) {
   CheckFacts facts;
   facts.settingsPath = Util::getSettingsPath();
@@ -204,7 +192,7 @@ int check(const CommandLine& line,
 
   // First of all, so that nothing can open (and truncate) the two log
   // files: the check's log is kept in memory for the report.
-  const RunOptions options = checkOptions(line);
+  const RunOptions options = runOptionsFor(line);
   if (!Logger::start(options)) {
     print("TsDLMUpdater: the log was opened before the check.\r\n");
     return kCannotCheck;
@@ -213,7 +201,7 @@ int check(const CommandLine& line,
   const std::unique_ptr<UpdateSteps> steps = makeUpdateSteps(options);
   NoDialog noDialog;
   const UpdateOutcome outcome =
-      UpdateFlow(*steps, noDialog, RunOptions::Mode::kCheck).run();
+      UpdateFlow(*steps, noDialog).run();
   facts.installerUrl = Manifest::getWindowsInstallerUrl();
   const CheckReport checked = checkReport(facts, outcome);
 

@@ -113,7 +113,7 @@ Ending UpdateFlow::runSteps() {
   const std::string installed = installedStep.value =
       steps_.getInstalledVersion();
   // Nothing installed fails a normal run only: a check goes on.
-  installedStep.passed = !installed.empty() || mode_ == RunOptions::Mode::kCheck;
+  installedStep.passed = !installed.empty() || steps_.options().isCheck();
   if (!installedStep.passed) return end(Ending::kNoInstalledVersion);
 
   StepRecord& manifestStep = begin(Step::kManifestDownload);

@@ -17,9 +17,8 @@ class UpdateFlow {
 
   // A check goes on where nothing is installed (a build machine): it still
   // judges the offered installer, with no version to compare.
-  UpdateFlow(UpdateSteps& steps, ProgressUi& ui,
-             RunOptions::Mode mode = RunOptions::Mode::kUpdate)
-      : steps_(steps), ui_(ui), mode_(mode) {}
+  // The run's mode is the one of the options the steps were made with.
+  UpdateFlow(UpdateSteps& steps, ProgressUi& ui) : steps_(steps), ui_(ui) {}
 
   // Runs the flow to one of its endings and returns it with the steps taken.
   // Each ending but an installation (done or due) writes its log line and
@@ -48,7 +47,6 @@ class UpdateFlow {
 
   UpdateSteps& steps_;
   ProgressUi& ui_;
-  RunOptions::Mode mode_;
   UpdateOutcome outcome_;
   int attempts_ = 0;
   // The staged copy of the installer that passed the checks, or empty.

@@ -29,6 +29,8 @@ class UpdateSteps {
 
   virtual ~UpdateSteps() = default;
 
+  // The options the steps were made with; the flow's mode is theirs.
+  virtual const RunOptions& options() const = 0;
   virtual void curlGlobalInit() = 0;
   virtual void curlGlobalCleanup() = 0;
   virtual std::string getInstalledVersion() = 0;

@@ -10,15 +10,16 @@
 #include "app/process_control.h"
 #include "app/resource.h"
 #include "app/update_flow.h"
+#include "config/logger.h"
 #include "platform/analytics.h"
 
 namespace {
 
 constexpr const char* kAppVersion = "6.1.32.0";
 
-void workerMain(CMainDlg* dialog) {
+void workerMain(CMainDlg* dialog, const RunOptions options) {
   try {
-    UpdateFlow(*makeUpdateSteps(RunOptions()), *dialog).run();
+    UpdateFlow(*makeUpdateSteps(options), *dialog).run();
   } catch (...) {
     // Only the steps' creation can throw (out of memory at start).
   }
@@ -50,11 +51,13 @@ int UpdaterApp::runMessageLoop() {
   return static_cast<int>(message.wParam);
 }
 
-int UpdaterApp::run(CMainDlg& dialog, HINSTANCE instance) {
+int UpdaterApp::run(CMainDlg& dialog, HINSTANCE instance,
+                    const RunOptions& options) {
   HWND window = dialog.Create(instance, GetDesktopWindow());
   if (window == nullptr) return 0;
 
   if (findProcess(isUpdaterInstance) != 0) return 0;
+  (void)Logger::start(options);
 
   platform::analytics::initialize(L"Tessarin Download Manager", true);
   platform::analytics::addCommonAttribute(L"app_name", L"TsDLMUpdater");
@@ -66,7 +69,7 @@ int UpdaterApp::run(CMainDlg& dialog, HINSTANCE instance) {
   HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_UPDATER));
   SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
 
-  std::thread(workerMain, &dialog).detach();
+  std::thread(workerMain, &dialog, options).detach();
 
   const int result = runMessageLoop();
   // The user closed the dialog before the flow ended: the download manager

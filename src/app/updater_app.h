@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "app/main_dlg.h"
+#include "config/run_options.h"
 
 class UpdaterApp {
  public:
@@ -12,10 +13,12 @@ class UpdaterApp {
   UpdaterApp(const UpdaterApp&) = delete;
   UpdaterApp& operator=(const UpdaterApp&) = delete;
 
-  // Creates the dialog, applies the single-instance rule, opens the
-  // analytics session, starts the worker and runs the message loop. The
-  // result becomes the exit code: always 0.
-  int run(CMainDlg& dialog, HINSTANCE instance);
+  // Creates the dialog, applies the single-instance rule, starts the log
+  // from `options` (only now: an updater that stands aside must not
+  // truncate the running one's log), opens the analytics session, starts
+  // the worker on the same options and runs the message loop. The result
+  // becomes the exit code: always 0.
+  int run(CMainDlg& dialog, HINSTANCE instance, const RunOptions& options);
 
  private:
   static int runMessageLoop();

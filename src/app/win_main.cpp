@@ -33,11 +33,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   if (command.mode != CommandLine::Mode::kUpdate) {
     ExitProcess(static_cast<UINT>(runCheckCommand(command, platform::writeToConsole)));
   }
+  const RunOptions options = runOptionsFor(command);
   int result = 0;
   {
     UpdaterApp app(instance);
     CMainDlg dialog;
-    result = app.run(dialog, instance);
+    result = app.run(dialog, instance, options);
   }
   // When the user closed the dialog the worker may still be downloading or
   // waiting for the installer. ExitProcess stops it before any exit handler

@@ -37,7 +37,9 @@ Logger& Logger::instance() {
   // Deliberately never destroyed: the worker thread may still log while the
   // process runs its exit handlers, so the exit handler only closes the
   // streams (under the lock) and later entries are dropped.
-  (void)start(RunOptions());
+  // Before start: a log kept in memory, no file opened. Only a run's own
+  // options name the files.
+  std::call_once(creation(), [] { created = new Logger(); });
   return *created;
 }
 

@@ -12,9 +12,9 @@
 
 class Logger {
  public:
-  // The process's log. Made by start, or else by the first call with the
-  // normal run's options; later calls return the same object. Streams are
-  // closed at exit.
+  // The process's log, made by start from the run's options. Called before
+  // start, it makes a log kept in memory (no file is opened or truncated)
+  // and start then fails. Streams are closed at exit.
   static Logger& instance();
 
   // Makes the process's log for a run with these options, before anything

@@ -20,7 +20,7 @@ struct BoundLog {
     const fake::FilesState saved = fake::files();
     fake::files().tempPath = dir.wpath() + L"\\";
     fake::files().publicDocuments.clear();
-    (void)Logger::instance();
+    (void)Logger::start(RunOptions());
     fake::files() = saved;
     bound = exists(file);
   }

@@ -56,7 +56,11 @@ struct Script {
 class ScriptedSteps : public UpdateSteps {
  public:
   explicit ScriptedSteps(Script script, bool check = false)
-      : script_(std::move(script)), check_(check) {}
+      : script_(std::move(script)), check_(check) {
+    options_.mode = check ? RunOptions::Mode::kCheck : RunOptions::Mode::kUpdate;
+  }
+
+  const RunOptions& options() const override { return options_; }
 
   std::vector<std::string> trace;
   int cleanups = 0;
@@ -175,6 +179,7 @@ class ScriptedSteps : public UpdateSteps {
  private:
   Script script_;
   bool check_;
+  RunOptions options_;
   Script::Attempt current_{false, 0, false};
   std::vector<std::string> journal_;
 };
@@ -476,7 +481,6 @@ struct CheckCase {
 };
 
 
-constexpr RunOptions::Mode kCheck = RunOptions::Mode::kCheck;
 
 const std::string kHttp404 =
     "curl_easy_perform() failed: 22 (HTTP response code said error)";
@@ -577,7 +581,7 @@ TEST_P(ReleaseCheckTest, ChangesNothingAndEndsWithItsVerdict) {
   CheckFacts facts;
   facts.manifestUrl = "https://user:pw@updates.example/update.xml";
   RecordingUi ui;
-  const CheckReport check = checkReport(facts, UpdateFlow(steps, ui, kCheck).run());
+  const CheckReport check = checkReport(facts, UpdateFlow(steps, ui).run());
 
   const std::string& report = check.text;
   EXPECT_EQ(check.exitCode, c.exitCode) << report;
@@ -612,7 +616,7 @@ TEST(ReleaseCheckTest, EachStepIsOneLineFollowedByTheEntriesItWrote) {
   facts.installedPath = L"C:\\TSRN.DLM.exe";
   facts.installerUrl = "http://a/setup.exe";
   RecordingUi ui;
-  const CheckReport check = checkReport(facts, UpdateFlow(steps, ui, kCheck).run());
+  const CheckReport check = checkReport(facts, UpdateFlow(steps, ui).run());
 
   EXPECT_EQ(check.text,
             "Settings C:\\update.ini - found; update checks SWITCHED OFF (a "
@@ -654,7 +658,7 @@ TEST(ReleaseCheckTest, OutsideTextCannotForgeALine) {
   ScriptedSteps steps(script, true);
   steps.logEntry("Compare Version: " + script.serverVersion + "\r\n");
   RecordingUi ui;
-  const CheckReport check = checkReport(CheckFacts{}, UpdateFlow(steps, ui, kCheck).run());
+  const CheckReport check = checkReport(CheckFacts{}, UpdateFlow(steps, ui).run());
 
   const std::string& report = check.text;
   EXPECT_EQ(report.find('\x1b'), std::string::npos);

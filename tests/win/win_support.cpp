@@ -155,7 +155,7 @@ class LogEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     scratch_ = new ScratchTemp();
-    (void)Logger::instance();
+    (void)Logger::start(RunOptions());
     file_ = scratch_->path() + L"TsDLM\\TsDLMUpdater.log";
   }
   void TearDown() override {
