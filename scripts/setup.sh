@@ -70,7 +70,7 @@ PACKAGES=(
   # tests, signing, native builds and tools (python3-pefile: tools/tsdlm-manifest)
   python3-pytest python3-pytest-xdist python3-pefile openssl osslsigncode clang lld
   libclang-rt-14-dev
-  cmake ninja-build pkg-config make dpkg-dev
+  cmake ninja-build pkg-config make dpkg-dev clang-format
   libcurl4-openssl-dev libtinyxml2-dev libgtest-dev libgmock-dev
   curl gnuplot-nox time
 )
