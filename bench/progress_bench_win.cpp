@@ -61,10 +61,10 @@ void measure(Job* job) {
     for (const bool withDialog : order[round % 2]) {
       long calls = 0;
       double inCallback = 0;
+      ProgressCallback progress;
       if (withDialog) {
         CMainDlg* target = job->dialog;
-        HttpDownloader::progressCallback = [target, &calls,
-                                            &inCallback](int percent) {
+        progress = [target, &calls, &inCallback](int percent) {
           ++calls;
           const auto begin = std::chrono::steady_clock::now();
           const bool result = target->reportProgress(percent);
@@ -73,11 +73,12 @@ void measure(Job* job) {
           inCallback += spent.count();
           return result;
         };
-      } else {
-        HttpDownloader::progressCallback = nullptr;
       }
       const auto start = std::chrono::steady_clock::now();
-      const bool ok = HttpDownloader::download(job->url, job->path).ok;
+      const bool ok = HttpDownloader::download(job->url, job->path,
+                                               HttpDownloader::kNoLimit, false,
+                                               &progress)
+                          .ok;
       const std::chrono::duration<double> elapsed =
           std::chrono::steady_clock::now() - start;
       if (!ok) {
@@ -100,7 +101,6 @@ void measure(Job* job) {
     std::printf("median none %.3f s, dialog %.3f s, difference %+.1f%%\n", a, b,
                 (b - a) / a * 100.0);
   }
-  HttpDownloader::progressCallback = nullptr;
   job->dialog->closeAction();
 }
 

@@ -28,10 +28,17 @@ class RealUpdateSteps : public UpdateSteps {
     return Util::getInstalledVersion();
   }
   Transfer getUpdateXml() override {
-    return HttpDownloader::getUpdateXml(options_);
+    Transfer fetched = HttpDownloader::getUpdateXml(options_);
+    // Read once, here: a program that rewrites the file later changes
+    // nothing the run asks of the manifest.
+    if (fetched) {
+      manifest_ = Manifest::load(Util::getManifestPath(options_.workingFolder));
+    }
+    return fetched;
   }
+  const Manifest& manifest() const override { return manifest_; }
   std::string getServerVersion() override {
-    return Manifest::getServerVersion();
+    return manifest_.getServerVersion();
   }
   bool isVersionHigher(const std::string& candidate,
                        const std::string& reference) override {
@@ -52,7 +59,7 @@ class RealUpdateSteps : public UpdateSteps {
     DownloadManagerHandback::instance().giveBack();
   }
   Transfer getInstaller(ProgressCallback progress) override {
-    return HttpDownloader::getInstaller(options_, std::move(progress));
+    return HttpDownloader::getInstaller(options_, manifest_, progress);
   }
   std::wstring getInstallerPath() override {
     return Util::getInstallerPath(options_.workingFolder);
@@ -79,7 +86,7 @@ class RealUpdateSteps : public UpdateSteps {
     return staged_.ownVersion();
   }
   std::optional<std::string> getInstallerPin() override {
-    return Manifest::getWindowsInstallerSha256();
+    return manifest_.getWindowsInstallerSha256();
   }
   std::string getStagedInstallerSha256() override {
     platform::HeldFile* file = staged_.file();
@@ -132,6 +139,7 @@ class RealUpdateSteps : public UpdateSteps {
   }
 
   StagedInstaller staged_;
+  Manifest manifest_;
 
  protected:
   const RunOptions options_;

@@ -202,7 +202,7 @@ int check(const CommandLine& line,
   NoDialog noDialog;
   const UpdateOutcome outcome =
       UpdateFlow(*steps, noDialog).run();
-  facts.installerUrl = Manifest::getWindowsInstallerUrl();
+  facts.installerUrl = steps->manifest().getWindowsInstallerUrl();
   const CheckReport checked = checkReport(facts, outcome);
 
   const std::string& text = checked.text;

@@ -12,6 +12,7 @@
 #include "config/run_options.h"
 #include "download/http_downloader.h"
 #include "download/progress_callback.h"
+#include "manifest/manifest.h"
 #include "platform/trust.h"
 
 class UpdateSteps {
@@ -35,6 +36,8 @@ class UpdateSteps {
   virtual void curlGlobalCleanup() = 0;
   virtual std::string getInstalledVersion() = 0;
   virtual Transfer getUpdateXml() = 0;
+  // The manifest the run downloaded (empty before, and when none was).
+  virtual const Manifest& manifest() const = 0;
   virtual std::string getServerVersion() = 0;
   virtual bool isVersionHigher(const std::string& candidate,
                                const std::string& reference) = 0;

@@ -12,14 +12,12 @@
 #include "config/settings.h"
 #include "config/util.h"
 #include "download/proxy_step.h"
-#include "manifest/manifest.h"
 #include "platform/connection.h"
 #include "platform/files.h"
 
 static_assert(std::is_same<curl_off_t, std::int64_t>::value,
               "onProgress takes libcurl's byte counts as they are");
 
-ProgressCallback HttpDownloader::progressCallback;
 
 namespace {
 
@@ -130,17 +128,15 @@ Transfer HttpDownloader::getUpdateXml(const RunOptions& options) {
   // keeps its fixed overall time limit.
   (void)Settings::getDownloadOptions();
   Transfer fetched = download(url, path, kManifestLimit, options.maskTrace);
-  // Read once, here: a program that rewrites the file later changes
-  // nothing the run asks of the manifest.
-  if (fetched) Manifest::load(path);
   return fetched;
 }
 
 Transfer HttpDownloader::download(const std::string& url,
                                   const std::wstring& path,
-                                  std::uint64_t maxBytes, bool maskTrace) {
+                                  std::uint64_t maxBytes, bool maskTrace,
+                                  const ProgressCallback* progress) {
   if (!platform::internetConnectionAvailable()) return Transfer();
-  Transfer done = transfer(url, path, maxBytes, maskTrace);
+  Transfer done = transfer(url, path, maxBytes, maskTrace, progress);
   if (!done) return done;
   Logger::instance().write("Download complete: " + tsdlm::narrowLow8(path) +
                            "\r\n");
@@ -149,7 +145,8 @@ Transfer HttpDownloader::download(const std::string& url,
 
 Transfer HttpDownloader::transfer(const std::string& rawUrl,
                                   const std::wstring& path,
-                                  std::uint64_t maxBytes, bool maskTrace) {
+                                  std::uint64_t maxBytes, bool maskTrace,
+                                  const ProgressCallback* progress) {
   const std::string url = withoutLineBreaks(rawUrl);
   Transfer result;
   if (!platform::internetConnectionAvailable()) return result;
@@ -178,6 +175,8 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
   }
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &HttpDownloader::onProgress);
+  curl_easy_setopt(handle, CURLOPT_XFERINFODATA,
+                   const_cast<ProgressCallback*>(progress));
   using WriteFunction =
       std::size_t (*)(const char*, std::size_t, std::size_t, void*);
   const WriteFunction write = &writeToSink;
@@ -215,13 +214,14 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
   return result;
 }
 
-int HttpDownloader::onProgress(void*, std::int64_t downloadTotal,
+int HttpDownloader::onProgress(void* user, std::int64_t downloadTotal,
                                std::int64_t downloaded, std::int64_t,
                                std::int64_t) {
   int percent = 0;
   if (static_cast<double>(downloadTotal) >= 1.0) {
     percent = static_cast<int>(downloaded * 100 / downloadTotal);
   }
-  if (progressCallback) progressCallback(percent);
+  const auto* progress = static_cast<const ProgressCallback*>(user);
+  if (progress != nullptr && *progress) (*progress)(percent);
   return 0;
 }

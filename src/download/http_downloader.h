@@ -16,12 +16,10 @@ struct Transfer {
   explicit operator bool() const { return ok; }
 };
 
+class Manifest;
+
 class HttpDownloader {
  public:
-  // The process-wide progress callback. Empty until getInstaller assigns it;
-  // written and read on the worker thread only.
-  static ProgressCallback progressCallback;
-
   // No limit on the size of a transfer's body.
   static constexpr std::uint64_t kNoLimit =
       std::numeric_limits<std::uint64_t>::max();
@@ -29,16 +27,19 @@ class HttpDownloader {
   static constexpr std::uint64_t kManifestLimit = 1024 * 1024;
 
   // Downloads the manifest (a check's URL, else the settings' one when
-  // update checks are on) into the working folder and reads it into memory.
+  // update checks are on) into the working folder.
   static Transfer getUpdateXml(const RunOptions& options);
-  // Puts the offered installer into the working folder, reusing an intact
-  // one of the same version, when update checks are on. A check always
-  // downloads it: it judges what the server serves now.
+  // Puts the installer `manifest` offers into the working folder, reusing
+  // an intact one of the same version, when update checks are on. A check
+  // always downloads it: it judges what the server serves now. `progress`
+  // hears each percentage of the transfer.
   static Transfer getInstaller(const RunOptions& options,
-                               ProgressCallback progress);
+                               const Manifest& manifest,
+                               const ProgressCallback& progress);
   // Downloads it, never reusing a file; a failed download leaves none.
   static Transfer downloadInstaller(const RunOptions& options,
-                                    ProgressCallback progress);
+                                    const Manifest& manifest,
+                                    const ProgressCallback& progress);
 
   // One piece of libcurl's verbose output as it is printed: "* " before an
   // information text, "< " and "> " before each header line received and
@@ -52,14 +53,18 @@ class HttpDownloader {
   // (or at once, when the server announces its length). With `maskTrace`,
   // libcurl's verbose output goes to the standard error stream through
   // maskedTrace instead of as libcurl writes it.
+  // `progress`, when not null, hears each percentage.
   static Transfer download(const std::string& url, const std::wstring& path,
                            std::uint64_t maxBytes = kNoLimit,
-                           bool maskTrace = false);
+                           bool maskTrace = false,
+                           const ProgressCallback* progress = nullptr);
   // The transfer itself (used by download).
   static Transfer transfer(const std::string& url, const std::wstring& path,
                            std::uint64_t maxBytes = kNoLimit,
-                           bool maskTrace = false);
-  // libcurl's transfer-information callback; always returns 0.
+                           bool maskTrace = false,
+                           const ProgressCallback* progress = nullptr);
+  // libcurl's transfer-information callback, `user` the transfer's
+  // ProgressCallback or null; always returns 0.
   static int onProgress(void* user, std::int64_t downloadTotal,
                         std::int64_t downloaded, std::int64_t uploadTotal,
                         std::int64_t uploaded);

@@ -1,6 +1,5 @@
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "config/logger.h"
 #include "config/settings.h"
@@ -14,7 +13,7 @@ namespace {
 
 // A file whose bytes are not the ones the manifest pins is fetched again
 // rather than reused: its copy could only be refused.
-bool isIntactAndOurs(const std::wstring& path) {
+bool isIntactAndOurs(const std::wstring& path, const Manifest& manifest) {
   const platform::HeldFileHandle file = platform::holdFile(path);
   if (!file) return false;
   platform::SignerIdentity signer;
@@ -23,7 +22,7 @@ bool isIntactAndOurs(const std::wstring& path) {
     return false;
   }
   const std::optional<std::string> pinned =
-      Manifest::getWindowsInstallerSha256();
+      manifest.getWindowsInstallerSha256();
   return !pinned ||
          Manifest::matchesSha256(*pinned, platform::heldFileSha256(*file));
 }
@@ -31,8 +30,9 @@ bool isIntactAndOurs(const std::wstring& path) {
 }  // namespace
 
 Transfer HttpDownloader::getInstaller(const RunOptions& options,
-                                     ProgressCallback progress) {
-  if (options.isCheck()) return downloadInstaller(options, std::move(progress));
+                                     const Manifest& manifest,
+                                     const ProgressCallback& progress) {
+  if (options.isCheck()) return downloadInstaller(options, manifest, progress);
   if (!Settings::checkForUpdates()) return Transfer();
   const std::wstring path = Util::getInstallerPath(options.workingFolder);
   const std::string downloaded = Util::getDownloadedVersion(path);
@@ -43,27 +43,27 @@ Transfer HttpDownloader::getInstaller(const RunOptions& options,
   // Reuse only the very version offered, byte for byte, and only when it is
   // still intact and from the expected publisher. (The copy that is finally
   // started is checked again, and its own version with it.)
-  if (!downloaded.empty() && downloaded == Manifest::getServerVersion() &&
-      isIntactAndOurs(path)) {
+  if (!downloaded.empty() && downloaded == manifest.getServerVersion() &&
+      isIntactAndOurs(path, manifest)) {
     Logger::instance().write(
         "INFO: HttpDownloader::getInstaller(): The right installer has been "
         "downloaded completely. Do not download it again!\r\n");
     return Transfer{true, 0, {}};
   }
 
-  return downloadInstaller(options, std::move(progress));
+  return downloadInstaller(options, manifest, progress);
 }
 
 Transfer HttpDownloader::downloadInstaller(const RunOptions& options,
-                                           ProgressCallback progress) {
+                                           const Manifest& manifest,
+                                           const ProgressCallback& progress) {
   const std::wstring path = Util::getInstallerPath(options.workingFolder);
   (void)platform::deleteFile(path);
   // The manifest's limits are read but not applied: the transfer keeps its
   // fixed overall time limit.
-  (void)Manifest::getDownloadOptions();
-  progressCallback = std::move(progress);
-  Transfer fetched = download(Manifest::getWindowsInstallerUrl(), path,
-                              kNoLimit, options.maskTrace);
+  (void)manifest.getDownloadOptions();
+  Transfer fetched = download(manifest.getWindowsInstallerUrl(), path,
+                              kNoLimit, options.maskTrace, &progress);
   // A partial installer is of no use to a later run: it would only be
   // fetched again.
   if (!fetched) (void)platform::deleteFile(path);

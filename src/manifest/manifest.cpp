@@ -16,29 +16,17 @@ namespace {
 using tinyxml2::XMLDocument;
 using tinyxml2::XMLElement;
 
-// The manifest as load read it; unset before the first load and when the
-// file could not be opened. Written and read on one thread (the worker's,
-// or the check's).
-struct Snapshot {
-  bool read = false;
-  std::string text;
-};
-Snapshot& snapshot() {
-  static Snapshot loaded;
-  return loaded;
-}
-
 // Parses the manifest read with the parser's default settings (entities
 // resolved, white space kept) and hands the root element to `walk`, or
 // returns `fallback` when the file could not be read. The parse result is
 // not examined: a document the parser rejected has no elements, so every
 // walk then ends in its own fallback.
 template <typename Walk>
-std::string withRoot(const std::string& fallback, Walk walk) {
-  const Snapshot& manifest = snapshot();
-  if (!manifest.read) return fallback;
+std::string withRoot(bool read, const std::string& text,
+                     const std::string& fallback, Walk walk) {
+  if (!read) return fallback;
   XMLDocument document;
-  (void)document.Parse(manifest.text.data(), manifest.text.size());
+  (void)document.Parse(text.data(), text.size());
   return walk(document.FirstChildElement("installerInformation"));
 }
 
@@ -87,37 +75,37 @@ char lowerHex(char c) {
 
 }  // namespace
 
-void Manifest::load(const std::wstring& path) {
-  Snapshot loaded;
+Manifest Manifest::load(const std::wstring& path) {
+  Manifest loaded;
   platform::FileStream file(platform::openFile(path, L"rb"));
   if (file) {
-    loaded.read = true;
+    loaded.read_ = true;
     char buffer[4096];
     std::size_t got = 0;
     while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-      loaded.text.append(buffer, got);
+      loaded.text_.append(buffer, got);
     }
   }
-  snapshot() = std::move(loaded);
+  return loaded;
 }
 
-std::string Manifest::getServerVersion() {
-  return withRoot(std::string(), [](const XMLElement* root) {
+std::string Manifest::getServerVersion() const {
+  return withRoot(read_, text_, std::string(), [](const XMLElement* root) {
     const char* version = text(child(root, "version"));
     return std::string(version != nullptr ? version : "");
   });
 }
 
-std::string Manifest::getDownloadOption(const std::string& name,
-                                        const std::string& defaultValue) {
-  return withRoot(defaultValue, [&](const XMLElement* root) {
+std::string Manifest::getDownloadOption(
+    const std::string& name, const std::string& defaultValue) const {
+  return withRoot(read_, text_, defaultValue, [&](const XMLElement* root) {
     const char* value =
         text(child(child(root, "downloadOptions"), name.c_str()));
     return value != nullptr ? std::string(value) : defaultValue;
   });
 }
 
-DownloadOptions Manifest::getDownloadOptions() {
+DownloadOptions Manifest::getDownloadOptions() const {
   DownloadOptions options;
   options.lowSpeedLimit =
       tsdlm::atoiClamped(getDownloadOption("downloadLowSpeedLimit", "1024"));
@@ -128,8 +116,9 @@ DownloadOptions Manifest::getDownloadOptions() {
   return options;
 }
 
-std::string Manifest::getInstallerUrl(const std::string& platformName) {
-  return withRoot(std::string(), [&](const XMLElement* root) {
+std::string Manifest::getInstallerUrl(
+    const std::string& platformName) const {
+  return withRoot(read_, text_, std::string(), [&](const XMLElement* root) {
     const char* baseUrl = text(child(
         child(child(root, "downloadLocationList"), "downloadLocation"), "url"));
     if (baseUrl == nullptr || child(root, "platformFileList") == nullptr) {
@@ -142,13 +131,13 @@ std::string Manifest::getInstallerUrl(const std::string& platformName) {
   });
 }
 
-std::string Manifest::getWindowsInstallerUrl() {
+std::string Manifest::getWindowsInstallerUrl() const {
   return getInstallerUrl("windows");
 }
 
-std::optional<std::string> Manifest::getWindowsInstallerSha256() {
+std::optional<std::string> Manifest::getWindowsInstallerSha256() const {
   std::optional<std::string> pin;
-  (void)withRoot(std::string(), [&](const XMLElement* root) {
+  (void)withRoot(read_, text_, std::string(), [&](const XMLElement* root) {
     // The first sha256 element counts, as the first of every element does.
     // Its text is taken as it stands: white space around the digits makes
     // it malformed, never "no pin".

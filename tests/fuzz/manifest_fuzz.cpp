@@ -37,12 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (size != 0) std::fwrite(data, 1, size, out);
   std::fclose(out);
 
-  Manifest::load();
-  (void)Manifest::getServerVersion();
-  (void)Manifest::getWindowsInstallerUrl();
-  (void)Manifest::getInstallerUrl("mac");
-  (void)Manifest::getWindowsInstallerSha256();
-  (void)Manifest::getDownloadOptions();
-  (void)Manifest::getDownloadOption("downloadTime", "18000");
+  const Manifest manifest = Manifest::load();
+  (void)manifest.getServerVersion();
+  (void)manifest.getWindowsInstallerUrl();
+  (void)manifest.getInstallerUrl("mac");
+  (void)manifest.getWindowsInstallerSha256();
+  (void)manifest.getDownloadOptions();
+  (void)manifest.getDownloadOption("downloadTime", "18000");
   return 0;
 }

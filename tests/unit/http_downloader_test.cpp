@@ -36,15 +36,8 @@ class HttpDownloaderTest : public testing_support::PlatformTest {
     curl_global_init(CURL_GLOBAL_ALL);
     writeFile(root_.file("file.bin"), std::string(300000, 'x'));
     writeFile(root_.file("small.txt"), "hello");
-    HttpDownloader::progressCallback = [this](int percent) {
-      reports_.push_back(percent);
-      return true;
-    };
   }
-  void TearDown() override {
-    HttpDownloader::progressCallback = nullptr;
-    curl_global_cleanup();
-  }
+  void TearDown() override { curl_global_cleanup(); }
   std::string log() { return testing_support::ProcessLog::sinceMark(); }
   std::wstring out(const std::string& name = "out.bin") {
     return wide(work_.file(name));
@@ -54,6 +47,10 @@ class HttpDownloaderTest : public testing_support::PlatformTest {
   TempDir work_;
   LocalServer server_{root_.path()};
   std::vector<int> reports_;
+  const ProgressCallback progress_ = [this](int percent) {
+    reports_.push_back(percent);
+    return true;
+  };
 };
 
 TEST_F(HttpDownloaderTest, DownloadsIntoTheFileAndLogsCompletion) {
@@ -94,7 +91,9 @@ TEST_F(HttpDownloaderTest, EmptyBodyFailsSilentlyAndLeavesAnEmptyFile) {
 
 TEST_F(HttpDownloaderTest, WithoutContentLengthThePercentageStaysZero) {
   server_.setRule("/file.bin", R"({"length": "none"})");
-  ASSERT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out()));
+  ASSERT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out(),
+                                       HttpDownloader::kNoLimit, false,
+                                       &progress_));
   ASSERT_FALSE(reports_.empty());
   EXPECT_THAT(reports_, ::testing::Each(0));
   EXPECT_EQ(readFile(work_.file("out.bin")).size(), 300000u);
@@ -102,7 +101,9 @@ TEST_F(HttpDownloaderTest, WithoutContentLengthThePercentageStaysZero) {
 
 TEST_F(HttpDownloaderTest, EveryProgressReportReachesTheCallback) {
   server_.setRule("/file.bin", R"({"rate": 3000000})");
-  ASSERT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out()));
+  ASSERT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out(),
+                                       HttpDownloader::kNoLimit, false,
+                                       &progress_));
   ASSERT_GE(reports_.size(), 2u);
   EXPECT_EQ(reports_.back(), 100);
   EXPECT_TRUE(std::is_sorted(reports_.begin(), reports_.end()));
@@ -162,19 +163,21 @@ TEST_F(HttpDownloaderTest, ACheckFetchesAnewWhateverTheSettingsSay) {
           "</url></downloadLocation></downloadLocationList>"
           "<platformFileList><f><platform>windows</platform><filename>"
           "file.bin</filename></f></platformFileList></installerInformation>");
-  Manifest::load();
+  const Manifest manifest = Manifest::load();
   const std::string installer = fake::localPath(Util::getInstallerPath());
   writeFile(installer, "kept from an earlier check");
-  ASSERT_TRUE(HttpDownloader::getInstaller(check, nullptr));
+  ASSERT_TRUE(HttpDownloader::getInstaller(check, manifest, {}));
   EXPECT_EQ(readFile(installer).size(), 300000u);
   server_.setRule("/file.bin", R"({"drop_after": 1000})");
-  EXPECT_FALSE(HttpDownloader::getInstaller(check, nullptr));
+  EXPECT_FALSE(HttpDownloader::getInstaller(check, manifest, {}));
   EXPECT_FALSE(exists(installer));
 }
 
 TEST_F(HttpDownloaderTest, ProgressCallbackResultIsIgnored) {
-  HttpDownloader::progressCallback = [](int) { return false; };
-  EXPECT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out()));
+  const ProgressCallback refuses = [](int) { return false; };
+  EXPECT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out(),
+                                       HttpDownloader::kNoLimit, false,
+                                       &refuses));
 }
 
 struct LimitCase {
@@ -247,14 +250,13 @@ class OnProgressTest : public ::testing::TestWithParam<PercentCase> {};
 
 TEST_P(OnProgressTest, TruncatedPercentageOfTheKnownTotal) {
   int seen = -1;
-  HttpDownloader::progressCallback = [&seen](int p) {
+  ProgressCallback progress = [&seen](int p) {
     seen = p;
     return true;
   };
-  EXPECT_EQ(HttpDownloader::onProgress(nullptr, GetParam().total,
+  EXPECT_EQ(HttpDownloader::onProgress(&progress, GetParam().total,
                                        GetParam().now, 0, 0),
             0);
-  HttpDownloader::progressCallback = nullptr;
   EXPECT_EQ(seen, GetParam().percent);
 }
 
@@ -267,8 +269,9 @@ INSTANTIATE_TEST_SUITE_P(
                       PercentCase{std::int64_t{1} << 40,
                                   (std::int64_t{1} << 39) + 1, 50}));
 
-TEST(OnProgressTest, EmptyCallbackIsSkipped) {
-  HttpDownloader::progressCallback = nullptr;
+TEST(OnProgressTest, NoOrEmptyCallbackIsSkipped) {
+  ProgressCallback empty;
+  EXPECT_EQ(HttpDownloader::onProgress(&empty, 10, 5, 0, 0), 0);
   EXPECT_EQ(HttpDownloader::onProgress(nullptr, 10, 5, 0, 0), 0);
 }
 

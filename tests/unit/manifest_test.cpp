@@ -81,18 +81,19 @@ class ManifestTest : public testing_support::PlatformTableTest<ManifestCase> {
     // The lookup creates the working folder, as before a download.
     ASSERT_EQ(Util::getManifestPath(), dir_.wpath() + L"\\TsDLM\\update.xml");
     testing_support::writeFile(dir_.file("TsDLM/update.xml"), content);
-    Manifest::load();  // as the download does
+    manifest_ = Manifest::load();  // as the download does
   }
   TempDir dir_;
+  Manifest manifest_;
 };
 
 TEST_P(ManifestTest, EveryQueryWalksToItsAnswerOrFallback) {
   const ManifestCase& c = GetParam();
   if (c.hasFile) write(c.content);
-  Manifest::load();
-  EXPECT_EQ(Manifest::getServerVersion(), c.version);
-  EXPECT_EQ(Manifest::getWindowsInstallerUrl(), c.windowsUrl);
-  const DownloadOptions options = Manifest::getDownloadOptions();
+  manifest_ = Manifest::load();
+  EXPECT_EQ(manifest_.getServerVersion(), c.version);
+  EXPECT_EQ(manifest_.getWindowsInstallerUrl(), c.windowsUrl);
+  const DownloadOptions options = manifest_.getDownloadOptions();
   EXPECT_EQ(options.lowSpeedLimit, c.options.lowSpeedLimit);
   EXPECT_EQ(options.lowSpeedTime, c.options.lowSpeedTime);
   EXPECT_EQ(options.downloadTime, c.options.downloadTime);
@@ -218,19 +219,19 @@ class ManifestQueryTest : public ManifestTest {};
 
 TEST_F(ManifestQueryTest, DownloadOptionGivesTextOrTheDefault) {
   write(kFull);
-  EXPECT_EQ(Manifest::getDownloadOption("downloadTime", "1"), "600");
-  EXPECT_EQ(Manifest::getDownloadOption("unknown", "dflt"), "dflt");
-  EXPECT_EQ(Manifest::getDownloadOption("", "dflt"), "dflt");
+  EXPECT_EQ(manifest_.getDownloadOption("downloadTime", "1"), "600");
+  EXPECT_EQ(manifest_.getDownloadOption("unknown", "dflt"), "dflt");
+  EXPECT_EQ(manifest_.getDownloadOption("", "dflt"), "dflt");
   std::remove(dir_.file("TsDLM/update.xml").c_str());
-  Manifest::load();
-  EXPECT_EQ(Manifest::getDownloadOption("downloadTime", "dflt"), "dflt");
+  manifest_ = Manifest::load();
+  EXPECT_EQ(manifest_.getDownloadOption("downloadTime", "dflt"), "dflt");
 }
 
 TEST_F(ManifestQueryTest, InstallerUrlForOtherPlatforms) {
   write(kFull);
-  EXPECT_EQ(Manifest::getInstallerUrl("mac"), "https://dl.example/i/Setup.dmg");
-  EXPECT_EQ(Manifest::getInstallerUrl("linux"), "https://dl.example/i/");
-  EXPECT_EQ(Manifest::getInstallerUrl(""), "https://dl.example/i/");
+  EXPECT_EQ(manifest_.getInstallerUrl("mac"), "https://dl.example/i/Setup.dmg");
+  EXPECT_EQ(manifest_.getInstallerUrl("linux"), "https://dl.example/i/");
+  EXPECT_EQ(manifest_.getInstallerUrl(""), "https://dl.example/i/");
 }
 
 // The pin comes from the entry the installer URL names, as written.
@@ -258,7 +259,7 @@ TEST_F(ManifestQueryTest, WindowsInstallerSha256) {
   };
   for (const auto& [entries, expected] : rows) {
     write(wrap(files(entries)));
-    EXPECT_EQ(Manifest::getWindowsInstallerSha256(), expected) << entries;
+    EXPECT_EQ(manifest_.getWindowsInstallerSha256(), expected) << entries;
   }
   const std::string digest(64, 'c');
   EXPECT_TRUE(Manifest::matchesSha256(digest, digest));
@@ -273,10 +274,10 @@ TEST_F(ManifestQueryTest, WindowsInstallerSha256) {
 
 TEST_F(ManifestQueryTest, UnknownTemporaryFolderGivesTheFallbacks) {
   fake::files().tempPath.clear();
-  Manifest::load();
-  EXPECT_EQ(Manifest::getServerVersion(), "");
-  EXPECT_EQ(Manifest::getWindowsInstallerUrl(), "");
-  EXPECT_EQ(Manifest::getDownloadOption("downloadTime", "d"), "d");
+  manifest_ = Manifest::load();
+  EXPECT_EQ(manifest_.getServerVersion(), "");
+  EXPECT_EQ(manifest_.getWindowsInstallerUrl(), "");
+  EXPECT_EQ(manifest_.getDownloadOption("downloadTime", "d"), "d");
 }
 
 // Read once: a file rewritten after the load (by another program of the
@@ -287,10 +288,10 @@ TEST_F(ManifestQueryTest, AnswersFromWhatWasReadNotFromTheFileNow) {
   testing_support::writeFile(dir_.file("TsDLM/update.xml"),
                              wrap("<version>9.9.9.9</version>" +
                                   files(entry("windows", "Other.exe"))));
-  EXPECT_EQ(Manifest::getServerVersion(), "6.1.33.0");
-  EXPECT_EQ(Manifest::getWindowsInstallerUrl(),
+  EXPECT_EQ(manifest_.getServerVersion(), "6.1.33.0");
+  EXPECT_EQ(manifest_.getWindowsInstallerUrl(),
             "https://dl.example/i/Setup.exe");
-  EXPECT_EQ(Manifest::getDownloadOptions().downloadTime, 600);
+  EXPECT_EQ(manifest_.getDownloadOptions().downloadTime, 600);
 }
 
 }  // namespace

@@ -61,6 +61,7 @@ class ScriptedSteps : public UpdateSteps {
   }
 
   const RunOptions& options() const override { return options_; }
+  const Manifest& manifest() const override { return manifest_; }
 
   std::vector<std::string> trace;
   int cleanups = 0;
@@ -180,6 +181,7 @@ class ScriptedSteps : public UpdateSteps {
   Script script_;
   bool check_;
   RunOptions options_;
+  Manifest manifest_;
   Script::Attempt current_{false, 0, false};
   std::vector<std::string> journal_;
 };
