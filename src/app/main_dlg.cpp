@@ -56,8 +56,8 @@ void centreWindow(HWND window) {
 }  // namespace
 
 CMainDlg::CMainDlg() {
-  uxtheme_ = LoadLibraryW(L"uxtheme.dll");
-  if (auto init = themeFunction<BufferedPaintInitFn>(uxtheme_,
+  uxtheme_.reset(LoadLibraryW(L"uxtheme.dll"));
+  if (auto init = themeFunction<BufferedPaintInitFn>(uxtheme_.get(),
                                                       "BufferedPaintInit")) {
     bufferedPaintInitialized_ = SUCCEEDED(init());
   }
@@ -66,11 +66,10 @@ CMainDlg::CMainDlg() {
 CMainDlg::~CMainDlg() {
   if (bufferedPaintInitialized_) {
     if (auto uninit = themeFunction<BufferedPaintUnInitFn>(
-            uxtheme_, "BufferedPaintUnInit")) {
+            uxtheme_.get(), "BufferedPaintUnInit")) {
       uninit();
     }
   }
-  if (uxtheme_ != nullptr) FreeLibrary(uxtheme_);
 }
 
 HWND CMainDlg::Create(HINSTANCE instance, HWND parent) {
@@ -108,7 +107,7 @@ INT_PTR CMainDlg::handleMessage(UINT message, WPARAM, LPARAM) {
     case WM_DESTROY:
       if (theme_ != nullptr) {
         if (auto close =
-                themeFunction<CloseThemeDataFn>(uxtheme_, "CloseThemeData")) {
+                themeFunction<CloseThemeDataFn>(uxtheme_.get(), "CloseThemeData")) {
           close(theme_);
         }
         theme_ = nullptr;
@@ -124,7 +123,7 @@ void CMainDlg::onInitDialog() {
   status_ = GetDlgItem(m_hWnd, IDC_STATUS);
   message_ = GetDlgItem(m_hWnd, IDC_MESSAGE);
   progress_ = GetDlgItem(m_hWnd, IDC_PROGRESS);
-  if (auto open = themeFunction<OpenThemeDataFn>(uxtheme_, "OpenThemeData")) {
+  if (auto open = themeFunction<OpenThemeDataFn>(uxtheme_.get(), "OpenThemeData")) {
     theme_ = open(m_hWnd, L"dialog");
   }
   centreWindow(m_hWnd);

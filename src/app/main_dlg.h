@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/progress_ui.h"
+#include "platform/win32/owned.h"
 
 class CMainDlg final : public ProgressUi {
  public:
@@ -49,7 +50,7 @@ class CMainDlg final : public ProgressUi {
   // The percentage waiting for the UI thread, or kNoPercent.
   static constexpr int kNoPercent = -1;
   std::atomic<int> pendingPercent_{kNoPercent};
-  HMODULE uxtheme_ = nullptr;
+  platform::Owned<platform::LibraryKind> uxtheme_;
   bool bufferedPaintInitialized_ = false;
   void* theme_ = nullptr;
 };

@@ -9,6 +9,7 @@
 #include "app/release_check.h"
 #include "app/updater_app.h"
 #include "platform/console.h"
+#include "platform/win32/owned.h"
 
 namespace {
 
@@ -17,10 +18,11 @@ namespace {
 std::vector<std::wstring> commandLineArguments() {
   std::vector<std::wstring> arguments;
   int count = 0;
-  LPWSTR* split = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (split == nullptr) return arguments;
+  const platform::OwnedLocal memory(
+      CommandLineToArgvW(GetCommandLineW(), &count));
+  if (!memory) return arguments;
+  const auto* split = static_cast<LPWSTR*>(memory.get());
   for (int i = 1; i < count; ++i) arguments.emplace_back(split[i]);
-  LocalFree(split);
   return arguments;
 }
 

@@ -1,22 +1,23 @@
 #include <windows.h>
 
 #include "platform/console.h"
+#include "platform/win32/owned.h"
 
 namespace platform {
 
 void writeToConsole(const std::string& text) {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  HANDLE opened = INVALID_HANDLE_VALUE;
+  OwnedHandle opened;
   // A GUI program started from a console gets no standard handles unless
   // they were redirected; it can still write to its parent's console.
   if (out == nullptr || out == INVALID_HANDLE_VALUE ||
       GetFileType(out) == FILE_TYPE_UNKNOWN) {
     if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
-    opened = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) return;
-    out = opened;
+    opened.reset(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr));
+    if (!opened) return;
+    out = opened.get();
   }
   std::size_t done = 0;
   while (done < text.size()) {
@@ -29,7 +30,6 @@ void writeToConsole(const std::string& text) {
     }
     done += written;
   }
-  if (opened != INVALID_HANDLE_VALUE) CloseHandle(opened);
 }
 
 }  // namespace platform

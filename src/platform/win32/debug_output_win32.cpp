@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/debug_output.h"
+#include "platform/win32/owned.h"
 
 namespace platform {
 
@@ -17,15 +18,16 @@ std::uint32_t lastError() { return GetLastError(); }
 void setLastError(std::uint32_t code) { SetLastError(code); }
 
 std::wstring systemErrorText(std::uint32_t code) {
-  LPWSTR buffer = nullptr;
+  OwnedLocal buffer;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
           FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&buffer), 0,
-      nullptr);
+      nullptr, code, LANG_USER_DEFAULT,
+      reinterpret_cast<LPWSTR>(buffer.receive()), 0, nullptr);
   std::wstring text;
-  if (length != 0 && buffer != nullptr) text.assign(buffer, length);
-  if (buffer != nullptr) LocalFree(buffer);
+  if (length != 0 && buffer) {
+    text.assign(static_cast<const wchar_t*>(buffer.get()), length);
+  }
   return text;
 }
 

@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include "platform/shell.h"
+#include "platform/win32/owned.h"
 
 namespace platform {
 
@@ -19,21 +20,21 @@ ShellRunResult shellRunAndWait(const std::wstring& file,
   info.lpParameters = parameters.c_str();
   info.lpDirectory = directory.c_str();
   info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExW(&info) || info.hProcess == nullptr) {
+  const BOOL executed = ShellExecuteExW(&info);
+  const OwnedHandle process(info.hProcess);
+  if (!executed || !process) {
     // Not started; or handed to something (a document association) without
     // a process to wait for, which tells nothing of an installation.
-    if (info.hProcess != nullptr) CloseHandle(info.hProcess);
     return result;
   }
   result.started = true;
   if (started) started();
-  WaitForSingleObject(info.hProcess, INFINITE);
+  WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 0;
-  if (GetExitCodeProcess(info.hProcess, &code)) {
+  if (GetExitCodeProcess(process.get(), &code)) {
     result.exitCodeKnown = true;
     result.exitCode = code;
   }
-  CloseHandle(info.hProcess);
   return result;
 }
 
