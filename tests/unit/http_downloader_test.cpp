@@ -14,10 +14,9 @@
 #include "unit/process_log.h"
 #include "unit/test_support.h"
 
-using testing_support::operator<<;
-
 namespace {
 
+using testing_support::operator<<;
 using testing_support::exists;
 using testing_support::LocalServer;
 using testing_support::readFile;

@@ -14,10 +14,9 @@
 #include "unit/scripted_steps.h"
 #include "unit/test_support.h"
 
-using testing_support::operator<<;
-
 namespace {
 
+using testing_support::operator<<;
 using testing_support::kDigest;
 using testing_support::kNoSignature;
 using testing_support::RecordingUi;
@@ -126,10 +125,12 @@ std::vector<CheckCase> checkCases() {
 
 class ReleaseCheckTest : public ::testing::TestWithParam<CheckCase> {};
 
-TEST_P(ReleaseCheckTest, ChangesNothingAndEndsWithItsVerdict) {
+// What a check changes (nothing) is proven against its real steps, in
+// real_update_steps_test.cpp.
+TEST_P(ReleaseCheckTest, EndsWithItsVerdict) {
   const CheckCase& c = GetParam();
   Script script = c.script;
-  script.downloadManager = 77;  // running: must not be asked to quit
+  script.downloadManager = 77;  // running: the report says so
   ScriptedSteps steps(script, true);
   CheckFacts facts;
   facts.manifestUrl = "https://user:pw@updates.example/update.xml";
@@ -140,10 +141,6 @@ TEST_P(ReleaseCheckTest, ChangesNothingAndEndsWithItsVerdict) {
   EXPECT_EQ(check.exitCode, c.exitCode) << report;
   EXPECT_THAT(report, ::testing::EndsWith("\r\n" + c.verdict + "\r\n"));
   EXPECT_EQ(steps.installerFetches, c.installerFetches);
-  EXPECT_THAT(steps.trace, ::testing::Not(::testing::Contains(
-                               ::testing::AnyOf(::testing::StartsWith("quit"),
-                                                "launchInstaller", "track"))));
-  EXPECT_TRUE(steps.events.empty());
   EXPECT_EQ(steps.lines, std::vector<std::string>());  // the flow's lines: report only
   EXPECT_EQ(steps.cleanups, 1);
   if (c.installerFetches > 0) {

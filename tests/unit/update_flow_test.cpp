@@ -13,10 +13,9 @@
 #include "unit/scripted_steps.h"
 #include "unit/test_support.h"
 
-using testing_support::operator<<;
-
 namespace {
 
+using testing_support::operator<<;
 using testing_support::kDigest;
 using testing_support::kNoSignature;
 using testing_support::RecordingUi;
