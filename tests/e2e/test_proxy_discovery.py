@@ -58,7 +58,7 @@ def test_no_configuration_answers_1_with_nothing_allocated(proxy_prefix):
     (HTTPS_URL, "127.0.0.2", "3129"),
     (HTTP_URL, "127.0.0.1", "3128"),
     ("ftp://files.example.com/a", "ftp.proxy", "21"),
-])
+], ids=["https", "http", "ftp"])
 def test_fixed_per_scheme_list(proxy_prefix, url, server, port):
     ph.set_user_settings(proxy_prefix, ph.PROXY,
                          proxy="http=127.0.0.1:3128;https=127.0.0.2:3129;ftp=ftp.proxy",
@@ -113,7 +113,8 @@ def test_winhttp_default_configuration(proxy_prefix):
                                            "Proxy server list:default.proxy:3128"]
 
 
-@pytest.mark.parametrize("switch", [None, "", "1", "yes", "on"])
+@pytest.mark.parametrize("switch", [None, "", "1", "yes", "on"],
+                         ids=["unset", "empty", "1", "yes", "on"])
 def test_no_debug_lines_unless_the_switch_says_true(proxy_prefix, switch):
     run = ph.run_client(proxy_prefix, HTTPS_URL, debug_switch=switch)
     assert run.answer["status"] == 1

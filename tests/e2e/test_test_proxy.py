@@ -29,25 +29,25 @@ def site(update_site):
     return update_site
 
 
-# mode, credentials the client gives, expected status, scheme of the last answer
-CASES = [
-    ({}, [], 200, None),
-    ({"auth": "basic"}, ["--proxy-basic", "-U", "ann:secret"], 200, "Basic"),
-    ({"auth": "basic"}, ["--proxy-basic", "-U", "ann:wrong"], 407, "Basic"),
-    ({"auth": "basic"}, [], 407, None),
-    ({"auth": "digest"}, ["--proxy-digest", "-U", "ann:secret"], 200, "Digest"),
-    ({"auth": "digest"}, ["--proxy-digest", "-U", "ann:wrong"], 407, "Digest"),
-    ({"auth": "ntlm"}, ["--proxy-ntlm", "-U", "ann:secret"], 200, "NTLM"),
-    ({"auth": "ntlm"}, ["--proxy-ntlm", "-U", "bob:secret"], 407, "NTLM"),
-    ({"auth": "negotiate"}, ["--proxy-anyauth", "-U", "ann:secret"], 407, None),
-    ({"auth": "basic", "reject": True}, ["--proxy-basic", "-U", "ann:secret"], 407, "Basic"),
-    ({"status": 502}, [], 502, None),
-    ({"auth": "basic", "open_head": True}, [], 407, None),
-]
+# name: mode, credentials the client gives, expected status, scheme of the
+# last answer
+CASES = {
+    "open": ({}, [], 200, None),
+    "basic": ({"auth": "basic"}, ["--proxy-basic", "-U", "ann:secret"], 200, "Basic"),
+    "basic-wrong-password": ({"auth": "basic"}, ["--proxy-basic", "-U", "ann:wrong"], 407, "Basic"),
+    "basic-no-credentials": ({"auth": "basic"}, [], 407, None),
+    "digest": ({"auth": "digest"}, ["--proxy-digest", "-U", "ann:secret"], 200, "Digest"),
+    "digest-wrong-password": ({"auth": "digest"}, ["--proxy-digest", "-U", "ann:wrong"], 407, "Digest"),
+    "ntlm": ({"auth": "ntlm"}, ["--proxy-ntlm", "-U", "ann:secret"], 200, "NTLM"),
+    "ntlm-other-user": ({"auth": "ntlm"}, ["--proxy-ntlm", "-U", "bob:secret"], 407, "NTLM"),
+    "negotiate": ({"auth": "negotiate"}, ["--proxy-anyauth", "-U", "ann:secret"], 407, None),
+    "basic-rejecting": ({"auth": "basic", "reject": True}, ["--proxy-basic", "-U", "ann:secret"], 407, "Basic"),
+    "answers-502": ({"status": 502}, [], 502, None),
+    "basic-open-head": ({"auth": "basic", "open_head": True}, [], 407, None),
+}
 
 
-@pytest.mark.parametrize("mode,args,status,scheme", CASES,
-                         ids=[f"{i}-{c[0]}-{c[2]}" for i, c in enumerate(CASES)])
+@pytest.mark.parametrize("mode,args,status,scheme", CASES.values(), ids=list(CASES))
 def test_modes(site, mode, args, status, scheme):
     with TestProxy(user="ann", password="secret", **mode) as proxy:
         code, body = curl(proxy, site.url("/file.txt"), *args)

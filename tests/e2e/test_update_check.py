@@ -236,7 +236,7 @@ def test_offered_version_not_newer(check, offered):
 @pytest.mark.parametrize("status, code, text", [
     (404, 22, "HTTP response code said error"),
     (500, 22, "HTTP response code said error"),
-])
+], ids=["404", "500"])
 def test_manifest_error_status(check, status, code, text):
     check.offer()
     check.server.set_rule(MANIFEST_URL_PATH, status=status,

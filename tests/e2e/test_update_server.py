@@ -96,7 +96,7 @@ def test_error_status_with_body_and_empty_body(server):
 @pytest.mark.parametrize("mode, framing", [
     ("none", None),
     ("chunked", "chunked"),
-])
+], ids=["until-close", "chunked"])
 def test_body_without_content_length(server, mode, framing):
     server.set_rule("/big.bin", body_size=200000, length=mode)
     response, body = get(server, "/big.bin")

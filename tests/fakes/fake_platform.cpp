@@ -322,6 +322,7 @@ std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
 std::string heldFileSha256(HeldFile&) { return std::string(); }
 
 std::FILE* openFile(const std::wstring& path, const wchar_t* mode) {
+  fake::files().opened.emplace_back(path, mode);
 #if defined(_WIN32)
   return ::_wfopen(windowsPath(path).c_str(), mode);
 #else

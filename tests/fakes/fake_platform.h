@@ -44,6 +44,8 @@ struct FilesState {
   // Paths that fileExists reports present besides real files (exact text),
   // for fixed paths such as C:\Program Files\...
   std::set<std::wstring> existing;
+  // Every openFile call: path and mode.
+  std::vector<std::pair<std::wstring, std::wstring>> opened;
 };
 FilesState& files();
 

@@ -4,22 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include "unit/test_support.h"
+
 namespace {
+
+using testing_support::operator<<;
 
 using Mode = CommandLine::Mode;
 
 struct Case {
+  const char* name;
   std::vector<std::wstring> arguments;
   Mode mode;
   std::string manifestUrl;
   std::wstring reportPath;
 };
-
-void PrintTo(const Case& c, std::ostream* out) {
-  for (const std::wstring& argument : c.arguments) {
-    *out << '[' << std::string(argument.begin(), argument.end()) << ']';
-  }
-}
 
 const std::wstring kUrl = L"https://staging.example/dlm/update.xml";
 
@@ -33,65 +32,65 @@ std::vector<Case> cases() {
   const std::wstring pairPastTheEnd =
       longestPath.substr(1) + L'\xD83D' + L'\xDE00';
   return {
-      {{}, Mode::kUpdate, "", L""},
+      {"NoArguments", {}, Mode::kUpdate, "", L""},
       // Only "/check" first selects the check; any other command line (a
       // launcher's own arguments) is the normal run.
-      {{L"/silent", L"foo"}, Mode::kUpdate, "", L""},
-      {{L""}, Mode::kUpdate, "", L""},
-      {{L"", L"/check"}, Mode::kUpdate, "", L""},
-      {{L"check"}, Mode::kUpdate, "", L""},
-      {{L"-check"}, Mode::kUpdate, "", L""},
-      {{L"/checkx"}, Mode::kUpdate, "", L""},
-      {{L" /check"}, Mode::kUpdate, "", L""},
-      {{L"/manifest", kUrl}, Mode::kUpdate, "", L""},
-      {{L"/report", L"r.txt", L"/check"}, Mode::kUpdate, "", L""},
-      {{L"/check"}, Mode::kCheck, "", L""},
-      {{L"/CHECK"}, Mode::kCheck, "", L""},
-      {{L"/Check", L"/Manifest", kUrl},
+      {"OtherArguments", {L"/silent", L"foo"}, Mode::kUpdate, "", L""},
+      {"EmptyArgument", {L""}, Mode::kUpdate, "", L""},
+      {"CheckNotFirst", {L"", L"/check"}, Mode::kUpdate, "", L""},
+      {"CheckWithoutSlash", {L"check"}, Mode::kUpdate, "", L""},
+      {"CheckWithDash", {L"-check"}, Mode::kUpdate, "", L""},
+      {"LongerSwitch", {L"/checkx"}, Mode::kUpdate, "", L""},
+      {"LeadingSpace", {L" /check"}, Mode::kUpdate, "", L""},
+      {"ManifestWithoutCheck", {L"/manifest", kUrl}, Mode::kUpdate, "", L""},
+      {"ReportBeforeCheck", {L"/report", L"r.txt", L"/check"}, Mode::kUpdate, "", L""},
+      {"Check", {L"/check"}, Mode::kCheck, "", L""},
+      {"UpperCaseCheck", {L"/CHECK"}, Mode::kCheck, "", L""},
+      {"MixedCaseManifest", {L"/Check", L"/Manifest", kUrl},
        Mode::kCheck,
        "https://staging.example/dlm/update.xml",
        L""},
-      {{L"/check", L"/REPORT", L"C:\\r p.txt", L"/manifest", L"HTTP://h/x"},
+      {"ReportThenManifest", {L"/check", L"/REPORT", L"C:\\r p.txt", L"/manifest", L"HTTP://h/x"},
        Mode::kCheck,
        "HTTP://h/x",
        L"C:\\r p.txt"},
       // Each limit, at its least and at its most.
-      {{L"/check", L"/manifest", longestUrl, L"/report", longestPath},
+      {"LongestUrlAndPath", {L"/check", L"/manifest", longestUrl, L"/report", longestPath},
        Mode::kCheck,
        std::string(longestUrl.begin(), longestUrl.end()),
        longestPath},
-      {{L"/check", L"/manifest", L"https://h", L"/report", L"r"},
+      {"ShortestUrlAndPath", {L"/check", L"/manifest", L"https://h", L"/report", L"r"},
        Mode::kCheck,
        "https://h",
        L"r"},
       // A malformed "/check" line prints the usage and runs nothing.
-      {{L"/check", L"/check"}, Mode::kUsage, "", L""},
-      {{L"/check", L"extra"}, Mode::kUsage, "", L""},
-      {{L"/check", L""}, Mode::kUsage, "", L""},
-      {{L"/check", L"/manifest"}, Mode::kUsage, "", L""},
-      {{L"/check", L"/manifest", L"/report", L"r.txt"}, Mode::kUsage, "", L""},
-      {{L"/check", L"/manifest", kUrl, L"/manifest", kUrl},
+      {"CheckTwice", {L"/check", L"/check"}, Mode::kUsage, "", L""},
+      {"ExtraArgument", {L"/check", L"extra"}, Mode::kUsage, "", L""},
+      {"EmptyExtraArgument", {L"/check", L""}, Mode::kUsage, "", L""},
+      {"ManifestWithoutUrl", {L"/check", L"/manifest"}, Mode::kUsage, "", L""},
+      {"ManifestFollowedBySwitch", {L"/check", L"/manifest", L"/report", L"r.txt"}, Mode::kUsage, "", L""},
+      {"ManifestTwice", {L"/check", L"/manifest", kUrl, L"/manifest", kUrl},
        Mode::kUsage,
        "",
        L""},
-      {{L"/check", L"/manifest", L"ftp://h/x"}, Mode::kUsage, "", L""},
-      {{L"/check", L"/manifest", L"file:///C:/x"}, Mode::kUsage, "", L""},
-      {{L"/check", L"/manifest", L"http://"}, Mode::kUsage, "", L""},
-      {{L"/check", L"/manifest", L"https://"}, Mode::kUsage, "", L""},
-      {{L"/check", L"/manifest", L"http://h/a b"}, Mode::kUsage, "", L""},
-      {{L"/check", L"/manifest", L"http://h/x\r\nHost: y"},
+      {"FtpManifest", {L"/check", L"/manifest", L"ftp://h/x"}, Mode::kUsage, "", L""},
+      {"FileManifest", {L"/check", L"/manifest", L"file:///C:/x"}, Mode::kUsage, "", L""},
+      {"HttpWithoutHost", {L"/check", L"/manifest", L"http://"}, Mode::kUsage, "", L""},
+      {"HttpsWithoutHost", {L"/check", L"/manifest", L"https://"}, Mode::kUsage, "", L""},
+      {"SpaceInUrl", {L"/check", L"/manifest", L"http://h/a b"}, Mode::kUsage, "", L""},
+      {"LineBreakInUrl", {L"/check", L"/manifest", L"http://h/x\r\nHost: y"},
        Mode::kUsage,
        "",
        L""},
       // A look-alike that narrowing would turn into ASCII is refused.
-      {{L"/check", L"/manifest", L"http://h/\u012fx"}, Mode::kUsage, "", L""},
-      {{L"/check", L"/manifest", longUrl}, Mode::kUsage, "", L""},
-      {{L"/check", L"/report"}, Mode::kUsage, "", L""},
-      {{L"/check", L"/report", L""}, Mode::kUsage, "", L""},
-      {{L"/check", L"/report", L"a\nb"}, Mode::kUsage, "", L""},
-      {{L"/check", L"/report", longPath}, Mode::kUsage, "", L""},
-      {{L"/check", L"/report", pairPastTheEnd}, Mode::kUsage, "", L""},
-      {{L"/check", L"/report", L"a", L"/report", L"b"}, Mode::kUsage, "", L""},
+      {"NonAsciiLookAlike", {L"/check", L"/manifest", L"http://h/\u012fx"}, Mode::kUsage, "", L""},
+      {"UrlTooLong", {L"/check", L"/manifest", longUrl}, Mode::kUsage, "", L""},
+      {"ReportWithoutPath", {L"/check", L"/report"}, Mode::kUsage, "", L""},
+      {"EmptyReportPath", {L"/check", L"/report", L""}, Mode::kUsage, "", L""},
+      {"LineBreakInPath", {L"/check", L"/report", L"a\nb"}, Mode::kUsage, "", L""},
+      {"PathTooLong", {L"/check", L"/report", longPath}, Mode::kUsage, "", L""},
+      {"SurrogatePairPastTheLimit", {L"/check", L"/report", pairPastTheEnd}, Mode::kUsage, "", L""},
+      {"ReportTwice", {L"/check", L"/report", L"a", L"/report", L"b"}, Mode::kUsage, "", L""},
   };
 }
 
@@ -106,7 +105,8 @@ TEST_P(CommandLineTest, ParsesOrRefuses) {
   EXPECT_EQ(line.problem.empty(), c.mode != Mode::kUsage);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CommandLineTest, ::testing::ValuesIn(cases()));
+INSTANTIATE_TEST_SUITE_P(Table, CommandLineTest, ::testing::ValuesIn(cases()),
+                         testing_support::CaseName());
 
 TEST(CommandLineUsageTest, NamesTheProblemThenBothForms) {
   const std::string text = usageText("unknown argument");

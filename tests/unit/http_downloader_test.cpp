@@ -14,10 +14,9 @@
 #include "unit/process_log.h"
 #include "unit/test_support.h"
 
-using testing_support::operator<<;
-
 namespace {
 
+using testing_support::operator<<;
 using testing_support::exists;
 using testing_support::LocalServer;
 using testing_support::readFile;
@@ -241,6 +240,7 @@ TEST_F(HttpsDownloadTest, UntrustedServerCertificateIsRefused) {
 }
 
 struct PercentCase {
+  const char* name;
   std::int64_t total;
   std::int64_t now;
   int percent;
@@ -262,12 +262,13 @@ TEST_P(OnProgressTest, TruncatedPercentageOfTheKnownTotal) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, OnProgressTest,
-    ::testing::Values(PercentCase{0, 0, 0}, PercentCase{0, 500, 0},
-                      PercentCase{1000, 0, 0}, PercentCase{1000, 999, 99},
-                      PercentCase{1000, 1000, 100}, PercentCase{3, 1, 33},
-                      PercentCase{1000, 1500, 150},
-                      PercentCase{std::int64_t{1} << 40,
-                                  (std::int64_t{1} << 39) + 1, 50}));
+    ::testing::Values(PercentCase{"NothingKnown", 0, 0, 0}, PercentCase{"TotalUnknown", 0, 500, 0},
+                      PercentCase{"NothingYet", 1000, 0, 0}, PercentCase{"JustBelowAll", 1000, 999, 99},
+                      PercentCase{"All", 1000, 1000, 100}, PercentCase{"Truncated", 3, 1, 33},
+                      PercentCase{"MoreThanAnnounced", 1000, 1500, 150},
+                      PercentCase{"LargeTotal", std::int64_t{1} << 40,
+                                  (std::int64_t{1} << 39) + 1, 50}),
+    testing_support::CaseName());
 
 TEST(OnProgressTest, NoOrEmptyCallbackIsSkipped) {
   ProgressCallback empty;

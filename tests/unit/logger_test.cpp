@@ -128,11 +128,13 @@ TEST_F(LoggerTest, InMemoryMessagesAreKeptUntilTakenAndNoFileIsOpened) {
   logger.writeError("b");
   EXPECT_EQ(logger.takeEntries(), (std::vector<std::string>{"a\r\n", "[ERROR] b"}));
   EXPECT_EQ(logger.takeEntries(), std::vector<std::string>());
+  logger.close();
   // Too late once the process's log exists: it keeps its files.
   (void)Logger::instance();
   RunOptions check;
   check.mode = RunOptions::Mode::kCheck;
   EXPECT_FALSE(Logger::start(check));
+  EXPECT_TRUE(fake::files().opened.empty());
 }
 
 TEST_F(LogPathsTest, UnknownFoldersGiveEmptyPaths) {

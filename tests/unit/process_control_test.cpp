@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <future>
 #include <sstream>
 #include <thread>
 
@@ -356,16 +356,24 @@ INSTANTIATE_TEST_SUITE_P(
     testing_support::CaseName());
 
 // The user closes the dialog while the system decides on the start (its
-// error box is up): the shutdown waits for the outcome and gives back.
+// error box is up): the shutdown waits for the outcome and gives back. A
+// shutdown that did not wait would find the start under way and give
+// nothing back; one that gave back at once would have started the download
+// manager before the outcome was known.
 TEST_F(DownloadManagerControlTest, ShutdownDuringTheStartWaitsForItsOutcome) {
   DownloadManagerHandback handback;
   handback.quitAccepted(kRunning);
   ASSERT_TRUE(handback.installerStarting());
-  std::thread shutdown([&handback] { handback.giveBack(); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_TRUE(fake::processes().started.empty());
+  std::promise<void> closing;
+  std::thread shutdown([&handback, &closing] {
+    closing.set_value();
+    handback.giveBack();
+  });
+  closing.get_future().wait();
+  const std::size_t startedBeforeTheOutcome = fake::processes().started.size();
   handback.installerNotStarted();
   shutdown.join();
+  EXPECT_EQ(startedBeforeTheOutcome, 0u);
   EXPECT_EQ(fake::processes().started.size(), 1u);
 }
 

@@ -183,6 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing_support::CaseName());
 
 struct TypeCase {
+  const char* name;
   std::wstring url;
   std::wstring type;
   std::string port;
@@ -200,18 +201,20 @@ TEST_P(ServerTypeTable, SchemeAndDefaultPort) {
 
 INSTANTIATE_TEST_SUITE_P(
     Urls, ServerTypeTable,
-    ::testing::Values(TypeCase{L"http://a", L"http", "80"},
-                      TypeCase{L"HTTP://a", L"http", "80"},
-                      TypeCase{L"https://a", L"https", "443"},
-                      TypeCase{L"Ftp://a", L"ftp", "21"},
-                      TypeCase{L"socks://a", L"socks", "1080"},
-                      TypeCase{L"http:/a", L"https", "443"},
-                      TypeCase{L"xhttp://a", L"https", "443"},
-                      TypeCase{L"http://a\nb", L"https", "443"},
-                      TypeCase{L"http://", L"http", "80"},
-                      TypeCase{L"", L"https", "443"}));
+    ::testing::Values(TypeCase{"Http", L"http://a", L"http", "80"},
+                      TypeCase{"UpperCaseHttp", L"HTTP://a", L"http", "80"},
+                      TypeCase{"Https", L"https://a", L"https", "443"},
+                      TypeCase{"MixedCaseFtp", L"Ftp://a", L"ftp", "21"},
+                      TypeCase{"Socks", L"socks://a", L"socks", "1080"},
+                      TypeCase{"OneSlashIsNoScheme", L"http:/a", L"https", "443"},
+                      TypeCase{"UnknownScheme", L"xhttp://a", L"https", "443"},
+                      TypeCase{"LineBreakInTheUrl", L"http://a\nb", L"https", "443"},
+                      TypeCase{"SchemeWithoutHost", L"http://", L"http", "80"},
+                      TypeCase{"Empty", L"", L"https", "443"}),
+    testing_support::CaseName());
 
 struct SplitCase {
+  const char* name;
   std::wstring text;
   wchar_t separator;
   bool ok;
@@ -230,21 +233,27 @@ TEST_P(SplitTable, ReadsDelimitedFields) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, SplitTable,
-    ::testing::Values(SplitCase{L"", L';', false, {}},
-                      SplitCase{L"a;b", L'\0', false, {}},
-                      SplitCase{L"a", L';', true, {L"a"}},
-                      SplitCase{L";", L';', true, {L""}},
-                      SplitCase{L";a", L';', true, {L"", L"a"}},
-                      SplitCase{L"a;;b;", L';', true, {L"a", L"", L"b"}},
-                      SplitCase{L"a;;", L';', true, {L"a", L""}},
-                      SplitCase{L"[::1]:", L':', true, {L"[", L"", L"1]"}}));
+    ::testing::Values(SplitCase{"EmptyText", L"", L';', false, {}},
+                      SplitCase{"NulDelimiter", L"a;b", L'\0', false, {}},
+                      SplitCase{"OneField", L"a", L';', true, {L"a"}},
+                      SplitCase{"DelimiterAlone", L";", L';', true, {L""}},
+                      SplitCase{"LeadingEmptyField", L";a", L';', true, {L"", L"a"}},
+                      SplitCase{"EmptyFieldInsideLastDelimiterDropped", L"a;;b;", L';', true, {L"a", L"", L"b"}},
+                      SplitCase{"TwoTrailingDelimiters", L"a;;", L';', true, {L"a", L""}},
+                      SplitCase{"ColonsOfAnIpv6Address", L"[::1]:", L':', true, {L"[", L"", L"1]"}}),
+    testing_support::CaseName());
 
 // The hand-written matcher agrees with the regular expressions on inputs
 // chosen around their corners.
-class MatchesRegexReference : public ::testing::TestWithParam<std::wstring> {};
+struct RegexCorner {
+  const char* name;
+  const wchar_t* input;
+};
+
+class MatchesRegexReference : public ::testing::TestWithParam<RegexCorner> {};
 
 TEST_P(MatchesRegexReference, ExtractAndServerType) {
-  const std::wstring input = GetParam();
+  const std::wstring input = GetParam().input;
   for (const wchar_t* type : {L"http", L"https", L"ftp", L"socks"}) {
     std::wstring mine = input;
     std::wstring theirs = input;
@@ -265,13 +274,27 @@ TEST_P(MatchesRegexReference, ExtractAndServerType) {
 
 INSTANTIATE_TEST_SUITE_P(
     Corners, MatchesRegexReference,
-    ::testing::Values(L"https=a", L"http=a;https=b;ftp=c", L"xhttps=a",
-                      L"https=a\nhttp=b", L"https=a\rb", L"ftp://x;https://y",
-                      L"socks=s;SOCKS=t", L"https=http=https=", L"http:/a",
-                      L"https:=a", L"ftp=;https=;", L"HTTPS://a:1",
-                      L"https=a;\nhttps=b", L"socks://h/\n", L"=https=a",
-                      L"https=ahttp=b", L"ftpftp=a", L"http://\u2029x",
-                      L"https=a\u2028;http=b"));
+    ::testing::Values(
+        RegexCorner{"OneEntry", L"https=a"},
+        RegexCorner{"ThreeEntries", L"http=a;https=b;ftp=c"},
+        RegexCorner{"PrefixedType", L"xhttps=a"},
+        RegexCorner{"LineFeedBetween", L"https=a\nhttp=b"},
+        RegexCorner{"CarriageReturnInside", L"https=a\rb"},
+        RegexCorner{"SchemesInsteadOfTypes", L"ftp://x;https://y"},
+        RegexCorner{"TypeCaseDiffers", L"socks=s;SOCKS=t"},
+        RegexCorner{"RepeatedTypes", L"https=http=https="},
+        RegexCorner{"OneSlashScheme", L"http:/a"},
+        RegexCorner{"ColonBeforeEquals", L"https:=a"},
+        RegexCorner{"EmptyValues", L"ftp=;https=;"},
+        RegexCorner{"UpperCaseScheme", L"HTTPS://a:1"},
+        RegexCorner{"LineFeedAfterSemicolon", L"https=a;\nhttps=b"},
+        RegexCorner{"TrailingLineFeed", L"socks://h/\n"},
+        RegexCorner{"LeadingEquals", L"=https=a"},
+        RegexCorner{"NoSemicolonBetween", L"https=ahttp=b"},
+        RegexCorner{"DoubledType", L"ftpftp=a"},
+        RegexCorner{"ParagraphSeparator", L"http://\u2029x"},
+        RegexCorner{"LineSeparator", L"https=a\u2028;http=b"}),
+    testing_support::CaseName());
 
 using ProxyListParserLongInput = testing_support::PlatformTest;
 

@@ -73,6 +73,7 @@ std::wstring wideLine(int level, const wchar_t* format, ...) {
 }
 
 struct TagCase {
+  const char* name;
   int level;
   const char* tag;
 };
@@ -89,10 +90,11 @@ TEST_P(LogTagTable, LineIsPrefixTagMessageAndLineFeed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Levels, LogTagTable,
-    ::testing::Values(TagCase{0, "[TRACE]"}, TagCase{1, "[DEBUG]"},
-                      TagCase{2, "[INFO]"}, TagCase{3, "[ERROR]"},
-                      TagCase{4, "[FATAL]"}, TagCase{5, "[INFO]"},
-                      TagCase{-1, "[INFO]"}));
+    ::testing::Values(TagCase{"Trace", 0, "[TRACE]"}, TagCase{"Debug", 1, "[DEBUG]"},
+                      TagCase{"Info", 2, "[INFO]"}, TagCase{"Error", 3, "[ERROR]"},
+                      TagCase{"Fatal", 4, "[FATAL]"}, TagCase{"PastTheLastLevel", 5, "[INFO]"},
+                      TagCase{"Negative", -1, "[INFO]"}),
+    testing_support::CaseName());
 
 TEST(LogLine, FormatsStringsAndNumbersLikePrintf) {
   EXPECT_EQ(
@@ -109,6 +111,7 @@ TEST(LogLine, FormatsStringsAndNumbersLikePrintf) {
 }
 
 struct CutCase {
+  const char* name;
   std::size_t length;
   std::size_t kept;
 };
@@ -127,11 +130,12 @@ TEST_P(LogCutTable, MessageIsCutToTheBuffer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, LogCutTable,
-                         ::testing::Values(CutCase{0, 0}, CutCase{1022, 1022},
-                                           CutCase{1023, 1023},
-                                           CutCase{1024, 1023},
-                                           CutCase{5000, 1023},
-                                           CutCase{3u << 20, 1023}));
+                         ::testing::Values(CutCase{"Empty", 0, 0}, CutCase{"BelowTheBuffer", 1022, 1022},
+                                           CutCase{"FillsTheBuffer", 1023, 1023},
+                                           CutCase{"OneOver", 1024, 1023},
+                                           CutCase{"FarOver", 5000, 1023},
+                                           CutCase{"ThreeMegabytes", 3u << 20, 1023}),
+    testing_support::CaseName());
 
 TEST(LogLine, CutAppliesToTheFormattedTextNotTheArguments) {
   const std::string host(1020, 'h');

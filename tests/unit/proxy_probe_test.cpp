@@ -61,6 +61,7 @@ class Probe : public testing_support::PlatformTest {
 };
 
 struct SchemeCase {
+  const char* name;
   std::uint32_t offered;
   std::uint32_t handed;    // to WinHTTP
   std::uint32_t reported;  // in the answer
@@ -94,12 +95,13 @@ TEST_P(SchemeTable, CallerCredentialsWorkAndAreStored) {
 
 INSTANTIATE_TEST_SUITE_P(
     Offers, SchemeTable,
-    ::testing::Values(SchemeCase{kNtlm | kNegotiate, kNtlm, 4},
-                      SchemeCase{kNegotiate | kBasic, kNtlm, 4},
-                      SchemeCase{kNtlm, kNtlm, 4},
-                      SchemeCase{kDigest | kBasic, kDigest, 2},
-                      SchemeCase{kBasic, kBasic, 1},
-                      SchemeCase{kPassport, 0, 0}));
+    ::testing::Values(SchemeCase{"NtlmAndNegotiate", kNtlm | kNegotiate, kNtlm, 4},
+                      SchemeCase{"NegotiateAndBasic", kNegotiate | kBasic, kNtlm, 4},
+                      SchemeCase{"NtlmAlone", kNtlm, kNtlm, 4},
+                      SchemeCase{"DigestAndBasic", kDigest | kBasic, kDigest, 2},
+                      SchemeCase{"BasicAlone", kBasic, kBasic, 1},
+                      SchemeCase{"PassportAlone", kPassport, 0, 0}),
+    testing_support::CaseName());
 
 // A stored entry saved for one scheme, a proxy of that host offering
 // another: the password goes only with a scheme at least as strong; a proxy
@@ -247,6 +249,7 @@ TEST_F(Probe, RejectedCallerCredentialsGiveWayToTheStoreThenTheDialog) {
 }
 
 struct SilentCase {
+  const char* name;
   std::uint32_t offered;
   std::uint32_t reported;
 };
@@ -266,9 +269,10 @@ TEST_P(Silent, NoCredentialsGiveSilentModeErrorAfterOne407) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Offers, Silent,
-                         ::testing::Values(SilentCase{kNtlm | kNegotiate, 4},
-                                           SilentCase{kDigest, 2},
-                                           SilentCase{kBasic, 1}));
+                         ::testing::Values(SilentCase{"NtlmAndNegotiate", kNtlm | kNegotiate, 4},
+                                           SilentCase{"Digest", kDigest, 2},
+                                           SilentCase{"Basic", kBasic, 1}),
+    testing_support::CaseName());
 
 TEST_F(Probe, CancelledOrFailedDialogEndsTheProbe) {
   proxy().offeredSchemes = kBasic;
@@ -309,7 +313,8 @@ TEST_P(LetThrough, AnyStatusButProxyAuthenticationPasses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, LetThrough,
-                         ::testing::Values(200u, 204u, 302u, 404u, 502u));
+                         ::testing::Values(200u, 204u, 302u, 404u, 502u),
+                         ::testing::PrintToStringParamName());
 
 struct FailureCase {
   const char* name;  // of the failing call

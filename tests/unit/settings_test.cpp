@@ -13,6 +13,8 @@
 
 namespace {
 
+using testing_support::operator<<;
+
 const std::wstring kPlainFolder =
     L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
     L"Manager\\";
@@ -108,6 +110,7 @@ TEST_F(SettingsTest, TheX86FormIsChosenByTheVariableAloneWhateverItsValue) {
 }
 
 struct SwitchCase {
+  const char* name;
   std::wstring value;
   bool on;
 };
@@ -125,15 +128,17 @@ TEST_P(SwitchTest, OnlyExactlyOneIsOn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SwitchTest,
-    ::testing::Values(SwitchCase{L"1", true}, SwitchCase{L"true", false},
-                      SwitchCase{L"01", false}, SwitchCase{L"0", false},
-                      SwitchCase{L"", false}, SwitchCase{L" 1", false},
-                      SwitchCase{L"1 ", false}, SwitchCase{L"2", false},
-                      SwitchCase{L"yes", false}, SwitchCase{L"11", false},
+    ::testing::Values(SwitchCase{"One", L"1", true}, SwitchCase{"True", L"true", false},
+                      SwitchCase{"LeadingZero", L"01", false}, SwitchCase{"Zero", L"0", false},
+                      SwitchCase{"Empty", L"", false}, SwitchCase{"LeadingSpace", L" 1", false},
+                      SwitchCase{"TrailingSpace", L"1 ", false}, SwitchCase{"Two", L"2", false},
+                      SwitchCase{"Yes", L"yes", false}, SwitchCase{"Eleven", L"11", false},
                       // U+0131 narrows to the byte "1".
-                      SwitchCase{L"\x0131", true}));
+                      SwitchCase{"DotlessINarrowsToOne", L"\x0131", true}),
+    testing_support::CaseName());
 
 struct IntegerCase {
+  const char* name;
   std::wstring value;
   int number;
 };
@@ -155,13 +160,14 @@ TEST_P(IntegerSettingTest, ReadAsAtoiReadsThem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, IntegerSettingTest,
-    ::testing::Values(IntegerCase{L"2048", 2048}, IntegerCase{L"2048abc", 2048},
-                      IntegerCase{L"abc", 0}, IntegerCase{L"", 0},
-                      IntegerCase{L"  77", 77}, IntegerCase{L"-5", -5},
-                      IntegerCase{L"+12", 12}, IntegerCase{L"1.5", 1},
-                      IntegerCase{L"99999999999", INT_MAX},
-                      IntegerCase{L"-99999999999", INT_MIN},
+    ::testing::Values(IntegerCase{"Plain", L"2048", 2048}, IntegerCase{"TrailingLetters", L"2048abc", 2048},
+                      IntegerCase{"LettersOnly", L"abc", 0}, IntegerCase{"Empty", L"", 0},
+                      IntegerCase{"LeadingSpaces", L"  77", 77}, IntegerCase{"Negative", L"-5", -5},
+                      IntegerCase{"PlusSign", L"+12", 12}, IntegerCase{"Fraction", L"1.5", 1},
+                      IntegerCase{"TooLargeIsClamped", L"99999999999", INT_MAX},
+                      IntegerCase{"TooSmallIsClamped", L"-99999999999", INT_MIN},
                       // U+0134 narrows to "4".
-                      IntegerCase{L"\x0134\x0132", 42}));
+                      IntegerCase{"NonAsciiNarrowsToDigits", L"\x0134\x0132", 42}),
+    testing_support::CaseName());
 
 }  // namespace

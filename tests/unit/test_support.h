@@ -24,8 +24,10 @@ class PlatformTableTest : public PlatformTest,
                           public ::testing::WithParamInterface<Row> {};
 
 // Rows of a table with a readable `name`: a test file that says
-// `using testing_support::operator<<;` has gtest print its rows by name (in
-// failures and test lists, never as raw bytes), and CaseName{} names each
+// `using testing_support::operator<<;` in the namespace of its rows (gtest
+// finds the printer by argument-dependent lookup only) has gtest print its
+// rows by name (in failures and test lists, never as raw bytes), and
+// CaseName{} names each
 // instance after its row. Names are unique in their table and made of
 // letters, digits and '_'.
 template <typename Row,

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "unit/test_support.h"
+
 namespace {
+
+using testing_support::operator<<;
 
 TEST(NarrowLow8Test, KeepsLowByteOfEachUnit) {
   EXPECT_EQ(tsdlm::narrowLow8(L"abc"), "abc");
@@ -12,18 +16,11 @@ TEST(NarrowLow8Test, KeepsLowByteOfEachUnit) {
 }
 
 struct Utf8Case {
+  const char* name;
   std::string utf8;
   bool valid;
   std::wstring utf16;
 };
-
-void PrintTo(const Utf8Case& c, std::ostream* out) {
-  static const char kHex[] = "0123456789abcdef";
-  for (const char byte : c.utf8) {
-    const auto value = static_cast<unsigned char>(byte);
-    *out << kHex[value >> 4] << kHex[value & 0x0F];
-  }
-}
 
 class Utf8ToUtf16Test : public ::testing::TestWithParam<Utf8Case> {};
 
@@ -38,18 +35,19 @@ TEST_P(Utf8ToUtf16Test, ConvertsOrRejects) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Utf8ToUtf16Test,
-    ::testing::Values(Utf8Case{"", true, L""},
-                      Utf8Case{"http://p:80/", true, L"http://p:80/"},
-                      Utf8Case{"caf\xC3\xA9", true, L"caf\u00e9"},
-                      Utf8Case{"\xE2\x82\xAC", true, L"\u20ac"},
-                      Utf8Case{"\xEF\xBF\xBF", true, L"\uffff"},
-                      Utf8Case{"\xC3", false, L""},            // truncated
-                      Utf8Case{"\xC0\x80", false, L""},        // overlong NUL
-                      Utf8Case{"\xE0\x80\xAF", false, L""},    // overlong
-                      Utf8Case{"\xED\xA0\x80", false, L""},    // surrogate
-                      Utf8Case{"\xF0\x9F\x98\x80", false, L""},  // beyond BMP
-                      Utf8Case{"\x80", false, L""},
-                      Utf8Case{"a\xFF", false, L""}));
+    ::testing::Values(Utf8Case{"Empty", "", true, L""},
+                      Utf8Case{"Ascii", "http://p:80/", true, L"http://p:80/"},
+                      Utf8Case{"TwoBytes", "caf\xC3\xA9", true, L"caf\u00e9"},
+                      Utf8Case{"ThreeBytes", "\xE2\x82\xAC", true, L"\u20ac"},
+                      Utf8Case{"LastOfThePlane", "\xEF\xBF\xBF", true, L"\uffff"},
+                      Utf8Case{"Truncated", "\xC3", false, L""},            // truncated
+                      Utf8Case{"OverlongNul", "\xC0\x80", false, L""},        // overlong NUL
+                      Utf8Case{"Overlong", "\xE0\x80\xAF", false, L""},    // overlong
+                      Utf8Case{"Surrogate", "\xED\xA0\x80", false, L""},    // surrogate
+                      Utf8Case{"BeyondThePlane", "\xF0\x9F\x98\x80", false, L""},  // beyond BMP
+                      Utf8Case{"LoneContinuation", "\x80", false, L""},
+                      Utf8Case{"ByteFF", "a\xFF", false, L""}),
+    testing_support::CaseName());
 
 TEST(Utf16ToUtf8Test, CombinesPairsAndReplacesLoneSurrogates) {
   std::wstring pair;

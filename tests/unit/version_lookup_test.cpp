@@ -10,10 +10,9 @@
 #include "unit/process_log.h"
 #include "unit/test_support.h"
 
-using testing_support::operator<<;
-
 namespace {
 
+using testing_support::operator<<;
 using platform::FileVersionInfo;
 using platform::VersionLookupStep;
 using testing_support::ProcessLog;

@@ -10,9 +10,11 @@
 
 #include "app/main_dlg.h"
 #include "app/resource.h"
+#include "unit/test_support.h"
 
 namespace {
 
+using testing_support::operator<<;
 int g_statusSetTexts = 0;
 WNDPROC g_staticProc = nullptr;
 
@@ -73,6 +75,7 @@ class MainDlgTest : public ::testing::Test {
 };
 
 struct Reports {
+  const char* name;
   std::vector<int> percents;
   const wchar_t* status;
   int position;
@@ -99,15 +102,16 @@ TEST_P(MainDlgReportTest, ShowsTheLastReportAndRepaintsOnlyOnChange) {
 INSTANTIATE_TEST_SUITE_P(
     Series, MainDlgReportTest,
     ::testing::Values(
-        Reports{{0}, L"Downloading ... 0.00%", 0, 1},
-        Reports{{0, 42}, L"Downloading ... 42.00%", 42, 2},
+        Reports{"Zero", {0}, L"Downloading ... 0.00%", 0, 1},
+        Reports{"ZeroThen42", {0, 42}, L"Downloading ... 42.00%", 42, 2},
         // The high limit takes the widening path; the range is 0..100 again.
-        Reports{{99, 100}, L"Downloading ... 100.00%", 100, 2},
-        Reports{{120}, L"Downloading ... 120.00%", 100, 1},
+        Reports{"HighLimitWidens", {99, 100}, L"Downloading ... 100.00%", 100, 2},
+        Reports{"PastTheTopStaysFull", {120}, L"Downloading ... 120.00%", 100, 1},
         // A repeated percentage would show the same: not sent again.
-        Reports{{5, 5, 5}, L"Downloading ... 5.00%", 5, 1},
-        Reports{{100, 100}, L"Downloading ... 100.00%", 100, 1},
-        Reports{{5, 6, 6, 5}, L"Downloading ... 5.00%", 5, 3}));
+        Reports{"RepeatSentOnce", {5, 5, 5}, L"Downloading ... 5.00%", 5, 1},
+        Reports{"RepeatedTopSentOnce", {100, 100}, L"Downloading ... 100.00%", 100, 1},
+        Reports{"BackToAnEarlierPercentage", {5, 6, 6, 5}, L"Downloading ... 5.00%", 5, 3}),
+    testing_support::CaseName());
 
 TEST_F(MainDlgTest, PreparedTextsAreReplacedByTheNextReportEvenIfUnchanged) {
   ASSERT_TRUE(dialog_.reportProgress(7));

@@ -9,10 +9,13 @@
 #include "platform/debug_output.h"
 #include "platform/environment.h"
 #include "platform/winhttp_proxy.h"
+#include "unit/test_support.h"
 
 namespace {
 
+using testing_support::operator<<;
 struct EnvCase {
+  const char* name;
   std::wstring value;  // empty: removed
   bool found;
   bool tooLong;
@@ -40,10 +43,12 @@ TEST_P(EnvironmentRead, ValueSizeAndAbsence) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, EnvironmentRead,
-    ::testing::Values(EnvCase{L"", false, false}, EnvCase{L"TRUE", true, false},
-                      EnvCase{L"x", true, false},
-                      EnvCase{std::wstring(1023, L'v'), true, false},
-                      EnvCase{std::wstring(1024, L'v'), true, true}));
+    ::testing::Values(EnvCase{"Removed", L"", false, false},
+                      EnvCase{"True", L"TRUE", true, false},
+                      EnvCase{"OneLetter", L"x", true, false},
+                      EnvCase{"FitsTheBuffer", std::wstring(1023, L'v'), true, false},
+                      EnvCase{"TooLong", std::wstring(1024, L'v'), true, true}),
+    testing_support::CaseName());
 
 TEST(DebugOutputWin, LastErrorRoundTrip) {
   platform::setLastError(12167);

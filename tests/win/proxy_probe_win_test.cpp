@@ -10,10 +10,13 @@
 #include "platform/credentials.h"
 #include "platform/debug_output.h"
 #include "platform/winhttp_request.h"
+#include "unit/test_support.h"
 
 namespace {
 
+using testing_support::operator<<;
 struct CrackCase {
+  const char* name;
   std::wstring url;
   bool ok;
   std::wstring host;
@@ -39,13 +42,14 @@ TEST_P(CrackUrl, HostSchemeAndFailures) {
 INSTANTIATE_TEST_SUITE_P(
     Urls, CrackUrl,
     ::testing::Values(
-        CrackCase{L"https://target.example:8443/a/b?q=1", true,
+        CrackCase{"HttpsWithPortAndQuery", L"https://target.example:8443/a/b?q=1", true,
                   L"target.example", true, 0},
-        CrackCase{L"HTTP://t.example/x", true, L"t.example", false, 0},
-        CrackCase{L"ftp://t.example/", false, L"", false, 12006},
-        CrackCase{L"not a url at all", false, L"", false, 12006},
-        CrackCase{L"http://t.example/" + std::wstring(3000, L'x'), false, L"",
-                  false, ERROR_INSUFFICIENT_BUFFER}));
+        CrackCase{"UpperCaseScheme", L"HTTP://t.example/x", true, L"t.example", false, 0},
+        CrackCase{"FtpScheme", L"ftp://t.example/", false, L"", false, 12006},
+        CrackCase{"NotAUrl", L"not a url at all", false, L"", false, 12006},
+        CrackCase{"PathTooLong", L"http://t.example/" + std::wstring(3000, L'x'), false,
+                  L"", false, ERROR_INSUFFICIENT_BUFFER}),
+    testing_support::CaseName());
 
 TEST(ProxyRequestWin, UnreachableProxyFailsTheSendAndKeepsItsError) {
   platform::WinHttpRequest request;

@@ -7,9 +7,11 @@
 #include "config/settings.h"
 #include "config/util.h"
 #include "win/win_support.h"
+#include "unit/test_support.h"
 
 namespace {
 
+using testing_support::operator<<;
 using win_support::ProductFiles;
 using win_support::ScopedVariable;
 
@@ -60,6 +62,7 @@ TEST_F(SettingsWinTest, ValuesAsTheProfileApiGivesThem) {
 }
 
 struct SwitchCase {
+  const char* name;
   const char* line;
   bool on;
 };
@@ -78,15 +81,16 @@ TEST_P(SwitchWinTest, OnOnlyForOne) {
 // surrounding quotes; what is left must be exactly "1".
 INSTANTIATE_TEST_SUITE_P(
     Table, SwitchWinTest,
-    ::testing::Values(SwitchCase{"check_for_updates=1", true},
-                      SwitchCase{"check_for_updates=true", false},
-                      SwitchCase{"check_for_updates=01", false},
-                      SwitchCase{"check_for_updates=0", false},
-                      SwitchCase{"check_for_updates=", false},
-                      SwitchCase{"CHECK_FOR_UPDATES=1", true},
-                      SwitchCase{"check_for_updates =  1  ", true},
-                      SwitchCase{"check_for_updates=\"1\"", true},
-                      SwitchCase{"check_for_updates=1 ;comment", false}));
+    ::testing::Values(SwitchCase{"One", "check_for_updates=1", true},
+                      SwitchCase{"True", "check_for_updates=true", false},
+                      SwitchCase{"LeadingZero", "check_for_updates=01", false},
+                      SwitchCase{"Zero", "check_for_updates=0", false},
+                      SwitchCase{"Empty", "check_for_updates=", false},
+                      SwitchCase{"UpperCaseKey", "CHECK_FOR_UPDATES=1", true},
+                      SwitchCase{"SpacesAround", "check_for_updates =  1  ", true},
+                      SwitchCase{"Quoted", "check_for_updates=\"1\"", true},
+                      SwitchCase{"TrailingComment", "check_for_updates=1 ;comment", false}),
+    testing_support::CaseName());
 
 TEST_F(SettingsWinTest, ValuesOver259UnitsAreCutOff) {
   const std::string url = "http://127.0.0.1/" + std::string(300, 'x');

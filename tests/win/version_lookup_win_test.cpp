@@ -11,9 +11,11 @@
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "win/win_support.h"
+#include "unit/test_support.h"
 
 namespace {
 
+using testing_support::operator<<;
 using win_support::ProcessLog;
 using win_support::ProductFiles;
 using win_support::ScopedVariable;
@@ -30,6 +32,7 @@ std::string entryTexts(const std::string& log) {
 }
 
 struct InstalledCase {
+  const char* name;
   const wchar_t* fixture;  // null: nothing installed
   const char* version;
 };
@@ -49,10 +52,11 @@ TEST_P(InstalledVersionWinTest, FileVersionWordsOrEmptyAndNothingLogged) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, InstalledVersionWinTest,
-    ::testing::Values(InstalledCase{L"version_6_1_32_0", "6.1.32.0"},
-                      InstalledCase{L"version_65535", "6.65535.0.65535"},
-                      InstalledCase{L"no_version", ""},
-                      InstalledCase{nullptr, ""}));
+    ::testing::Values(InstalledCase{"Versioned", L"version_6_1_32_0", "6.1.32.0"},
+                      InstalledCase{"LargestWords", L"version_65535", "6.65535.0.65535"},
+                      InstalledCase{"NoVersionResource", L"no_version", ""},
+                      InstalledCase{"NothingInstalled", nullptr, ""}),
+    testing_support::CaseName());
 
 TEST(InstalledVersionX86WinTest, LookedForInTheX86FolderWhenTheVariableIsSet) {
   ScopedVariable x86(L"ProgramFiles(x86)", L"D:\\Elsewhere");
@@ -64,6 +68,7 @@ TEST(InstalledVersionX86WinTest, LookedForInTheX86FolderWhenTheVariableIsSet) {
 }
 
 struct DownloadedCase {
+  const char* name;
   const wchar_t* fixture;  // null: a file that is not an executable
   const char* version;
   const char* entry;
@@ -101,11 +106,12 @@ TEST_P(DownloadedVersionWinTest, VersionOrOneErrorEntryWithoutLineEnd) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, DownloadedVersionWinTest,
-    ::testing::Values(DownloadedCase{L"version_6_1_32_0", "6.1.32.0", ""},
-                      DownloadedCase{L"version_65535", "6.65535.0.65535", ""},
-                      DownloadedCase{L"no_version", "",
+    ::testing::Values(DownloadedCase{"Versioned", L"version_6_1_32_0", "6.1.32.0", ""},
+                      DownloadedCase{"LargestWords", L"version_65535", "6.65535.0.65535", ""},
+                      DownloadedCase{"NoVersionResource", L"no_version", "",
                                      kDownloadedVersionFailed},
-                      DownloadedCase{nullptr, "", kDownloadedVersionFailed}));
+                      DownloadedCase{"NotAnExecutable", nullptr, "", kDownloadedVersionFailed}),
+    testing_support::CaseName());
 
 TEST(DownloadedVersionMissingWinTest, NoInstallerGivesOneInfoEntry) {
   ScratchTemp temp;
