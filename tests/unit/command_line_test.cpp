@@ -103,6 +103,16 @@ TEST_P(CommandLineTest, ParsesOrRefuses) {
   EXPECT_EQ(line.manifestUrl, c.manifestUrl);
   EXPECT_EQ(line.reportPath, c.reportPath);
   EXPECT_EQ(line.problem.empty(), c.mode != Mode::kUsage);
+  // The run's one options object follows from it: a check works in a folder
+  // of its own and masks the trace; anything else runs with the defaults.
+  const RunOptions options = runOptionsFor(line);
+  const bool check = c.mode == Mode::kCheck;
+  EXPECT_EQ(options.isCheck(), check);
+  EXPECT_EQ(options.workingFolder, check ? L"TsDLM-check" : L"TsDLM");
+  EXPECT_EQ(options.maskTrace, check);
+  if (check && !c.manifestUrl.empty()) {
+    EXPECT_EQ(options.manifestUrl, c.manifestUrl);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, CommandLineTest, ::testing::ValuesIn(cases()),
