@@ -168,14 +168,13 @@ class NoDialog final : public ProgressUi {
 };
 
 // The options of a check: its own folder beside the working folder (which
-// stays untouched), libcurl's trace masked for the console.
+// stays untouched).
 RunOptions checkOptions(const CommandLine& line) {
   RunOptions options;
   options.mode = RunOptions::Mode::kCheck;
   options.workingFolder = L"TsDLM-check";
   options.manifestUrl =
       line.manifestUrl.empty() ? Settings::getUpdateUrl() : line.manifestUrl;
-  options.maskTrace = true;
   return options;
 }
 

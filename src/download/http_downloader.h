@@ -49,16 +49,14 @@ class HttpDownloader {
   static std::string maskedTrace(int kind, const std::string& data);
   // One transfer; logs "Download complete: <path>" on success. A body
   // larger than `maxBytes` fails the transfer as soon as it passes the limit
-  // (or at once, when the server announces its length). With `maskTrace`,
-  // libcurl's verbose output goes to the standard error stream through
-  // maskedTrace instead of as libcurl writes it.
+  // (or at once, when the server announces its length). libcurl's verbose
+  // output goes to the standard error stream through maskedTrace, never as
+  // libcurl writes it: its own trace shows the proxy's password.
   static Transfer download(const std::string& url, const std::wstring& path,
-                           std::uint64_t maxBytes = kNoLimit,
-                           bool maskTrace = false);
+                           std::uint64_t maxBytes = kNoLimit);
   // The transfer itself (used by download).
   static Transfer transfer(const std::string& url, const std::wstring& path,
-                           std::uint64_t maxBytes = kNoLimit,
-                           bool maskTrace = false);
+                           std::uint64_t maxBytes = kNoLimit);
   // libcurl's transfer-information callback; always returns 0.
   static int onProgress(void* user, std::int64_t downloadTotal,
                         std::int64_t downloaded, std::int64_t uploadTotal,

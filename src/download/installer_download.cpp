@@ -63,7 +63,7 @@ Transfer HttpDownloader::downloadInstaller(const RunOptions& options,
   (void)Manifest::getDownloadOptions();
   progressCallback = std::move(progress);
   Transfer fetched = download(Manifest::getWindowsInstallerUrl(), path,
-                              kNoLimit, options.maskTrace);
+                              kNoLimit);
   // A partial installer is of no use to a later run: it would only be
   // fetched again.
   if (!fetched) (void)platform::deleteFile(path);
