@@ -15,7 +15,6 @@ and Digest, where squid checks it)."""
 import base64
 import os
 import shutil
-import signal
 import socket
 import stat
 import struct
@@ -120,56 +119,42 @@ class Squid:
 
     def start(self):
         _reachable_by_squid(self.folder)
-        out = open(self.folder / "squid.out", "wb")
-        self.process = subprocess.Popen(
-            [SQUID, "-N", "-n", self.service, "-f", str(self.folder / "squid.conf")],
-            stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
-        out.close()
+        with open(self.folder / "squid.out", "wb") as out:
+            self.process = subprocess.Popen(
+                [SQUID, "-N", "-n", self.service, "-f", str(self.folder / "squid.conf")],
+                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 20
-        while True:
-            if self.process.poll() is not None:
-                raise RuntimeError(f"squid ended ({self.process.returncode}): "
-                                   f"{self._tail('cache.log')}")
+        while self.process.poll() is None and time.monotonic() < deadline:
             try:
                 socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
                 return self
             except OSError:
-                if time.monotonic() > deadline:
-                    raise RuntimeError(f"squid not listening: {self._tail('cache.log')}")
                 time.sleep(0.1)
+        self.stop()
+        raise RuntimeError(f"squid did not start: {self._read('cache.log')[-2000:]}")
 
     def stop(self):
         if self.process is not None and self.process.poll() is None:
-            os.kill(self.process.pid, signal.SIGTERM)
+            self.process.terminate()
             try:
                 self.process.wait(timeout=15)
             except subprocess.TimeoutExpired:
-                os.kill(self.process.pid, signal.SIGKILL)
+                self.process.kill()
                 self.process.wait(timeout=15)
         for segment in Path("/dev/shm").glob(f"{self.service}-*"):
             segment.unlink(missing_ok=True)
 
-    def _tail(self, name):
-        path = self.folder / name
-        return path.read_text(errors="replace")[-2000:] if path.exists() else ""
-
-    def access_log(self):
-        """(status, method, url, user) of each request squid logged."""
-        entries = []
-        for line in self._tail_all("access.log").splitlines():
-            fields = line.split()
-            if len(fields) >= 8:
-                status = fields[3].rpartition("/")[2]
-                entries.append((int(status) if status.isdigit() else 0, fields[5],
-                                fields[6], fields[7]))
-        return entries
-
-    def _tail_all(self, name):
+    def _read(self, name):
         path = self.folder / name
         return path.read_text(errors="replace") if path.exists() else ""
 
+    def access_log(self):
+        """(status, method, url, user) of each request squid logged."""
+        return [(int(f[3].rpartition("/")[2] or 0), f[5], f[6], f[7])
+                for f in map(str.split, self._read("access.log").splitlines())]
+
     def count(self, status):
-        return sum(1 for entry in self.access_log() if entry[0] == status)
+        return sum(entry[0] == status for entry in self.access_log())
 
 
 # --- The NTLM authenticator (squid's stateful helper protocol) ---------------

@@ -279,16 +279,6 @@ TEST_F(Probe, CancelledOrFailedDialogEndsTheProbe) {
   EXPECT_EQ(scheme_, 77u);  // only success and the silent mode set it
 }
 
-TEST_F(Probe, WrongCredentialsInTheDialogAskAgain) {
-  fake::credentials().dialogAnswers = {{0, L"p1\\u", L"typo"},
-                                       {0, L"p1\\u", L"pw"}};
-  proxy().offeredSchemes = kBasic;
-  proxy().accepted = {{L"u", L"pw"}};
-  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
-  EXPECT_EQ(fake::credentials().dialogTargets.size(), 2u);
-  EXPECT_EQ(fake::credentials().store[L"p1"].password, L"pw");
-}
-
 // Without the rule the answerless attempt would fail the status query.
 TEST_F(Probe, ResendRequestRepeatsTheAttempt) {
   fake::winHttpRequest().resends = 2;
