@@ -76,7 +76,7 @@ void measure(Job* job) {
       }
       const auto start = std::chrono::steady_clock::now();
       const bool ok = HttpDownloader::download(job->url, job->path,
-                                               HttpDownloader::kNoLimit, false,
+                                               HttpDownloader::kNoLimit,
                                                &progress)
                           .ok;
       const std::chrono::duration<double> elapsed =

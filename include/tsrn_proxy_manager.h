@@ -52,7 +52,9 @@ typedef struct ProxyInfo {
 enum PMStatus {
   PM_STATUS_SUCCESS = 0,          /* ProxyInfo is filled */
   PM_STATUS_NO_PROXY = 1,         /* no proxy configured: connect directly */
-  PM_STATUS_FAILURE = 2,          /* a system call or the proxy list failed */
+  PM_STATUS_FAILURE = 2,          /* a system call or the proxy list failed,
+                                     or the proxy rejected 3 credentials (or
+                                     the dialog answered a rejected one) */
   PM_STATUS_INVALID_INPUT = 4,    /* null record, null or empty url */
   PM_STATUS_USER_CANCELLED = 5,   /* the credential dialog was cancelled */
   PM_STATUS_SILENT_MODE_ERROR = 6 /* credentials needed, dialog forbidden */

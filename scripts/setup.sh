@@ -73,6 +73,10 @@ PACKAGES=(
   cmake ninja-build pkg-config make dpkg-dev clang-format
   libcurl4-openssl-dev libtinyxml2-dev libgtest-dev libgmock-dev
   curl gnuplot-nox time
+  # a real proxy for the end-to-end suite (its own instances, never the
+  # system's service), htpasswd for its password files, and Samba's
+  # ntlm_auth, through which Wine answers NTLM
+  squid apache2-utils winbind
 )
 # 32-bit Wine only where it is the Wine that runs the tests.
 WANT_I386=0

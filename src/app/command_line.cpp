@@ -112,6 +112,5 @@ RunOptions runOptionsFor(const CommandLine& line) {
   options.workingFolder = L"TsDLM-check";
   options.manifestUrl =
       line.manifestUrl.empty() ? Settings::getUpdateUrl() : line.manifestUrl;
-  options.maskTrace = true;
   return options;
 }

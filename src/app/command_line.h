@@ -37,7 +37,7 @@ struct CommandLine {
 // The options of the run the command line asks for, made once: the normal
 // run's defaults, or a check's (its own working folder beside the normal
 // one, which stays untouched; the manifest URL given, else the settings'
-// one; libcurl's trace masked for the console).
+// one).
 [[nodiscard]] RunOptions runOptionsFor(const CommandLine& line);
 
 // The usage text, lines ending in CR LF; starts with `problem` when given.

@@ -14,9 +14,6 @@ struct RunOptions {
   std::wstring workingFolder = L"TsDLM";
   // The manifest a check fetches (a normal run takes the settings' one).
   std::string manifestUrl;
-  // libcurl's verbose output printed masked on the standard error stream
-  // (a console shows it) rather than as libcurl writes it.
-  bool maskTrace = false;
 
   bool isCheck() const { return mode == Mode::kCheck; }
 };

@@ -127,16 +127,16 @@ Transfer HttpDownloader::getUpdateXml(const RunOptions& options) {
   // The limits of update.ini are read here but not applied: the transfer
   // keeps its fixed overall time limit.
   (void)Settings::getDownloadOptions();
-  Transfer fetched = download(url, path, kManifestLimit, options.maskTrace);
+  Transfer fetched = download(url, path, kManifestLimit);
   return fetched;
 }
 
 Transfer HttpDownloader::download(const std::string& url,
                                   const std::wstring& path,
-                                  std::uint64_t maxBytes, bool maskTrace,
+                                  std::uint64_t maxBytes,
                                   const ProgressCallback* progress) {
   if (!platform::internetConnectionAvailable()) return Transfer();
-  Transfer done = transfer(url, path, maxBytes, maskTrace, progress);
+  Transfer done = transfer(url, path, maxBytes, progress);
   if (!done) return done;
   Logger::instance().write("Download complete: " + tsdlm::narrowLow8(path) +
                            "\r\n");
@@ -145,7 +145,7 @@ Transfer HttpDownloader::download(const std::string& url,
 
 Transfer HttpDownloader::transfer(const std::string& rawUrl,
                                   const std::wstring& path,
-                                  std::uint64_t maxBytes, bool maskTrace,
+                                  std::uint64_t maxBytes,
                                   const ProgressCallback* progress) {
   const std::string url = withoutLineBreaks(rawUrl);
   Transfer result;
@@ -167,12 +167,9 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
   curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR,
                    startsWithIgnoreCase(url, "https://") ? "https" : "http,https");
   curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
-  if (maskTrace) {
-    using DebugFunction =
-        int (*)(CURL*, curl_infotype, char*, std::size_t, void*);
-    const DebugFunction trace = &traceToStandardError;
-    curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, trace);
-  }
+  using DebugFunction = int (*)(CURL*, curl_infotype, char*, std::size_t, void*);
+  const DebugFunction trace = &traceToStandardError;
+  curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, trace);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &HttpDownloader::onProgress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA,

@@ -50,18 +50,16 @@ class HttpDownloader {
   static std::string maskedTrace(int kind, const std::string& data);
   // One transfer; logs "Download complete: <path>" on success. A body
   // larger than `maxBytes` fails the transfer as soon as it passes the limit
-  // (or at once, when the server announces its length). With `maskTrace`,
-  // libcurl's verbose output goes to the standard error stream through
-  // maskedTrace instead of as libcurl writes it.
-  // `progress`, when not null, hears each percentage.
+  // (or at once, when the server announces its length). libcurl's verbose
+  // output goes to the standard error stream through maskedTrace, never as
+  // libcurl writes it: its own trace shows the proxy's password. `progress`,
+  // when not null, hears each percentage.
   static Transfer download(const std::string& url, const std::wstring& path,
                            std::uint64_t maxBytes = kNoLimit,
-                           bool maskTrace = false,
                            const ProgressCallback* progress = nullptr);
   // The transfer itself (used by download).
   static Transfer transfer(const std::string& url, const std::wstring& path,
                            std::uint64_t maxBytes = kNoLimit,
-                           bool maskTrace = false,
                            const ProgressCallback* progress = nullptr);
   // libcurl's transfer-information callback, `user` the transfer's
   // ProgressCallback or null; always returns 0.

@@ -63,7 +63,7 @@ Transfer HttpDownloader::downloadInstaller(const RunOptions& options,
   // fixed overall time limit.
   (void)manifest.getDownloadOptions();
   Transfer fetched = download(manifest.getWindowsInstallerUrl(), path,
-                              kNoLimit, options.maskTrace, &progress);
+                              kNoLimit, &progress);
   // A partial installer is of no use to a later run: it would only be
   // fetched again.
   if (!fetched) (void)platform::deleteFile(path);

@@ -4,6 +4,7 @@
 
 #include "config/logger.h"
 #include "config/settings.h"
+#include "proxy/rejected_credentials.h"
 #include "proxy/tsrn_proxy_api.h"
 
 namespace {
@@ -63,6 +64,13 @@ ProxyStepResult runProxyStep(void* curl, const std::string& url) {
   ProxyAnswer answer;
   ProxyInfo& info = answer.info();
   const int status = tsrnGetProxyInfo(&request, &info);
+  // Which proxy turned down whose password: once per proxy and user in a
+  // run, whatever the lookups' ends.
+  for (const std::string& line :
+       TSRN::ProxyManager::RejectedCredentials::OfThisProcess()
+           .TakeUnreported()) {
+    Logger::instance().write(line + "\r\n");
+  }
 
   if (status == TSRN::ProxyManager::PM_STATUS_NO_PROXY) {
     return ProxyStepResult::kDirect;

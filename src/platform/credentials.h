@@ -11,13 +11,23 @@ namespace platform {
 // Windows result codes the callers tell apart.
 constexpr std::uint32_t kErrorCancelled = 1223;  // ERROR_CANCELLED
 
+constexpr std::uint32_t kErrorLogonFailure = 1326;  // ERROR_LOGON_FAILURE
+
 // CredUIPromptForCredentialsW with no dialog information (no owner window,
-// the system's caption and message), `target` as target name, no
-// authentication error, user and password buffers of 256 units, no save
-// checkbox, flags CREDUI_FLAGS_DO_NOT_PERSIST | CREDUI_FLAGS_EXCLUDE_CERTIFICATES.
-// Returns the call's result: 0 with `user` and `password` set, 1223 when the
-// user cancelled; both outputs are empty otherwise.
+// the system's caption and message), `target` as target name, user and
+// password buffers of 256 units, no save checkbox, flags
+// CREDUI_FLAGS_DO_NOT_PERSIST | CREDUI_FLAGS_EXCLUDE_CERTIFICATES.
+// `authError` 0: a first request, which the system may answer from its
+// store without showing anything. Otherwise the dialog's "incorrect
+// password" state: `authError` as the authentication error, and
+// CREDUI_FLAGS_INCORRECT_PASSWORD | CREDUI_FLAGS_GENERIC_CREDENTIALS |
+// CREDUI_FLAGS_ALWAYS_SHOW_UI added, so that the system shows the dialog
+// instead of answering from its store. `user` comes in as the name to fill
+// in (empty for none). Returns the call's result: 0 with `user` and
+// `password` set, 1223 when the user cancelled; both outputs are empty
+// otherwise.
 [[nodiscard]] std::uint32_t promptForCredentials(const std::wstring& target,
+                                                 std::uint32_t authError,
                                                  std::wstring& user,
                                                  std::wstring& password);
 

@@ -32,6 +32,8 @@ struct CrackedUrl {
   std::wstring host;
   std::wstring path;
   bool https = false;  // the scheme is HTTPS
+  // The port the URL names; the scheme's default (443, 80) when it names none.
+  std::uint16_t port = 0;
 };
 
 // WinHTTP's error for a request that must be sent again.

@@ -6,6 +6,7 @@
 #include "platform/debug_output.h"
 #include "proxy/proxy_credentials.h"
 #include "proxy/proxy_log.h"
+#include "proxy/rejected_credentials.h"
 
 namespace TSRN::ProxyManager {
 
@@ -14,8 +15,6 @@ namespace {
 constexpr std::uint32_t kAutoLogonPolicyHigh = 2;
 constexpr std::uint32_t kAutoLogonPolicyMedium = 0;
 constexpr std::uint32_t kStatusProxyAuthRequired = 407;
-constexpr std::uint16_t kHttpsPort = 443;
-constexpr std::uint16_t kHttpPort = 80;
 
 // The working strings are UTF-8 that GetProxyInfo has checked.
 std::wstring wide(const std::string& text) {
@@ -52,138 +51,239 @@ PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
     LogMessage(LOG_LEVEL_ERROR, "URL or Proxy server is empty!");
     return PM_STATUS_INVALID_INPUT;
   }
-  platform::WinHttpRequest request;
-  if (!OpenRequest(request)) return PM_STATUS_FAILURE;
-  platform::WinHttpHandles& handles = *request;
+  server_ = wide(info_.server);
+  next_ = State::kFirstRequest;
+  PMStatus status = PM_STATUS_SUCCESS;
+  do {
+    const State state = next_;
+    next_ = State::kDone;
+    switch (state) {
+      case State::kFirstRequest:
+        status = DoFirstRequest();
+        break;
+      case State::kSchemesKnown:
+        status = DoSchemesKnown();
+        break;
+      case State::kCallerCredentials:
+        status = DoCallerCredentials();
+        break;
+      case State::kStoredEntry:
+        status = DoStoredEntry();
+        break;
+      case State::kDialog:
+        status = DoDialog(silent);
+        break;
+      case State::kDone:
+        break;
+    }
+  } while (status == PM_STATUS_SUCCESS && next_ != State::kDone);
+  request_.reset();
+  return status;
+}
 
+PMStatus AuthenticatingProxyProbe::DoFirstRequest() {
+  if (!OpenRequest(request_)) return PM_STATUS_FAILURE;
   LogMessage(LOG_LEVEL_DEBUG,
              "Setting security level high for WinHTTP communications.");
-  if (!platform::setAutoLogonPolicy(handles, kAutoLogonPolicyHigh)) {
+  if (!platform::setAutoLogonPolicy(*request_, kAutoLogonPolicyHigh)) {
     ReportApiFailure(L"WinHttpSetOption");
     return PM_STATUS_FAILURE;
   }
-
-  const std::wstring server = wide(info_.server);
-  std::wstring user;
-  std::wstring password;
-  std::uint32_t offered = 0;
-  bool store = false;
-  bool triedStored = false;
-  // The scheme the stored entry records (none until an entry is read, and
-  // for entries saved before schemes were recorded), and whether the
-  // credentials in use are that entry's.
-  std::uint32_t storedScheme = kSchemeNone;
-  bool fromStore = false;
+  // Caller credentials are stored even when the proxy does not ask for them.
   if (!info_.user.empty()) {
     LogMessage(LOG_LEVEL_INFO,
                "Using invoker provided proxy credentials with user:%s",
                info_.user.c_str());
-    user = wide(info_.user);
-    password = wide(info_.password);
-    store = true;
-  } else if (ProxyCredentials::LoadCredentials(server, user, password,
-                                              storedScheme)) {
-    LogMessage(LOG_LEVEL_INFO,
-               L"Using cached credentials for proxy server:%ls  user:%ls",
-               server.c_str(), user.c_str());
-    triedStored = true;
-    fromStore = true;
+    user_ = wide(info_.user);
+    password_ = wide(info_.password);
+    store_ = true;
   }
-
-  if (!user.empty()) {
-    LogMessage(LOG_LEVEL_INFO,
-               "Detecting auth scheme for the available credentials ...");
-    // Only learns the offered schemes; a failure here is not fatal.
-    if (SendRequest(handles)) (void)QueryAuthScheme(handles, offered);
+  std::uint32_t status = 0;
+  if (!Exchange(status)) return PM_STATUS_FAILURE;
+  if (status != kStatusProxyAuthRequired) {
+    Succeed();
+    return PM_STATUS_SUCCESS;
   }
+  if (!platform::setAutoLogonPolicy(*request_, kAutoLogonPolicyMedium)) {
+    ReportApiFailure(L"WinHttpSetOption");
+  }
+  next_ = State::kSchemesKnown;
+  return PM_STATUS_SUCCESS;
+}
 
-  // Set when a 407 leaves no stored entry to try: the user's turn.
-  bool ask = false;
-  for (;;) {
-    // A stored password never goes with a weaker scheme than the one it was
-    // saved for. A proxy of that host asking for one is not the proxy it
-    // was saved for (whoever steers name resolution or proxy detection can
-    // name the host and offer Basic alone), so it gets nothing: not the
-    // entry, and no dialog, where the user would type the same password.
-    if (offered != 0 && ChooseAuthScheme(offered).reported < storedScheme) {
-      LogMessage(LOG_LEVEL_ERROR,
-                 "Stored credentials were saved for authentication scheme "
-                 "%lu; the proxy offers %lu only, so it is not used.",
-                 static_cast<unsigned long>(storedScheme),
-                 static_cast<unsigned long>(offered));
-      return PM_STATUS_FAILURE;
-    }
-    if (ask) {
-      if (silent) {
-        authScheme_ = ChooseAuthScheme(offered).reported;
-        LogMessage(LOG_LEVEL_ERROR,
-                   "PM_STATUS_SILENT_MODE_ERROR - Application running under "
-                   "Silent Mode and it requires proxy server credentials.");
-        return PM_STATUS_SILENT_MODE_ERROR;
-      }
-      const std::uint64_t asked = platform::monotonicMilliseconds();
-      const PMStatus entered =
-          ProxyCredentials::ShowCredentialDialog(server, user, password);
-      deadline_.Exclude(platform::monotonicMilliseconds() - asked);
-      if (entered != PM_STATUS_SUCCESS) return entered;
-      fromStore = false;
-      ask = false;
-    }
-    if (offered != 0) {
-      const std::uint32_t scheme = ChooseAuthScheme(offered).winHttp;
+PMStatus AuthenticatingProxyProbe::DoSchemesKnown() {
+  store_ = true;
+  (void)QueryAuthScheme(*request_, offered_);
+  if (RejectedCredentials::OfThisProcess().CountFor(proxyAddress_) >=
+      RejectedCredentials::kMaxPerProxy) {
+    LogMessage(LOG_LEVEL_ERROR,
+               L"Proxy server %ls has rejected %d credentials; no more are "
+               L"sent to it.",
+               proxyAddress_.c_str(),
+               static_cast<int>(RejectedCredentials::kMaxPerProxy));
+    return PM_STATUS_FAILURE;
+  }
+  if (!info_.user.empty() && !callerTried_) {
+    next_ = State::kCallerCredentials;
+  } else if (!storedTried_) {
+    next_ = State::kStoredEntry;
+  } else {
+    next_ = State::kDialog;
+  }
+  return PM_STATUS_SUCCESS;
+}
+
+PMStatus AuthenticatingProxyProbe::DoCallerCredentials() {
+  callerTried_ = true;
+  user_ = wide(info_.user);
+  password_ = wide(info_.password);
+  if (RejectedCredentials::OfThisProcess().Contains(proxyAddress_, user_,
+                                                    password_)) {
+    next_ = State::kSchemesKnown;
+    return PM_STATUS_SUCCESS;
+  }
+  return TryCredentials();
+}
+
+PMStatus AuthenticatingProxyProbe::DoStoredEntry() {
+  storedTried_ = true;
+  std::wstring user;
+  std::wstring password;
+  if (!ProxyCredentials::LoadCredentials(server_, user, password,
+                                         storedScheme_)) {
+    next_ = State::kDialog;
+    return PM_STATUS_SUCCESS;
+  }
+  LogMessage(LOG_LEVEL_INFO,
+             L"Using cached credentials for proxy server:%ls  user:%ls",
+             server_.c_str(), user.c_str());
+  if (OfferWeakerThanStored()) return PM_STATUS_FAILURE;
+  if (RejectedCredentials::OfThisProcess().Contains(proxyAddress_, user,
+                                                    password)) {
+    rejectedUser_ = user;
+    next_ = State::kDialog;
+    return PM_STATUS_SUCCESS;
+  }
+  user_ = user;
+  password_ = password;
+  fromStore_ = true;
+  return TryCredentials();
+}
+
+PMStatus AuthenticatingProxyProbe::DoDialog(bool silent) {
+  if (OfferWeakerThanStored()) return PM_STATUS_FAILURE;
+  if (silent) {
+    authScheme_ = ChooseAuthScheme(offered_).reported;
+    LogMessage(LOG_LEVEL_ERROR,
+               "PM_STATUS_SILENT_MODE_ERROR - Application running under "
+               "Silent Mode and it requires proxy server credentials.");
+    return PM_STATUS_SILENT_MODE_ERROR;
+  }
+  const std::uint64_t asked = platform::monotonicMilliseconds();
+  std::wstring user;
+  std::wstring password;
+  const PMStatus entered = ProxyCredentials::ShowCredentialDialog(
+      server_, user, password, rejectedUser_);
+  deadline_.Exclude(platform::monotonicMilliseconds() - asked);
+  if (entered != PM_STATUS_SUCCESS) return entered;
+  // A credential manager that answers from its store whatever it is told
+  // would otherwise feed the proxy the same rejected password for ever.
+  if (RejectedCredentials::OfThisProcess().Contains(proxyAddress_, user,
+                                                    password)) {
+    LogMessage(LOG_LEVEL_ERROR,
+               L"The credential dialog answered credentials proxy server %ls "
+               L"already rejected.",
+               proxyAddress_.c_str());
+    return PM_STATUS_FAILURE;
+  }
+  user_ = user;
+  password_ = password;
+  fromStore_ = false;
+  return TryCredentials();
+}
+
+PMStatus AuthenticatingProxyProbe::TryCredentials() {
+  withCredentials_ = offered_ != 0;
+  std::uint32_t status = 0;
+  if (!Exchange(status)) return PM_STATUS_FAILURE;
+  if (status != kStatusProxyAuthRequired) {
+    Succeed();
+    return PM_STATUS_SUCCESS;
+  }
+  RejectedCredentials::OfThisProcess().Add(proxyAddress_, user_, password_);
+  rejectedUser_ = user_;
+  next_ = State::kSchemesKnown;
+  return PM_STATUS_SUCCESS;
+}
+
+bool AuthenticatingProxyProbe::Exchange(std::uint32_t& status) {
+  status = 0;
+  for (int sent = 0; sent <= kMaxResends; ++sent) {
+    if (withCredentials_) {
+      const std::uint32_t scheme = ChooseAuthScheme(offered_).winHttp;
       LogMessage(LOG_LEVEL_DEBUG,
                  "Trying %lu authentication scheme although proxy server "
                  "supports %lu authentication scheme",
                  static_cast<unsigned long>(scheme),
-                 static_cast<unsigned long>(offered));
-      if (!platform::setProxyCredentials(handles, scheme, user, password)) {
+                 static_cast<unsigned long>(offered_));
+      if (!platform::setProxyCredentials(*request_, scheme, user_,
+                                         password_)) {
         ReportApiFailure(L"WinHttpSetCredentials");
-        return PM_STATUS_FAILURE;
+        return false;
       }
     }
-    if (!SendRequest(handles)) return PM_STATUS_FAILURE;
-    if (platform::lastError() == platform::kErrorResendRequest) continue;
-    std::uint32_t status = 0;
-    if (!GetHTTPStatusCode(handles, status)) return PM_STATUS_FAILURE;
-    if (status != kStatusProxyAuthRequired) break;
-
-    store = true;
-    (void)QueryAuthScheme(handles, offered);
-    if (!platform::setAutoLogonPolicy(handles, kAutoLogonPolicyMedium)) {
-      ReportApiFailure(L"WinHttpSetOption");
+    if (!SendRequest(*request_)) return false;
+    if (platform::lastError() != platform::kErrorResendRequest) {
+      return GetHTTPStatusCode(*request_, status);
     }
-    if (!triedStored) {
-      triedStored = true;
-      if (ProxyCredentials::LoadCredentials(server, user, password,
-                                            storedScheme)) {
-        fromStore = true;
-        continue;
-      }
-    }
-    ask = true;
   }
+  LogMessage(LOG_LEVEL_ERROR, "WinHTTP asked to resend the request %d times.",
+             kMaxResends + 1);
+  return false;
+}
 
+bool AuthenticatingProxyProbe::OfferWeakerThanStored() const {
+  // A stored password never goes with a weaker scheme than the one it was
+  // saved for. A proxy of that host asking for one is not the proxy it
+  // was saved for (whoever steers name resolution or proxy detection can
+  // name the host and offer Basic alone), so it gets nothing: not the
+  // entry, and no dialog, where the user would type the same password.
+  if (offered_ == 0 || ChooseAuthScheme(offered_).reported >= storedScheme_) {
+    return false;
+  }
+  LogMessage(LOG_LEVEL_ERROR,
+             "Stored credentials were saved for authentication scheme "
+             "%lu; the proxy offers %lu only, so it is not used.",
+             static_cast<unsigned long>(storedScheme_),
+             static_cast<unsigned long>(offered_));
+  return true;
+}
+
+void AuthenticatingProxyProbe::Succeed() {
   // Any answer but 407 (200, 404, 502 alike): the proxy let the request by.
-  authScheme_ = ChooseAuthScheme(offered).reported;
+  authScheme_ = ChooseAuthScheme(offered_).reported;
+  if (withCredentials_) RejectedCredentials::OfThisProcess().Forget(proxyAddress_);
   // Credentials go back only with the scheme a 407 asked for them with. A
   // proxy that let the request by unasked (an impostor answering the probe
   // only) must not get them when it asks the transfer, in whatever scheme.
   const bool handBack = authScheme_ != kSchemeNone;
-  info_.user = handBack ? tsdlm::utf16ToUtf8(user) : std::string();
-  info_.password = handBack ? tsdlm::utf16ToUtf8(password) : std::string();
+  info_.user = handBack ? tsdlm::utf16ToUtf8(user_) : std::string();
+  info_.password = handBack ? tsdlm::utf16ToUtf8(password_) : std::string();
   // A stored entry that just worked with a scheme stronger than it records
   // (none, for one saved before schemes were recorded) is protected from
   // now on. One that worked with Basic stays as it was.
-  if (fromStore && authScheme_ >= kSchemeDigest && authScheme_ > storedScheme) {
-    store = true;
+  if (fromStore_ && authScheme_ >= kSchemeDigest &&
+      authScheme_ > storedScheme_) {
+    store_ = true;
+  } else if (fromStore_) {
+    store_ = false;
   }
   // The entry records the scheme these credentials just worked with, or
   // the stronger one it held.
-  if (store) {
-    (void)ProxyCredentials::StoreCredentials(server, user, password,
+  if (store_) {
+    (void)ProxyCredentials::StoreCredentials(server_, user_, password_,
                                              authScheme_);
   }
-  return PM_STATUS_SUCCESS;
 }
 
 bool AuthenticatingProxyProbe::OpenRequest(
@@ -210,10 +310,7 @@ bool AuthenticatingProxyProbe::OpenRequest(
     request.reset();
     return false;
   }
-  // A port written in the URL is not used: the proxy is asked for the
-  // scheme's standard port.
-  if (!platform::connectToHost(*request, parts.host,
-                               parts.https ? kHttpsPort : kHttpPort)) {
+  if (!platform::connectToHost(*request, parts.host, parts.port)) {
     ReportApiFailure(L"WinHttpConnect");
     request.reset();
     return false;

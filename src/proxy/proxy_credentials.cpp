@@ -48,16 +48,17 @@ std::uint32_t ProxyCredentials::SchemeOfComment(const std::wstring& comment) {
   return kSchemeNtlm;
 }
 
-PMStatus ProxyCredentials::ShowCredentialDialog(const std::wstring& host,
-                                                std::wstring& user,
-                                                std::wstring& password) {
+PMStatus ProxyCredentials::ShowCredentialDialog(
+    const std::wstring& host, std::wstring& user, std::wstring& password,
+    const std::wstring& rejectedUser) {
   LogMessage(LOG_LEVEL_INFO, "Performing 'ShowCredentialDialog' ...");
   user.clear();
   password.clear();
-  std::wstring entered;
+  std::wstring entered = rejectedUser;
   std::wstring enteredPassword;
-  const std::uint32_t result =
-      platform::promptForCredentials(host, entered, enteredPassword);
+  const std::uint32_t result = platform::promptForCredentials(
+      host, rejectedUser.empty() ? 0 : platform::kErrorLogonFailure, entered,
+      enteredPassword);
   LogMessage(LOG_LEVEL_INFO, "ShowCredentialDialog response:%lu",
              static_cast<unsigned long>(result));
   if (result == platform::kErrorCancelled) {

@@ -15,9 +15,12 @@ class ProxyCredentials {
   // window). 0 with `user` and `password` set (`user` drops a domain part
   // equal to `host` in any letter case), 5 when cancelled, 2 when the dialog
   // or the parsing of the user name fails. The outputs are emptied first.
-  [[nodiscard]] static PMStatus ShowCredentialDialog(const std::wstring& host,
-                                                     std::wstring& user,
-                                                     std::wstring& password);
+  // With a `rejectedUser`, the proxy has just rejected that user's
+  // credentials: the dialog shows its "incorrect password" state with the
+  // name filled in, and is not answered from the credential store.
+  [[nodiscard]] static PMStatus ShowCredentialDialog(
+      const std::wstring& host, std::wstring& user, std::wstring& password,
+      const std::wstring& rejectedUser = std::wstring());
 
   // Schemes are numbered as ProxyInfo::authScheme reports them (kScheme*).
   // Writes the entry for `host`, replacing an earlier one, with the stronger

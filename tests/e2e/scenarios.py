@@ -210,11 +210,12 @@ class UpdateCheck:
         assert result.returncode == 0, result.stderr.decode(errors="replace")[-3000:]
         return result
 
+    # Downloads only: behind a proxy the probe's HEAD reaches the server too.
     def manifest_requests(self):
-        return len(self.server.requests_for(MANIFEST_URL_PATH))
+        return sum(r["method"] == "GET" for r in self.server.requests_for(MANIFEST_URL_PATH))
 
     def installer_requests(self):
-        return len(self.server.requests_for(INSTALLER_URL_PATH))
+        return sum(r["method"] == "GET" for r in self.server.requests_for(INSTALLER_URL_PATH))
 
 
 # --- The whole update: the running download manager and the dialog ---------------
@@ -374,11 +375,12 @@ class ProxiedCheck(UpdateCheck):
         return result.stdout.decode().rstrip("\r\n") if result.returncode == 0 else None
 
 
-def answer_dialog(display, keys, timeout=60):
-    """Waits for the credential dialog and sends it `keys` (xdotool words)."""
+def answer_dialog(display, keys, timeout=60, stop=None):
+    """Waits for the credential dialog and sends it `keys` (xdotool words);
+    gives up when `stop` (a threading.Event) is set."""
     env = {"DISPLAY": display, "PATH": os.environ.get("PATH", "/usr/bin:/bin")}
     deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
+    while time.monotonic() < deadline and not (stop and stop.is_set()):
         windows, _ = harness.find_visible_windows(display, DIALOG_TITLE)
         if windows:
             subprocess.run(["xdotool", "windowfocus", "--sync", windows[0]], env=env,

@@ -373,11 +373,11 @@ def test_fault(check, case):
     assert (check.prefix.unix_path(INSTALLED_DLM).read_bytes() ==
             check.fixture_exe("version_6_1_32_0.exe").read_bytes())
     if check.proxy:
-        # The probe asks for the manifest (without its port), then the
-        # transfer goes through the proxy and is answered 502.
+        # The probe asks for the manifest, then the transfer goes through the
+        # proxy and is answered 502.
+        url = f"http://{SERVER_NAME}:{check.server.port}{MANIFEST_URL_PATH}"
         assert [(r["method"], r["target"]) for r in check.proxy.requests] == [
-            ("HEAD", f"http://{SERVER_NAME}:80{MANIFEST_URL_PATH}"),
-            ("GET", f"http://{SERVER_NAME}:{check.server.port}{MANIFEST_URL_PATH}")]
+            ("HEAD", url), ("GET", url)]
     if check.dead:
         # One probe each for the first eight, in list order, none for the rest.
         assert [len(p.requests) for p in check.dead] == [1] * 8 + [0] * (DEAD_PROXIES - 8)
@@ -461,7 +461,8 @@ def test_hung_download_manager_counts_as_a_refusal(update, options, asked):
 
 def test_proxy_with_unknown_schemes_asks_until_the_user_gives_up(check):
     """No credentials can satisfy the proxy, so the dialog comes back after
-    each answer; cancelling it ends the check. Nothing is stored."""
+    each answer (up to three); cancelling it ends the check. Nothing is
+    stored."""
     check.offer()
     through_proxy(auth="unknown")(check)
     answered = []
@@ -480,7 +481,11 @@ def test_proxy_with_unknown_schemes_asks_until_the_user_gives_up(check):
 
     assert answered == [True, True]
     assert result.wall_time < TIME_BOUND
+    # The answer counts as rejected (no scheme could carry it): the second
+    # dialog is in its "incorrect password" state.
     assert log_messages(check.prefix.read_temp_log()) == [
+        f"Proxy server {PROXY_HOST}:{check.proxy.port} rejected the credentials of "
+        f"user ann.\r\n".encode(),
         b"tsrnGetProxyInfo return: 5 with silent=0 schema=0\r\n", NO_MANIFEST]
     assert event_names(check.prefix) == NO_MANIFEST_EVENT
     assert check.server.requests == []

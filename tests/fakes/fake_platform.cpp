@@ -712,12 +712,22 @@ bool crackUrl(const std::wstring& url, CrackedUrl& parts) {
                                                  : pathStart - hostStart);
   const std::wstring path =
       pathStart == std::wstring::npos ? L"" : url.substr(pathStart);
-  authority = authority.substr(0, authority.find(L':'));
+  const std::size_t colon = authority.find(L':');
+  const std::wstring port =
+      colon == std::wstring::npos ? L"" : authority.substr(colon + 1);
+  authority = authority.substr(0, colon);
   if (authority.empty()) return failWith(12005);
+  if (port.size() > 5 ||
+      port.find_first_not_of(L"0123456789") != std::wstring::npos ||
+      (!port.empty() && std::stoul(port) > 65535)) {
+    return failWith(12006);
+  }
   if (authority.size() >= 256 || path.size() >= 2048) return failWith(122);
   parts.host = authority;
   parts.path = path;
   parts.https = scheme == L"https";
+  parts.port = static_cast<std::uint16_t>(
+      !port.empty() ? std::stoul(port) : (parts.https ? 443 : 80));
   return true;
 }
 
@@ -779,6 +789,7 @@ SendResult sendRequest(WinHttpHandles& handles) {
     (void)failWith(12002);  // ERROR_WINHTTP_TIMEOUT
     return SendResult::receiveFailed;
   }
+  fake::clock().monotonicMs += proxy.answerTakesMs;
   if (fails("WinHttpReceiveResponse")) return SendResult::receiveFailed;
   if (state.resends > 0) {
     --state.resends;
@@ -792,6 +803,7 @@ SendResult sendRequest(WinHttpHandles& handles) {
       letThrough = true;
     }
   }
+  if (!letThrough) ++state.proxyAuthRequired;
   handles.status = letThrough ? proxy.status : 407;
   handles.schemes = letThrough ? 0 : proxy.offeredSchemes;
   return SendResult::ok;
@@ -815,10 +827,22 @@ bool queryStatusCode(WinHttpHandles& handles, std::uint32_t& status) {
 }
 
 std::uint32_t promptForCredentials(const std::wstring& target,
-                                   std::wstring& user, std::wstring& password) {
-  user.clear();
-  password.clear();
+                                   std::uint32_t authError, std::wstring& user,
+                                   std::wstring& password) {
   auto& state = fake::credentials();
+  const auto stored = state.store.find(target);
+  const bool fromStore =
+      stored != state.store.end() &&
+      (state.storeAnswers == fake::StoreAnswers::always ||
+       (state.storeAnswers == fake::StoreAnswers::unlessForced && authError == 0));
+  state.dialogs.push_back({authError, user, !fromStore});
+  password.clear();
+  if (fromStore) {
+    user = stored->second.user;
+    password = stored->second.password;
+    return 0;
+  }
+  user.clear();
   const std::size_t shown = state.dialogTargets.size();
   state.dialogTargets.push_back(target);
   const fake::DialogAnswer answer = shown < state.dialogAnswers.size()

@@ -177,6 +177,7 @@ struct FakeHttpProxy {
   // session's receive limit (an hour when none was set) on the monotonic
   // clock, then fails with ERROR_WINHTTP_TIMEOUT in the receive step.
   bool neverAnswers = false;
+  std::uint64_t answerTakesMs = 0;  // on the monotonic clock, for each answer
 };
 struct WinHttpTimeouts {
   int resolveMs;
@@ -213,6 +214,7 @@ struct WinHttpRequestState {
   std::vector<std::uint32_t> policies;
   std::vector<ProxyCredentialsCall> credentials;
   int sends = 0;
+  int proxyAuthRequired = 0;  // sends answered 407
   int openHandles = 0;  // opened and not closed yet
 };
 WinHttpRequestState& winHttpRequest();
@@ -228,12 +230,23 @@ struct StoredCredential {
   std::wstring password;
   std::wstring comment;
 };
+// When the credential dialog answers from the store without showing
+// anything: never, for a first request only (Windows with a matching
+// entry), or even when told to show the dialog (a platform ignoring flags).
+enum class StoreAnswers { never, unlessForced, always };
+struct DialogCall {
+  std::uint32_t authError;
+  std::wstring prefilledUser;
+  bool shown;  // false when answered from the store
+};
 struct CredentialsState {
   std::map<std::wstring, StoredCredential> store;  // by target name
   bool writeFails = false;
+  StoreAnswers storeAnswers = StoreAnswers::never;
   // One answer per dialog shown, in order; past the end the user cancels.
   std::vector<DialogAnswer> dialogAnswers;
   std::vector<std::wstring> dialogTargets;  // one per dialog shown
+  std::vector<DialogCall> dialogs;          // one per call, shown or not
   int writes = 0;
   int reads = 0;
 };

@@ -161,7 +161,8 @@ def make_test_ca(folder, name="TsDLM Test CA"):
         "basicConstraints=CA:FALSE\n"
         "keyUsage=critical,digitalSignature,keyEncipherment\n"
         "extendedKeyUsage=serverAuth\n"
-        "subjectAltName=IP:127.0.0.1,DNS:localhost\n")
+        # updates.tsdlm.test: the name the update server has behind a proxy.
+        "subjectAltName=IP:127.0.0.1,DNS:localhost,DNS:updates.tsdlm.test\n")
     openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
             "-CAcreateserial", "-out", "server.pem", "-days", "825",
             "-extfile", "server.ext")

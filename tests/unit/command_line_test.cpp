@@ -109,7 +109,6 @@ TEST_P(CommandLineTest, ParsesOrRefuses) {
   const bool check = c.mode == Mode::kCheck;
   EXPECT_EQ(options.isCheck(), check);
   EXPECT_EQ(options.workingFolder, check ? L"TsDLM-check" : L"TsDLM");
-  EXPECT_EQ(options.maskTrace, check);
   if (check && !c.manifestUrl.empty()) {
     EXPECT_EQ(options.manifestUrl, c.manifestUrl);
   }

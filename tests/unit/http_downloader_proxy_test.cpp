@@ -14,6 +14,7 @@
 #include "unit/local_proxy.h"
 #include "unit/local_server.h"
 #include "unit/process_log.h"
+#include "unit/script_server.h"
 #include "unit/test_support.h"
 
 namespace {
@@ -111,6 +112,49 @@ const ProxyCase kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Proxies, HttpDownloaderProxyTest,
                          ::testing::ValuesIn(kCases),
+                         testing_support::CaseName());
+
+// Debian's squid (tests/servers/squid.py) asks the tunnel for credentials.
+// The tunnel opens with the stored credentials in the scheme the probe saw;
+// behind it the server's test certificate is refused (60), which shows the
+// TLS handshake ran through the tunnel.
+struct SquidCase {
+  const char* name;
+  const char* config;
+  std::uint32_t offered;
+};
+
+class ThroughSquid : public testing_support::PlatformTableTest<SquidCase> {};
+
+TEST_P(ThroughSquid, ConnectTunnelAuthenticates) {
+  curl_global_init(CURL_GLOBAL_ALL);
+  TempDir root, tls, work, squidDir;
+  writeFile(root.file("a.txt"), "secret");
+  LocalServer server(root.path(), tls.path());
+  {
+    testing_support::ScriptServer squid(
+        "squid.py", {"serve", squidDir.path(), GetParam().config, "ann", "secret"});
+    const std::wstring address = L"127.0.0.1:" + std::to_wstring(squid.port());
+    fake::winHttpProxy().ie.proxy = address;
+    fake::winHttpRequest().proxies[address].offeredSchemes = GetParam().offered;
+    fake::winHttpRequest().proxies[address].accepted = {{L"ann", L"secret"}};
+    fake::credentials().store[L"127.0.0.1"] = {L"ann", L"secret", L""};
+    const std::string target = work.file("a.txt");
+    EXPECT_FALSE(HttpDownloader::transfer(
+        server.url("/a.txt"), std::wstring(target.begin(), target.end())));
+  }
+  curl_global_cleanup();
+  EXPECT_THAT(testing_support::ProcessLog::sinceMark(),
+              HasSubstr("curl_easy_perform() failed: 60 ("));
+  const std::string access = readFile(squidDir.path() + "/squid/access.log");
+  EXPECT_THAT(access, HasSubstr("TCP_DENIED/407 "));
+  EXPECT_THAT(access, ::testing::ContainsRegex("TCP_TUNNEL/200 .* CONNECT "
+                                               "127\\.0\\.0\\.1:[0-9]+ ann "));
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, ThroughSquid,
+                         ::testing::Values(SquidCase{"Basic", "basic", kBasic},
+                                           SquidCase{"Ntlm", "ntlm", kNtlm}),
                          testing_support::CaseName());
 
 }  // namespace

@@ -91,7 +91,7 @@ TEST_F(HttpDownloaderTest, EmptyBodyFailsSilentlyAndLeavesAnEmptyFile) {
 TEST_F(HttpDownloaderTest, WithoutContentLengthThePercentageStaysZero) {
   server_.setRule("/file.bin", R"({"length": "none"})");
   ASSERT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out(),
-                                       HttpDownloader::kNoLimit, false,
+                                       HttpDownloader::kNoLimit,
                                        &progress_));
   ASSERT_FALSE(reports_.empty());
   EXPECT_THAT(reports_, ::testing::Each(0));
@@ -101,7 +101,7 @@ TEST_F(HttpDownloaderTest, WithoutContentLengthThePercentageStaysZero) {
 TEST_F(HttpDownloaderTest, EveryProgressReportReachesTheCallback) {
   server_.setRule("/file.bin", R"({"rate": 3000000})");
   ASSERT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out(),
-                                       HttpDownloader::kNoLimit, false,
+                                       HttpDownloader::kNoLimit,
                                        &progress_));
   ASSERT_GE(reports_.size(), 2u);
   EXPECT_EQ(reports_.back(), 100);
@@ -175,7 +175,7 @@ TEST_F(HttpDownloaderTest, ACheckFetchesAnewWhateverTheSettingsSay) {
 TEST_F(HttpDownloaderTest, ProgressCallbackResultIsIgnored) {
   const ProgressCallback refuses = [](int) { return false; };
   EXPECT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out(),
-                                       HttpDownloader::kNoLimit, false,
+                                       HttpDownloader::kNoLimit,
                                        &refuses));
 }
 

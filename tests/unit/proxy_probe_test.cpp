@@ -2,6 +2,7 @@
 // and the lookup driver over several candidates.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "proxy/proxy_credentials.h"
 #include "proxy/proxy_log.h"
 #include "proxy/proxy_manager_impl_win.h"
+#include "proxy/rejected_credentials.h"
 #include "proxy/tsrn_proxy_api.h"
 #include "unit/proxy_log_lines.h"
 #include "unit/test_support.h"
@@ -187,7 +189,7 @@ TEST_F(Probe, OpenProxyWithoutCredentialsStoresNothing) {
   EXPECT_EQ(info_.password, "");
   EXPECT_EQ(scheme_, 0u);
   EXPECT_EQ(fake::credentials().writes, 0);
-  EXPECT_EQ(fake::credentials().reads, 1);
+  EXPECT_EQ(fake::credentials().reads, 0);
   EXPECT_EQ(fake::winHttpRequest().sends, 1);
   EXPECT_EQ(fake::winHttpRequest().policies, std::vector<std::uint32_t>{2});
   EXPECT_EQ(fake::winHttpRequest().sessions,
@@ -201,11 +203,8 @@ TEST_F(Probe, OpenProxyWithoutCredentialsStoresNothing) {
 
 TEST_F(Probe, CallerCredentialsOnAnOpenProxyAreStillStored) {
   callerCredentials();
-  fake::debugOutput().errorTexts[4317] = L"The operation is invalid.\r\n";
   EXPECT_EQ(run(), PM_STATUS_SUCCESS);
-  EXPECT_TRUE(proxyLogHas(
-      "[ERROR]   WinHttpQueryAuthSchemes() API failed. Error:4317 "
-      "Description:The operation is invalid.\r\n"));
+  EXPECT_EQ(fake::winHttpRequest().sends, 1);
   EXPECT_TRUE(fake::winHttpRequest().credentials.empty());
   EXPECT_EQ(scheme_, 0u);
   EXPECT_EQ(info_.user, "");  // no 407 asked for them: not handed back
@@ -284,16 +283,6 @@ TEST_F(Probe, CancelledOrFailedDialogEndsTheProbe) {
   EXPECT_EQ(scheme_, 77u);  // only success and the silent mode set it
 }
 
-TEST_F(Probe, WrongCredentialsInTheDialogAskAgain) {
-  fake::credentials().dialogAnswers = {{0, L"p1\\u", L"typo"},
-                                       {0, L"p1\\u", L"pw"}};
-  proxy().offeredSchemes = kBasic;
-  proxy().accepted = {{L"u", L"pw"}};
-  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
-  EXPECT_EQ(fake::credentials().dialogTargets.size(), 2u);
-  EXPECT_EQ(fake::credentials().store[L"p1"].password, L"pw");
-}
-
 // Without the rule the answerless attempt would fail the status query.
 TEST_F(Probe, ResendRequestRepeatsTheAttempt) {
   fake::winHttpRequest().resends = 2;
@@ -353,18 +342,21 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"WinHttpQueryAuthSchemes", 5}),
     testing_support::CaseName());
 
-TEST_F(Probe, HeadRequestGoesToTheSchemesStandardPort) {
+TEST_F(Probe, HeadRequestGoesToThePortTheUrlNames) {
   info_.url = "https://target.example:8443/a/b?q=1";
   EXPECT_EQ(run(), PM_STATUS_SUCCESS);
-  info_.url = "HTTP://target.example:8080/";
+  info_.url = "HTTP://target.example/";
+  EXPECT_EQ(run(), PM_STATUS_SUCCESS);
+  info_.url = "https://target.example/";
   EXPECT_EQ(run(), PM_STATUS_SUCCESS);
   const auto& connects = fake::winHttpRequest().connects;
-  ASSERT_EQ(connects.size(), 2u);
+  ASSERT_EQ(connects.size(), 3u);
   EXPECT_EQ(connects[0].host, L"target.example");
-  EXPECT_EQ(connects[0].port, 443);
+  EXPECT_EQ(connects[0].port, 8443);
   EXPECT_TRUE(connects[0].secure);
   EXPECT_EQ(connects[1].port, 80);
   EXPECT_FALSE(connects[1].secure);
+  EXPECT_EQ(connects[2].port, 443);
 }
 
 TEST_F(Probe, EmptyUrlOrServerIsInvalidInput) {
@@ -375,6 +367,106 @@ TEST_F(Probe, EmptyUrlOrServerIsInvalidInput) {
   EXPECT_EQ(run(), PM_STATUS_INVALID_INPUT);
   EXPECT_TRUE(fake::winHttpRequest().sessions.empty());
   EXPECT_TRUE(proxyLogHas("[ERROR]   URL or Proxy server is empty!"));
+}
+
+// Every path through the probe, and the requests it sends. The proxy offers
+// Basic and takes D\ann/good only; "old" is a stored password it rejects.
+// Whatever the credential manager and the user answer, no rejected
+// credential goes to the proxy twice and a proxy collects at most three rejected ones per
+// process, across all the lookups of a run.
+struct PathCase {
+  const char* name;
+  bool caller;                 // caller credentials u/pw, rejected
+  const wchar_t* stored;       // ann's stored password, or null
+  fake::StoreAnswers fromStore;
+  std::vector<fake::DialogAnswer> dialog;
+  bool silent;
+  int lookups;
+  int status;     // of the last lookup
+  int requests;   // over all lookups
+  int rejected;   // of them answered 407
+  int shown;      // dialogs shown
+};
+
+class Paths : public Probe, public ::testing::WithParamInterface<PathCase> {};
+
+TEST_P(Paths, RequestsAreBounded) {
+  const PathCase& c = GetParam();
+  if (c.caller) callerCredentials();
+  if (c.stored != nullptr) {
+    fake::credentials().store[L"p1"] = {L"D\\ann", c.stored, L""};
+  }
+  fake::credentials().storeAnswers = c.fromStore;
+  fake::credentials().dialogAnswers = c.dialog;
+  proxy().offeredSchemes = kBasic;
+  proxy().accepted = {{L"D\\ann", L"good"}};
+  int status = -1;
+  for (int i = 0; i < c.lookups; ++i) {
+    info_.user = c.caller ? "u" : "";
+    status = run(c.silent);
+  }
+  EXPECT_EQ(status, c.status);
+  EXPECT_EQ(fake::winHttpRequest().sends, c.requests);
+  EXPECT_EQ(fake::winHttpRequest().proxyAuthRequired, c.rejected);
+  EXPECT_EQ(static_cast<int>(fake::credentials().dialogTargets.size()), c.shown);
+  std::set<std::pair<std::wstring, std::wstring>> sent;
+  for (const auto& call : fake::winHttpRequest().credentials) {
+    if (call.password == L"good") continue;
+    EXPECT_TRUE(sent.insert({call.user, call.password}).second)
+        << "sent twice: " << call.user;
+  }
+  // A dialog after a rejection is in its "incorrect password" state with
+  // the rejected user filled in; a first one is plain.
+  for (const fake::DialogCall& call : fake::credentials().dialogs) {
+    EXPECT_EQ(call.authError == 0, call.prefilledUser.empty());
+    EXPECT_TRUE(call.authError == 0 || call.authError == 1326u);
+  }
+}
+
+using SA = fake::StoreAnswers;
+// A domain other than the proxy's host keeps the name as the store holds it.
+const fake::DialogAnswer kGood{0, L"D\\ann", L"good"};
+const fake::DialogAnswer kOld{0, L"D\\ann", L"old"};
+fake::DialogAnswer typo(int n) {
+  return {0, L"D\\ann", L"typo" + std::to_wstring(n)};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, Paths,
+    ::testing::Values(
+        PathCase{"StoredEntryAccepted", false, L"good", SA::never, {}, false, 1, 0, 2, 1, 0},
+        PathCase{"NothingStoredTypedAccepted", false, nullptr, SA::never, {kGood}, false, 1, 0, 2, 1, 1},
+        PathCase{"CallerRejectedStoredAccepted", true, L"good", SA::never, {}, false, 1, 0, 3, 2, 0},
+        // The flood: the store answers the dialog with the rejected entry.
+        PathCase{"RejectedEntryStoreIgnoresShowFlags", false, L"old", SA::always, {}, false, 1, 2, 2, 2, 0},
+        PathCase{"RejectedEntryDialogShownCancelled", false, L"old", SA::unlessForced, {}, false, 1, 5, 2, 2, 1},
+        PathCase{"RejectedEntryDialogShownTyped", false, L"old", SA::unlessForced, {kGood}, false, 1, 0, 3, 2, 1},
+        PathCase{"RejectedEntryUserTypesItAgain", false, L"old", SA::never, {kOld}, false, 1, 2, 2, 2, 1},
+        PathCase{"RejectedEntrySilent", false, L"old", SA::always, {}, true, 1, 6, 2, 2, 0},
+        PathCase{"TyposAskAgainThenAnswer", false, nullptr, SA::never, {typo(1), typo(2), kGood}, false, 1, 0, 4, 3, 3},
+        PathCase{"ThreeTyposEndTheProbe", false, nullptr, SA::never, {typo(1), typo(2), typo(3), kGood}, false, 1, 2, 4, 4, 3},
+        PathCase{"CallerStoredTypedAllRejected", true, L"old", SA::never, {typo(1), kGood}, false, 1, 2, 4, 4, 1},
+        // A run's second lookup: what was rejected stays rejected.
+        PathCase{"SecondLookupAfterThreeRejections", false, nullptr, SA::never, {typo(1), typo(2), typo(3)}, false, 2, 2, 5, 5, 3},
+        PathCase{"SecondLookupStoreIgnoresShowFlags", false, L"old", SA::always, {}, false, 2, 2, 3, 3, 0},
+        PathCase{"SecondLookupSilent", false, L"old", SA::always, {}, true, 2, 6, 3, 3, 0},
+        PathCase{"SecondLookupAfterTypedAccepted", false, L"old", SA::unlessForced, {kGood}, false, 2, 0, 5, 3, 1}),
+    testing_support::CaseName());
+
+TEST_F(Probe, RejectionIsLoggedOncePerProxyAndUser) {
+  fake::credentials().dialogAnswers = {typo(1), typo(2), typo(3)};
+  proxy().offeredSchemes = kBasic;
+  EXPECT_EQ(run(), PM_STATUS_FAILURE);
+  const std::string line =
+      "Proxy server p1:8080 rejected the credentials of user D\\ann.";
+  EXPECT_TRUE(proxyLogHas("[ERROR]   " + line));
+  EXPECT_TRUE(proxyLogHas(
+      "[ERROR]   Proxy server p1:8080 has rejected 3 credentials; no more "
+      "are sent to it."));
+  EXPECT_EQ(RejectedCredentials::OfThisProcess().TakeUnreported(),
+            std::vector<std::string>{line});
+  EXPECT_TRUE(RejectedCredentials::OfThisProcess().TakeUnreported().empty());
+  EXPECT_FALSE(proxyLogMentions("typo"));
 }
 
 // The lookup driver over the candidates of a proxy list.
@@ -498,12 +590,14 @@ TEST_F(Driver, LongListOfDeadProxiesStopsAtTheEighth) {
   EXPECT_FALSE(proxyLogMentions("did not end within"));
 }
 
-// With credentials each probe sends twice: the deadline comes first.
+// Slow proxies that reject the caller's credentials: each probe sends twice,
+// and the deadline comes before the eighth candidate.
 TEST_F(Driver, DeadlineEndsTheLookupWithStatus2) {
   fake::winHttpProxy().ie.proxy = deadList();
-  fake::winHttpRequest().otherProxies.neverAnswers = true;
+  fake::winHttpRequest().otherProxies.offeredSchemes = kBasic;
+  fake::winHttpRequest().otherProxies.answerTakesMs = 5000;
   const std::uint64_t start = fake::clock().monotonicMs;
-  EXPECT_EQ(ask("u", "pw"), 2);
+  EXPECT_EQ(ask("u", "pw", true), 2);
   EXPECT_EQ(fake::clock().monotonicMs - start, 60000u);
   EXPECT_EQ(fake::winHttpRequest().sessions.size(), 6u);
   EXPECT_TRUE(proxyLogHas(

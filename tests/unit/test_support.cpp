@@ -20,6 +20,7 @@
 
 #include "common/text.h"
 #include "fakes/fake_platform.h"
+#include "proxy/rejected_credentials.h"
 #include "unit/process_log.h"
 
 namespace testing_support {
@@ -39,6 +40,7 @@ void removeTree(const std::string& path) {
 
 void PlatformTest::SetUp() {
   fake::reset();
+  TSRN::ProxyManager::RejectedCredentials::OfThisProcess().Clear();
   fake::clock().fixed = true;
   std::istringstream("2026-12-07 06:00:37") >>
       std::get_time(&fake::clock().value, "%Y-%m-%d %H:%M:%S");

@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <wincred.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/credentials.h"
@@ -22,15 +23,25 @@ void wipe(std::vector<wchar_t>& buffer) {
 }  // namespace
 
 std::uint32_t promptForCredentials(const std::wstring& target,
-                                   std::wstring& user, std::wstring& password) {
-  user.clear();
-  password.clear();
+                                   std::uint32_t authError, std::wstring& user,
+                                   std::wstring& password) {
   std::vector<wchar_t> userBuffer(kBufferUnits, L'\0');
   std::vector<wchar_t> passwordBuffer(kBufferUnits, L'\0');
+  user.copy(userBuffer.data(), std::min<std::size_t>(user.size(), kBufferUnits - 1));
+  user.clear();
+  password.clear();
+  DWORD flags = CREDUI_FLAGS_DO_NOT_PERSIST | CREDUI_FLAGS_EXCLUDE_CERTIFICATES;
+  // Without these the credential manager answers with the entry the proxy
+  // just rejected, at once and as often as it is asked (Wine always does;
+  // Windows does for a matching entry). ALWAYS_SHOW_UI is only accepted
+  // together with GENERIC_CREDENTIALS.
+  if (authError != 0) {
+    flags |= CREDUI_FLAGS_INCORRECT_PASSWORD | CREDUI_FLAGS_GENERIC_CREDENTIALS |
+             CREDUI_FLAGS_ALWAYS_SHOW_UI;
+  }
   const DWORD result = CredUIPromptForCredentialsW(
-      nullptr, target.c_str(), nullptr, 0, userBuffer.data(), kBufferUnits,
-      passwordBuffer.data(), kBufferUnits, nullptr,
-      CREDUI_FLAGS_DO_NOT_PERSIST | CREDUI_FLAGS_EXCLUDE_CERTIFICATES);
+      nullptr, target.c_str(), nullptr, authError, userBuffer.data(),
+      kBufferUnits, passwordBuffer.data(), kBufferUnits, nullptr, flags);
   if (result == NO_ERROR) {
     user = textOf(userBuffer);
     password = textOf(passwordBuffer);

@@ -76,6 +76,7 @@ bool crackUrl(const std::wstring& url, CrackedUrl& parts) {
   parts.host.assign(host.data(), components.dwHostNameLength);
   parts.path.assign(path.data(), components.dwUrlPathLength);
   parts.https = components.nScheme == INTERNET_SCHEME_HTTPS;
+  parts.port = components.nPort;
   return true;
 }
 
