@@ -10,15 +10,6 @@
 
 namespace {
 
-int base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
 struct UrlDeleter {
   void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
@@ -35,55 +26,15 @@ CurlText urlPart(CURLU* url, CURLUPart part, unsigned int flags) {
 
 }  // namespace
 
-std::string derFromPem(const std::string& text) {
-  static const std::string kBegin = "-----BEGIN CERTIFICATE-----";
-  static const std::string kEnd = "-----END CERTIFICATE-----";
-  const std::size_t begin = text.find(kBegin);
-  if (begin == std::string::npos) return std::string();
-  const std::size_t end = text.find(kEnd, begin);
-  if (end == std::string::npos) return std::string();
-  std::string der;
-  unsigned int bits = 0;
-  int count = 0;
-  bool padded = false;
-  for (std::size_t i = begin + kBegin.size(); i < end; ++i) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
-    if (c == '=') {
-      padded = true;
-      continue;
-    }
-    const int value = base64Value(c);
-    if (value < 0 || padded) return std::string();
-    bits = (bits << 6) | static_cast<unsigned int>(value);
-    if (++count == 4) {
-      der += static_cast<char>((bits >> 16) & 0xff);
-      der += static_cast<char>((bits >> 8) & 0xff);
-      der += static_cast<char>(bits & 0xff);
-      bits = 0;
-      count = 0;
-    }
-  }
-  if (count == 1) return std::string();
-  if (count == 2) der += static_cast<char>((bits >> 4) & 0xff);
-  if (count == 3) {
-    der += static_cast<char>((bits >> 10) & 0xff);
-    der += static_cast<char>((bits >> 2) & 0xff);
-  }
-  return der;
-}
-
 bool serverCertificateTrusted(const std::string& host,
-                              const std::vector<std::string>& der) {
-  if (der.empty() || der.front().empty()) return false;
-  const platform::ServerCertificate server = platform::examineServerCertificate(der);
+                              const platform::TlsSession& session) {
+  const platform::ServerCertificate server = platform::examineServerCertificate(session);
   return judgeChain(server.chain, ChainUse::kServer) == ChainVerdict::kTrusted &&
          namesHost(server.names, host);
 }
 
 ServerCertificateCheck::ServerCertificateCheck(void* curl) : curl_(curl) {
   CURL* handle = static_cast<CURL*>(curl);
-  curl_easy_setopt(handle, CURLOPT_CERTINFO, 1L);
   // Every new connection (to a proxy or the server) opens a socket first.
   using SocketFunction = int (*)(void*, curl_socket_t, curlsocktype);
   const SocketFunction onNewSocket = [](void* self, curl_socket_t, curlsocktype) {
@@ -132,19 +83,16 @@ bool ServerCertificateCheck::allowRequest() {
   const std::string where = std::string(host.get()) + ":" + port.get();
   if (!newConnection) return checked_.count(where) != 0;
 
-  curl_certinfo* info = nullptr;
-  if (curl_easy_getinfo(handle, CURLINFO_CERTINFO, &info) != CURLE_OK ||
-      info == nullptr || info->num_of_certs <= 0) {
+  // The session of the connection just made: the certificate is the one
+  // the server authenticated it with, not one of a list it sent.
+  curl_tlssessioninfo* tls = nullptr;
+  if (curl_easy_getinfo(handle, CURLINFO_TLS_SSL_PTR, &tls) != CURLE_OK || tls == nullptr) {
     return false;
   }
-  std::vector<std::string> der;
-  for (int i = 0; i < info->num_of_certs; ++i) {
-    for (curl_slist* field = info->certinfo[i]; field != nullptr; field = field->next) {
-      const std::string text = field->data;
-      if (text.compare(0, 5, "Cert:") == 0) der.push_back(derFromPem(text));
-    }
-  }
-  if (!serverCertificateTrusted(host.get(), der)) return false;
+  platform::TlsSession session;
+  session.schannel = tls->backend == CURLSSLBACKEND_SCHANNEL;
+  session.internals = tls->internals;
+  if (!serverCertificateTrusted(host.get(), session)) return false;
   checked_.insert(where);
   return true;
 }

@@ -4,17 +4,14 @@
 
 #include <set>
 #include <string>
-#include <vector>
 
-// The DER bytes of the first PEM certificate in `text` (libcurl's "Cert:"
-// certificate information); empty when there is none or it is malformed.
-[[nodiscard]] std::string derFromPem(const std::string& text);
+#include "platform/certificates.h"
 
-// True when the certificates a server sent (DER, the server's own first)
-// chain up to a root the machine trusts (see judgeChain) and the first
-// names `host` (see namesHost).
+// True when the certificate the server authenticated `session` with chains
+// up to a root the machine trusts (see judgeChain) and names `host` (see
+// namesHost).
 [[nodiscard]] bool serverCertificateTrusted(const std::string& host,
-                                            const std::vector<std::string>& der);
+                                            const platform::TlsSession& session);
 
 // Installed on a transfer's easy handle: before each request, the
 // certificate of a connection made for it is checked against the request's

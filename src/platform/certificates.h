@@ -50,10 +50,16 @@ struct ServerCertificate {
   CertificateNames names;
 };
 
-// Builds the chain of the end certificate `der[0]` (DER) with the machine's
-// stores, offering the other certificates the server sent as intermediates,
-// and reads the end certificate's names. A certificate that cannot be read
-// gives a chain that is not built.
-ServerCertificate examineServerCertificate(const std::vector<std::string>& der);
+// A connection's TLS session as libcurl hands it out (CURLINFO_TLS_SSL_PTR).
+struct TlsSession {
+  bool schannel = false;        // the session is Schannel's
+  void* internals = nullptr;    // for Schannel, its CtxtHandle
+};
+
+// The certificate the server authenticated the session with, as the TLS
+// library holds it: its chain built with the machine's stores (the other
+// certificates the server sent offered as intermediates), and its names. A
+// session whose certificate cannot be had gives a chain that is not built.
+ServerCertificate examineServerCertificate(const TlsSession& session);
 
 }  // namespace platform

@@ -19,6 +19,11 @@ of any executable as one of these kinds:
   lookalike     signed by "Tessarin, Incubator Ltd" (validly issued)
   split         signed by a certificate whose subject holds "Tessarin" and
                 "Inc" in two attributes (O=Tessarin, OU=Inc)
+  self_signed   signed by a self-signed certificate named "Tessarin, Inc"
+  foreign_root  signed by "Tessarin, Inc", issued by a root of its own name
+                ("Mallory Root CA") that no test installs
+  fake_root     signed by "Tessarin, Inc", issued by a root that bears the
+                test root's name but has another key
 
 Only the standard library, `openssl` and `osslsigncode` are used. Keys live
 in the folder given to SigningKit (a per-session temporary folder in the
@@ -36,7 +41,8 @@ import tempfile
 from pathlib import Path
 
 KINDS = ("unsigned", "tessarin", "other", "intermediate", "bag_attack", "modified",
-         "twin", "twin_first", "lookalike", "split")
+         "twin", "twin_first", "lookalike", "split", "self_signed", "foreign_root",
+         "fake_root")
 
 PUBLISHER = "Tessarin, Inc"
 
@@ -52,11 +58,18 @@ _IDENTITIES = {
     "lookalike": (r"/O=Tessarin\, Incubator Ltd/CN=Tessarin\, Incubator Ltd", "root",
                   0x1004, False),
     "split": ("/O=Tessarin/OU=Inc", "root", 0x1005, False),
+    # Never installed: a self-signed "Tessarin, Inc", a root of another
+    # name, and a root under the test root's name with a key of its own.
+    "self_signed": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", None, 0x3001, False),
+    "foreign_root": ("/CN=Mallory Root CA/O=Mallory", None, 7, True),
+    "foreign_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "foreign_root", 0x3002,
+                       False),
+    "fake_root": ("/CN=TsDLM Test Root CA/O=TsDLM Test PKI", None, 1, True),
+    "fake_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "fake_root", 0x1001, False),
 }
 
 # The forged twin of "other": another root key under the real root's name
-# issues a certificate for other's key, with other's serial number.
-_FAKE_ROOT_SUBJECT = _IDENTITIES["root"][0]
+# (fake_root) issues a certificate for other's key, with other's serial number.
 _TWIN_SUBJECT = r"/O=Tessarin\, Inc./CN=Tessarin\, Inc."
 
 _CA_EXTENSIONS = """basicConstraints = critical, CA:TRUE
@@ -138,11 +151,6 @@ class SigningKit:
              f"certificate {name}")
 
     def _make_twin(self):
-        _run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
-              "-keyout", self.key("fake_root"), "-out", self.cert("fake_root"),
-              "-days", "3650", "-subj", _FAKE_ROOT_SUBJECT, "-set_serial", "1",
-              "-addext", "basicConstraints=critical,CA:TRUE",
-              "-addext", "keyUsage=critical,keyCertSign,cRLSign"], "fake root")
         request = self.folder / "twin.csr"
         _run(["openssl", "req", "-new", "-key", self.key("other"), "-out", request,
               "-subj", _TWIN_SUBJECT], "twin request")
@@ -217,8 +225,11 @@ class SigningKit:
                 self._order_bag(out, "other", "twin")
             else:
                 self._order_bag(out, "twin", "other")
-        elif kind in ("lookalike", "split"):
+        elif kind in ("lookalike", "split", "self_signed"):
             self._osslsign(exe, out, kind)
+        elif kind in ("foreign_root", "fake_root"):
+            signer = kind.replace("root", "signer")
+            self._osslsign(exe, out, signer, extra_certs=(kind,))
         return out
 
 

@@ -8,6 +8,7 @@ import re
 
 import pytest
 
+import update_server
 from scenarios import (INSTALLED_VERSION, MANIFEST_URL_PATH, NO_MANIFEST, OFFERED_VERSION,
                        PUBLISHER, UpdateCheck, curl_error, error_session, event_names,
                        manifest, read_log, read_record, sha256, staged_folders)
@@ -278,3 +279,60 @@ def test_https_manifest_redirect(check, update_site_tls, test_ca, scheme, entrie
         expected[2] = e.line(f"Compare Version: {INSTALLED_VERSION} To: {INSTALLED_VERSION}")
     assert read_log(prefix) == expected
     assert check.server.requests_for("/moved/update.xml") == []
+
+
+# --- The HTTPS server's certificate, checked by the updater itself ----------------
+
+PEER_REFUSED = curl_error(60, "SSL peer certificate or SSH remote key was not OK")
+
+
+def https_site(tmp_path, test_ca, certificate):
+    """A started HTTPS update server with a certificate that is "trusted" (the
+    test CA's, whose root every prefix trusts), from an "untrusted-root" (a
+    CA of the same name with another key, trusted nowhere), or for an
+    "other-host" (issued by the trusted CA for other.example only)."""
+    root = tmp_path / f"site-{certificate}"
+    root.mkdir()
+    tls = test_ca
+    if certificate == "untrusted-root":
+        tls = update_server.make_test_ca(tmp_path / "impostor-ca")
+    elif certificate == "other-host":
+        tls = update_server.server_certificate(test_ca, tmp_path / "other-host",
+                                               "DNS:other.example")
+    return update_server.UpdateServer(root, tls=tls).start()
+
+
+@pytest.mark.parametrize("certificate", ["trusted", "untrusted-root", "other-host",
+                                         "redirect-to-untrusted-root"])
+def test_https_server_certificate(prefix, fixture_exe, signing_kit, test_ca, tmp_path,
+                                  certificate):
+    """Wine's Schannel accepts any server certificate; the updater does not:
+    the manifest is never asked for, also not from the new host a trusted
+    server redirects to. The genuine installer from a trusted server still
+    installs."""
+    redirect = certificate.startswith("redirect-to-")
+    server = https_site(tmp_path, test_ca, certificate.removeprefix("redirect-to-"))
+    first = https_site(tmp_path, test_ca, "trusted") if redirect else server
+    try:
+        check = UpdateCheck(prefix, server, fixture_exe, signing_kit, tmp_path)
+        check.offer()
+        if redirect:
+            first.set_rule(MANIFEST_URL_PATH, redirects=1,
+                           redirect_to=server.url(MANIFEST_URL_PATH))
+            UpdateCheck(prefix, first, fixture_exe, signing_kit, tmp_path).settings()
+
+        check.run()
+
+        e = check.entries
+        if certificate == "trusted":
+            assert read_log(prefix) == (
+                e.manifest_start() + e.fresh_download() + e.signed() + e.install())
+            assert (check.manifest_requests(), check.installer_requests()) == (1, 1)
+            assert read_record(prefix) is not None
+        else:
+            assert read_log(prefix) == [PEER_REFUSED, NO_MANIFEST]
+            assert event_names(prefix) == error_session("download update.xml failed")
+            assert server.requests == []
+    finally:
+        server.stop()
+        first.stop()

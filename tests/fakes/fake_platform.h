@@ -265,7 +265,7 @@ struct CertificatesState {
   // What examineServerCertificate answers; by default a trusted chain for
   // "update.example".
   platform::ServerCertificate server;
-  std::vector<std::vector<std::string>> examined;  // the certificates, per call
+  int examined = 0;  // calls
 };
 CertificatesState& certificates();
 

@@ -1,5 +1,9 @@
 #include "platform/win32/certificates_win32.h"
 
+#define SECURITY_WIN32
+#include <security.h>
+#include <schannel.h>
+
 #include <cstring>
 #include <memory>
 
@@ -202,23 +206,18 @@ CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra) {
   return result;
 }
 
-ServerCertificate examineServerCertificate(const std::vector<std::string>& der) {
+ServerCertificate examineServerCertificate(const TlsSession& session) {
   ServerCertificate server;
-  const Store offered(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
-  if (!offered || der.empty()) return server;
-  Certificate end;
-  for (const std::string& encoded : der) {
-    const CERT_CONTEXT* added = nullptr;
-    if (!CertAddEncodedCertificateToStore(
-            offered.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(encoded.data()),
-            static_cast<DWORD>(encoded.size()), CERT_STORE_ADD_ALWAYS,
-            end ? nullptr : &added)) {
-      if (!end) return server;  // the server's own certificate is unreadable
-      continue;
-    }
-    if (!end) end.reset(added);
+  if (!session.schannel || session.internals == nullptr) return server;
+  const CERT_CONTEXT* remote = nullptr;
+  if (QueryContextAttributesW(static_cast<CtxtHandle*>(session.internals),
+                              SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) != SEC_E_OK ||
+      remote == nullptr) {
+    return server;
   }
-  server.chain = examineChain(end.get(), offered.get());
+  const Certificate end(remote);
+  // The certificate's own store holds what the server sent besides it.
+  server.chain = examineChain(end.get(), end->hCertStore);
   server.names = readNames(end.get());
   return server;
 }
