@@ -24,6 +24,9 @@ of any executable as one of these kinds:
                 ("Mallory Root CA") that no test installs
   fake_root     signed by "Tessarin, Inc", issued by a root that bears the
                 test root's name but has another key
+  non_ca_issuer signed by "Tessarin, Inc", issued by "Other Publisher Ltd"
+                (a validly issued certificate that is not a CA), which the
+                signature carries
 
 Only the standard library, `openssl` and `osslsigncode` are used. Keys live
 in the folder given to SigningKit (a per-session temporary folder in the
@@ -42,7 +45,7 @@ from pathlib import Path
 
 KINDS = ("unsigned", "tessarin", "other", "intermediate", "bag_attack", "modified",
          "twin", "twin_first", "lookalike", "split", "self_signed", "foreign_root",
-         "fake_root")
+         "fake_root", "non_ca_issuer")
 
 PUBLISHER = "Tessarin, Inc"
 
@@ -66,6 +69,7 @@ _IDENTITIES = {
                        False),
     "fake_root": ("/CN=TsDLM Test Root CA/O=TsDLM Test PKI", None, 1, True),
     "fake_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "fake_root", 0x1001, False),
+    "non_ca_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "other", 0x3003, False),
 }
 
 # The forged twin of "other": another root key under the real root's name
@@ -230,6 +234,8 @@ class SigningKit:
         elif kind in ("foreign_root", "fake_root"):
             signer = kind.replace("root", "signer")
             self._osslsign(exe, out, signer, extra_certs=(kind,))
+        elif kind == "non_ca_issuer":
+            self._osslsign(exe, out, "non_ca_signer", extra_certs=("other",))
         return out
 
 

@@ -113,9 +113,12 @@ def signed_but_not_ours(path):
     ("self_signed", SUBJECT, "0x800b0004", "-", lambda p: [NOT_TRUSTED]),
     ("foreign_root", SUBJECT, "0x800b0004", "-", lambda p: [NOT_TRUSTED]),
     ("fake_root", SUBJECT, "0x800b0004", "-", lambda p: [NOT_TRUSTED]),
+    # Issued under the trusted root, but by a certificate that is no CA.
+    ("non_ca_issuer", SUBJECT, "0x800b0004", "-", lambda p: [NOT_TRUSTED]),
 ], ids=["unsigned", "modified", "tessarin", "letter-case", "other-publisher",
         "intermediate", "bag-attack", "twin-after-signer", "twin-first", "look-alike",
-        "split-name", "self-signed", "untrusted-root", "root-named-like-ours"])
+        "split-name", "self-signed", "untrusted-root", "root-named-like-ours",
+        "issuer-not-a-ca"])
 def test_checks_as_the_updater_makes_them(trust_prefix, fixture_exe, signed, kind,
                                           subject, status, publisher, entries):
     path, line, log = check(trust_prefix, fixture_exe, signed(kind), subject)

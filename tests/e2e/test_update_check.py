@@ -8,10 +8,10 @@ import re
 
 import pytest
 
-import update_server
 from scenarios import (INSTALLED_VERSION, MANIFEST_URL_PATH, NO_MANIFEST, OFFERED_VERSION,
                        PUBLISHER, UpdateCheck, curl_error, error_session, event_names,
-                       manifest, read_log, read_record, sha256, staged_folders)
+                       https_site, manifest, read_log, read_record, sha256,
+                       staged_folders)
 
 
 @pytest.fixture
@@ -286,24 +286,8 @@ def test_https_manifest_redirect(check, update_site_tls, test_ca, scheme, entrie
 PEER_REFUSED = curl_error(60, "SSL peer certificate or SSH remote key was not OK")
 
 
-def https_site(tmp_path, test_ca, certificate):
-    """A started HTTPS update server with a certificate that is "trusted" (the
-    test CA's, whose root every prefix trusts), from an "untrusted-root" (a
-    CA of the same name with another key, trusted nowhere), or for an
-    "other-host" (issued by the trusted CA for other.example only)."""
-    root = tmp_path / f"site-{certificate}"
-    root.mkdir()
-    tls = test_ca
-    if certificate == "untrusted-root":
-        tls = update_server.make_test_ca(tmp_path / "impostor-ca")
-    elif certificate == "other-host":
-        tls = update_server.server_certificate(test_ca, tmp_path / "other-host",
-                                               "DNS:other.example")
-    return update_server.UpdateServer(root, tls=tls).start()
-
-
 @pytest.mark.parametrize("certificate", ["trusted", "untrusted-root", "other-host",
-                                         "redirect-to-untrusted-root"])
+                                         "ip-as-dns-name", "redirect-to-untrusted-root"])
 def test_https_server_certificate(prefix, fixture_exe, signing_kit, test_ca, tmp_path,
                                   certificate):
     """Wine's Schannel accepts any server certificate; the updater does not:
