@@ -64,6 +64,10 @@ def event_names(prefix):
     return [(e["event"], e["value"]) for e in prefix.read_events()]
 
 
+# The refusal of a signature whose chain ends in no root the machine trusts.
+NOT_TRUSTED = "The signature is present, but not trusted. Error is: 0x800b0004."
+
+
 def curl_error(code, text):
     return f"[ERROR] curl_easy_perform() failed: {code} ({text})\r\n".encode()
 

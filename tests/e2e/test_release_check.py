@@ -10,8 +10,8 @@ import base64
 
 import pytest
 
-from scenarios import (OFFERED_VERSION, PASSWORD, PROXY_HOST, PUBLISHER, REPORT_WIN, USER,
-                       ProxiedCheck, https_site, run_check)
+from scenarios import (NOT_TRUSTED, OFFERED_VERSION, PASSWORD, PROXY_HOST, PUBLISHER,
+                       REPORT_WIN, USER, ProxiedCheck, https_site, run_check)
 
 EARLIER_LOG = b"2026-12-07 06:00:37  an earlier run's log\r\n"
 
@@ -68,9 +68,6 @@ def test_good_release_would_install(release, tmp_path):
         assert line in text
     state.assert_untouched()
     assert (release.manifest_requests(), release.installer_requests()) == (1, 1)
-
-
-NOT_TRUSTED = "The signature is present, but not trusted. Error is: 0x800b0004."
 
 
 @pytest.mark.parametrize("kind, step, reason", [

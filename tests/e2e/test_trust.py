@@ -8,6 +8,7 @@ import subprocess
 import pytest
 
 import harness
+from scenarios import NOT_TRUSTED
 
 SUBJECT = "Tessarin, Inc"
 TIMESTAMP = rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  "
@@ -75,7 +76,7 @@ def not_found_entry(subject):
             f"found!\r\n").encode()
 
 
-NOT_TRUSTED = b"[ERROR] The signature is present, but not trusted. Error is: 0x800b0004.\r\n"
+REFUSED_CHAIN = f"[ERROR] {NOT_TRUSTED}\r\n".encode()
 
 
 def signed_but_not_ours(path):
@@ -102,7 +103,7 @@ def signed_but_not_ours(path):
     # the later as the signer and accepts the signature. The twin as signer
     # fails the chain check (its root is not installed); the real one as
     # signer, the second certificate with its issuer and serial number.
-    ("twin", SUBJECT, "0x800b0004", "-", lambda p: [NOT_TRUSTED]),
+    ("twin", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
     ("twin_first", SUBJECT, "0x00000000", "0", signed_but_not_ours),
     # Validly issued, but not our name: "Tessarin, Incubator Ltd", and
     # "Tessarin" and "Inc" in two attributes.
@@ -110,11 +111,11 @@ def signed_but_not_ours(path):
     ("split", SUBJECT, "0x00000000", "0", signed_but_not_ours),
     # "Tessarin, Inc" on a chain that ends in no root the machine trusts:
     # Wine's provider says 0; the updater's own chain check does not.
-    ("self_signed", SUBJECT, "0x800b0004", "-", lambda p: [NOT_TRUSTED]),
-    ("foreign_root", SUBJECT, "0x800b0004", "-", lambda p: [NOT_TRUSTED]),
-    ("fake_root", SUBJECT, "0x800b0004", "-", lambda p: [NOT_TRUSTED]),
+    ("self_signed", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
+    ("foreign_root", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
+    ("fake_root", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
     # Issued under the trusted root, but by a certificate that is no CA.
-    ("non_ca_issuer", SUBJECT, "0x800b0004", "-", lambda p: [NOT_TRUSTED]),
+    ("non_ca_issuer", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
 ], ids=["unsigned", "modified", "tessarin", "letter-case", "other-publisher",
         "intermediate", "bag-attack", "twin-after-signer", "twin-first", "look-alike",
         "split-name", "self-signed", "untrusted-root", "root-named-like-ours",
