@@ -33,6 +33,9 @@ struct CertificateChain {
   // The last element, byte for byte, is in one of the machine's or the
   // user's trusted Root stores.
   bool rootInStore = false;
+  // The end certificate's extended key usage allows the use the chain was
+  // built for (code signing, or a TLS server), or it names no usage.
+  bool usageAllowed = false;
 };
 
 // The names a server certificate is valid for.

@@ -9,6 +9,7 @@ namespace {
 constexpr std::uint32_t kNotTimeValid = 0x1;
 constexpr std::uint32_t kNotTimeNested = 0x2;
 constexpr std::uint32_t kNotSignatureValid = 0x8;
+constexpr std::uint32_t kNotValidForUsage = 0x10;
 constexpr std::uint32_t kUntrustedRoot = 0x20;
 constexpr std::uint32_t kRevocationUnknown = 0x40;
 constexpr std::uint32_t kInvalidBasicConstraints = 0x400;
@@ -136,6 +137,9 @@ ChainVerdict judgeChain(const platform::CertificateChain& chain, ChainUse use) {
   }
   if ((status & kUntrustedRoot) != 0 || !chain.rootInStore) {
     return ChainVerdict::kUntrustedRoot;
+  }
+  if ((status & kNotValidForUsage) != 0 || !chain.usageAllowed) {
+    return ChainVerdict::kWrongUsage;
   }
   return status == 0 ? ChainVerdict::kTrusted : ChainVerdict::kOtherError;
 }

@@ -16,6 +16,7 @@ enum class ChainVerdict {
   kBadSignature,    // a signature in the chain does not verify
   kNotCa,           // a certificate issues others without being a CA
   kUntrustedRoot,   // the root is not in a trusted Root store
+  kWrongUsage,      // the end certificate is not for this use
   kOtherError,      // the system found another fault (expired, say)
 };
 
@@ -30,8 +31,9 @@ enum class ChainUse {
 // The one decision on a chain: trusted only when it ends in a self-issued
 // root found in a trusted Root store, every certificate's signature verifies
 // with its issuer's key (the root's with its own), every certificate between
-// the end and the root is a CA, and the system's own trust status holds no
-// fault beyond revocation (not checked) and, for code signing, time.
+// the end and the root is a CA, the end certificate's extended key usage
+// allows the use, and the system's own trust status holds no fault beyond
+// revocation (not checked) and, for code signing, time.
 [[nodiscard]] ChainVerdict judgeChain(const platform::CertificateChain& chain,
                                       ChainUse use);
 

@@ -24,6 +24,8 @@ of any executable as one of these kinds:
                 ("Mallory Root CA") that no test installs
   fake_root     signed by "Tessarin, Inc", issued by a root that bears the
                 test root's name but has another key
+  tls_signer    signed by "Tessarin, Inc" under the test root, with a
+                certificate whose extended key usage is TLS servers only
   non_ca_issuer signed by "Tessarin, Inc", issued by "Other Publisher Ltd"
                 (a validly issued certificate that is not a CA), which the
                 signature carries
@@ -45,31 +47,33 @@ from pathlib import Path
 
 KINDS = ("unsigned", "tessarin", "other", "intermediate", "bag_attack", "modified",
          "twin", "twin_first", "lookalike", "split", "self_signed", "foreign_root",
-         "fake_root", "non_ca_issuer")
+         "fake_root", "non_ca_issuer", "tls_signer")
 
 PUBLISHER = "Tessarin, Inc"
 
-# name -> (subject for `openssl -subj`, issuer name, serial, is a CA)
+# name -> (subject for `openssl -subj`, issuer name, serial, extensions: "ca",
+# "signer" or "tls")
 _IDENTITIES = {
-    "root": ("/CN=TsDLM Test Root CA/O=TsDLM Test PKI", None, 1, True),
-    "tessarin": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "root", 0x1001, False),
-    "other": ("/O=Other Publisher Ltd/CN=Other Publisher Ltd", "root", 0x1002, False),
+    "root": ("/CN=TsDLM Test Root CA/O=TsDLM Test PKI", None, 1, "ca"),
+    "tessarin": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "root", 0x1001, "signer"),
+    "other": ("/O=Other Publisher Ltd/CN=Other Publisher Ltd", "root", 0x1002, "signer"),
     "intermediate": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc Intermediate", "root",
-                     0x1003, True),
+                     0x1003, "ca"),
     "mallory": ("/O=Mallory Software/CN=Mallory Software", "intermediate", 0x2001,
-                False),
+                "signer"),
     "lookalike": (r"/O=Tessarin\, Incubator Ltd/CN=Tessarin\, Incubator Ltd", "root",
-                  0x1004, False),
-    "split": ("/O=Tessarin/OU=Inc", "root", 0x1005, False),
+                  0x1004, "signer"),
+    "split": ("/O=Tessarin/OU=Inc", "root", 0x1005, "signer"),
     # Never installed: a self-signed "Tessarin, Inc", a root of another
     # name, and a root under the test root's name with a key of its own.
-    "self_signed": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", None, 0x3001, False),
-    "foreign_root": ("/CN=Mallory Root CA/O=Mallory", None, 7, True),
+    "self_signed": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", None, 0x3001, "signer"),
+    "foreign_root": ("/CN=Mallory Root CA/O=Mallory", None, 7, "ca"),
     "foreign_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "foreign_root", 0x3002,
-                       False),
-    "fake_root": ("/CN=TsDLM Test Root CA/O=TsDLM Test PKI", None, 1, True),
-    "fake_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "fake_root", 0x1001, False),
-    "non_ca_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "other", 0x3003, False),
+                       "signer"),
+    "fake_root": ("/CN=TsDLM Test Root CA/O=TsDLM Test PKI", None, 1, "ca"),
+    "fake_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "fake_root", 0x1001, "signer"),
+    "non_ca_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "other", 0x3003, "signer"),
+    "tls_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "root", 0x3004, "tls"),
 }
 
 # The forged twin of "other": another root key under the real root's name
@@ -86,6 +90,8 @@ extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 """
+_EXTENSIONS = {"ca": _CA_EXTENSIONS, "signer": _SIGNER_EXTENSIONS,
+               "tls": _SIGNER_EXTENSIONS.replace("codeSigning", "serverAuth")}
 
 
 class SigningError(RuntimeError):
@@ -134,9 +140,9 @@ class SigningKit:
         return self
 
     def _make_identity(self, name):
-        subject, issuer, serial, is_ca = _IDENTITIES[name]
+        subject, issuer, serial, kind = _IDENTITIES[name]
         extensions = self.folder / f"{name}.ext"
-        extensions.write_text(_CA_EXTENSIONS if is_ca else _SIGNER_EXTENSIONS)
+        extensions.write_text(_EXTENSIONS[kind])
         if issuer is None:
             _run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
                   "-keyout", self.key(name), "-out", self.cert(name), "-days", "3650",
@@ -229,7 +235,7 @@ class SigningKit:
                 self._order_bag(out, "other", "twin")
             else:
                 self._order_bag(out, "twin", "other")
-        elif kind in ("lookalike", "split", "self_signed"):
+        elif kind in ("lookalike", "split", "self_signed", "tls_signer"):
             self._osslsign(exe, out, kind)
         elif kind in ("foreign_root", "fake_root"):
             signer = kind.replace("root", "signer")

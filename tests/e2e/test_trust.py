@@ -116,10 +116,12 @@ def signed_but_not_ours(path):
     ("fake_root", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
     # Issued under the trusted root, but by a certificate that is no CA.
     ("non_ca_issuer", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
+    # Issued under the trusted root for TLS servers only, not for code.
+    ("tls_signer", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
 ], ids=["unsigned", "modified", "tessarin", "letter-case", "other-publisher",
         "intermediate", "bag-attack", "twin-after-signer", "twin-first", "look-alike",
         "split-name", "self-signed", "untrusted-root", "root-named-like-ours",
-        "issuer-not-a-ca"])
+        "issuer-not-a-ca", "tls-certificate"])
 def test_checks_as_the_updater_makes_them(trust_prefix, fixture_exe, signed, kind,
                                           subject, status, publisher, entries):
     path, line, log = check(trust_prefix, fixture_exe, signed(kind), subject)

@@ -96,6 +96,7 @@ platform::CertificateChain trustedChain() {
   chain.elements = {end, authority, authority};
   chain.rootSelfIssued = true;
   chain.rootInStore = true;
+  chain.usageAllowed = true;
   return chain;
 }
 

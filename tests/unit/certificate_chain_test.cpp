@@ -71,6 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
                   ChainVerdict::kBadSignature, ChainVerdict::kBadSignature},
         ChainCase{"IntermediateNotCa", [](CertificateChain& c) { c.elements[1].isCa = false; },
                   ChainVerdict::kNotCa, ChainVerdict::kNotCa},
+        // A TLS server's certificate signing code, or the reverse.
+        ChainCase{"UsageNotAllowed", [](CertificateChain& c) { c.usageAllowed = false; },
+                  ChainVerdict::kWrongUsage, ChainVerdict::kWrongUsage},
+        ChainCase{"UsageStatus", [](CertificateChain& c) { c.errorStatus = 0x10; },
+                  ChainVerdict::kWrongUsage, ChainVerdict::kWrongUsage},
         ChainCase{"BasicConstraintsStatus", [](CertificateChain& c) { c.errorStatus = 0x400; },
                   ChainVerdict::kNotCa, ChainVerdict::kNotCa},
         // The end certificate and a v1 root need not be CAs.

@@ -100,6 +100,32 @@ bool inRootStore(const CERT_CONTEXT* certificate) {
   return false;
 }
 
+// The certificate's extended key usage extension names `usage`, or the
+// certificate has none (then every usage is allowed).
+bool allowsUsage(const CERT_CONTEXT* certificate, const char* usage) {
+  const CERT_INFO& info = *certificate->pCertInfo;
+  const CERT_EXTENSION* extension =
+      CertFindExtension(szOID_ENHANCED_KEY_USAGE, info.cExtension, info.rgExtension);
+  if (extension == nullptr) return true;
+  CERT_ENHKEY_USAGE* usages = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ENHANCED_KEY_USAGE, extension->Value.pbData,
+                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &usages,
+                           &size) ||
+      usages == nullptr) {
+    return false;
+  }
+  bool allowed = false;
+  for (DWORD i = 0; i < usages->cUsageIdentifier; ++i) {
+    if (usages->rgpszUsageIdentifier[i] != nullptr &&
+        std::strcmp(usages->rgpszUsageIdentifier[i], usage) == 0) {
+      allowed = true;
+    }
+  }
+  LocalFree(usages);
+  return allowed;
+}
+
 std::string narrowAscii(const wchar_t* text) {
   std::string out;
   for (; text != nullptr && *text != L'\0'; ++text) {
@@ -174,10 +200,14 @@ void readSubjectNames(const CERT_INFO& certificate, std::vector<std::wstring>* o
   LocalFree(name);
 }
 
-CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra) {
+CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra, const char* usage) {
   CertificateChain result;
   CERT_CHAIN_PARA parameters{};
   parameters.cbSize = sizeof parameters;
+  char* usages[] = {const_cast<char*>(usage)};
+  parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+  parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+  parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
   const CERT_CHAIN_CONTEXT* built = nullptr;
   if (end == nullptr ||
       !CertGetCertificateChain(nullptr, end, nullptr, extra, &parameters, 0, nullptr, &built) ||
@@ -203,6 +233,7 @@ CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra) {
   result.rootSelfIssued = CertCompareCertificateName(
       X509_ASN_ENCODING, &root->pCertInfo->Issuer, &root->pCertInfo->Subject) != FALSE;
   result.rootInStore = inRootStore(root);
+  result.usageAllowed = allowsUsage(end, usage);
   return result;
 }
 
@@ -217,7 +248,7 @@ ServerCertificate examineServerCertificate(const TlsSession& session) {
   }
   const Certificate end(remote);
   // The certificate's own store holds what the server sent besides it.
-  server.chain = examineChain(end.get(), end->hCertStore);
+  server.chain = examineChain(end.get(), end->hCertStore, szOID_PKIX_KP_SERVER_AUTH);
   server.names = readNames(end.get());
   return server;
 }

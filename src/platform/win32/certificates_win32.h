@@ -12,10 +12,12 @@
 
 namespace platform {
 
-// Builds the chain of `end` with the system's chain engine, offering the
-// certificates of `extra` (may be null) as intermediates, and checks each
-// link and the root itself against the Root stores.
-CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra);
+// Builds the chain of `end` for the extended key usage `usage` (an OID such
+// as szOID_PKIX_KP_CODE_SIGNING) with the system's chain engine, offering
+// the certificates of `extra` (may be null) as intermediates, and checks
+// each link, the end certificate's usage and the root itself against the
+// Root stores.
+CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra, const char* usage);
 
 // The O and CN values of a certificate's subject, every attribute of the
 // two types, in order, each rendered on its own (so a name split over two

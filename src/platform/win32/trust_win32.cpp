@@ -99,7 +99,7 @@ SignerIdentity readSigner(HANDLE state, CertificateChain& chain) {
                            ? CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0,
                                            provider->hMsg)
                            : nullptr;
-  chain = examineChain(sgnr->pasCertChain[0].pCert, carried);
+  chain = examineChain(sgnr->pasCertChain[0].pCert, carried, szOID_PKIX_KP_CODE_SIGNING);
   if (carried != nullptr) CertCloseStore(carried, 0);
   if (provider->hMsg != nullptr) {
     // The signer info names the signer by issuer and serial number; the
