@@ -5,10 +5,17 @@
 #include <vector>
 
 #include "platform/credentials.h"
+#include "platform/win32/owned.h"
 
 namespace platform {
 
 namespace {
+
+// An entry CredReadW allocated.
+struct CredentialKind {
+  using Type = PCREDENTIALW;
+  static void release(PCREDENTIALW credential) { CredFree(credential); }
+};
 
 constexpr DWORD kBufferUnits = 256;  // CREDUI_MAX_USERNAME_LENGTH + 1 and alike
 
@@ -96,10 +103,11 @@ bool writeGenericCredential(const std::wstring& target,
 
 bool readGenericCredential(const std::wstring& target, std::wstring& user,
                            std::wstring& password, std::wstring& comment) {
-  PCREDENTIALW credential = nullptr;
-  if (!CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, &credential)) {
+  Owned<CredentialKind> read;
+  if (!CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, read.receive())) {
     return false;
   }
+  const PCREDENTIALW credential = read.get();
   user = credential->UserName != nullptr ? credential->UserName : L"";
   const wchar_t* secret =
       reinterpret_cast<const wchar_t*>(credential->CredentialBlob);
@@ -107,7 +115,6 @@ bool readGenericCredential(const std::wstring& target, std::wstring& user,
   password.assign(secret != nullptr ? secret : L"",
                   secret != nullptr ? units : 0);
   comment = credential->Comment != nullptr ? credential->Comment : L"";
-  CredFree(credential);
   return true;
 }
 

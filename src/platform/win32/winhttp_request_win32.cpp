@@ -3,34 +3,31 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <utility>
 #include <vector>
 
+#include "platform/win32/owned.h"
 #include "platform/winhttp_request.h"
 
 namespace platform {
 
-struct WinHttpHandles {
-  HINTERNET session = nullptr;
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
+struct WinHttpHandleKind {
+  using Type = HINTERNET;
+  static void release(HINTERNET handle) { WinHttpCloseHandle(handle); }
 };
+using OwnedInternet = Owned<WinHttpHandleKind>;
 
-namespace {
-
-void closeHandle(HINTERNET& handle) {
-  if (handle != nullptr) WinHttpCloseHandle(handle);
-  handle = nullptr;
-}
-
-}  // namespace
+// Members go in reverse order: the request first, the session last.
+struct WinHttpHandles {
+  OwnedInternet session;
+  OwnedInternet connection;
+  OwnedInternet request;
+};
 
 void closeWinHttpHandles(WinHttpHandles* handles) {
   if (handles == nullptr) return;
   // Closing runs after a failed call has been read, but keep its code anyway.
   const DWORD code = GetLastError();
-  closeHandle(handles->request);
-  closeHandle(handles->connection);
-  closeHandle(handles->session);
   delete handles;
   SetLastError(code);
 }
@@ -38,17 +35,17 @@ void closeWinHttpHandles(WinHttpHandles* handles) {
 bool openProxySession(const std::wstring& proxyAddress,
                       WinHttpRequest& request) {
   request.reset();
-  HINTERNET session =
+  OwnedInternet session(
       WinHttpOpen(L"WinHTTP/1.0", WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                  proxyAddress.c_str(), WINHTTP_NO_PROXY_BYPASS, 0);
-  if (session == nullptr) return false;
-  request.reset(new WinHttpHandles{session, nullptr, nullptr});
+                  proxyAddress.c_str(), WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) return false;
+  request.reset(new WinHttpHandles{std::move(session), {}, {}});
   return true;
 }
 
 bool setTimeouts(WinHttpHandles& handles, int resolveMs, int connectMs,
                  int sendMs, int receiveMs) {
-  if (!WinHttpSetTimeouts(handles.session, resolveMs, connectMs, sendMs,
+  if (!WinHttpSetTimeouts(handles.session.get(), resolveMs, connectMs, sendMs,
                           receiveMs)) {
     return false;
   }
@@ -56,7 +53,7 @@ bool setTimeouts(WinHttpHandles& handles, int resolveMs, int connectMs,
   // time would pass it. This one bounds the headers as a whole; where it is
   // not known the per-read limit still holds.
   DWORD headers = static_cast<DWORD>(receiveMs);
-  (void)WinHttpSetOption(handles.session,
+  (void)WinHttpSetOption(handles.session.get(),
                          WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headers,
                          sizeof headers);
   return true;
@@ -82,39 +79,39 @@ bool crackUrl(const std::wstring& url, CrackedUrl& parts) {
 
 bool connectToHost(WinHttpHandles& handles, const std::wstring& host,
                    std::uint16_t port) {
-  handles.connection = WinHttpConnect(handles.session, host.c_str(),
-                                      static_cast<INTERNET_PORT>(port), 0);
-  return handles.connection != nullptr;
+  handles.connection.reset(WinHttpConnect(handles.session.get(), host.c_str(),
+                                      static_cast<INTERNET_PORT>(port), 0));
+  return static_cast<bool>(handles.connection);
 }
 
 bool openHeadRequest(WinHttpHandles& handles, const std::wstring& path,
                      bool secure) {
-  handles.request = WinHttpOpenRequest(
-      handles.connection, L"HEAD", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-      WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0);
-  return handles.request != nullptr;
+  handles.request.reset(WinHttpOpenRequest(
+      handles.connection.get(), L"HEAD", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+      WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+  return static_cast<bool>(handles.request);
 }
 
 bool setAutoLogonPolicy(WinHttpHandles& handles, std::uint32_t policy) {
   DWORD value = policy;
-  return WinHttpSetOption(handles.request, WINHTTP_OPTION_AUTOLOGON_POLICY,
+  return WinHttpSetOption(handles.request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY,
                           &value, sizeof value) != FALSE;
 }
 
 bool setProxyCredentials(WinHttpHandles& handles, std::uint32_t scheme,
                          const std::wstring& user,
                          const std::wstring& password) {
-  return WinHttpSetCredentials(handles.request, WINHTTP_AUTH_TARGET_PROXY,
+  return WinHttpSetCredentials(handles.request.get(), WINHTTP_AUTH_TARGET_PROXY,
                                scheme, user.c_str(), password.c_str(),
                                nullptr) != FALSE;
 }
 
 SendResult sendRequest(WinHttpHandles& handles) {
-  if (!WinHttpSendRequest(handles.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+  if (!WinHttpSendRequest(handles.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                           WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
     return SendResult::sendFailed;
   }
-  if (!WinHttpReceiveResponse(handles.request, nullptr)) {
+  if (!WinHttpReceiveResponse(handles.request.get(), nullptr)) {
     return SendResult::receiveFailed;
   }
   return SendResult::ok;
@@ -125,7 +122,7 @@ bool queryAuthSchemes(WinHttpHandles& handles, std::uint32_t& supported) {
   DWORD first = 0;
   DWORD target = 0;
   supported = 0;
-  if (!WinHttpQueryAuthSchemes(handles.request, &schemes, &first, &target)) {
+  if (!WinHttpQueryAuthSchemes(handles.request.get(), &schemes, &first, &target)) {
     return false;
   }
   supported = schemes;
@@ -136,7 +133,7 @@ bool queryStatusCode(WinHttpHandles& handles, std::uint32_t& status) {
   DWORD value = 0;
   DWORD size = sizeof value;
   status = 0;
-  if (!WinHttpQueryHeaders(handles.request,
+  if (!WinHttpQueryHeaders(handles.request.get(),
                            WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &value, &size,
                            WINHTTP_NO_HEADER_INDEX)) {
