@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,6 +18,12 @@ namespace {
 bool isIntactAndOurs(const std::wstring& path) {
   const platform::HeldFileHandle file = platform::holdFile(path);
   if (!file) return false;
+  // A file of another size than the manifest names is not read at all.
+  const std::optional<std::uint64_t> size = Manifest::getWindowsInstallerSize();
+  platform::HeldFileInfo info;
+  if (size && (!platform::heldFileInfo(*file, info) || info.size != *size)) {
+    return false;
+  }
   platform::SignerIdentity signer;
   if (verifySignature(path, *file, signer) != 0 ||
       !verifyPublisher(signer, kExpectedPublisher)) {
@@ -62,8 +69,14 @@ Transfer HttpDownloader::downloadInstaller(const RunOptions& options,
   // fixed overall time limit.
   (void)Manifest::getDownloadOptions();
   progressCallback = std::move(progress);
-  Transfer fetched = download(Manifest::getWindowsInstallerUrl(), path,
-                              kNoLimit, options.maskTrace);
+  // The transfer ends as soon as the body passes the size the manifest
+  // names (or, without one, the cap), and a body of another size is refused
+  // before anything reads it: a server that streams without end cannot fill
+  // the disk.
+  const std::optional<std::uint64_t> size = Manifest::getWindowsInstallerSize();
+  Transfer fetched =
+      download(Manifest::getWindowsInstallerUrl(), path,
+               size ? *size : kInstallerCap, options.maskTrace, size.has_value());
   // A partial installer is of no use to a later run: it would only be
   // fetched again.
   if (!fetched) (void)platform::deleteFile(path);

@@ -4,6 +4,7 @@
 // checked come from the same manifest whatever happens to the file later.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,11 @@ class Manifest {
   // an empty element gives "". No value when that entry has no sha256
   // element, or when there is no such entry: the installer is not pinned.
   static std::optional<std::string> getWindowsInstallerSha256();
+  // The size element of that same entry: the installer's size in bytes. No
+  // value when the entry has none. Text other than 1 to 19 decimal digits
+  // (white space, a sign, an empty element) gives 0, a size no installer
+  // has: a malformed size refuses every download, never means "no size".
+  static std::optional<std::uint64_t> getWindowsInstallerSize();
   // True when `pinned` is exactly 64 hexadecimal digits (either case) and
   // names the same digest as `actual` (lower-case hex). Anything else, an
   // empty `actual` (a digest that could not be computed) included, is a
