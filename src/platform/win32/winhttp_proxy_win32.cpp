@@ -82,10 +82,7 @@ struct ProxyCall {
   ProxyForUrl answer;
 };
 
-DWORD WINAPI runProxyCall(void* parameter) {
-  auto* owner = static_cast<std::shared_ptr<ProxyCall>*>(parameter);
-  const std::shared_ptr<ProxyCall> call = *owner;
-  delete owner;
+void makeProxyCall(const std::shared_ptr<ProxyCall>& call) {
   WINHTTP_AUTOPROXY_OPTIONS raw{};
   raw.dwFlags = call->options.flags;
   raw.dwAutoDetectFlags = call->options.autoDetectFlags;
@@ -102,7 +99,6 @@ DWORD WINAPI runProxyCall(void* parameter) {
   answer.proxy = takeGlobalString(info.lpszProxy);
   answer.proxyBypass = takeGlobalString(info.lpszProxyBypass);
   WinHttpCloseHandle(call->session);
-  const HMODULE module = call->module;
   {
     const std::lock_guard<std::mutex> lock(call->mutex);
     call->found = found;
@@ -111,6 +107,16 @@ DWORD WINAPI runProxyCall(void* parameter) {
     call->done = true;
   }
   call->ended.notify_all();
+}
+
+DWORD WINAPI runProxyCall(void* parameter) {
+  HMODULE module = nullptr;
+  {
+    const std::unique_ptr<std::shared_ptr<ProxyCall>> owner(
+        static_cast<std::shared_ptr<ProxyCall>*>(parameter));
+    module = (*owner)->module;
+    makeProxyCall(*owner);
+  }
   // This code stays loaded until the thread has left it, even when the
   // caller of the proxy interface has unloaded it meanwhile.
   FreeLibraryAndExitThread(module, 0);
