@@ -35,7 +35,8 @@ struct AutoProxyOptions {
   std::uint32_t autoDetectFlags = 0;
   std::wstring autoConfigUrl;
   bool autoLogonIfChallenged = false;
-  // How long to wait for the answer, script download included.
+  // How long to wait for the answer, script download included; 0 sets no
+  // limit (WinHTTP's own time-outs alone).
   std::uint32_t timeLimitMs = 0;
 };
 

@@ -138,7 +138,7 @@ ProxyForUrlResult getProxyForUrl(const std::wstring& url,
   // The script's name resolution, connection, request and each read: none
   // waits longer than the whole call may.
   const int limit = static_cast<int>(options.timeLimitMs);
-  (void)WinHttpSetTimeouts(session, limit, limit, limit, limit);
+  if (limit > 0) (void)WinHttpSetTimeouts(session, limit, limit, limit, limit);
   auto call = std::make_shared<ProxyCall>();
   call->url = url;
   call->options = options;
@@ -160,9 +160,11 @@ ProxyForUrlResult getProxyForUrl(const std::wstring& url,
   }
   CloseHandle(thread);
   std::unique_lock<std::mutex> lock(call->mutex);
-  if (!call->ended.wait_for(lock,
-                            std::chrono::milliseconds(options.timeLimitMs),
-                            [&call] { return call->done; })) {
+  const auto done = [&call] { return call->done; };
+  if (options.timeLimitMs == 0) {
+    call->ended.wait(lock, done);
+  } else if (!call->ended.wait_for(
+                 lock, std::chrono::milliseconds(options.timeLimitMs), done)) {
     (void)failWith(ERROR_WINHTTP_TIMEOUT);
     return ProxyForUrlResult::timedOut;
   }
