@@ -1,5 +1,7 @@
 #include "app/download_manager_handback.h"
 
+#include <utility>
+
 #include "common/text.h"
 #include "config/logger.h"
 #include "config/util.h"
@@ -11,10 +13,12 @@ DownloadManagerHandback& DownloadManagerHandback::instance() {
   return handback;
 }
 
-void DownloadManagerHandback::quitAccepted(const std::wstring& imagePath) {
+void DownloadManagerHandback::quitAccepted(
+    const std::wstring& imagePath, platform::HeldProcessHandle process) {
   const std::lock_guard<std::mutex> lock(mutex_);
   state_ = State::quit;
   imagePath_ = imagePath;
+  process_ = std::move(process);
 }
 
 bool DownloadManagerHandback::installerStarting() {
@@ -56,6 +60,12 @@ void DownloadManagerHandback::giveBack() {
               .rfind(tsdlm::lowerAsciiLetters(folder) + L"\\", 0) != 0) {
     log.writeError("Not starting the DLM again, not in its installation "
                    "folder: " + path + "\r\n");
+    return;
+  }
+  if (process_ && !platform::waitForProcessEnd(*process_, kExitWaitMs)) {
+    log.writeError("The DLM is still running after " +
+                   std::to_string(kExitWaitMs / 1000) +
+                   " s, not starting it again: " + path + "\r\n");
     return;
   }
   if (!platform::startProgram(imagePath_,

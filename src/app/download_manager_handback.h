@@ -4,8 +4,11 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
+
+#include "platform/processes.h"
 
 class DownloadManagerHandback {
  public:
@@ -14,8 +17,16 @@ class DownloadManagerHandback {
   // the shutdown after the user closed the dialog) gives back.
   static DownloadManagerHandback& instance();
 
-  // The download manager running from `imagePath` accepted the quit request.
-  void quitAccepted(const std::wstring& imagePath);
+  // How long giving back waits for the download manager that quit to end.
+  // One that saves its lists may take a few seconds; one that allows a
+  // single instance would end a copy started before it has gone.
+  static constexpr std::uint32_t kExitWaitMs = 20000;
+
+  // The download manager running from `imagePath` accepted the quit
+  // request; `process` is that process, held since before it was asked
+  // (null when it could not be held).
+  void quitAccepted(const std::wstring& imagePath,
+                    platform::HeldProcessHandle process = nullptr);
 
   // The installer is about to be started. False when the download manager
   // has been started again already (the run is ending): the installer must
@@ -34,7 +45,9 @@ class DownloadManagerHandback {
   // writes one log entry. Only a path inside the installed download
   // manager's folder is started: an updater with more rights than the
   // user's must not run a program the user could have put elsewhere. While
-  // an installer start is under way it waits for its outcome.
+  // an installer start is under way it waits for its outcome. It first
+  // waits, up to kExitWaitMs, for the process that quit to end; one still
+  // running then is left running, and the entry says so.
   void giveBack();
 
  private:
@@ -48,4 +61,5 @@ class DownloadManagerHandback {
   // The state an installer start returns to when it fails.
   State beforeStart_ = State::idle;
   std::wstring imagePath_;
+  platform::HeldProcessHandle process_;
 };

@@ -51,8 +51,10 @@ class RealUpdateSteps : public UpdateSteps {
     // Read before asking: the process may be gone once it has answered.
     std::wstring imagePath;
     (void)platform::processImagePath(processId, imagePath);
+    platform::HeldProcessHandle process = platform::holdProcess(processId);
     if (!::quitDownloadManager(processId)) return Act::kFailed;
-    DownloadManagerHandback::instance().quitAccepted(imagePath);
+    DownloadManagerHandback::instance().quitAccepted(imagePath,
+                                                     std::move(process));
     return Act::kDone;
   }
   void giveBackDownloadManager() override {

@@ -9,6 +9,7 @@
 #include "config/logger.h"
 #include "config/settings.h"
 #include "config/util.h"
+#include "download/http_downloader.h"
 #include "manifest/manifest.h"
 #include "platform/files.h"
 
@@ -25,6 +26,13 @@ std::string withoutLineEnd(std::string text) {
 
 std::string orNone(const std::string& text) {
   return text.empty() ? "(none)" : text;
+}
+
+// The installer's size as the offer line gives it.
+std::string sizeOf(const std::optional<std::uint64_t>& size) {
+  return size ? std::to_string(*size) + " bytes"
+              : "size not named (at most " +
+                    std::to_string(HttpDownloader::kInstallerCap) + " bytes)";
 }
 
 std::string reasonOf(const std::string& reason) {
@@ -70,7 +78,8 @@ std::string stepLine(const CheckFacts& facts, const StepRecord& record) {
       return "Manifest download - " + resultOf(record, "ok");
     case Step::kOffer:
       return "Manifest reading - offers version " + orNone(value) +
-             ", installer " + orNone(withoutPassword(facts.installerUrl));
+             ", installer " + orNone(withoutPassword(facts.installerUrl)) +
+             ", " + sizeOf(facts.installerSize);
     case Step::kVersionComparison:
       return std::string("Version comparison - ") +
              (record.skipped  ? "skipped (nothing installed)"
@@ -203,6 +212,7 @@ int check(const CommandLine& line,
   const UpdateOutcome outcome =
       UpdateFlow(*steps, noDialog).run();
   facts.installerUrl = steps->manifest().getWindowsInstallerUrl();
+  facts.installerSize = steps->manifest().getWindowsInstallerSize();
   const CheckReport checked = checkReport(facts, outcome);
 
   const std::string& text = checked.text;

@@ -4,7 +4,9 @@
 // exit code, all read from the flow's outcome.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/command_line.h"
@@ -22,6 +24,8 @@ struct CheckFacts {
   std::wstring installedPath;
   // The offered installer's URL, read from the downloaded manifest.
   std::string installerUrl;
+  // Its size as the manifest names it, if it does.
+  std::optional<std::uint64_t> installerSize;
 };
 
 // Exit codes of /check.

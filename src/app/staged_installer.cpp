@@ -41,16 +41,25 @@ std::wstring fileName(const std::wstring& path) {
 }  // namespace
 
 void StagedInstaller::sweep(const std::wstring& working) {
+  // The folders are judged by where the file system puts them: a short
+  // temporary folder's path has a long final form.
+  const platform::HeldFileHandle workingHeld = platform::holdFolder(working);
+  if (!workingHeld) return;
+  const std::wstring workingFinal = platform::heldFinalPath(*workingHeld);
+  if (workingFinal.empty()) return;
   for (const std::wstring& name : platform::folderEntries(working)) {
     if (!isStagingFolderName(name)) continue;
     const std::wstring folder = platform::pathAppend(working, name);
     {
       // A junction or a link in its place is left alone: what it leads to
-      // is not ours to delete.
+      // is not ours to delete. Under Wine a symbolic link to a folder
+      // carries no reparse attribute; its final path, elsewhere than the
+      // name listed, shows it there and on Windows alike.
       const platform::HeldFileHandle held = platform::holdFolder(folder);
       platform::HeldFileInfo info;
       if (!held || !platform::heldFileInfo(*held, info) || !info.directory ||
-          info.reparsePoint) {
+          info.reparsePoint ||
+          platform::heldFinalPath(*held) != workingFinal + L"\\" + name) {
         continue;
       }
       // A copy still held by another run, or running, stays, and its

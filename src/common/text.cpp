@@ -136,4 +136,21 @@ std::string withoutControls(std::string text, const char* kept) {
   return text;
 }
 
+std::string traceLine(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 1);
+  std::size_t i = 0;
+  for (; i < text.size(); ++i) {
+    if (text.compare(i, 2, "\r\n") == 0) {
+      out += "\r\n";
+      ++i;
+    } else if (text[i] == '\n' && i + 1 == text.size()) {
+      out += "\r\n";
+    } else {
+      out += withoutControls(std::string(1, text[i]));
+    }
+  }
+  return out;
+}
+
 }  // namespace tsdlm

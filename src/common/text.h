@@ -35,4 +35,11 @@ std::wstring lowerAsciiLetters(std::wstring text);
 // control character, C0 and C1, becomes "?", except those in `kept`.
 std::string withoutControls(std::string text, const char* kept = "");
 
+// A line of a trace from outside, as a terminal may show it: CR LF pairs
+// pass and every other control character, a lone CR or LF and a tab
+// included, becomes "?"; a lone LF at the very end (libcurl's own texts end
+// so) becomes CR LF. A lone CR would send the terminal back to the start of
+// the line, for the rest to overwrite what was shown.
+std::string traceLine(const std::string& text);
+
 }  // namespace tsdlm

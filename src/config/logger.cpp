@@ -4,6 +4,7 @@
 #include <ctime>
 #include <utility>
 
+#include "common/text.h"
 #include "config/util.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -13,6 +14,36 @@ namespace {
 std::FILE* openLog(const std::wstring& path) {
   if (path.empty()) return nullptr;
   return platform::openFile(path, L"wb");
+}
+
+// The shared log lies in a folder every user of the machine may write: a
+// link at its name, or at one of its folders, would have the run empty and
+// overwrite whatever file it leads to. So the file is opened without
+// following a link at its name and without truncating it, and emptied only
+// when the file opened is the very file named. A symbolic link under Wine
+// carries no reparse attribute: the final path is what shows it. A second
+// name (a hard link made to another file) would lead elsewhere under the
+// same path. Otherwise `refusal` receives the entry that says so, a file
+// this run created where the link led is removed again, and the log is not
+// written.
+std::FILE* openSharedLog(const std::wstring& path, std::string& refusal) {
+  if (path.empty()) return nullptr;
+  bool created = false;
+  platform::HeldFileHandle file = platform::openFileToWrite(path, created);
+  if (!file) return nullptr;
+  platform::HeldFileInfo info;
+  const std::wstring actual = platform::heldFinalPath(*file);
+  if (!platform::heldFileInfo(*file, info) || info.directory ||
+      info.reparsePoint || info.links != 1 ||
+      tsdlm::lowerAsciiLetters(actual) != tsdlm::lowerAsciiLetters(path)) {
+    refusal = "The shared log " + tsdlm::narrowLow8(path) +
+              " is a link (final path " +
+              (actual.empty() ? "unknown" : tsdlm::narrowLow8(actual)) + ", " +
+              std::to_string(info.links) + " names); it is not written.\r\n";
+    if (created) (void)platform::deleteHeldFile(*file);
+    return nullptr;
+  }
+  return platform::truncatedStream(std::move(file));
 }
 
 void writeEntry(std::FILE* stream, const std::string& entry) {
@@ -60,9 +91,11 @@ bool Logger::start(const RunOptions& options) {
 
 Logger::Logger(const std::wstring& tempLogPath,
                const std::wstring& sharedLogPath)
-    : tempLog_(openLog(tempLogPath)),
-      sharedLog_(openLog(sharedLogPath)),
-      inMemory_(false) {}
+    : tempLog_(openLog(tempLogPath)), inMemory_(false) {
+  std::string refusal;
+  sharedLog_.reset(openSharedLog(sharedLogPath, refusal));
+  if (!refusal.empty()) writeError(refusal);
+}
 
 Logger::~Logger() { close(); }
 

@@ -26,6 +26,9 @@ class Logger {
 
   // Opens the two files with mode "wb". An empty path or a file that cannot
   // be opened leaves that stream null; it is then skipped on every write.
+  // The shared log is not followed through a link, at its name or at a
+  // folder: one that leads elsewhere is skipped, with an error entry in the
+  // temporary log saying where it leads.
   Logger(const std::wstring& tempLogPath, const std::wstring& sharedLogPath);
   // A log kept in memory.
   Logger() = default;

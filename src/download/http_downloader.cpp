@@ -35,10 +35,12 @@ struct CurlDeleter {
 };
 using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
 
-// The output file with the number of bytes it may still take.
+// The output file with the number of bytes it may still take and has
+// taken (64 bits: an installer may pass 2 GiB).
 struct Sink {
   std::FILE* file;
   std::uint64_t room;
+  std::uint64_t written;
 };
 
 // libcurl's write callback: straight to the file. A block that does not fit
@@ -50,7 +52,23 @@ std::size_t writeToSink(const char* data, std::size_t size, std::size_t count,
   const std::size_t bytes = size * count;
   if (bytes > sink.room) return 0;
   sink.room -= bytes;
-  return std::fwrite(data, 1, bytes, sink.file);
+  const std::size_t done = std::fwrite(data, 1, bytes, sink.file);
+  sink.written += done;
+  return done;
+}
+
+// Why a body that libcurl delivered without error is not the file wanted,
+// or "" when it is: nothing arrived, not all of it reached the disk, or
+// (with `exact`) it is not exactly `size` bytes. Counted as written, never
+// read back through the stream's 32-bit position.
+std::string bodyRefusal(Sink& sink, bool exact, std::uint64_t size) {
+  if (std::fflush(sink.file) != 0) return "The download could not be written.\r\n";
+  if (exact && sink.written != size) {
+    return "The download's size " + std::to_string(sink.written) +
+           " is not the size the manifest names (" + std::to_string(size) +
+           ").\r\n";
+  }
+  return std::string();
 }
 
 // `head` is lower case.
@@ -97,7 +115,7 @@ std::string HttpDownloader::maskedTrace(int kind, const std::string& data) {
   const char* mark = nullptr;
   switch (kind) {
     case CURLINFO_TEXT:
-      return "* " + tsdlm::withoutControls(data, "\r\n\t");
+      return "* " + tsdlm::traceLine(data);
     case CURLINFO_HEADER_IN:
       mark = "< ";
       break;
@@ -114,7 +132,7 @@ std::string HttpDownloader::maskedTrace(int kind, const std::string& data) {
     std::size_t end = data.find('\n', start);
     end = end == std::string::npos ? data.size() : end + 1;
     const std::string line = maskedHeader(data.substr(start, end - start));
-    out += mark + tsdlm::withoutControls(line, "\r\n\t");
+    out += mark + tsdlm::traceLine(line);
     start = end;
   }
   return out;
@@ -135,9 +153,10 @@ Transfer HttpDownloader::getUpdateXml(const RunOptions& options) {
 Transfer HttpDownloader::download(const std::string& url,
                                   const std::wstring& path,
                                   std::uint64_t maxBytes,
-                                  const ProgressCallback* progress) {
+                                  const ProgressCallback* progress,
+                                  bool exactSize) {
   if (!platform::internetConnectionAvailable()) return Transfer();
-  Transfer done = transfer(url, path, maxBytes, progress);
+  Transfer done = transfer(url, path, maxBytes, progress, exactSize);
   if (!done) return done;
   Logger::instance().write("Download complete: " + tsdlm::narrowLow8(path) +
                            "\r\n");
@@ -147,7 +166,8 @@ Transfer HttpDownloader::download(const std::string& url,
 Transfer HttpDownloader::transfer(const std::string& rawUrl,
                                   const std::wstring& path,
                                   std::uint64_t maxBytes,
-                                  const ProgressCallback* progress) {
+                                  const ProgressCallback* progress,
+                                  bool exactSize) {
   const std::string url = withoutLineBreaks(rawUrl);
   Transfer result;
   if (!platform::internetConnectionAvailable()) return result;
@@ -193,7 +213,7 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
 
   const platform::FileStream file(platform::openFile(path, L"wb"));
   if (!file) return result;
-  Sink sink{file.get(), maxBytes};
+  Sink sink{file.get(), maxBytes, 0};
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
   const ServerCertificateCheck serverCheck(handle);
 
@@ -206,10 +226,10 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
     return result;
   }
 
-  long size = -1;
-  if (std::fseek(file.get(), 0, SEEK_END) == 0) size = std::ftell(file.get());
-  // A size that cannot be told is no proof of a complete file.
-  result.ok = size > 0;
+  if (sink.written == 0) return result;
+  result.error = bodyRefusal(sink, exactSize, maxBytes);
+  result.ok = result.error.empty();
+  if (!result.ok) Logger::instance().writeError(result.error);
   return result;
 }
 

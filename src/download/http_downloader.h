@@ -25,6 +25,9 @@ class HttpDownloader {
       std::numeric_limits<std::uint64_t>::max();
   // The manifest is a few hundred bytes; a body past this is not a manifest.
   static constexpr std::uint64_t kManifestLimit = 1024 * 1024;
+  // An installer download whose manifest names no size stops past this:
+  // 1 GiB, some twenty times the download manager's installer.
+  static constexpr std::uint64_t kInstallerCap = 1024ull * 1024 * 1024;
 
   // Downloads the manifest (a check's URL, else the settings' one when
   // update checks are on) into the working folder.
@@ -53,14 +56,18 @@ class HttpDownloader {
   // (or at once, when the server announces its length). libcurl's verbose
   // output goes to the standard error stream through maskedTrace, never as
   // libcurl writes it: its own trace shows the proxy's password. `progress`,
-  // when not null, hears each percentage.
+  // when not null, hears each percentage. With `exactSize`, a body of any
+  // other size than `maxBytes` fails too (logged, before anything reads the
+  // file).
   static Transfer download(const std::string& url, const std::wstring& path,
                            std::uint64_t maxBytes = kNoLimit,
-                           const ProgressCallback* progress = nullptr);
+                           const ProgressCallback* progress = nullptr,
+                           bool exactSize = false);
   // The transfer itself (used by download).
   static Transfer transfer(const std::string& url, const std::wstring& path,
                            std::uint64_t maxBytes = kNoLimit,
-                           const ProgressCallback* progress = nullptr);
+                           const ProgressCallback* progress = nullptr,
+                           bool exactSize = false);
   // libcurl's transfer-information callback, `user` the transfer's
   // ProgressCallback or null; always returns 0.
   static int onProgress(void* user, std::int64_t downloadTotal,

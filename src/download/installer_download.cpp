@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,12 @@ namespace {
 bool isIntactAndOurs(const std::wstring& path, const Manifest& manifest) {
   const platform::HeldFileHandle file = platform::holdFile(path);
   if (!file) return false;
+  // A file of another size than the manifest names is not read at all.
+  const std::optional<std::uint64_t> size = manifest.getWindowsInstallerSize();
+  platform::HeldFileInfo info;
+  if (size && (!platform::heldFileInfo(*file, info) || info.size != *size)) {
+    return false;
+  }
   platform::SignerIdentity signer;
   if (verifySignature(path, *file, signer) != 0 ||
       !verifyPublisher(signer, kExpectedPublisher)) {
@@ -62,8 +69,14 @@ Transfer HttpDownloader::downloadInstaller(const RunOptions& options,
   // The manifest's limits are read but not applied: the transfer keeps its
   // fixed overall time limit.
   (void)manifest.getDownloadOptions();
+  // The transfer ends as soon as the body passes the size the manifest
+  // names (or, without one, the cap), and a body of another size is refused
+  // before anything reads it: a server that streams without end cannot fill
+  // the disk.
+  const std::optional<std::uint64_t> size = manifest.getWindowsInstallerSize();
   Transfer fetched = download(manifest.getWindowsInstallerUrl(), path,
-                              kNoLimit, &progress);
+                              size ? *size : kInstallerCap, &progress,
+                              size.has_value());
   // A partial installer is of no use to a later run: it would only be
   // fetched again.
   if (!fetched) (void)platform::deleteFile(path);

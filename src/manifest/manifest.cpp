@@ -152,6 +152,27 @@ std::optional<std::string> Manifest::getWindowsInstallerSha256() const {
   return pin;
 }
 
+std::optional<std::uint64_t> Manifest::getWindowsInstallerSize() const {
+  std::optional<std::uint64_t> size;
+  (void)withRoot(read_, text_, std::string(), [&](const XMLElement* root) {
+    const XMLElement* element = child(installerEntry(root, "windows"), "size");
+    if (element == nullptr) return std::string();
+    const char* digits = text(element);
+    const std::string written = digits != nullptr ? digits : "";
+    // 19 digits always fit 64 bits.
+    std::uint64_t value = 0;
+    const bool wellFormed = !written.empty() && written.size() <= 19 &&
+                            written.find_first_not_of("0123456789") ==
+                                std::string::npos;
+    for (std::size_t i = 0; wellFormed && i < written.size(); ++i) {
+      value = value * 10 + static_cast<std::uint64_t>(written[i] - '0');
+    }
+    size = wellFormed ? value : 0;
+    return std::string();
+  });
+  return size;
+}
+
 bool Manifest::matchesSha256(const std::string& pinned,
                              const std::string& actual) {
   constexpr std::size_t kDigits = 64;

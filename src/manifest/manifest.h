@@ -5,6 +5,7 @@
 // file later.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -34,6 +35,11 @@ class Manifest {
   // an empty element gives "". No value when that entry has no sha256
   // element, or when there is no such entry: the installer is not pinned.
   std::optional<std::string> getWindowsInstallerSha256() const;
+  // The size element of that same entry: the installer's size in bytes. No
+  // value when the entry has none. Text other than 1 to 19 decimal digits
+  // (white space, a sign, an empty element) gives 0, a size no installer
+  // has: a malformed size refuses every download, never means "no size".
+  std::optional<std::uint64_t> getWindowsInstallerSize() const;
   // True when `pinned` is exactly 64 hexadecimal digits (either case) and
   // names the same digest as `actual` (lower-case hex). Anything else, an
   // empty `actual` (a digest that could not be computed) included, is a

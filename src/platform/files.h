@@ -79,12 +79,24 @@ HeldFileHandle holdFolder(const std::wstring& path);
 // (protectHeldFolder), which its creator has until it uses it.
 HeldFileHandle holdFolderToProtect(const std::wstring& path);
 
+// Opens a file for writing, creating it when missing (`created` says so),
+// without truncating it and without following a link at its name
+// (FILE_FLAG_OPEN_REPARSE_POINT); others may read and write it meanwhile.
+// Null when it cannot be opened.
+HeldFileHandle openFileToWrite(const std::wstring& path, bool& created);
+// Deletes the held file through its handle (one opened by openFileToWrite).
+bool deleteHeldFile(HeldFile& file);
+// Empties the file and turns its handle into a binary stream for writing;
+// null when that fails (the handle is closed then).
+std::FILE* truncatedStream(HeldFileHandle file);
+
 // What the file system says of a held file or folder now, through its
 // handle (GetFileInformationByHandle).
 struct HeldFileInfo {
   bool directory = false;
   bool reparsePoint = false;  // a link, junction or mount point itself
   std::uint32_t links = 0;    // the names the file has (hard links)
+  std::uint64_t size = 0;     // in bytes
 };
 // False when the handle cannot be asked.
 [[nodiscard]] bool heldFileInfo(HeldFile& file, HeldFileInfo& info);

@@ -62,6 +62,22 @@ MessageOutcome waitForReply(PendingMessage& pending,
 // for any. False for a window that does not exist.
 bool isHungWindow(WindowHandle window);
 
+// A process held open so that its end can be awaited: its id cannot name
+// another process while it is held.
+struct HeldProcess;
+struct HeldProcessCloser {
+  void operator()(HeldProcess* process) const;
+};
+using HeldProcessHandle = std::unique_ptr<HeldProcess, HeldProcessCloser>;
+
+// Opens the process with SYNCHRONIZE. Null when it cannot be opened (it has
+// ended, or it is not ours to watch).
+HeldProcessHandle holdProcess(ProcessId id);
+
+// Waits up to `milliseconds` for the held process to end; true once it has.
+[[nodiscard]] bool waitForProcessEnd(HeldProcess& process,
+                                     std::uint32_t milliseconds);
+
 // Starts the program at `path` with no arguments (CreateProcessW, the
 // command line being the quoted path alone) in `directory`, and lets it
 // run. False when it cannot be started.

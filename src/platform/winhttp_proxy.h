@@ -35,6 +35,9 @@ struct AutoProxyOptions {
   std::uint32_t autoDetectFlags = 0;
   std::wstring autoConfigUrl;
   bool autoLogonIfChallenged = false;
+  // How long to wait for the answer, script download included; 0 sets no
+  // limit (WinHTTP's own time-outs alone).
+  std::uint32_t timeLimitMs = 0;
 };
 
 struct ProxyForUrl {
@@ -46,6 +49,7 @@ enum class ProxyForUrlResult {
   ok,
   openFailed,            // WinHttpOpen failed
   getProxyForUrlFailed,  // WinHttpGetProxyForUrl failed
+  timedOut,              // no answer within the options' time limit
 };
 
 // WinHttpGetIEProxyConfigForCurrentUser.
@@ -56,7 +60,11 @@ enum class ProxyForUrlResult {
 
 // Opens a synchronous session (agent "WinHTTP/1.0", default proxy access, no
 // proxy name, no bypass list), asks WinHttpGetProxyForUrl for `url` and
-// closes the session on every path. `result` is empty unless ok.
+// closes the session on every path. `result` is empty unless ok. The call
+// runs on a thread of its own and is given up after options.timeLimitMs:
+// WinHTTP waits for a script's server as long as it keeps sending, and no
+// per-read time-out stops one that drips a byte now and then. A call given
+// up ends on its own later (the module is kept loaded until it has).
 [[nodiscard]] ProxyForUrlResult getProxyForUrl(const std::wstring& url,
                                                const AutoProxyOptions& options,
                                                ProxyForUrl& result);

@@ -27,10 +27,21 @@ void logUnableToDetect(bool autoDetect) {
              sourceName(autoDetect));
 }
 
+// The documented fallback: the lookup goes on as if there were no script.
+void logNoAnswerInTime(bool autoDetect) {
+  LogMessage(LOG_LEVEL_ERROR,
+             L"No answer from %ls within %d seconds; going on without a "
+             L"configuration script",
+             sourceName(autoDetect),
+             static_cast<int>(ProxyDiscovery::kScriptLimitMs / 1000));
+}
+
 }  // namespace
 
-ProxyDiscovery::ProxyDiscovery(std::wstring targetUrl)
-    : targetUrl_(std::move(targetUrl)) {}
+ProxyDiscovery::ProxyDiscovery(std::wstring targetUrl,
+                               const LookupDeadline* deadline)
+    : targetUrl_(std::move(targetUrl)),
+      deadline_(deadline != nullptr ? *deadline : ownDeadline_) {}
 
 PMStatus ProxyDiscovery::DiscoverProxyConfiguration(
     std::wstring& proxyList) const {
@@ -130,9 +141,19 @@ bool ProxyDiscovery::AutoDetectProxyInfo(bool autoDetect,
     options.autoConfigUrl = pacUrl;
   }
   options.autoLogonIfChallenged = true;
+  const std::uint64_t left = deadline_.RemainingMs();
+  if (left == 0) {
+    logNoAnswerInTime(autoDetect);
+    return false;
+  }
+  options.timeLimitMs = static_cast<std::uint32_t>(
+      left < kScriptLimitMs ? left : kScriptLimitMs);
 
   platform::ProxyForUrl answer;
   switch (platform::getProxyForUrl(targetUrl_, options, answer)) {
+    case platform::ProxyForUrlResult::timedOut:
+      logNoAnswerInTime(autoDetect);
+      return false;
     case platform::ProxyForUrlResult::openFailed:
       ReportApiFailure(L"WinHttpOpen");
       return false;

@@ -77,9 +77,13 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
     return finish(PM_STATUS_INVALID_INPUT);
   }
 
+  // One deadline for the whole lookup: automatic detection and the
+  // configuration script (each given at most ProxyDiscovery::kScriptLimitMs
+  // of it), then the probes.
+  LookupDeadline deadline;
   std::wstring proxyList;
   const PMStatus discovered =
-      ProxyDiscovery(wideUrl).DiscoverProxyConfiguration(proxyList);
+      ProxyDiscovery(wideUrl, &deadline).DiscoverProxyConfiguration(proxyList);
   if (discovered != PM_STATUS_SUCCESS) return finish(discovered);
 
   std::vector<ProxyCandidate> candidates;
@@ -90,10 +94,8 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
   // A list of separators only gives no candidate: that is no answer, not a
   // success with the strings absent.
   PMStatus status = PM_STATUS_FAILURE;
-  // Automatic detection above keeps its own time; the probes share one
-  // deadline, and a long list is cut, so that dead proxies cannot stall
-  // every transfer for hours.
-  LookupDeadline deadline;
+  // The probes share the lookup's deadline, and a long list is cut, so
+  // that dead proxies cannot stall every transfer for hours.
   for (std::size_t index = 0; index < candidates.size(); ++index) {
     if (index == kMaxCandidates) {
       LogMessage(LOG_LEVEL_INFO,

@@ -55,11 +55,13 @@ def set_winhttp_default(prefix, proxy, bypass=""):
 
 class ScriptServer:
     """Serves one proxy configuration script on 127.0.0.1 and counts the
-    requests for it."""
+    requests for it. With `drip`, it announces a megabyte and sends one blank
+    a second until it stops, as a server no per-read time-out ends."""
 
-    def __init__(self, script):
+    def __init__(self, script, drip=False):
         self.script = script.encode("ascii")
         self.requests = 0
+        self.stopping = threading.Event()
         outer = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -67,9 +69,13 @@ class ScriptServer:
                 outer.requests += 1
                 self.send_response(200)
                 self.send_header("Content-Type", "application/x-ns-proxy-autoconfig")
-                self.send_header("Content-Length", str(len(outer.script)))
+                self.send_header("Content-Length",
+                                 str(1 << 20 if drip else len(outer.script)))
                 self.end_headers()
                 self.wfile.write(outer.script)
+                while drip and not outer.stopping.wait(1):
+                    self.wfile.write(b" ")
+                    self.wfile.flush()
 
             def log_message(self, *args):
                 pass
@@ -86,6 +92,7 @@ class ScriptServer:
         return self
 
     def __exit__(self, *exc):
+        self.stopping.set()
         self._server.shutdown()
         self._server.server_close()
 

@@ -145,10 +145,11 @@ def sha256(path):
     return hashlib.sha256(path.read_bytes()).hexdigest()
 
 
-def manifest(base_url, version, sha256=None):
+def manifest(base_url, version, sha256=None, size=None):
     """An update.xml offering `version`, with another platform listed first;
-    the windows entry pins `sha256` when it is given."""
+    the windows entry pins `sha256` and names `size` when they are given."""
     pin = "" if sha256 is None else f"<sha256>{sha256}</sha256>"
+    pin += "" if size is None else f"<size>{size}</size>"
     return f"""<?xml version="1.0" encoding="UTF-8"?>
 <installerInformation>
   <version>{version}</version>
@@ -193,11 +194,11 @@ class UpdateCheck:
         return out
 
     def offer(self, version=OFFERED_VERSION, kind="tessarin", exe="fake_installer.exe",
-              sha256=None):
-        """Publishes the manifest (pinning `sha256` when given) and the
-        installer; writes update.ini."""
+              sha256=None, size=None):
+        """Publishes the manifest (pinning `sha256` and naming `size` when
+        given) and the installer; writes update.ini."""
         self.server.add_file(MANIFEST_URL_PATH,
-                             manifest(self.server.base_url, version, sha256))
+                             manifest(self.server.base_url, version, sha256, size))
         self.server.add_file(INSTALLER_URL_PATH,
                              self.signed_installer(kind, exe).read_bytes())
         self.settings()

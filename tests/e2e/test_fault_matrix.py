@@ -42,6 +42,7 @@ class FaultCheck(UpdateCheck):
                                         proxy=proxy_address)
 
     proxy = None
+    script = None
     dead = ()
 
     def working_files(self):
@@ -104,6 +105,14 @@ def proxy_unreachable(c):
     c.proxied(f"127.0.0.1:{closed_port()}")
 
 
+def dripping_script(c):
+    """The user's configuration script comes from a server that drips a byte
+    a second and never ends it: it counts as no script."""
+    c.script = proxy_helpers.ScriptServer(proxy_helpers.pac_script("PROXY 127.0.0.1:9"),
+                                          drip=True).__enter__()
+    proxy_helpers.set_user_settings(c.prefix, proxy_helpers.SCRIPT, script=c.script.url)
+
+
 DEAD_PROXIES = 20
 
 
@@ -121,6 +130,17 @@ def installer_locked(c):
     c.place_installer(c.signed_installer("tessarin").read_bytes())
     c.prefix.start_background(c.fixture_exe("sleeper.exe"), r"C:\locker\sleeper.exe",
                               [str(TIME_BOUND * 2), "{ready}", c.entries.installer])
+
+
+def installer_sized(size_change=0, **rule):
+    """The manifest names the installer's size (plus `size_change`: a size
+    that lies); the installer is served under `rule`."""
+    def setup(c):
+        c.entries.size = len(c.signed_installer("tessarin").read_bytes())
+        c.server.add_file(MANIFEST_URL_PATH, manifest(c.server.base_url, OFFERED_VERSION,
+                                                      size=c.entries.size + size_change))
+        c.server.set_rule(INSTALLER_URL_PATH, **rule)
+    return setup
 
 
 def partial_left(c):
@@ -275,6 +295,23 @@ CASES = {
     "installer-500": (
         installer_rule(status=500), installer_failed(22, "HTTP response code said error"),
         NO_INSTALLER_EVENT, FETCHED_ONCE, INSTALLER_REMOVED, False),
+    # The manifest names the installer's size: a body past it ends the
+    # transfer at once, and one of any other size is refused unread.
+    "installer-streamed-without-end": (
+        installer_sized(body_size=1 << 40, length="none", rate=4 << 20),
+        installer_failed(23, "Failed writing received data to disk/application"),
+        NO_INSTALLER_EVENT, FETCHED_ONCE, INSTALLER_REMOVED, False),
+    "installer-one-byte-past-its-size": (
+        lambda c: installer_sized(length="none", body=c.signed_installer(
+            "tessarin").read_bytes() + b"x")(c),
+        installer_failed(23, "Failed writing received data to disk/application"),
+        NO_INSTALLER_EVENT, FETCHED_ONCE, INSTALLER_REMOVED, False),
+    "manifest-names-a-larger-size": (
+        installer_sized(size_change=1),
+        lambda e: (e.manifest_start() + e.fresh_download()[:2] + [e.line(
+            f"[ERROR] The download's size {e.size} is not the size the manifest "
+            f"names ({e.size + 1}).")] + [NO_INSTALLER]),
+        NO_INSTALLER_EVENT, FETCHED_ONCE, INSTALLER_REMOVED, False),
     "installer-is-an-html-page": (
         installer_rule(body="<html><body>Sign in</body></html>"),
         rejected_three_times(error_code("0x800b0003"),
@@ -322,6 +359,9 @@ CASES = {
         dead_proxies,
         manifest_failed(b"tsrnGetProxyInfo return: 2 with silent=0 schema=0\r\n"),
         NO_MANIFEST_EVENT, [], [LOG], False),
+    # Each of the two lookups gives the script 15 s, then goes on without it.
+    "proxy-script-dripping-without-end": (
+        dripping_script, installed(), INSTALLED, FETCHED_ONCE, AFTER_INSTALLER, True),
     "proxy-answers-502": (
         through_proxy(status=502),
         manifest_failed(curl_error(22, "HTTP response code said error")),
@@ -341,6 +381,8 @@ def check(prefix, update_site, fixture_exe, signing_kit, tmp_path):
     yield made
     if made.proxy:
         made.proxy.stop()
+    if made.script:
+        made.script.__exit__()
     for proxy in made.dead:
         proxy.stop()
 

@@ -41,8 +41,9 @@ def test_manifest_of_a_good_installer_installs(update, prefix, update_site, fixt
     assert made.returncode == 0, made.stderr
     assert f"version {OFFERED_VERSION}, {INSTALLER_NAME}" in made.stdout
     pin = hashlib.sha256(installer.read_bytes()).hexdigest()
-    assert (f"<filename>{INSTALLER_NAME}</filename><sha256>{pin}</sha256></windows>"
-            in output.read_text())
+    size = installer.stat().st_size
+    assert (f"<filename>{INSTALLER_NAME}</filename><sha256>{pin}</sha256>"
+            f"<size>{size}</size></windows>" in output.read_text())
     update_site.add_file(MANIFEST_URL_PATH, output.read_bytes())
     update_site.add_file(INSTALLER_URL_PATH, installer.read_bytes())
     update.settings()
@@ -51,6 +52,7 @@ def test_manifest_of_a_good_installer_installs(update, prefix, update_site, fixt
     assert checked.verdict() == (f"Verdict: the offered release {OFFERED_VERSION} "
                                  f"would install")
     assert b"\r\nInstaller SHA-256 - matches the manifest\r\n" in checked.stdout
+    assert f", {size} bytes\r\n".encode() in checked.stdout
     update.installs_for_real()
     update.run()
     e = update.entries

@@ -73,16 +73,20 @@ def test_fixed_list_without_the_targets_scheme_fails(proxy_prefix):
     assert run.messages("[INFO]")[-1] == "PMStatus:2"
 
 
-# The script's answer, the proxy found, and a line the lookup logs on the way
-# (a DIRECT answer falls through to the fixed list).
-@pytest.mark.parametrize("answer, server, port, level, line", [
-    ("PROXY 127.0.0.1:8888", "127.0.0.1", "8888", "[DEBUG]",
+# The script's answer (whether its server drips it without end), the proxy
+# found, and a line the lookup logs on the way (a DIRECT answer, and a script
+# that has not arrived in time, fall through to the fixed list).
+@pytest.mark.parametrize("answer, drip, server, port, level, line", [
+    ("PROXY 127.0.0.1:8888", False, "127.0.0.1", "8888", "[DEBUG]",
      "Proxy server list:127.0.0.1:8888"),
-    ("DIRECT", "fixed.example", "8080", "[INFO]",
+    ("DIRECT", False, "fixed.example", "8080", "[INFO]",
      "Unable to automatically detect proxy information using PAC URL"),
-], ids=["script-gives-the-proxy", "direct-falls-through-to-the-fixed-list"])
-def test_configuration_script(proxy_prefix, answer, server, port, level, line):
-    with ph.ScriptServer(ph.pac_script(answer)) as script:
+    ("PROXY 127.0.0.1:8888", True, "fixed.example", "8080", "[ERROR]",
+     "No answer from PAC URL within 15 seconds; going on without a configuration script"),
+], ids=["script-gives-the-proxy", "direct-falls-through-to-the-fixed-list",
+        "script-dripping-without-end"])
+def test_configuration_script(proxy_prefix, answer, drip, server, port, level, line):
+    with ph.ScriptServer(ph.pac_script(answer), drip=drip) as script:
         ph.set_user_settings(proxy_prefix, ph.SCRIPT | ph.PROXY,
                              proxy="fixed.example:8080", script=script.url)
         run = ph.run_client(proxy_prefix, HTTPS_URL, debug_switch="True")

@@ -10,8 +10,8 @@ import base64
 
 import pytest
 
-from scenarios import (NOT_TRUSTED, OFFERED_VERSION, PASSWORD, PROXY_HOST, PUBLISHER,
-                       REPORT_WIN, USER, ProxiedCheck, https_site, run_check)
+from scenarios import (MANIFEST_URL_PATH, NOT_TRUSTED, OFFERED_VERSION, PASSWORD, PROXY_HOST,
+                       PUBLISHER, REPORT_WIN, USER, ProxiedCheck, https_site, run_check)
 
 EARLIER_LOG = b"2026-12-07 06:00:37  an earlier run's log\r\n"
 
@@ -53,6 +53,10 @@ def release(update):
 
 def test_good_release_would_install(release, tmp_path):
     release.offer()
+    # A bare CR in a header would send the terminal back to the line's start,
+    # for a forged verdict to overwrite the trace.
+    release.server.set_rule(MANIFEST_URL_PATH, headers={
+        "X-Cache": f"HIT\rVerdict: the offered release {OFFERED_VERSION} would install"})
     state = MachineState(release)
 
     run = run_check(release.prefix, tmp_path, ["/check", "/report", REPORT_WIN])
@@ -68,6 +72,7 @@ def test_good_release_would_install(release, tmp_path):
         assert line in text
     state.assert_untouched()
     assert (release.manifest_requests(), release.installer_requests()) == (1, 1)
+    assert b"< X-Cache: HIT?Verdict: " in run.stderr and b"\rVerdict" not in run.stderr
 
 
 @pytest.mark.parametrize("kind, step, reason", [

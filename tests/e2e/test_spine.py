@@ -3,6 +3,7 @@ installed: the single ending it can reach, the log files, the analytics
 events and the single-instance rule."""
 
 import calendar
+import os
 import re
 import time
 
@@ -102,6 +103,36 @@ def test_each_run_truncates_the_logs_and_appends_events(prefix):
         sessions.append(events[-1]["session"])
     assert len(prefix.read_events()) == 6
     assert sessions[0] != sessions[1]
+
+
+# Another user's link at the shared log's name, a second name of one of this
+# user's documents there, or a link in place of its folder aimed at an empty
+# folder of the user's (Wine's symbolic links carry no reparse attribute: the
+# final path shows where they lead). Nothing is written through any of them.
+@pytest.mark.parametrize("linked", ["log", "second-name", "folder"])
+def test_shared_log_behind_a_link_is_not_written(prefix, linked):
+    documents = prefix.unix_path(prefix.profile_win) / "Documents"
+    (documents / "empty").mkdir(parents=True, exist_ok=True)
+    victim = documents / "letter.txt"
+    victim.write_bytes(b"the user's own document\r\n")
+    prefix.shared_log_path.parent.parent.mkdir(parents=True, exist_ok=True)
+    if linked == "folder":
+        prefix.shared_log_path.parent.symlink_to(documents / "empty")
+    else:
+        prefix.shared_log_path.parent.mkdir()
+        link = os.link if linked == "second-name" else os.symlink
+        link(victim, prefix.shared_log_path)
+
+    result, _, _ = run(prefix)
+
+    assert result.returncode == 0, result.stderr
+    assert victim.read_bytes() == b"the user's own document\r\n"
+    assert list((documents / "empty").iterdir()) == []
+    [(_, refusal), (_, message)] = log_entries(prefix.read_temp_log())
+    assert refusal.startswith(b"[ERROR] The shared log C:\\users\\Public\\Documents"
+                              b"\\Tessarin\\TsDLM\\TsDLMUpdater.log is a link (final path ")
+    assert refusal.endswith(b" names); it is not written.\r\n")
+    assert message == NO_INSTALLED_VERSION
 
 
 BLOCKER_SECONDS = 120

@@ -29,6 +29,13 @@ def test_newer_version_is_downloaded_checked_and_installed(check):
     for name in planted:
         check.prefix.install_file(check.fixture_exe("no_version.exe"),
                                   check.entries.working_win + "\\" + name)
+    # A stale copy's folder name given to a link to one of the user's folders
+    # (no reparse attribute under Wine): the sweep deletes nothing through it.
+    victim = check.prefix.temp_dir / "victim"
+    victim.mkdir()
+    (victim / "keep.txt").write_bytes(b"keep")
+    link = "install-" + "0" * 32
+    (check.prefix.working_dir / link).symlink_to(victim)
 
     result = check.run(installer_exit=0)
 
@@ -49,7 +56,8 @@ def test_newer_version_is_downloaded_checked_and_installed(check):
                         re.IGNORECASE), folder
     assert record["program"].lower() == (folder + r"\TessarinDownloadManagerSetup.exe").lower()
     assert record["beside"] == ""
-    assert staged_folders(check.prefix) == []
+    assert staged_folders(check.prefix) == [link]
+    assert (victim / "keep.txt").read_bytes() == b"keep"
     assert all((check.prefix.working_dir / name).is_file() for name in planted)
     assert check.prefix.unix_path(e.installer).is_file()
     assert result.windows_seen, "the progress dialog was never shown"

@@ -12,9 +12,9 @@ from pathlib import Path
 import pytest
 
 import harness
-from scenarios import (CAPTION, INSTALLED_DLM, NOT_TRUSTED, OFFERED_VERSION, QUIT_DLM,
-                       RUN_TIMEOUT, error_session, event_names, file_version, read_log,
-                       read_record)
+from scenarios import (CAPTION, INSTALLED_DLM, INSTALLER_URL_PATH, NOT_TRUSTED, OFFERED_VERSION,
+                       QUIT_DLM, RUN_TIMEOUT, RUNNING_DLM, error_session, event_names,
+                       file_version, read_log, read_record)
 
 MESSAGE = ("Please wait a moment while Download Manager finishes updating. Your "
            "download will automatically start when the update completes.")
@@ -177,6 +177,30 @@ def test_refused_installer_three_times(update, kind):
     # Asked to quit, it did; the refused installer leaves it running again.
     assert len(update.dlm_requests()) == 1
     assert update.dlm_back(dlm)
+
+
+# It agrees to quit, then takes its time to end (it saves its lists) and
+# allows one instance; the installer download fails at once. It is started
+# again once it has gone, or, past the bound, left as it is.
+@pytest.mark.parametrize("closing, given_back", [(3000, True), (60000, False)],
+                         ids=["gone-after-3s", "still-closing-at-the-bound"])
+def test_download_manager_given_back_once_it_has_gone(update, closing, given_back):
+    update.offer()
+    update.server.set_rule(INSTALLER_URL_PATH, status=404)
+    update.env["TSDLM_FAKE_DLM_SINGLE"] = "1"
+    dlm = update.start_dlm(closing=closing)
+
+    result = update.run()
+
+    last = update.started_again() if given_back else update.entries.line(
+        f"[ERROR] The DLM is still running after 20 s, not starting it again: "
+        f"{RUNNING_DLM}")
+    assert read_log(update.prefix)[-2:] == [
+        b"[ERROR] Failed to download Installer, return now\r\n", last]
+    if given_back:
+        assert update.dlm_back(dlm)
+    else:
+        assert result.wall_time >= 20 and dlm.running()
 
 
 def test_installer_windows_will_not_start(update):

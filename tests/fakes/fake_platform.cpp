@@ -295,6 +295,24 @@ HeldFileHandle holdFolder(const std::wstring& path) {
   return HeldFileHandle(new HeldFile{path, nullptr});
 }
 
+HeldFileHandle openFileToWrite(const std::wstring& path, bool& created) {
+  std::error_code error;
+  created = !std::filesystem::exists(fake::localPath(path), error);
+  std::FILE* stream = std::fopen(fake::localPath(path).c_str(), "ab");
+  if (stream == nullptr) return HeldFileHandle();
+  ++fake::files().held[path];
+  return HeldFileHandle(new HeldFile{path, stream});
+}
+
+bool deleteHeldFile(HeldFile& file) {
+  std::error_code error;
+  return std::filesystem::remove(fake::localPath(file.path), error);
+}
+
+std::FILE* truncatedStream(HeldFileHandle file) {
+  return std::fopen(fake::localPath(file->path).c_str(), "wb");
+}
+
 bool heldFileInfo(HeldFile& file, HeldFileInfo& info) {
   const fake::FilesState& state = fake::files();
   std::error_code error;
@@ -303,6 +321,8 @@ bool heldFileInfo(HeldFile& file, HeldFileInfo& info) {
   info.reparsePoint = state.reparsePoints.count(file.path) != 0;
   const auto links = state.links.find(file.path);
   info.links = links != state.links.end() ? links->second : 1;
+  info.size = info.directory ? 0 : std::filesystem::file_size(
+                                       fake::localPath(file.path), error);
   return true;
 }
 
@@ -495,6 +515,34 @@ MessageOutcome waitForReply(PendingMessage& pending,
   }
   reply = found->reply;
   return MessageOutcome::answered;
+}
+
+struct HeldProcess {
+  ProcessId id;
+};
+
+void HeldProcessCloser::operator()(HeldProcess* process) const {
+  delete process;
+}
+
+HeldProcessHandle holdProcess(ProcessId id) {
+  for (const auto& process : fake::processes().processes) {
+    if (process.id == id && process.canOpen) {
+      return HeldProcessHandle(new HeldProcess{id});
+    }
+  }
+  return HeldProcessHandle();
+}
+
+bool waitForProcessEnd(HeldProcess& process, std::uint32_t milliseconds) {
+  std::uint64_t endsAt = 0;
+  for (const auto& candidate : fake::processes().processes) {
+    if (candidate.id == process.id) endsAt = candidate.endsAt;
+  }
+  std::uint64_t& now = fake::clock().monotonicMs;
+  if (now >= endsAt) return true;
+  now += std::min<std::uint64_t>(milliseconds, endsAt - now);
+  return now >= endsAt;
 }
 
 bool startProgram(const std::wstring& path, const std::wstring& directory) {

@@ -70,6 +70,9 @@ struct FakeProcess {
   platform::ProcessId id = 0;
   std::wstring imagePath;
   bool canOpen = true;
+  // When it ends, on the monotonic clock (UINT64_MAX: never); a wait for
+  // it moves the clock on.
+  std::uint64_t endsAt = 0;
 };
 struct FakeWindow {
   platform::WindowHandle handle = 0;

@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   (void)manifest.getWindowsInstallerUrl();
   (void)manifest.getInstallerUrl("mac");
   (void)manifest.getWindowsInstallerSha256();
+  (void)manifest.getWindowsInstallerSize();
   (void)manifest.getDownloadOptions();
   (void)manifest.getDownloadOption("downloadTime", "18000");
   return 0;

@@ -183,7 +183,8 @@ struct LimitCase {
   const char* name;
   const char* rule;  // the server's rule for /m
   bool ok;
-  const char* entry;  // the curl error entry; empty for none
+  const char* entry;  // the error entry; empty for none
+  bool exact = false;  // the body must be exactly the limit (a named size)
 };
 
 
@@ -195,7 +196,8 @@ class ManifestLimitTest : public HttpDownloaderTest,
 TEST_P(ManifestLimitTest, BodyPastTheLimitFailsEarly) {
   server_.setRule("/m", GetParam().rule);
   EXPECT_EQ(HttpDownloader::transfer(server_.url("/m"), out(),
-                                     HttpDownloader::kManifestLimit).ok,
+                                     HttpDownloader::kManifestLimit, nullptr,
+                                     GetParam().exact).ok,
             GetParam().ok);
   EXPECT_LE(readFile(work_.file("out.bin")).size(), HttpDownloader::kManifestLimit);
   if (GetParam().entry[0] == '\0') {
@@ -214,7 +216,15 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"OverUnannounced", R"({"body_size": 2097152, "length": "none"})",
                   false, "failed: 23 ("},
         LimitCase{"HugeChunked", R"({"body_size": 1610612736, "length": "chunked"})",
-                  false, "failed: 23 ("}),
+                  false, "failed: 23 ("},
+        LimitCase{"ExactSize", R"({"body_size": 1048576})", true, "", true},
+        LimitCase{"ShorterThanTheNamedSize", R"({"body_size": 1000})", false,
+                  "[ERROR] The download's size 1000 is not the size the "
+                  "manifest names (1048576).\r\n",
+                  true},
+        LimitCase{"OneBytePastTheNamedSize",
+                  R"({"body_size": 1048577, "length": "none"})", false,
+                  "failed: 23 (", true}),
     testing_support::CaseName());
 
 TEST_F(HttpDownloaderTest, OnlyWebProtocolsAreFetched) {
@@ -286,7 +296,8 @@ TEST(MaskedTraceTest, CredentialsNeverShow) {
     const char* data;
     const char* shown;
   } table[] = {
-      {CURLINFO_TEXT, "Connected to h\n", "* Connected to h\n"},
+      {CURLINFO_TEXT, "Connected to h\n", "* Connected to h\r\n"},
+      {CURLINFO_TEXT, "a\rb\nc\r\n", "* a?b?c\r\n"},
       {CURLINFO_HEADER_IN, "HTTP/1.1 407 Auth\r\n", "< HTTP/1.1 407 Auth\r\n"},
       {CURLINFO_HEADER_OUT,
        "GET http://h/x HTTP/1.1\r\nHost: h\r\nProxy-Authorization: Basic "
@@ -297,7 +308,10 @@ TEST(MaskedTraceTest, CredentialsNeverShow) {
        "> CONNECT h:443 HTTP/1.1\r\n> proxy-authorization: ****\r\n"},
       {CURLINFO_HEADER_OUT, "AUTHORIZATION: Basic dTpw", "> AUTHORIZATION: ****"},
       {CURLINFO_HEADER_IN, "X-Evil: \x1b]0;owned\x07\x9b" "2J\tok\r\n",
-       "< X-Evil: ?]0;owned??2J\tok\r\n"},
+       "< X-Evil: ?]0;owned??2J?ok\r\n"},
+      {CURLINFO_HEADER_IN, "X-Cache: HIT\rVerdict: forged\r\r\n",
+       "< X-Cache: HIT?Verdict: forged?\r\n"},
+      {CURLINFO_HEADER_IN, "X-Bare: lf\n", "< X-Bare: lf\r\n"},
       {CURLINFO_DATA_OUT, "user=ann&password=s3cret", ""},
       {CURLINFO_DATA_IN, "body", ""},
       {CURLINFO_SSL_DATA_OUT, "\x16\x03", ""},

@@ -56,6 +56,37 @@ TEST_F(LoggerTest, OpeningTruncatesEarlierContent) {
   EXPECT_EQ(readFile(temp_), "");
 }
 
+// A shared log that leads elsewhere (a link at it or at one of its folders,
+// seen in its final path), is a link itself or has a second name is neither
+// emptied nor written; the temporary log says so.
+TEST_F(LoggerTest, SharedLogLeadingElsewhere) {
+  const std::wstring doc = L"C:\\Users\\u\\doc.txt";
+  const struct {
+    std::wstring finalPath;
+    bool reparsePoint;
+    std::uint32_t names;
+    std::string shown;  // final path and names in the entry
+  } rows[] = {{doc, false, 1, "C:\\Users\\u\\doc.txt, 1"},
+              {wide(shared_), true, 1, shared_ + ", 1"},
+              {wide(shared_), false, 2, shared_ + ", 2"}};
+  for (const auto& row : rows) {
+    testing_support::writeFile(shared_, "a document\r\n");
+    fake::files().finalPaths[wide(shared_)] = row.finalPath;
+    fake::files().links[wide(shared_)] = row.names;
+    if (row.reparsePoint) fake::files().reparsePoints.insert(wide(shared_));
+    {
+      Logger logger(wide(temp_), wide(shared_));
+      logger.write("a\r\n");
+    }
+    EXPECT_EQ(readFile(shared_), "a document\r\n");
+    EXPECT_EQ(readFile(temp_), "2026-12-07 06:00:37  [ERROR] The shared log " +
+                                   shared_ + " is a link (final path " +
+                                   row.shown +
+                                   " names); it is not written.\r\n"
+                                   "2026-12-07 06:00:37  a\r\n");
+  }
+}
+
 TEST_F(LoggerTest, EachEntryIsOnDiskAtOnce) {
   Logger logger(wide(temp_), wide(shared_));
   logger.write("first\r\n");

@@ -234,6 +234,24 @@ TEST_F(ManifestQueryTest, InstallerUrlForOtherPlatforms) {
   EXPECT_EQ(manifest_.getInstallerUrl(""), "https://dl.example/i/");
 }
 
+// The size comes from that entry too; malformed text is a size of 0.
+TEST_F(ManifestQueryTest, WindowsInstallerSize) {
+  const std::pair<std::string, std::optional<std::uint64_t>> rows[] = {
+      {"", std::nullopt},
+      {"<size>3000000000</size><size>5</size>", 3000000000u},
+      {"<size>9999999999999999999</size>", 9999999999999999999u},
+      {"<size>10000000000000000000</size>", 0},
+      {"<size> 5</size>", 0},
+      {"<size>+5</size>", 0},
+      {"<size/>", 0},
+  };
+  for (const auto& [size, expected] : rows) {
+    write(wrap(files("<file><platform>windows</platform><filename>S.exe"
+                     "</filename>" + size + "</file>")));
+    EXPECT_EQ(manifest_.getWindowsInstallerSize(), expected) << size;
+  }
+}
+
 // The pin comes from the entry the installer URL names, as written.
 TEST_F(ManifestQueryTest, WindowsInstallerSha256) {
   const std::string pin = "<sha256>" + std::string(64, 'A') + "</sha256>";

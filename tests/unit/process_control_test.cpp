@@ -275,6 +275,8 @@ struct HandbackCase {
   const char* installAllowed;  // the answers of "install", in order
   std::size_t started;
   std::string entry;  // the log entry past its timestamp; "" none
+  // When the process that quit ends, on the fake clock from 0.
+  std::uint64_t endsAt = 0;
 };
 
 class HandbackTest : public DownloadManagerControlTest,
@@ -288,7 +290,11 @@ TEST_P(HandbackTest, StartsTheDownloadManagerOnceWhenNoInstallerRan) {
   std::string action;
   std::string allowed;
   while (actions >> action) {
-    if (action == "quit") handback.quitAccepted(c.imagePath);
+    if (action == "quit") {
+      fake::clock().monotonicMs = 0;
+      fake::processes().processes.push_back({77, c.imagePath, true, c.endsAt});
+      handback.quitAccepted(c.imagePath, platform::holdProcess(77));
+    }
     if (action == "install") allowed += handback.installerStarting() ? "y" : "n";
     if (action == "started") handback.installerStarted();
     if (action == "failed") handback.installerNotStarted();
@@ -352,7 +358,17 @@ INSTANTIATE_TEST_SUITE_P(
         HandbackCase{"StartFails", kRunning, true, "quit end", "", 0,
                      "[ERROR] Failed to start the DLM again: C:\\Program "
                      "Files\\Common Files\\Tessarin Shared\\Tessarin "
-                     "Download Manager\\TsDLMgr.exe\r\n"}),
+                     "Download Manager\\TsDLMgr.exe\r\n"},
+        // The old process is waited for, up to the bound, before the start.
+        HandbackCase{"EndsAtTheBound", kRunning, false, "quit end", "", 1,
+                     kStartedAgain, 20000},
+        HandbackCase{"StillRunningPastTheBound", kRunning, false, "quit end",
+                     "", 0,
+                     "[ERROR] The DLM is still running after 20 s, not "
+                     "starting it again: C:\\Program Files\\Common "
+                     "Files\\Tessarin Shared\\Tessarin Download "
+                     "Manager\\TsDLMgr.exe\r\n",
+                     20001}),
     testing_support::CaseName());
 
 // The user closes the dialog while the system decides on the start (its

@@ -79,6 +79,8 @@ TEST_P(DiscoveryTable, FirstSourceWithAListWins) {
   for (const fake::AutoProxyCall& call : winhttp.autoCalls) {
     EXPECT_TRUE(call.url == kTarget);
     EXPECT_TRUE(call.options.autoLogonIfChallenged);
+    EXPECT_GT(call.options.timeLimitMs, 0u);
+    EXPECT_LE(call.options.timeLimitMs, ProxyDiscovery::kScriptLimitMs);
     if (call.options.flags == 0x00010001u) {
       EXPECT_EQ(call.options.autoDetectFlags, 3u);
       EXPECT_TRUE(call.options.autoConfigUrl.empty());
@@ -166,6 +168,15 @@ std::vector<DiscoveryCase> scenarios() {
     c.pacUrl = kPac;
     c.fixedList = L"fixed:1";
     c.script = fails(12167);
+    c.status = PM_STATUS_SUCCESS;
+    c.list = L"fixed:1";
+    c.scriptLookups = 1;
+  });
+  // A script that has not arrived in time counts as none.
+  add("script_not_in_time_falls_to_fixed_list", [](DiscoveryCase& c) {
+    c.pacUrl = kPac;
+    c.fixedList = L"fixed:1";
+    c.script = {ProxyForUrlResult::timedOut, 0, {}};
     c.status = PM_STATUS_SUCCESS;
     c.list = L"fixed:1";
     c.scriptLookups = 1;

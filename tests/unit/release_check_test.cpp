@@ -163,6 +163,7 @@ TEST(ReleaseCheckTest, EachStepIsOneLineFollowedByTheEntriesItWrote) {
   facts.manifestUrl = "http://a/update.xml";
   facts.installedPath = L"C:\\TSRN.DLM.exe";
   facts.installerUrl = "http://a/setup.exe";
+  facts.installerSize = 3000000000u;
   RecordingUi ui;
   const CheckReport check = checkReport(facts, UpdateFlow(steps, ui).run());
 
@@ -174,7 +175,7 @@ TEST(ReleaseCheckTest, EachStepIsOneLineFollowedByTheEntriesItWrote) {
             "Manifest download - ok\r\n"
             "    Successfully downloaded update.xml\r\n"
             "Manifest reading - offers version 6.1.33.0, installer "
-            "http://a/setup.exe\r\n"
+            "http://a/setup.exe, 3000000000 bytes\r\n"
             "Version comparison - the offered version is newer: a normal run "
             "updates\r\n"
             "Download manager - not running\r\n"

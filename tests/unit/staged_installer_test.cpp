@@ -102,18 +102,20 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StagedInstallerTest, SweepRemovesLeftCopiesButNoneInUseNorLinks) {
   const std::wstring left = at(L"install-" + std::wstring(31, L'a'));
   const std::wstring folders[] = {left + L"a", left + L"b", left + L"c",
-                                  at(L"install-old")};
+                                  at(L"install-old"), left + L"d"};
   for (const std::wstring& folder : folders) {
     std::filesystem::create_directories(fake::localPath(folder));
     testing_support::writeFile(fake::localPath(folder + L"\\" + kSetup), "MZ");
   }
   fake::files().held[folders[1] + L"\\" + kSetup] = 1;
   fake::files().reparsePoints.insert(folders[2]);
+  // A link without the attribute (Wine's symbolic links): it leads elsewhere.
+  fake::files().finalPaths[folders[4]] = L"C:\\Users\\u\\Documents";
 
   ASSERT_EQ(steps_->stageInstaller(at(kSetup)), copy_);
 
   EXPECT_FALSE(exists(fake::localPath(folders[0])));
-  for (int kept = 1; kept < 4; ++kept) {
+  for (int kept = 1; kept < 5; ++kept) {
     EXPECT_TRUE(exists(fake::localPath(folders[kept] + L"\\" + kSetup)));
   }
 }

@@ -5,6 +5,11 @@
 #include <shlwapi.h>
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdint>
+
 #include "platform/files.h"
 #include "platform/win32/held_file_win32.h"
 
@@ -146,6 +151,39 @@ HeldFileHandle holdFolderToProtect(const std::wstring& path) {
   return holdFolderWith(path, GENERIC_READ | WRITE_DAC);
 }
 
+HeldFileHandle openFileToWrite(const std::wstring& path, bool& created) {
+  HANDLE handle = CreateFileW(
+      path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  created = GetLastError() != ERROR_ALREADY_EXISTS;
+  if (handle == INVALID_HANDLE_VALUE) return HeldFileHandle();
+  return HeldFileHandle(new HeldFile{handle});
+}
+
+bool deleteHeldFile(HeldFile& file) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(file.handle, FileDispositionInfo,
+                                    &disposition, sizeof disposition) != FALSE;
+}
+
+std::FILE* truncatedStream(HeldFileHandle file) {
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(file->handle, start, nullptr, FILE_BEGIN) ||
+      !SetEndOfFile(file->handle)) {
+    return nullptr;
+  }
+  const int descriptor = _open_osfhandle(
+      reinterpret_cast<std::intptr_t>(file->handle), _O_WRONLY | _O_BINARY);
+  if (descriptor == -1) return nullptr;
+  // The descriptor owns the handle now.
+  delete file.release();
+  std::FILE* stream = _fdopen(descriptor, "wb");
+  if (stream == nullptr) _close(descriptor);
+  return stream;
+}
+
 bool heldFileInfo(HeldFile& file, HeldFileInfo& info) {
   info = HeldFileInfo();
   BY_HANDLE_FILE_INFORMATION facts{};
@@ -154,6 +192,8 @@ bool heldFileInfo(HeldFile& file, HeldFileInfo& info) {
   info.reparsePoint =
       (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   info.links = facts.nNumberOfLinks;
+  info.size = (static_cast<std::uint64_t>(facts.nFileSizeHigh) << 32) |
+              facts.nFileSizeLow;
   return true;
 }
 

@@ -126,6 +126,25 @@ bool isHungWindow(WindowHandle window) {
   return IsHungAppWindow(toHwnd(window)) != FALSE;
 }
 
+struct HeldProcess {
+  HANDLE handle;
+};
+
+void HeldProcessCloser::operator()(HeldProcess* process) const {
+  CloseHandle(process->handle);
+  delete process;
+}
+
+HeldProcessHandle holdProcess(ProcessId id) {
+  HANDLE handle = OpenProcess(SYNCHRONIZE, FALSE, id);
+  if (handle == nullptr) return HeldProcessHandle();
+  return HeldProcessHandle(new HeldProcess{handle});
+}
+
+bool waitForProcessEnd(HeldProcess& process, std::uint32_t milliseconds) {
+  return WaitForSingleObject(process.handle, milliseconds) == WAIT_OBJECT_0;
+}
+
 bool startProgram(const std::wstring& path, const std::wstring& directory) {
   std::wstring commandLine = L"\"" + path + L"\"";
   STARTUPINFOW startup{};

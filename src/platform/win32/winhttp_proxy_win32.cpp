@@ -3,6 +3,12 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <utility>
+
 #include "platform/winhttp_proxy.h"
 
 namespace platform {
@@ -59,6 +65,65 @@ bool getDefaultProxyConfiguration(DefaultProxyConfig& config) {
   return true;
 }
 
+namespace {
+
+// One WinHttpGetProxyForUrl call, shared by the caller and the thread that
+// makes it: whichever lets go last frees it.
+struct ProxyCall {
+  std::wstring url;
+  AutoProxyOptions options;
+  HINTERNET session = nullptr;
+  HMODULE module = nullptr;
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  BOOL found = FALSE;
+  DWORD code = ERROR_SUCCESS;
+  ProxyForUrl answer;
+};
+
+void makeProxyCall(const std::shared_ptr<ProxyCall>& call) {
+  WINHTTP_AUTOPROXY_OPTIONS raw{};
+  raw.dwFlags = call->options.flags;
+  raw.dwAutoDetectFlags = call->options.autoDetectFlags;
+  raw.lpszAutoConfigUrl = call->options.autoConfigUrl.empty()
+                              ? nullptr
+                              : call->options.autoConfigUrl.c_str();
+  raw.fAutoLogonIfChallenged =
+      call->options.autoLogonIfChallenged ? TRUE : FALSE;
+  WINHTTP_PROXY_INFO info{};
+  const BOOL found =
+      WinHttpGetProxyForUrl(call->session, call->url.c_str(), &raw, &info);
+  const DWORD code = found ? ERROR_SUCCESS : GetLastError();
+  ProxyForUrl answer;
+  answer.proxy = takeGlobalString(info.lpszProxy);
+  answer.proxyBypass = takeGlobalString(info.lpszProxyBypass);
+  WinHttpCloseHandle(call->session);
+  {
+    const std::lock_guard<std::mutex> lock(call->mutex);
+    call->found = found;
+    call->code = code;
+    call->answer = std::move(answer);
+    call->done = true;
+  }
+  call->ended.notify_all();
+}
+
+DWORD WINAPI runProxyCall(void* parameter) {
+  HMODULE module = nullptr;
+  {
+    const std::unique_ptr<std::shared_ptr<ProxyCall>> owner(
+        static_cast<std::shared_ptr<ProxyCall>*>(parameter));
+    module = (*owner)->module;
+    makeProxyCall(*owner);
+  }
+  // This code stays loaded until the thread has left it, even when the
+  // caller of the proxy interface has unloaded it meanwhile.
+  FreeLibraryAndExitThread(module, 0);
+}
+
+}  // namespace
+
 ProxyForUrlResult getProxyForUrl(const std::wstring& url,
                                  const AutoProxyOptions& options,
                                  ProxyForUrl& result) {
@@ -70,25 +135,44 @@ ProxyForUrlResult getProxyForUrl(const std::wstring& url,
     (void)failWith(GetLastError());
     return ProxyForUrlResult::openFailed;
   }
-  WINHTTP_AUTOPROXY_OPTIONS raw{};
-  raw.dwFlags = options.flags;
-  raw.dwAutoDetectFlags = options.autoDetectFlags;
-  raw.lpszAutoConfigUrl =
-      options.autoConfigUrl.empty() ? nullptr : options.autoConfigUrl.c_str();
-  raw.lpvReserved = nullptr;
-  raw.dwReserved = 0;
-  raw.fAutoLogonIfChallenged = options.autoLogonIfChallenged ? TRUE : FALSE;
-  WINHTTP_PROXY_INFO info{};
-  const BOOL found = WinHttpGetProxyForUrl(session, url.c_str(), &raw, &info);
-  const DWORD code = found ? ERROR_SUCCESS : GetLastError();
-  result.proxy = takeGlobalString(info.lpszProxy);
-  result.proxyBypass = takeGlobalString(info.lpszProxyBypass);
-  WinHttpCloseHandle(session);
-  if (!found) {
-    result = ProxyForUrl{};
+  // The script's name resolution, connection, request and each read: none
+  // waits longer than the whole call may.
+  const int limit = static_cast<int>(options.timeLimitMs);
+  if (limit > 0) (void)WinHttpSetTimeouts(session, limit, limit, limit, limit);
+  auto call = std::make_shared<ProxyCall>();
+  call->url = url;
+  call->options = options;
+  call->session = session;
+  auto* owner = new std::shared_ptr<ProxyCall>(call);
+  HANDLE thread = nullptr;
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                         reinterpret_cast<LPCWSTR>(&runProxyCall),
+                         &call->module)) {
+    thread = CreateThread(nullptr, 0, &runProxyCall, owner, 0, nullptr);
+    if (thread == nullptr) FreeLibrary(call->module);
+  }
+  if (thread == nullptr) {
+    const DWORD code = GetLastError();
+    delete owner;
+    WinHttpCloseHandle(session);
     (void)failWith(code);
     return ProxyForUrlResult::getProxyForUrlFailed;
   }
+  CloseHandle(thread);
+  std::unique_lock<std::mutex> lock(call->mutex);
+  const auto done = [&call] { return call->done; };
+  if (options.timeLimitMs == 0) {
+    call->ended.wait(lock, done);
+  } else if (!call->ended.wait_for(
+                 lock, std::chrono::milliseconds(options.timeLimitMs), done)) {
+    (void)failWith(ERROR_WINHTTP_TIMEOUT);
+    return ProxyForUrlResult::timedOut;
+  }
+  if (!call->found) {
+    (void)failWith(call->code);
+    return ProxyForUrlResult::getProxyForUrlFailed;
+  }
+  result = std::move(call->answer);
   return ProxyForUrlResult::ok;
 }
 
