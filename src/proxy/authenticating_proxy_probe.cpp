@@ -17,7 +17,7 @@ constexpr std::uint32_t kAutoLogonPolicyMedium = 0;
 constexpr std::uint32_t kStatusProxyAuthRequired = 407;
 
 // The working strings are UTF-8 that GetProxyInfo has checked.
-std::wstring wide(const std::string& text) {
+std::wstring Wide(const std::string& text) {
   std::wstring out;
   (void)tsdlm::utf8ToUtf16(text, out);
   return out;
@@ -51,7 +51,7 @@ PMStatus AuthenticatingProxyProbe::CheckAuthenticatingProxy(bool silent) {
     LogMessage(LOG_LEVEL_ERROR, "URL or Proxy server is empty!");
     return PM_STATUS_INVALID_INPUT;
   }
-  server_ = wide(info_.server);
+  server_ = Wide(info_.server);
   next_ = State::kFirstRequest;
   PMStatus status = PM_STATUS_SUCCESS;
   do {
@@ -94,8 +94,8 @@ PMStatus AuthenticatingProxyProbe::DoFirstRequest() {
     LogMessage(LOG_LEVEL_INFO,
                "Using invoker provided proxy credentials with user:%s",
                info_.user.c_str());
-    user_ = wide(info_.user);
-    password_ = wide(info_.password);
+    user_ = Wide(info_.user);
+    password_ = Wide(info_.password);
     store_ = true;
   }
   std::uint32_t status = 0;
@@ -135,8 +135,8 @@ PMStatus AuthenticatingProxyProbe::DoSchemesKnown() {
 
 PMStatus AuthenticatingProxyProbe::DoCallerCredentials() {
   callerTried_ = true;
-  user_ = wide(info_.user);
-  password_ = wide(info_.password);
+  user_ = Wide(info_.user);
+  password_ = Wide(info_.password);
   if (RejectedCredentials::OfThisProcess().Contains(proxyAddress_, user_,
                                                     password_)) {
     next_ = State::kSchemesKnown;
@@ -305,7 +305,7 @@ bool AuthenticatingProxyProbe::OpenRequest(
     return false;
   }
   platform::CrackedUrl parts;
-  if (!platform::crackUrl(wide(info_.url), parts)) {
+  if (!platform::crackUrl(Wide(info_.url), parts)) {
     ReportApiFailure(L"WinHttpCrackUrl");
     request.reset();
     return false;

@@ -17,22 +17,22 @@ constexpr std::uint32_t kAutoProxyConfigUrl = 0x00000002;
 // WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A
 constexpr std::uint32_t kAutoDetectDhcpAndDns = 3;
 
-const wchar_t* sourceName(bool autoDetect) {
+const wchar_t* SourceName(bool autoDetect) {
   return autoDetect ? L"WPAD" : L"PAC URL";
 }
 
-void logUnableToDetect(bool autoDetect) {
+void LogUnableToDetect(bool autoDetect) {
   LogMessage(LOG_LEVEL_INFO,
              L"Unable to automatically detect proxy information using %ls",
-             sourceName(autoDetect));
+             SourceName(autoDetect));
 }
 
 // The documented fallback: the lookup goes on as if there were no script.
-void logNoAnswerInTime(bool autoDetect) {
+void LogNoAnswerInTime(bool autoDetect) {
   LogMessage(LOG_LEVEL_ERROR,
              L"No answer from %ls within %d seconds; going on without a "
              L"configuration script",
-             sourceName(autoDetect),
+             SourceName(autoDetect),
              static_cast<int>(ProxyDiscovery::kScriptLimitMs / 1000));
 }
 
@@ -143,7 +143,7 @@ bool ProxyDiscovery::AutoDetectProxyInfo(bool autoDetect,
   options.autoLogonIfChallenged = true;
   const std::uint64_t left = deadline_.RemainingMs();
   if (left == 0) {
-    logNoAnswerInTime(autoDetect);
+    LogNoAnswerInTime(autoDetect);
     return false;
   }
   options.timeLimitMs = static_cast<std::uint32_t>(
@@ -152,14 +152,14 @@ bool ProxyDiscovery::AutoDetectProxyInfo(bool autoDetect,
   platform::ProxyForUrl answer;
   switch (platform::getProxyForUrl(targetUrl_, options, answer)) {
     case platform::ProxyForUrlResult::timedOut:
-      logNoAnswerInTime(autoDetect);
+      LogNoAnswerInTime(autoDetect);
       return false;
     case platform::ProxyForUrlResult::openFailed:
       ReportApiFailure(L"WinHttpOpen");
       return false;
     case platform::ProxyForUrlResult::getProxyForUrlFailed:
       ReportApiFailure(L"WinHttpGetProxyForUrl");
-      logUnableToDetect(autoDetect);
+      LogUnableToDetect(autoDetect);
       return false;
     case platform::ProxyForUrlResult::ok:
       break;
@@ -174,7 +174,7 @@ bool ProxyDiscovery::AutoDetectProxyInfo(bool autoDetect,
     proxyList = *answer.proxy;
     return true;
   }
-  logUnableToDetect(autoDetect);  // direct access for this URL
+  LogUnableToDetect(autoDetect);  // direct access for this URL
   return false;
 }
 

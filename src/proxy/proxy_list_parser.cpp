@@ -23,19 +23,19 @@ constexpr SchemeRow kOtherSchemes[] = {
 constexpr SchemeRow kDefaultScheme = {L"https", "443"};
 
 // ECMAScript's line terminators, which "." does not match.
-bool isLineTerminator(wchar_t c) {
+bool IsLineTerminator(wchar_t c) {
   return c == L'\n' || c == L'\r' || c == 0x2028 || c == 0x2029;
 }
 
-wchar_t lowerAscii(wchar_t c) {
+wchar_t LowerAscii(wchar_t c) {
   return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
 
-bool startsWithIgnoreCase(const std::wstring& text, std::size_t at,
+bool StartsWithIgnoreCase(const std::wstring& text, std::size_t at,
                           const wchar_t* word) {
   std::size_t i = 0;
   for (; word[i] != L'\0'; ++i) {
-    if (at + i >= text.size() || lowerAscii(text[at + i]) != word[i]) {
+    if (at + i >= text.size() || LowerAscii(text[at + i]) != word[i]) {
       return false;
     }
   }
@@ -50,16 +50,16 @@ struct EntryMatch {
 };
 
 // Where ".*" starting at `from` stops.
-std::size_t lineEnd(const std::wstring& text, std::size_t from) {
-  while (from < text.size() && !isLineTerminator(text[from])) ++from;
+std::size_t LineEnd(const std::wstring& text, std::size_t from) {
+  while (from < text.size() && !IsLineTerminator(text[from])) ++from;
   return from;
 }
 
 // Tries the pattern at `at`. "=" is a separator only when `equalsSeparates`.
-bool matchEntryAt(const std::wstring& text, std::size_t at,
+bool MatchEntryAt(const std::wstring& text, std::size_t at,
                   bool equalsSeparates, EntryMatch& match) {
   for (const wchar_t* word : kSchemeWords) {
-    if (!startsWithIgnoreCase(text, at, word)) continue;
+    if (!StartsWithIgnoreCase(text, at, word)) continue;
     const std::size_t afterWord = at + std::char_traits<wchar_t>::length(word);
     std::size_t separator = 0;
     if (equalsSeparates && afterWord < text.size() && text[afterWord] == L'=') {
@@ -78,29 +78,29 @@ bool matchEntryAt(const std::wstring& text, std::size_t at,
 }
 
 // The pattern matching the whole text (".*" must reach the end).
-bool matchWhole(const std::wstring& text, bool equalsSeparates,
+bool MatchWhole(const std::wstring& text, bool equalsSeparates,
                 EntryMatch& match) {
-  return matchEntryAt(text, 0, equalsSeparates, match) &&
-         lineEnd(text, match.restBegin) == text.size();
+  return MatchEntryAt(text, 0, equalsSeparates, match) &&
+         LineEnd(text, match.restBegin) == text.size();
 }
 
 // The leftmost occurrence starting in [from, to).
-bool searchEntry(const std::wstring& text, std::size_t from, std::size_t to,
+bool SearchEntry(const std::wstring& text, std::size_t from, std::size_t to,
                  EntryMatch& match) {
   for (std::size_t at = from; at < to; ++at) {
-    if (matchEntryAt(text, at, true, match)) return true;
+    if (MatchEntryAt(text, at, true, match)) return true;
   }
   return false;
 }
 
 // Every occurrence replaced by nothing.
-std::wstring removeEntries(const std::wstring& text) {
+std::wstring RemoveEntries(const std::wstring& text) {
   std::wstring result;
   std::size_t copied = 0;
   EntryMatch match;
-  while (searchEntry(text, copied, text.size(), match)) {
+  while (SearchEntry(text, copied, text.size(), match)) {
     result.append(text, copied, match.position - copied);
-    copied = lineEnd(text, match.restBegin);
+    copied = LineEnd(text, match.restBegin);
   }
   result.append(text, copied, std::wstring::npos);
   return result;
@@ -135,7 +135,7 @@ void ProxyListParser::GetServerTypeStrAndDefaultPort(const std::wstring& url,
   serverType = kDefaultScheme.type;
   defaultPort = kDefaultScheme.defaultPort;
   EntryMatch match;
-  if (!matchWhole(url, false, match)) return;
+  if (!MatchWhole(url, false, match)) return;
   for (const SchemeRow& row : kOtherSchemes) {
     if (tsdlm::equalsIgnoreCaseAscii(match.word, row.type)) {
       serverType = row.type;
@@ -151,13 +151,13 @@ bool ProxyListParser::ExtractServerData(const std::wstring& serverType,
   LogMessage(LOG_LEVEL_DEBUG, L"Proxy server information is: %ls",
              proxyList.c_str());
   EntryMatch match;
-  if (!matchWhole(proxyList, true, match)) return true;  // no scheme prefixes
+  if (!MatchWhole(proxyList, true, match)) return true;  // no scheme prefixes
   // The list being reduced is the window [begin, end) of the original; each
   // round replaces it by the rest of the entry found.
   std::size_t begin = 0;
   std::size_t end = proxyList.size();
   for (;;) {
-    if (!searchEntry(proxyList, begin, end, match)) {
+    if (!SearchEntry(proxyList, begin, end, match)) {
       if (begin == end) {
         LogMessage(LOG_LEVEL_ERROR,
                    "Failed to detect correct proxy server info of format like "
@@ -172,7 +172,7 @@ bool ProxyListParser::ExtractServerData(const std::wstring& serverType,
     if (tsdlm::equalsIgnoreCaseAscii(match.word, serverType)) {
       // The entry ran to the end of the line, so this cuts the list at the
       // next scheme word that is followed by a separator.
-      proxyList = removeEntries(proxyList.substr(begin, end - begin));
+      proxyList = RemoveEntries(proxyList.substr(begin, end - begin));
       return true;
     }
   }

@@ -21,7 +21,7 @@ constexpr char kTagSeparator[] = "   ";
 const bool g_logEnabled =
     ReadEnvironmentSwitch(L"TSRN_ENABLE_DEBUG_STRING", false);
 
-std::string formatMessage(const char* format, va_list args) {
+std::string FormatText(const char* format, va_list args) {
   char buffer[kLogMessageBufferSize] = {};
   // vsnprintf cuts at the buffer and always terminates it.
   if (std::vsnprintf(buffer, sizeof buffer, format, args) < 0) return {};
@@ -31,7 +31,7 @@ std::string formatMessage(const char* format, va_list args) {
 // vswprintf fails instead of cutting when the text does not fit, and leaves
 // the buffer unspecified then; so the text is formatted whole into a buffer
 // that grows as needed, and cut afterwards.
-std::wstring formatMessage(const wchar_t* format, va_list args) {
+std::wstring FormatText(const wchar_t* format, va_list args) {
   constexpr std::size_t kLargestBuffer = std::size_t{1} << 24;
   for (std::size_t size = kLogMessageBufferSize; size <= kLargestBuffer;
        size *= 2) {
@@ -73,7 +73,7 @@ std::string FormatLogLine(int level, const char* format, va_list args) {
   std::string line = kLinePrefix;
   line += LogTag(level);
   line += kTagSeparator;
-  if (format != nullptr) line += formatMessage(format, args);
+  if (format != nullptr) line += FormatText(format, args);
   line += '\n';
   return line;
 }
@@ -82,7 +82,7 @@ std::wstring FormatLogLine(int level, const wchar_t* format, va_list args) {
   std::wstring line = tsdlm::widenBytes(kLinePrefix);
   line += tsdlm::widenBytes(LogTag(level));
   line += tsdlm::widenBytes(kTagSeparator);
-  if (format != nullptr) line += formatMessage(format, args);
+  if (format != nullptr) line += FormatText(format, args);
   line += L'\n';
   return line;
 }

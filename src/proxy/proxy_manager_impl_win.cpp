@@ -14,31 +14,31 @@ namespace TSRN::ProxyManager {
 namespace {
 
 // A malloc'd copy the caller releases with free (tsrnProxyDeallocate).
-char* duplicate(const std::string& text) {
+char* Duplicate(const std::string& text) {
   char* copy = static_cast<char*>(std::malloc(text.size() + 1));
   if (copy != nullptr) std::memcpy(copy, text.c_str(), text.size() + 1);
   return copy;
 }
 
-void release(char*& text) {
+void ReleaseText(char*& text) {
   std::free(text);
   text = nullptr;
 }
 
-void releaseAnswer(ProxyInfo& proxyInfo) {
-  release(proxyInfo.server);
-  release(proxyInfo.serverPort);
-  release(proxyInfo.user);
-  release(proxyInfo.password);
+void ReleaseAnswer(ProxyInfo& proxyInfo) {
+  ReleaseText(proxyInfo.server);
+  ReleaseText(proxyInfo.serverPort);
+  ReleaseText(proxyInfo.user);
+  ReleaseText(proxyInfo.password);
   proxyInfo.authScheme = 0;
 }
 
-PMStatus finish(PMStatus status) {
+PMStatus Finish(PMStatus status) {
   LogMessage(LOG_LEVEL_INFO, "PMStatus:%d", static_cast<int>(status));
   return status;
 }
 
-bool isUtf8Bmp(const char* text) {
+bool IsUtf8Bmp(const char* text) {
   std::wstring ignored;
   return text == nullptr || tsdlm::utf8ToUtf16(text, ignored);
 }
@@ -55,7 +55,7 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
   const PMStatus valid = ValidateInput(userData, proxyInfo);
   if (valid != PM_STATUS_SUCCESS) {
     LogMessage(LOG_LEVEL_ERROR, "Input data 'UserData.url' is NULL or empty!");
-    return finish(valid);
+    return Finish(valid);
   }
   info_.url = userData.url;
   LogMessage(LOG_LEVEL_INFO, "Input URL:%s", info_.url.c_str());
@@ -70,11 +70,11 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
   // Everything handed to Windows is UTF-16; text with no such form is
   // refused here rather than altered.
   std::wstring wideUrl;
-  if (!tsdlm::utf8ToUtf16(info_.url, wideUrl) || !isUtf8Bmp(userData.user) ||
-      !isUtf8Bmp(userData.password)) {
+  if (!tsdlm::utf8ToUtf16(info_.url, wideUrl) || !IsUtf8Bmp(userData.user) ||
+      !IsUtf8Bmp(userData.password)) {
     LogMessage(LOG_LEVEL_ERROR,
                "Input data of 'UserData' is not valid UTF-8 text!");
-    return finish(PM_STATUS_INVALID_INPUT);
+    return Finish(PM_STATUS_INVALID_INPUT);
   }
 
   // One deadline for the whole lookup: automatic detection and the
@@ -84,11 +84,11 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
   std::wstring proxyList;
   const PMStatus discovered =
       ProxyDiscovery(wideUrl, &deadline).DiscoverProxyConfiguration(proxyList);
-  if (discovered != PM_STATUS_SUCCESS) return finish(discovered);
+  if (discovered != PM_STATUS_SUCCESS) return Finish(discovered);
 
   std::vector<ProxyCandidate> candidates;
   if (!ProxyListParser(wideUrl).FetchServerInfo(proxyList, candidates)) {
-    return finish(PM_STATUS_FAILURE);
+    return Finish(PM_STATUS_FAILURE);
   }
 
   // A list of separators only gives no candidate: that is no answer, not a
@@ -138,7 +138,7 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
   if (status != PM_STATUS_SUCCESS) {
     LogMessage(LOG_LEVEL_DEBUG, "No VALID proxy servers detected.");
   }
-  finish(status);
+  Finish(status);
   if (status == PM_STATUS_SUCCESS) LogOutputSummary(proxyInfo);
   return status;
 }
@@ -150,27 +150,27 @@ PMStatus ProxyManagerImplWin::CheckAuthenticatingProxy(
 }
 
 bool ProxyManagerImplWin::FillAnswer(ProxyInfo& proxyInfo) const {
-  releaseAnswer(proxyInfo);
-  proxyInfo.server = duplicate(info_.server);
-  proxyInfo.serverPort = duplicate(info_.serverPort);
-  proxyInfo.user = duplicate(info_.user);
-  proxyInfo.password = duplicate(info_.password);
+  ReleaseAnswer(proxyInfo);
+  proxyInfo.server = Duplicate(info_.server);
+  proxyInfo.serverPort = Duplicate(info_.serverPort);
+  proxyInfo.user = Duplicate(info_.user);
+  proxyInfo.password = Duplicate(info_.password);
   proxyInfo.authScheme = authScheme_;
   if (proxyInfo.server == nullptr || proxyInfo.serverPort == nullptr ||
       proxyInfo.user == nullptr || proxyInfo.password == nullptr) {
-    releaseAnswer(proxyInfo);
+    ReleaseAnswer(proxyInfo);
     return false;
   }
   return true;
 }
 
 bool ProxyManagerImplWin::FillServerOnly(ProxyInfo& proxyInfo) const {
-  releaseAnswer(proxyInfo);
-  proxyInfo.server = duplicate(info_.server);
-  proxyInfo.serverPort = duplicate(info_.serverPort);
+  ReleaseAnswer(proxyInfo);
+  proxyInfo.server = Duplicate(info_.server);
+  proxyInfo.serverPort = Duplicate(info_.serverPort);
   proxyInfo.authScheme = authScheme_;
   if (proxyInfo.server == nullptr || proxyInfo.serverPort == nullptr) {
-    releaseAnswer(proxyInfo);
+    ReleaseAnswer(proxyInfo);
     return false;
   }
   return true;

@@ -13,7 +13,7 @@ using TSRN::ProxyManager::UserData;
 
 namespace {
 
-void release(char*& text) noexcept {
+void ReleaseText(char*& text) noexcept {
   std::free(text);
   text = nullptr;
 }
@@ -39,10 +39,10 @@ int TSRN_PROXY_CALL tsrnGetProxyInfo(const UserData* userData,
 
 void TSRN_PROXY_CALL tsrnProxyDeallocate(ProxyInfo* proxyInfo) {
   if (proxyInfo == nullptr) return;
-  release(proxyInfo->server);
-  release(proxyInfo->serverPort);
-  release(proxyInfo->user);
-  release(proxyInfo->password);
+  ReleaseText(proxyInfo->server);
+  ReleaseText(proxyInfo->serverPort);
+  ReleaseText(proxyInfo->user);
+  ReleaseText(proxyInfo->password);
   proxyInfo->authScheme = 0;
 }
 

@@ -8,7 +8,7 @@ namespace {
 
 // A moved-from std::string is only "valid but unspecified"; the record
 // promises empty sources, so they are cleared explicitly.
-std::string take(std::string& source) noexcept {
+std::string Take(std::string& source) noexcept {
   std::string taken = std::move(source);
   source.clear();
   return taken;
@@ -23,11 +23,11 @@ UPIInfo::~UPIInfo() = default;
 UPIInfo::UPIInfo(const UPIInfo& other) = default;
 
 UPIInfo::UPIInfo(UPIInfo&& other) noexcept
-    : url(take(other.url)),
-      server(take(other.server)),
-      serverPort(take(other.serverPort)),
-      user(take(other.user)),
-      password(take(other.password)) {}
+    : url(Take(other.url)),
+      server(Take(other.server)),
+      serverPort(Take(other.serverPort)),
+      user(Take(other.user)),
+      password(Take(other.password)) {}
 
 UPIInfo& UPIInfo::operator=(const UPIInfo& other) {
   if (this != &other) {
@@ -42,11 +42,11 @@ UPIInfo& UPIInfo::operator=(const UPIInfo& other) {
 
 UPIInfo& UPIInfo::operator=(UPIInfo&& other) noexcept {
   if (this != &other) {
-    url = take(other.url);
-    server = take(other.server);
-    serverPort = take(other.serverPort);
-    user = take(other.user);
-    password = take(other.password);
+    url = Take(other.url);
+    server = Take(other.server);
+    serverPort = Take(other.serverPort);
+    user = Take(other.user);
+    password = Take(other.password);
   }
   return *this;
 }

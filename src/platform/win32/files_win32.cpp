@@ -9,11 +9,28 @@
 #include <io.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "platform/files.h"
 #include "platform/win32/held_file_win32.h"
+#include "platform/win32/owned.h"
 
 namespace platform {
+
+namespace {
+
+struct AlgorithmKind {
+  using Type = BCRYPT_ALG_HANDLE;
+  static void release(BCRYPT_ALG_HANDLE algorithm) {
+    BCryptCloseAlgorithmProvider(algorithm, 0);
+  }
+};
+struct HashKind {
+  using Type = BCRYPT_HASH_HANDLE;
+  static void release(BCRYPT_HASH_HANDLE hash) { BCryptDestroyHash(hash); }
+};
+
+}  // namespace
 
 std::wstring tempPath() {
   wchar_t buffer[MAX_PATH] = {};
@@ -76,13 +93,12 @@ std::vector<std::wstring> folderEntries(const std::wstring& path) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW found{};
   const std::wstring pattern = path + L"\\*";
-  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
+  const Owned<FindHandleKind> search(FindFirstFileW(pattern.c_str(), &found));
+  if (!search) return names;
   do {
     const std::wstring name = found.cFileName;
     if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  } while (FindNextFileW(search.get(), &found));
   return names;
 }
 
@@ -112,31 +128,27 @@ std::wstring randomHex(std::size_t bytes) {
   return lowerHex<std::wstring>(random);
 }
 
-void HeldFileCloser::operator()(HeldFile* file) const {
-  if (file == nullptr) return;
-  CloseHandle(file->handle);
-  delete file;
-}
+void HeldFileCloser::operator()(HeldFile* file) const { delete file; }
 
 HeldFileHandle holdFile(const std::wstring& path) {
   // Reading is shared, so that the file can still be started; writing,
   // renaming and deleting are not.
-  HANDLE handle = CreateFileW(
+  OwnedHandle handle(CreateFileW(
       path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return HeldFileHandle();
-  return HeldFileHandle(new HeldFile{handle});
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return HeldFileHandle();
+  return HeldFileHandle(new HeldFile{std::move(handle)});
 }
 
 namespace {
 
 HeldFileHandle holdFolderWith(const std::wstring& path, DWORD access) {
-  HANDLE handle = CreateFileW(
+  OwnedHandle handle(CreateFileW(
       path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-      nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return HeldFileHandle();
-  return HeldFileHandle(new HeldFile{handle});
+      nullptr));
+  if (!handle) return HeldFileHandle();
+  return HeldFileHandle(new HeldFile{std::move(handle)});
 }
 
 }  // namespace
@@ -152,33 +164,34 @@ HeldFileHandle holdFolderToProtect(const std::wstring& path) {
 }
 
 HeldFileHandle openFileToWrite(const std::wstring& path, bool& created) {
-  HANDLE handle = CreateFileW(
+  OwnedHandle handle(CreateFileW(
       path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE,
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   created = GetLastError() != ERROR_ALREADY_EXISTS;
-  if (handle == INVALID_HANDLE_VALUE) return HeldFileHandle();
-  return HeldFileHandle(new HeldFile{handle});
+  if (!handle) return HeldFileHandle();
+  return HeldFileHandle(new HeldFile{std::move(handle)});
 }
 
 bool deleteHeldFile(HeldFile& file) {
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
-  return SetFileInformationByHandle(file.handle, FileDispositionInfo,
+  return SetFileInformationByHandle(file.handle.get(), FileDispositionInfo,
                                     &disposition, sizeof disposition) != FALSE;
 }
 
 std::FILE* truncatedStream(HeldFileHandle file) {
   LARGE_INTEGER start{};
-  if (!SetFilePointerEx(file->handle, start, nullptr, FILE_BEGIN) ||
-      !SetEndOfFile(file->handle)) {
+  if (!SetFilePointerEx(file->handle.get(), start, nullptr, FILE_BEGIN) ||
+      !SetEndOfFile(file->handle.get())) {
     return nullptr;
   }
-  const int descriptor = _open_osfhandle(
-      reinterpret_cast<std::intptr_t>(file->handle), _O_WRONLY | _O_BINARY);
+  const int descriptor =
+      _open_osfhandle(reinterpret_cast<std::intptr_t>(file->handle.get()),
+                      _O_WRONLY | _O_BINARY);
   if (descriptor == -1) return nullptr;
   // The descriptor owns the handle now.
-  delete file.release();
+  (void)file->handle.release();
   std::FILE* stream = _fdopen(descriptor, "wb");
   if (stream == nullptr) _close(descriptor);
   return stream;
@@ -187,7 +200,7 @@ std::FILE* truncatedStream(HeldFileHandle file) {
 bool heldFileInfo(HeldFile& file, HeldFileInfo& info) {
   info = HeldFileInfo();
   BY_HANDLE_FILE_INFORMATION facts{};
-  if (!GetFileInformationByHandle(file.handle, &facts)) return false;
+  if (!GetFileInformationByHandle(file.handle.get(), &facts)) return false;
   info.directory = (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   info.reparsePoint =
       (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -222,17 +235,18 @@ std::wstring finalPathOf(HANDLE handle) {
 
 }  // namespace
 
-std::wstring heldFinalPath(HeldFile& file) { return finalPathOf(file.handle); }
+std::wstring heldFinalPath(HeldFile& file) { return finalPathOf(file.handle.get()); }
 
 bool protectHeldFolder(HeldFile& folder) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  OwnedHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) {
+    return false;
+  }
   alignas(TOKEN_USER) unsigned char
       user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   DWORD size = 0;
   const BOOL gotUser =
-      GetTokenInformation(token, TokenUser, user, sizeof user, &size);
-  CloseHandle(token);
+      GetTokenInformation(token.get(), TokenUser, user, sizeof user, &size);
   if (!gotUser) return false;
 
   // Listing, reading, running and deleting; nothing that adds a file or a
@@ -266,43 +280,42 @@ bool protectHeldFolder(HeldFile& folder) {
     access[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
     access[i].Trustee.ptstrName = static_cast<LPWSTR>(sid);
   }
-  PACL acl = nullptr;
-  if (SetEntriesInAclW(kEntries, access, nullptr, &acl) != ERROR_SUCCESS) {
+  PACL made = nullptr;
+  if (SetEntriesInAclW(kEntries, access, nullptr, &made) != ERROR_SUCCESS) {
     return false;
   }
+  const OwnedLocal acl(made);
   // Protected: nothing the user grants on the working folder reaches in.
   const DWORD result = SetSecurityInfo(
-      folder.handle, SE_FILE_OBJECT,
+      folder.handle.get(), SE_FILE_OBJECT,
       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-      nullptr, acl, nullptr);
-  LocalFree(acl);
+      nullptr, made, nullptr);
   return result == ERROR_SUCCESS;
 }
 
 bool deleteFromHeldFolder(HeldFile& folder, const std::wstring& name) {
-  const std::wstring folderPath = finalPathOf(folder.handle);
+  const std::wstring folderPath = finalPathOf(folder.handle.get());
   if (folderPath.empty()) return false;
   const std::wstring path = folderPath + L"\\" + name;
   // Opened itself, never followed; a file held without shared deleting
   // (another run's copy) does not open at all.
-  HANDLE handle = CreateFileW(
+  OwnedHandle handle(CreateFileW(
       path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return false;
   // The name must not have led out of the folder on the way.
   BY_HANDLE_FILE_INFORMATION facts{};
   bool deleted = false;
-  if (finalPathOf(handle) == path &&
-      GetFileInformationByHandle(handle, &facts) &&
+  if (finalPathOf(handle.get()) == path &&
+      GetFileInformationByHandle(handle.get(), &facts) &&
       (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
     deleted =
-        SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                   sizeof disposition) != FALSE;
+        SetFileInformationByHandle(handle.get(), FileDispositionInfo,
+                                   &disposition, sizeof disposition) != FALSE;
   }
-  CloseHandle(handle);
   return deleted;
 }
 
@@ -313,7 +326,7 @@ std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD read = 0;
   if (size > 0xFFFFFFFFu ||
-      !ReadFile(file.handle, buffer, static_cast<DWORD>(size), &read, &at)) {
+      !ReadFile(file.handle.get(), buffer, static_cast<DWORD>(size), &read, &at)) {
     return 0;
   }
   return read;
@@ -321,16 +334,15 @@ std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
 
 std::string heldFileSha256(HeldFile& file) {
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.handle, &size)) return std::string();
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  if (!GetFileSizeEx(file.handle.get(), &size)) return std::string();
+  Owned<AlgorithmKind> algorithm;
   if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(
-          &algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+          algorithm.receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
     return std::string();
   }
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  if (!BCRYPT_SUCCESS(
-          BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) {
-    BCryptCloseAlgorithmProvider(algorithm, 0);
+  Owned<HashKind> hash;
+  if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.receive(),
+                                       nullptr, 0, nullptr, 0, 0))) {
     return std::string();
   }
   // Read to the size the file had when asked: a file that ends sooner (or
@@ -343,15 +355,13 @@ std::string heldFileSha256(HeldFile& file) {
     const std::size_t got =
         readHeldFile(file, done, block.data(), block.size());
     hashed = got > 0 && BCRYPT_SUCCESS(BCryptHashData(
-                            hash, block.data(), static_cast<ULONG>(got), 0));
+                            hash.get(), block.data(), static_cast<ULONG>(got), 0));
     done += got;
   }
   std::vector<unsigned char> digest(32);
   hashed =
       hashed && BCRYPT_SUCCESS(BCryptFinishHash(
-                    hash, digest.data(), static_cast<ULONG>(digest.size()), 0));
-  BCryptDestroyHash(hash);
-  BCryptCloseAlgorithmProvider(algorithm, 0);
+                    hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
   return hashed ? lowerHex<std::string>(digest) : std::string();
 }
 

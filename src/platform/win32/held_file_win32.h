@@ -5,11 +5,12 @@
 #include <windows.h>
 
 #include "platform/files.h"
+#include "platform/win32/owned.h"
 
 namespace platform {
 
 struct HeldFile {
-  HANDLE handle;
+  OwnedHandle handle;
 };
 
 }  // namespace platform

@@ -5,8 +5,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/processes.h"
+#include "platform/win32/owned.h"
 
 namespace platform {
 
@@ -23,14 +25,13 @@ ProcessId currentProcessId() { return GetCurrentProcessId(); }
 
 bool processImagePath(ProcessId id, std::wstring& path) {
   path.clear();
-  HANDLE process = OpenProcess(
-      PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, id);
-  if (process == nullptr) return false;
+  const OwnedHandle process(OpenProcess(
+      PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, id));
+  if (!process) return false;
   wchar_t buffer[MAX_PATH] = {};
   DWORD size = MAX_PATH;
   // A path that cannot be read stays empty.
-  (void)QueryFullProcessImageNameW(process, 0, buffer, &size);
-  CloseHandle(process);
+  (void)QueryFullProcessImageNameW(process.get(), 0, buffer, &size);
   path = buffer;
   return true;
 }
@@ -127,22 +128,22 @@ bool isHungWindow(WindowHandle window) {
 }
 
 struct HeldProcess {
-  HANDLE handle;
+  OwnedHandle handle;
 };
 
 void HeldProcessCloser::operator()(HeldProcess* process) const {
-  CloseHandle(process->handle);
   delete process;
 }
 
 HeldProcessHandle holdProcess(ProcessId id) {
-  HANDLE handle = OpenProcess(SYNCHRONIZE, FALSE, id);
-  if (handle == nullptr) return HeldProcessHandle();
-  return HeldProcessHandle(new HeldProcess{handle});
+  OwnedHandle handle(OpenProcess(SYNCHRONIZE, FALSE, id));
+  if (!handle) return HeldProcessHandle();
+  return HeldProcessHandle(new HeldProcess{std::move(handle)});
 }
 
 bool waitForProcessEnd(HeldProcess& process, std::uint32_t milliseconds) {
-  return WaitForSingleObject(process.handle, milliseconds) == WAIT_OBJECT_0;
+  return WaitForSingleObject(process.handle.get(), milliseconds) ==
+         WAIT_OBJECT_0;
 }
 
 bool startProgram(const std::wstring& path, const std::wstring& directory) {
@@ -155,8 +156,9 @@ bool startProgram(const std::wstring& path, const std::wstring& directory) {
                       &startup, &process)) {
     return false;
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  // Nothing waits for the program: its handles go at once.
+  const OwnedHandle thread(process.hThread);
+  const OwnedHandle started(process.hProcess);
   return true;
 }
 

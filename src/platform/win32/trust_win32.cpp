@@ -121,7 +121,7 @@ FileTrust verifyFileTrust(const std::wstring& path, HeldFile& file) {
   WINTRUST_FILE_INFO info{};
   info.cbStruct = sizeof(WINTRUST_FILE_INFO);
   info.pcwszFilePath = path.c_str();
-  info.hFile = file.handle;
+  info.hFile = file.handle.get();
   info.pgKnownSubject = nullptr;
 
   TrustData trust{};

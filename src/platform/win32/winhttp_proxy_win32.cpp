@@ -9,19 +9,25 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/win32/owned.h"
 #include "platform/winhttp_proxy.h"
 
 namespace platform {
 
 namespace {
 
+struct WinHttpHandleKind {
+  using Type = HINTERNET;
+  static void release(HINTERNET handle) { WinHttpCloseHandle(handle); }
+};
+using OwnedInternet = Owned<WinHttpHandleKind>;
+
 // Copies a WinHTTP global-memory string and releases it right away, so that
 // no caller ever holds one.
 std::optional<std::wstring> takeGlobalString(LPWSTR text) {
-  if (text == nullptr) return std::nullopt;
-  std::wstring copy(text);
-  GlobalFree(text);
-  return copy;
+  const Owned<GlobalMemoryKind> owned(text);
+  if (!owned) return std::nullopt;
+  return std::wstring(text);
 }
 
 // Keeps the failing call's code as the last error across the cleanup.
@@ -72,7 +78,7 @@ namespace {
 struct ProxyCall {
   std::wstring url;
   AutoProxyOptions options;
-  HINTERNET session = nullptr;
+  OwnedInternet session;
   HMODULE module = nullptr;
   std::mutex mutex;
   std::condition_variable ended;
@@ -93,12 +99,12 @@ void makeProxyCall(const std::shared_ptr<ProxyCall>& call) {
       call->options.autoLogonIfChallenged ? TRUE : FALSE;
   WINHTTP_PROXY_INFO info{};
   const BOOL found =
-      WinHttpGetProxyForUrl(call->session, call->url.c_str(), &raw, &info);
+      WinHttpGetProxyForUrl(call->session.get(), call->url.c_str(), &raw, &info);
   const DWORD code = found ? ERROR_SUCCESS : GetLastError();
   ProxyForUrl answer;
   answer.proxy = takeGlobalString(info.lpszProxy);
   answer.proxyBypass = takeGlobalString(info.lpszProxyBypass);
-  WinHttpCloseHandle(call->session);
+  call->session.reset();
   {
     const std::lock_guard<std::mutex> lock(call->mutex);
     call->found = found;
@@ -128,37 +134,44 @@ ProxyForUrlResult getProxyForUrl(const std::wstring& url,
                                  const AutoProxyOptions& options,
                                  ProxyForUrl& result) {
   result = ProxyForUrl{};
-  HINTERNET session =
+  OwnedInternet session(
       WinHttpOpen(L"WinHTTP/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                  WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  if (session == nullptr) {
+                  WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) {
     (void)failWith(GetLastError());
     return ProxyForUrlResult::openFailed;
   }
   // The script's name resolution, connection, request and each read: none
   // waits longer than the whole call may.
   const int limit = static_cast<int>(options.timeLimitMs);
-  if (limit > 0) (void)WinHttpSetTimeouts(session, limit, limit, limit, limit);
+  if (limit > 0) {
+    (void)WinHttpSetTimeouts(session.get(), limit, limit, limit, limit);
+  }
   auto call = std::make_shared<ProxyCall>();
   call->url = url;
   call->options = options;
-  call->session = session;
+  call->session = std::move(session);
   auto* owner = new std::shared_ptr<ProxyCall>(call);
-  HANDLE thread = nullptr;
+  OwnedHandle thread;
+  DWORD code = ERROR_SUCCESS;
   if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                          reinterpret_cast<LPCWSTR>(&runProxyCall),
                          &call->module)) {
-    thread = CreateThread(nullptr, 0, &runProxyCall, owner, 0, nullptr);
-    if (thread == nullptr) FreeLibrary(call->module);
+    thread.reset(CreateThread(nullptr, 0, &runProxyCall, owner, 0, nullptr));
+    if (!thread) {
+      code = GetLastError();
+      // The thread would have let the module go: without one, it goes here.
+      FreeLibrary(call->module);
+    }
+  } else {
+    code = GetLastError();
   }
-  if (thread == nullptr) {
-    const DWORD code = GetLastError();
-    delete owner;
-    WinHttpCloseHandle(session);
+  if (!thread) {
+    delete owner;  // the session with it, once the call's last owner goes
     (void)failWith(code);
     return ProxyForUrlResult::getProxyForUrlFailed;
   }
-  CloseHandle(thread);
+  thread.reset();  // nothing waits on the thread itself
   std::unique_lock<std::mutex> lock(call->mutex);
   const auto done = [&call] { return call->done; };
   if (options.timeLimitMs == 0) {
