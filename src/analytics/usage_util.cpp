@@ -9,18 +9,18 @@
 
 #include "analytics/usage_store.h"
 #include "analytics/usage_util.h"
+#include "platform/win32/owned.h"
 
 namespace {
 
 std::wstring eventsFilePath() {
-  PWSTR base = nullptr;
+  platform::Owned<platform::TaskMemoryKind> base;
   std::wstring folder;
   if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr,
-                                     &base)) &&
-      base != nullptr) {
-    folder = base;
+                                     base.receive())) &&
+      base) {
+    folder = base.get();
   }
-  CoTaskMemFree(base);
   if (folder.empty()) return std::wstring();
   folder += L"\\Tessarin";
   CreateDirectoryW(folder.c_str(), nullptr);

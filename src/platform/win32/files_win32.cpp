@@ -39,14 +39,10 @@ std::wstring tempPath() {
 }
 
 std::wstring publicDocumentsPath() {
-  PWSTR path = nullptr;
-  const HRESULT hr =
-      SHGetKnownFolderPath(FOLDERID_PublicDocuments, 0, nullptr, &path);
-  std::wstring result;
-  if (SUCCEEDED(hr) && path != nullptr) result = path;
-  // The buffer is released on failure too, as the API asks.
-  CoTaskMemFree(path);
-  return result;
+  Owned<TaskMemoryKind> path;
+  const HRESULT hr = SHGetKnownFolderPath(FOLDERID_PublicDocuments, 0, nullptr,
+                                          path.receive());
+  return SUCCEEDED(hr) && path ? std::wstring(path.get()) : std::wstring();
 }
 
 std::wstring pathAppend(const std::wstring& base, const std::wstring& more) {

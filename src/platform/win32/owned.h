@@ -98,6 +98,13 @@ struct GlobalMemoryKind {
   static void release(HGLOBAL memory) { GlobalFree(memory); }
 };
 
+// Memory that an API allocated with CoTaskMemAlloc for its caller
+// (SHGetKnownFolderPath, which asks for its release on failure too).
+struct TaskMemoryKind {
+  using Type = PWSTR;
+  static void release(PWSTR memory) { CoTaskMemFree(memory); }
+};
+
 // A library loaded with LoadLibraryW.
 struct LibraryKind {
   using Type = HMODULE;
