@@ -5,7 +5,6 @@
 #include <schannel.h>
 
 #include <cstring>
-#include <memory>
 
 namespace platform {
 
@@ -13,20 +12,8 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-struct StoreCloser {
-  void operator()(void* store) const { CertCloseStore(store, 0); }
-};
-using Store = std::unique_ptr<void, StoreCloser>;
-
-struct ChainFreer {
-  void operator()(const CERT_CHAIN_CONTEXT* chain) const { CertFreeCertificateChain(chain); }
-};
-struct CertificateFreer {
-  void operator()(const CERT_CONTEXT* certificate) const {
-    CertFreeCertificateContext(certificate);
-  }
-};
-using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
+using Store = Owned<CertStoreKind>;
+using Certificate = Owned<CertContextKind>;
 
 // `subject` names `issuer` as its issuer and its signature verifies with
 // the issuer's public key.
@@ -61,10 +48,9 @@ bool isCertificateAuthority(const CERT_CONTEXT* certificate) {
       constraints == nullptr) {
     return false;
   }
-  const bool ca = constraints->SubjectType.cbData > 0 &&
-                  (constraints->SubjectType.pbData[0] & CERT_CA_SUBJECT_FLAG) != 0;
-  LocalFree(constraints);
-  return ca;
+  const OwnedLocal decoded(constraints);
+  return constraints->SubjectType.cbData > 0 &&
+         (constraints->SubjectType.pbData[0] & CERT_CA_SUBJECT_FLAG) != 0;
 }
 
 // The certificate, byte for byte, is in the machine's or the user's Root
@@ -115,6 +101,7 @@ bool allowsUsage(const CERT_CONTEXT* certificate, const char* usage) {
       usages == nullptr) {
     return false;
   }
+  const OwnedLocal decoded(usages);
   bool allowed = false;
   for (DWORD i = 0; i < usages->cUsageIdentifier; ++i) {
     if (usages->rgpszUsageIdentifier[i] != nullptr &&
@@ -122,7 +109,6 @@ bool allowsUsage(const CERT_CONTEXT* certificate, const char* usage) {
       allowed = true;
     }
   }
-  LocalFree(usages);
   return allowed;
 }
 
@@ -148,6 +134,7 @@ CertificateNames readNames(const CERT_CONTEXT* certificate) {
                             extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &alt,
                             &size) &&
         alt != nullptr) {
+      const OwnedLocal decoded(alt);
       for (DWORD i = 0; i < alt->cAltEntry; ++i) {
         const CERT_ALT_NAME_ENTRY& entry = alt->rgAltEntry[i];
         if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
@@ -157,7 +144,6 @@ CertificateNames readNames(const CERT_CONTEXT* certificate) {
                                          entry.IPAddress.cbData);
         }
       }
-      LocalFree(alt);
     }
   }
   std::vector<std::wstring> commonNames;
@@ -178,6 +164,7 @@ void readSubjectNames(const CERT_INFO& certificate, std::vector<std::wstring>* o
       name == nullptr) {
     return;
   }
+  const OwnedLocal decoded(name);
   for (DWORD r = 0; r < name->cRDN; ++r) {
     const CERT_RDN& rdn = name->rgRDN[r];
     for (DWORD a = 0; a < rdn.cRDNAttr; ++a) {
@@ -197,7 +184,6 @@ void readSubjectNames(const CERT_INFO& certificate, std::vector<std::wstring>* o
       target->push_back(value);
     }
   }
-  LocalFree(name);
 }
 
 CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra, const char* usage) {
@@ -214,7 +200,7 @@ CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra, const c
       built == nullptr) {
     return result;
   }
-  const std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFreer> chain(built);
+  const Owned<CertChainKind> chain(built);
   // One simple chain: the end certificate's, without trust lists.
   if (chain->cChain != 1 || chain->rgpChain[0]->cElement == 0) return result;
   result.built = true;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/certificates.h"
+#include "platform/win32/owned.h"
 
 namespace platform {
 

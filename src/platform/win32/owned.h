@@ -37,6 +37,8 @@ class Owned {
   Owned& operator=(const Owned&) = delete;
 
   Type get() const { return handle_; }
+  // For a handle that is a pointer to a structure.
+  Type operator->() const { return handle_; }
   explicit operator bool() const { return holds(handle_); }
   // Gives the handle up without releasing it.
   Type release() { return std::exchange(handle_, Type()); }
@@ -103,6 +105,24 @@ struct GlobalMemoryKind {
 struct TaskMemoryKind {
   using Type = PWSTR;
   static void release(PWSTR memory) { CoTaskMemFree(memory); }
+};
+
+// A certificate store, certificate and chain of CryptoAPI.
+struct CertStoreKind {
+  using Type = HCERTSTORE;
+  static void release(HCERTSTORE store) { CertCloseStore(store, 0); }
+};
+struct CertContextKind {
+  using Type = PCCERT_CONTEXT;
+  static void release(PCCERT_CONTEXT certificate) {
+    CertFreeCertificateContext(certificate);
+  }
+};
+struct CertChainKind {
+  using Type = PCCERT_CHAIN_CONTEXT;
+  static void release(PCCERT_CHAIN_CONTEXT chain) {
+    CertFreeCertificateChain(chain);
+  }
 };
 
 // A library loaded with LoadLibraryW.

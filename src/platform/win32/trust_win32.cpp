@@ -63,16 +63,15 @@ int countCertificatesWithId(HCRYPTMSG message, const CERT_NAME_BLOB& issuer,
                           &encodedSize)) {
       continue;
     }
-    const CERT_CONTEXT* certificate = CertCreateCertificateContext(
+    const Owned<CertContextKind> certificate(CertCreateCertificateContext(
         X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(encoded.data()),
-        encodedSize);
-    if (certificate == nullptr) continue;
+        encodedSize));
+    if (!certificate) continue;
     if (sameBlob(certificate->pCertInfo->Issuer, issuer) &&
         CertCompareIntegerBlob(&certificate->pCertInfo->SerialNumber,
                                const_cast<CRYPT_INTEGER_BLOB*>(&serial))) {
       ++matches;
     }
-    CertFreeCertificateContext(certificate);
   }
   return matches;
 }
@@ -95,12 +94,12 @@ SignerIdentity readSigner(HANDLE state, CertificateChain& chain) {
   const CERT_INFO& certificate = *sgnr->pasCertChain[0].pCert->pCertInfo;
   signer.known = true;
   readSubjectNames(certificate, &signer.organisations, &signer.commonNames);
-  HCERTSTORE carried = provider->hMsg != nullptr
-                           ? CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0,
-                                           provider->hMsg)
-                           : nullptr;
-  chain = examineChain(sgnr->pasCertChain[0].pCert, carried, szOID_PKIX_KP_CODE_SIGNING);
-  if (carried != nullptr) CertCloseStore(carried, 0);
+  const Owned<CertStoreKind> carried(
+      provider->hMsg != nullptr ? CertOpenStore(CERT_STORE_PROV_MSG, kEncoding,
+                                                0, 0, provider->hMsg)
+                                : nullptr);
+  chain = examineChain(sgnr->pasCertChain[0].pCert, carried.get(),
+                       szOID_PKIX_KP_CODE_SIGNING);
   if (provider->hMsg != nullptr) {
     // The signer info names the signer by issuer and serial number; the
     // certificate the provider chose is one with that id.
