@@ -12,6 +12,7 @@
 #include "config/settings.h"
 #include "config/util.h"
 #include "download/proxy_step.h"
+#include "download/server_certificate.h"
 #include "platform/connection.h"
 #include "platform/files.h"
 
@@ -197,8 +198,9 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
   if (!file) return result;
   Sink sink{file.get(), maxBytes};
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+  const ServerCertificateCheck serverCheck(handle);
 
-  const CURLcode code = curl_easy_perform(handle);
+  const auto code = static_cast<CURLcode>(serverCheck.result(curl_easy_perform(handle)));
   if (code != CURLE_OK) {
     result.code = static_cast<int>(code);
     result.error = "curl_easy_perform() failed: " + std::to_string(result.code) +

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/certificates.h"
 #include "platform/files.h"
 
 namespace platform {
@@ -33,6 +34,9 @@ struct FileTrust {
   // Read from the provider's own state for this verification, before the
   // state is closed.
   SignerIdentity signer;
+  // The signer certificate's chain, built with the certificates the
+  // signature carries as intermediates; not built when there is no signer.
+  CertificateChain signerChain;
 };
 
 // WinVerifyTrust with WINTRUST_ACTION_GENERIC_VERIFY_V2 on the embedded

@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "config/logger.h"
 #include "platform/trust.h"
+#include "trust/certificate_chain.h"
 
 namespace {
 
@@ -80,8 +81,16 @@ std::int32_t verifySignature(const std::wstring& path, platform::HeldFile& file,
                              platform::SignerIdentity& signer,
                              std::string* entry) {
   const platform::FileTrust trust = platform::verifyFileTrust(path, file);
-  const auto status = static_cast<std::uint32_t>(trust.status);
+  auto status = static_cast<std::uint32_t>(trust.status);
   signer = trust.signer;
+  // The provider's yes is not the last word: the signer's chain must end in
+  // a root this machine trusts, every signature in it valid. (Wine's
+  // provider accepts a self-made root, even one named like an installed
+  // one.) Anything else is an untrusted signature.
+  if (status == 0 && judgeChain(trust.signerChain, ChainUse::kCodeSigning) !=
+                         ChainVerdict::kTrusted) {
+    status = kSubjectNotTrusted;
+  }
 
   std::wstring message = signatureMessage(path, status, trust.lastError);
   if (message.size() > kMessageBuffer - 1) message.resize(kMessageBuffer - 1);
@@ -92,7 +101,7 @@ std::int32_t verifySignature(const std::wstring& path, platform::HeldFile& file,
     Logger::instance().writeError(text);
   }
   if (entry != nullptr) *entry = text;
-  return trust.status;
+  return static_cast<std::int32_t>(status);
 }
 
 bool isPublisherName(const std::wstring& value, const std::wstring& subject) {

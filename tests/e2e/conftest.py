@@ -64,10 +64,14 @@ def fixture_exe():
 
 
 @pytest.fixture
-def prefix(wine_template, xdisplay, dist, tmp_path):
+def prefix(wine_template, xdisplay, dist, signing_kit, test_ca, tmp_path):
     """A fresh copy of the template prefix for one test, removed afterwards
-    (kept when TSDLM_KEEP_PREFIX is set, for looking into a failure)."""
+    (kept when TSDLM_KEEP_PREFIX is set, for looking into a failure). The
+    test code-signing root and the test CA of the HTTPS servers are in its
+    machine Root store."""
     root = harness.copy_template(wine_template, tmp_path / "prefix")
+    for der in (signing_kit.root_der, test_ca.ca_der):
+        harness.trust_root(root, der)
     wine_prefix = harness.WinePrefix(root, display=xdisplay)
     try:
         wine_prefix.ready()

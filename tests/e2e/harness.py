@@ -11,6 +11,7 @@ import json
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import threading
@@ -633,6 +634,20 @@ class WinePrefix:
         # Let the server go before the caller removes the files.
         subprocess.run(["wineserver", "-w"], env=self.env(), **quiet)
         self._ready = False
+
+
+def trust_root(prefix_root, der):
+    """Adds the DER certificate to the machine's trusted Root store of a prefix
+    that is not running: a registry key named after its SHA-1 whose Blob
+    holds the certificate as a serialized store element (property 32, the
+    encoded certificate)."""
+    der = Path(der).read_bytes()
+    blob = struct.pack("<III", 32, 1, len(der)) + der
+    data = ",".join(f"{b:02x}" for b in blob)
+    key = ("Software\\\\Microsoft\\\\SystemCertificates\\\\Root\\\\Certificates\\\\"
+           + hashlib.sha1(der).hexdigest().upper())
+    with open(Path(prefix_root) / "system.reg", "a", encoding="utf-8") as registry:
+        registry.write(f"\n[{key}] 1700000000\n\"Blob\"=hex:{data}\n")
 
 
 def copy_template(template, destination):

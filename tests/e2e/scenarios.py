@@ -15,6 +15,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import harness
+import update_server
 import proxy_helpers
 from test_proxy import TestProxy  # noqa: F401 (tests/servers, put on the path by conftest)
 
@@ -61,6 +62,10 @@ def read_log(prefix):
 
 def event_names(prefix):
     return [(e["event"], e["value"]) for e in prefix.read_events()]
+
+
+# The refusal of a signature whose chain ends in no root the machine trusts.
+NOT_TRUSTED = "The signature is present, but not trusted. Error is: 0x800b0004."
 
 
 def curl_error(code, text):
@@ -426,3 +431,24 @@ def run_check(prefix, folder, args=("/check",), extra_env=None):
                                 timeout=RUN_TIMEOUT)
     return CheckRun(result.returncode, out.read_bytes(), err.read_bytes(),
                     report.read_bytes() if report.exists() else None)
+
+
+def https_site(tmp_path, test_ca, certificate):
+    """A started HTTPS update server with a certificate that is "trusted" (the
+    test CA's, whose root every prefix trusts), from an "untrusted-root" (a
+    CA of the same name with another key, trusted nowhere), or for an
+    "other-host" (issued by the trusted CA for other.example only), or
+    "ip-as-dns-name" (issued by the trusted CA with 127.0.0.1 as a DNS name,
+    which never names an IP address URL)."""
+    root = tmp_path / f"site-{certificate}"
+    root.mkdir()
+    tls = test_ca
+    if certificate == "untrusted-root":
+        tls = update_server.make_test_ca(tmp_path / "impostor-ca")
+    elif certificate == "other-host":
+        tls = update_server.server_certificate(test_ca, tmp_path / "other-host",
+                                               "DNS:other.example")
+    elif certificate == "ip-as-dns-name":
+        tls = update_server.server_certificate(test_ca, tmp_path / "ip-as-dns-name",
+                                               "DNS:127.0.0.1")
+    return update_server.UpdateServer(root, tls=tls).start()

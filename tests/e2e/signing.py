@@ -19,6 +19,16 @@ of any executable as one of these kinds:
   lookalike     signed by "Tessarin, Incubator Ltd" (validly issued)
   split         signed by a certificate whose subject holds "Tessarin" and
                 "Inc" in two attributes (O=Tessarin, OU=Inc)
+  self_signed   signed by a self-signed certificate named "Tessarin, Inc"
+  foreign_root  signed by "Tessarin, Inc", issued by a root of its own name
+                ("Mallory Root CA") that no test installs
+  fake_root     signed by "Tessarin, Inc", issued by a root that bears the
+                test root's name but has another key
+  tls_signer    signed by "Tessarin, Inc" under the test root, with a
+                certificate whose extended key usage is TLS servers only
+  non_ca_issuer signed by "Tessarin, Inc", issued by "Other Publisher Ltd"
+                (a validly issued certificate that is not a CA), which the
+                signature carries
 
 Only the standard library, `openssl` and `osslsigncode` are used. Keys live
 in the folder given to SigningKit (a per-session temporary folder in the
@@ -36,27 +46,38 @@ import tempfile
 from pathlib import Path
 
 KINDS = ("unsigned", "tessarin", "other", "intermediate", "bag_attack", "modified",
-         "twin", "twin_first", "lookalike", "split")
+         "twin", "twin_first", "lookalike", "split", "self_signed", "foreign_root",
+         "fake_root", "non_ca_issuer", "tls_signer")
 
 PUBLISHER = "Tessarin, Inc"
 
-# name -> (subject for `openssl -subj`, issuer name, serial, is a CA)
+# name -> (subject for `openssl -subj`, issuer name, serial, extensions: "ca",
+# "signer" or "tls")
 _IDENTITIES = {
-    "root": ("/CN=TsDLM Test Root CA/O=TsDLM Test PKI", None, 1, True),
-    "tessarin": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "root", 0x1001, False),
-    "other": ("/O=Other Publisher Ltd/CN=Other Publisher Ltd", "root", 0x1002, False),
+    "root": ("/CN=TsDLM Test Root CA/O=TsDLM Test PKI", None, 1, "ca"),
+    "tessarin": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "root", 0x1001, "signer"),
+    "other": ("/O=Other Publisher Ltd/CN=Other Publisher Ltd", "root", 0x1002, "signer"),
     "intermediate": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc Intermediate", "root",
-                     0x1003, True),
+                     0x1003, "ca"),
     "mallory": ("/O=Mallory Software/CN=Mallory Software", "intermediate", 0x2001,
-                False),
+                "signer"),
     "lookalike": (r"/O=Tessarin\, Incubator Ltd/CN=Tessarin\, Incubator Ltd", "root",
-                  0x1004, False),
-    "split": ("/O=Tessarin/OU=Inc", "root", 0x1005, False),
+                  0x1004, "signer"),
+    "split": ("/O=Tessarin/OU=Inc", "root", 0x1005, "signer"),
+    # Never installed: a self-signed "Tessarin, Inc", a root of another
+    # name, and a root under the test root's name with a key of its own.
+    "self_signed": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", None, 0x3001, "signer"),
+    "foreign_root": ("/CN=Mallory Root CA/O=Mallory", None, 7, "ca"),
+    "foreign_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "foreign_root", 0x3002,
+                       "signer"),
+    "fake_root": ("/CN=TsDLM Test Root CA/O=TsDLM Test PKI", None, 1, "ca"),
+    "fake_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "fake_root", 0x1001, "signer"),
+    "non_ca_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "other", 0x3003, "signer"),
+    "tls_signer": (r"/O=Tessarin\, Inc/CN=Tessarin\, Inc", "root", 0x3004, "tls"),
 }
 
 # The forged twin of "other": another root key under the real root's name
-# issues a certificate for other's key, with other's serial number.
-_FAKE_ROOT_SUBJECT = _IDENTITIES["root"][0]
+# (fake_root) issues a certificate for other's key, with other's serial number.
 _TWIN_SUBJECT = r"/O=Tessarin\, Inc./CN=Tessarin\, Inc."
 
 _CA_EXTENSIONS = """basicConstraints = critical, CA:TRUE
@@ -69,6 +90,8 @@ extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 """
+_EXTENSIONS = {"ca": _CA_EXTENSIONS, "signer": _SIGNER_EXTENSIONS,
+               "tls": _SIGNER_EXTENSIONS.replace("codeSigning", "serverAuth")}
 
 
 class SigningError(RuntimeError):
@@ -117,9 +140,9 @@ class SigningKit:
         return self
 
     def _make_identity(self, name):
-        subject, issuer, serial, is_ca = _IDENTITIES[name]
+        subject, issuer, serial, kind = _IDENTITIES[name]
         extensions = self.folder / f"{name}.ext"
-        extensions.write_text(_CA_EXTENSIONS if is_ca else _SIGNER_EXTENSIONS)
+        extensions.write_text(_EXTENSIONS[kind])
         if issuer is None:
             _run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
                   "-keyout", self.key(name), "-out", self.cert(name), "-days", "3650",
@@ -138,11 +161,6 @@ class SigningKit:
              f"certificate {name}")
 
     def _make_twin(self):
-        _run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
-              "-keyout", self.key("fake_root"), "-out", self.cert("fake_root"),
-              "-days", "3650", "-subj", _FAKE_ROOT_SUBJECT, "-set_serial", "1",
-              "-addext", "basicConstraints=critical,CA:TRUE",
-              "-addext", "keyUsage=critical,keyCertSign,cRLSign"], "fake root")
         request = self.folder / "twin.csr"
         _run(["openssl", "req", "-new", "-key", self.key("other"), "-out", request,
               "-subj", _TWIN_SUBJECT], "twin request")
@@ -217,8 +235,13 @@ class SigningKit:
                 self._order_bag(out, "other", "twin")
             else:
                 self._order_bag(out, "twin", "other")
-        elif kind in ("lookalike", "split"):
+        elif kind in ("lookalike", "split", "self_signed", "tls_signer"):
             self._osslsign(exe, out, kind)
+        elif kind in ("foreign_root", "fake_root"):
+            signer = kind.replace("root", "signer")
+            self._osslsign(exe, out, signer, extra_certs=(kind,))
+        elif kind == "non_ca_issuer":
+            self._osslsign(exe, out, "non_ca_signer", extra_certs=("other",))
         return out
 
 

@@ -10,8 +10,8 @@ import base64
 
 import pytest
 
-from scenarios import (OFFERED_VERSION, PASSWORD, PROXY_HOST, PUBLISHER, REPORT_WIN, USER,
-                       ProxiedCheck, run_check)
+from scenarios import (NOT_TRUSTED, OFFERED_VERSION, PASSWORD, PROXY_HOST, PUBLISHER,
+                       REPORT_WIN, USER, ProxiedCheck, https_site, run_check)
 
 EARLIER_LOG = b"2026-12-07 06:00:37  an earlier run's log\r\n"
 
@@ -70,17 +70,24 @@ def test_good_release_would_install(release, tmp_path):
     assert (release.manifest_requests(), release.installer_requests()) == (1, 1)
 
 
-def test_refused_installer_gives_the_reason(release, tmp_path):
-    release.offer(kind="other")
+@pytest.mark.parametrize("kind, step, reason", [
+    ("other", f"Publisher {PUBLISHER}",
+     f"A certificate with a subject name [{PUBLISHER}] can not be found!"),
+    # "Tessarin, Inc" on chains that end in no root the machine trusts.
+    ("self_signed", "Signature", NOT_TRUSTED),
+    ("foreign_root", "Signature", NOT_TRUSTED),
+    ("fake_root", "Signature", NOT_TRUSTED),
+])
+def test_refused_installer_gives_the_reason(release, tmp_path, kind, step, reason):
+    release.offer(kind=kind)
     state = MachineState(release)
 
     run = run_check(release.prefix, tmp_path)
 
-    reason = f"A certificate with a subject name [{PUBLISHER}] can not be found!"
     assert run.returncode == 1, run.stdout + run.stderr
     assert run.verdict() == (f"Verdict: the offered release {OFFERED_VERSION} would be "
                              f"refused: {reason}")
-    assert f"Publisher {PUBLISHER} - REFUSED - {reason}\r\n".encode() in run.stdout
+    assert f"{step} - REFUSED - {reason}\r\n".encode() in run.stdout
     assert run.report is None
     # Fetched three times, as a normal run would.
     assert release.installer_requests() == 3
@@ -104,19 +111,34 @@ def test_second_check_judges_what_the_server_serves_now(release, tmp_path):
     assert release.installer_requests() == 1 + 3
 
 
-def test_manifest_answering_404_cannot_be_checked(release, tmp_path):
+@pytest.mark.parametrize("server, error", [
+    ("404", "22 (HTTP response code said error)"),
+    # HTTPS servers the updater itself refuses (Wine's Schannel would not).
+    ("untrusted-root", "60 (SSL peer certificate or SSH remote key was not OK)"),
+    ("other-host", "60 (SSL peer certificate or SSH remote key was not OK)"),
+])
+def test_manifest_that_cannot_be_fetched_cannot_be_checked(release, tmp_path, test_ca,
+                                                           server, error):
     release.offer()
     staging = "/staging/update.xml"
-    release.server.set_rule(staging, status=404, body="no such page")
+    site = release.server
+    if server != "404":
+        site = https_site(tmp_path, test_ca, server)
+        site.add_file(staging, "<installerInformation/>")
+    site.set_rule(staging, status=404, body="no such page")
 
-    run = run_check(release.prefix, tmp_path,
-                    ["/CHECK", "/manifest", release.server.url(staging)])
+    try:
+        run = run_check(release.prefix, tmp_path, ["/CHECK", "/manifest", site.url(staging)])
+    finally:
+        if site is not release.server:
+            site.stop()
 
     assert run.returncode == 2, run.stdout + run.stderr
     assert run.verdict() == (
         "Verdict: cannot check: the manifest could not be downloaded: "
-        "curl_easy_perform() failed: 22 (HTTP response code said error)")
-    assert release.server.requests_for(staging) and not release.manifest_requests()
+        f"curl_easy_perform() failed: {error}")
+    assert bool(site.requests_for(staging)) == (server == "404")
+    assert not release.manifest_requests()
     assert release.installer_requests() == 0
     assert release.prefix.read_temp_log() is None
     assert release.dlm_requests() == []

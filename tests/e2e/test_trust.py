@@ -8,16 +8,18 @@ import subprocess
 import pytest
 
 import harness
+from scenarios import NOT_TRUSTED
 
 SUBJECT = "Tessarin, Inc"
 TIMESTAMP = rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  "
 
 
 @pytest.fixture(scope="module")
-def trust_prefix(wine_template, tmp_path_factory):
-    """One prefix for the module: the runs here share nothing but the log,
-    which is removed before each run."""
+def trust_prefix(wine_template, signing_kit, tmp_path_factory):
+    """One prefix for the module, trusting the test code-signing root: the
+    runs here share nothing but the log, which is removed before each run."""
     root = harness.copy_template(wine_template, tmp_path_factory.mktemp("trust") / "prefix")
+    harness.trust_root(root, signing_kit.root_der)
     prefix = harness.WinePrefix(root)
     yield prefix
     prefix.kill()
@@ -74,6 +76,9 @@ def not_found_entry(subject):
             f"found!\r\n").encode()
 
 
+REFUSED_CHAIN = f"[ERROR] {NOT_TRUSTED}\r\n".encode()
+
+
 def signed_but_not_ours(path):
     """A valid signature whose signer is not Tessarin, Inc."""
     return [signed_entry(path), not_found_entry(SUBJECT)]
@@ -95,17 +100,28 @@ def signed_but_not_ours(path):
     ("bag_attack", SUBJECT, "0x00000000", "0", signed_but_not_ours),
     # A forged twin of the signer's certificate named "Tessarin, Inc." in
     # the signature, after or before the real one: Wine's provider takes
-    # either as the signer and accepts the signature; the second certificate
-    # with the signer's issuer and serial number gives it away.
-    ("twin", SUBJECT, "0x00000000", "0", signed_but_not_ours),
+    # the later as the signer and accepts the signature. The twin as signer
+    # fails the chain check (its root is not installed); the real one as
+    # signer, the second certificate with its issuer and serial number.
+    ("twin", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
     ("twin_first", SUBJECT, "0x00000000", "0", signed_but_not_ours),
     # Validly issued, but not our name: "Tessarin, Incubator Ltd", and
     # "Tessarin" and "Inc" in two attributes.
     ("lookalike", SUBJECT, "0x00000000", "0", signed_but_not_ours),
     ("split", SUBJECT, "0x00000000", "0", signed_but_not_ours),
+    # "Tessarin, Inc" on a chain that ends in no root the machine trusts:
+    # Wine's provider says 0; the updater's own chain check does not.
+    ("self_signed", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
+    ("foreign_root", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
+    ("fake_root", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
+    # Issued under the trusted root, but by a certificate that is no CA.
+    ("non_ca_issuer", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
+    # Issued under the trusted root for TLS servers only, not for code.
+    ("tls_signer", SUBJECT, "0x800b0004", "-", lambda p: [REFUSED_CHAIN]),
 ], ids=["unsigned", "modified", "tessarin", "letter-case", "other-publisher",
         "intermediate", "bag-attack", "twin-after-signer", "twin-first", "look-alike",
-        "split-name"])
+        "split-name", "self-signed", "untrusted-root", "root-named-like-ours",
+        "issuer-not-a-ca", "tls-certificate"])
 def test_checks_as_the_updater_makes_them(trust_prefix, fixture_exe, signed, kind,
                                           subject, status, publisher, entries):
     path, line, log = check(trust_prefix, fixture_exe, signed(kind), subject)

@@ -8,9 +8,10 @@ import re
 
 import pytest
 
-from scenarios import (INSTALLED_VERSION, MANIFEST_URL_PATH, NO_MANIFEST, OFFERED_VERSION,
-                       PUBLISHER, UpdateCheck, curl_error, error_session, event_names,
-                       manifest, read_log, read_record, sha256, staged_folders)
+from scenarios import (INSTALLED_VERSION, MANIFEST_URL_PATH, NO_MANIFEST, NOT_TRUSTED,
+                       OFFERED_VERSION, PUBLISHER, UpdateCheck, curl_error, error_session,
+                       event_names, https_site, manifest, read_log, read_record, sha256,
+                       staged_folders)
 
 
 @pytest.fixture
@@ -78,10 +79,15 @@ def _download_refused(e):
     ("unsigned", "fake_installer.exe", lambda e: [e.not_signed()],
      lambda e: [e.downloaded_version(OFFERED_VERSION), e.not_signed(e.installer)], None),
     # Signed by another publisher, with a forged twin of the signer's
-    # certificate named "Tessarin, Inc." in the signature, in both orders;
-    # a look-alike publisher; "Tessarin" and "Inc" in two attributes.
+    # certificate named "Tessarin, Inc." in the signature, in both orders
+    # (Wine takes the later as the signer: the twin after the signer fails
+    # the chain check, its root being no trusted one); a look-alike
+    # publisher; "Tessarin" and "Inc" in two attributes.
+    ("twin", "fake_installer.exe", lambda e: [e.line("[ERROR] " + NOT_TRUSTED)],
+     lambda e: [e.downloaded_version(OFFERED_VERSION), e.line("[ERROR] " + NOT_TRUSTED)],
+     None),
     *[(kind, "fake_installer.exe", _copy_refused, _download_refused, None)
-      for kind in ("twin", "twin_first", "lookalike", "split")],
+      for kind in ("twin_first", "lookalike", "split")],
     # Genuine, but older than the version the manifest offers.
     ("tessarin", "fake_installer_6_1_31_0.exe",
      lambda e: e.signed() + [e.line(f"[ERROR] The installer's version 6.1.31.0 is not "
@@ -278,3 +284,44 @@ def test_https_manifest_redirect(check, update_site_tls, test_ca, scheme, entrie
         expected[2] = e.line(f"Compare Version: {INSTALLED_VERSION} To: {INSTALLED_VERSION}")
     assert read_log(prefix) == expected
     assert check.server.requests_for("/moved/update.xml") == []
+
+
+# --- The HTTPS server's certificate, checked by the updater itself ----------------
+
+PEER_REFUSED = curl_error(60, "SSL peer certificate or SSH remote key was not OK")
+
+
+@pytest.mark.parametrize("certificate", ["trusted", "untrusted-root", "other-host",
+                                         "ip-as-dns-name", "redirect-to-untrusted-root"])
+def test_https_server_certificate(prefix, fixture_exe, signing_kit, test_ca, tmp_path,
+                                  certificate):
+    """Wine's Schannel accepts any server certificate; the updater does not:
+    the manifest is never asked for, also not from the new host a trusted
+    server redirects to. The genuine installer from a trusted server still
+    installs."""
+    redirect = certificate.startswith("redirect-to-")
+    server = https_site(tmp_path, test_ca, certificate.removeprefix("redirect-to-"))
+    first = https_site(tmp_path, test_ca, "trusted") if redirect else server
+    try:
+        check = UpdateCheck(prefix, server, fixture_exe, signing_kit, tmp_path)
+        check.offer()
+        if redirect:
+            first.set_rule(MANIFEST_URL_PATH, redirects=1,
+                           redirect_to=server.url(MANIFEST_URL_PATH))
+            UpdateCheck(prefix, first, fixture_exe, signing_kit, tmp_path).settings()
+
+        check.run()
+
+        e = check.entries
+        if certificate == "trusted":
+            assert read_log(prefix) == (
+                e.manifest_start() + e.fresh_download() + e.signed() + e.install())
+            assert (check.manifest_requests(), check.installer_requests()) == (1, 1)
+            assert read_record(prefix) is not None
+        else:
+            assert read_log(prefix) == [PEER_REFUSED, NO_MANIFEST]
+            assert event_names(prefix) == error_session("download update.xml failed")
+            assert server.requests == []
+    finally:
+        server.stop()
+        first.stop()

@@ -12,8 +12,9 @@ from pathlib import Path
 import pytest
 
 import harness
-from scenarios import (CAPTION, INSTALLED_DLM, OFFERED_VERSION, QUIT_DLM, RUN_TIMEOUT,
-                       error_session, event_names, file_version, read_log, read_record)
+from scenarios import (CAPTION, INSTALLED_DLM, NOT_TRUSTED, OFFERED_VERSION, QUIT_DLM,
+                       RUN_TIMEOUT, error_session, event_names, file_version, read_log,
+                       read_record)
 
 MESSAGE = ("Please wait a moment while Download Manager finishes updating. Your "
            "download will automatically start when the update completes.")
@@ -144,16 +145,20 @@ def test_installer_exiting_3(update):
     assert result.windows_seen
 
 
-def test_installer_of_another_publisher_three_times(update):
-    """Signature good, publisher wrong, each time; the download manager had
-    quit before."""
-    update.offer(kind="other")
+@pytest.mark.parametrize("kind", ["other", "self_signed", "foreign_root", "fake_root"])
+def test_refused_installer_three_times(update, kind):
+    """Signed by another publisher, or as "Tessarin, Inc" on a chain that
+    ends in no root the machine trusts (which Wine's provider accepts), each
+    time; the download manager had quit before."""
+    update.offer(kind=kind)
     dlm = update.start_dlm()
 
     result = update.run()
 
     e = update.entries
     def refused(path):
+        if kind != "other":
+            return [e.line("[ERROR] " + NOT_TRUSTED)]
         return [e.line(f'The file "{path}" is signed.'),
                 e.line("[ERROR] A certificate with a subject name [Tessarin, Inc] "
                        "can not be found!")]

@@ -86,6 +86,25 @@ CredentialsState& credentials() {
   static CredentialsState state;
   return state;
 }
+platform::CertificateChain trustedChain() {
+  platform::CertificateChain chain;
+  chain.built = true;
+  platform::ChainElement end;
+  end.signatureValid = true;
+  platform::ChainElement authority = end;
+  authority.isCa = true;
+  chain.elements = {end, authority, authority};
+  chain.rootSelfIssued = true;
+  chain.rootInStore = true;
+  chain.usageAllowed = true;
+  return chain;
+}
+
+CertificatesState& certificates() {
+  static CertificatesState state;
+  return state;
+}
+
 TrustState& trust() {
   static TrustState state;
   return state;
@@ -120,6 +139,10 @@ void reset() {
   winHttpRequest() = WinHttpRequestState{};
   credentials() = CredentialsState{};
   trust() = TrustState{};
+  certificates() = CertificatesState{};
+  certificates().server.chain = trustedChain();
+  certificates().server.names.hasAltNames = true;
+  certificates().server.names.dnsNames = {"update.example"};
 }
 
 std::string localPath(const std::wstring& path) {
@@ -621,9 +644,15 @@ FileTrust verifyFileTrust(const std::wstring& path, HeldFile& file) {
   FileTrust result;
   result.status = answer.status;
   result.lastError = answer.lastError;
+  result.signerChain = answer.chain;
   const auto signer = state.signers.find(path);
   if (signer != state.signers.end()) result.signer = signer->second;
   return result;
+}
+
+ServerCertificate examineServerCertificate(const TlsSession&) {
+  ++fake::certificates().examined;
+  return fake::certificates().server;
 }
 
 }  // namespace platform

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/certificates.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/trust.h"
@@ -239,11 +240,17 @@ struct CredentialsState {
 };
 CredentialsState& credentials();
 
+// A chain the updater's own check accepts: end certificate, CA, root in
+// the Root store, every signature valid.
+platform::CertificateChain trustedChain();
+
 struct TrustAnswer {
   // What WinVerifyTrust answers and GetLastError gives after it; the default
   // is an unsigned file.
   std::int32_t status = static_cast<std::int32_t>(0x800B0100u);
   std::uint32_t lastError = 0x800B0100u;
+  // The signer's chain as the system builds it.
+  platform::CertificateChain chain = trustedChain();
 };
 struct TrustState {
   // Answers by path; a path not listed gets `otherFiles`.
@@ -255,6 +262,14 @@ struct TrustState {
   std::vector<std::wstring> verified;  // paths, one per verification
 };
 TrustState& trust();
+
+struct CertificatesState {
+  // What examineServerCertificate answers; by default a trusted chain for
+  // "update.example".
+  platform::ServerCertificate server;
+  int examined = 0;  // calls
+};
+CertificatesState& certificates();
 
 struct AnalyticsCall {
   std::string operation;  // initialize, addCommonAttribute, track, unInitialize

@@ -52,7 +52,7 @@ import sys
 import threading
 import time
 import urllib.parse
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
@@ -155,18 +155,32 @@ def make_test_ca(folder, name="TsDLM Test CA"):
             "-addext", "basicConstraints=critical,CA:TRUE",
             "-addext", "keyUsage=critical,keyCertSign,cRLSign")
     openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der")
+    ca = TestCA(folder, folder / "ca.pem", folder / "ca.der", folder / "ca.key",
+                folder / "server.pem", folder / "server.key")
+    return server_certificate(ca, folder)
+
+
+def server_certificate(ca, folder, names="IP:127.0.0.1,DNS:localhost"):
+    """`ca` with a new server certificate it issued in `folder` for `names`
+    (subjectAltName entries); the CN is the first name's value."""
+    folder = Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+
+    def openssl(*args):
+        subprocess.run(["openssl", *args], cwd=folder, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
     openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key",
-            "-out", "server.csr", "-subj", "/CN=127.0.0.1")
+            "-out", "server.csr", "-subj", "/CN=" + names.split(",")[0].split(":")[1])
     (folder / "server.ext").write_text(
         "basicConstraints=CA:FALSE\n"
         "keyUsage=critical,digitalSignature,keyEncipherment\n"
         "extendedKeyUsage=serverAuth\n"
-        "subjectAltName=IP:127.0.0.1,DNS:localhost\n")
-    openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-            "-CAcreateserial", "-out", "server.pem", "-days", "825",
-            "-extfile", "server.ext")
-    return TestCA(folder, folder / "ca.pem", folder / "ca.der", folder / "ca.key",
-                  folder / "server.pem", folder / "server.key")
+        f"subjectAltName={names}\n")
+    openssl("x509", "-req", "-in", "server.csr", "-CA", str(ca.ca_cert), "-CAkey",
+            str(ca.ca_key), "-set_serial", str(int.from_bytes(os.urandom(8), "big")),
+            "-out", "server.pem", "-days", "825", "-extfile", "server.ext")
+    return replace(ca, cert_file=folder / "server.pem", key_file=folder / "server.key")
 
 
 class _Handler(BaseHTTPRequestHandler):

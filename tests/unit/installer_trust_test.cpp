@@ -115,6 +115,31 @@ INSTANTIATE_TEST_SUITE_P(
         SignatureCase{"AllBits", 0xffffffffu, 0, "[ERROR] Error is: 0xffffffff.\r\n"}),
     testing_support::CaseName());
 
+// The provider's yes (status 0) with a signer chain the updater's own check
+// refuses: the entry and status of an untrusted signature.
+class SignerChainTest : public TrustLogTest,
+                        public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SignerChainTest, ProvidersYesWithABadChainIsNotTrusted) {
+  platform::CertificateChain& chain = fake::trust().files[kPath].chain;
+  fake::trust().files[kPath].status = 0;
+  const std::string which = GetParam();
+  if (which == "UntrustedRoot") chain.rootInStore = false;
+  if (which == "PartialChain") chain.rootSelfIssued = false;
+  if (which == "BadSignature") chain.elements[1].signatureValid = false;
+  if (which == "SystemFailed") chain = platform::CertificateChain{};
+
+  EXPECT_EQ(verifyHeld(kPath), asStatus(kSubjectNotTrusted));
+
+  EXPECT_EQ(ProcessLog::sinceMark(),
+            entry("[ERROR] The signature is present, but not trusted. Error is: "
+                  "0x800b0004.\r\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SignerChainTest,
+                         ::testing::Values("UntrustedRoot", "PartialChain", "BadSignature",
+                                           "SystemFailed"));
+
 TEST_F(TrustLogTest, SignerComesFromTheVerificationOfTheHeldFile) {
   SignerIdentity tessarin;
   tessarin.known = true;

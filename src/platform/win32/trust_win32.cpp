@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/trust.h"
+#include "platform/win32/certificates_win32.h"
 #include "platform/win32/held_file_win32.h"
 
 namespace platform {
@@ -34,42 +35,6 @@ LONG callProvider(TrustData& trust) {
 }
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-// The O and CN values of a certificate's subject, every attribute of the
-// two types, in order. Each value is rendered on its own, so a name split
-// over two attributes never reads as one.
-void readSubjectNames(const CERT_INFO& certificate, SignerIdentity& signer) {
-  CERT_NAME_INFO* name = nullptr;
-  DWORD size = 0;
-  if (!CryptDecodeObjectEx(kEncoding, X509_NAME, certificate.Subject.pbData,
-                           certificate.Subject.cbData, CRYPT_DECODE_ALLOC_FLAG,
-                           nullptr, &name, &size) ||
-      name == nullptr) {
-    return;
-  }
-  for (DWORD r = 0; r < name->cRDN; ++r) {
-    const CERT_RDN& rdn = name->rgRDN[r];
-    for (DWORD a = 0; a < rdn.cRDNAttr; ++a) {
-      CERT_RDN_ATTR& attribute = rdn.rgRDNAttr[a];
-      if (attribute.pszObjId == nullptr) continue;
-      const bool organisation =
-          std::strcmp(attribute.pszObjId, szOID_ORGANIZATION_NAME) == 0;
-      const bool commonName =
-          std::strcmp(attribute.pszObjId, szOID_COMMON_NAME) == 0;
-      if (!organisation && !commonName) continue;
-      const DWORD length = CertRDNValueToStrW(attribute.dwValueType,
-                                              &attribute.Value, nullptr, 0);
-      if (length == 0) continue;
-      std::wstring value(length, L'\0');
-      const DWORD written = CertRDNValueToStrW(
-          attribute.dwValueType, &attribute.Value, &value[0], length);
-      value.resize(written > 0 ? written - 1 : 0);  // without the terminator
-      (organisation ? signer.organisations : signer.commonNames)
-          .push_back(value);
-    }
-  }
-  LocalFree(name);
-}
 
 bool sameBlob(const CRYPT_DATA_BLOB& a, const CRYPT_DATA_BLOB& b) {
   return a.cbData == b.cbData &&
@@ -114,7 +79,9 @@ int countCertificatesWithId(HCRYPTMSG message, const CERT_NAME_BLOB& issuer,
 
 // The signer as the provider's state for this verification has it: the
 // certificate it built the signer's chain from, and the message it read.
-SignerIdentity readSigner(HANDLE state) {
+// The chain is built anew from that certificate, with the certificates the
+// message carries as the only intermediates offered.
+SignerIdentity readSigner(HANDLE state, CertificateChain& chain) {
   SignerIdentity signer;
   CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(state);
   if (provider == nullptr) return signer;
@@ -127,7 +94,13 @@ SignerIdentity readSigner(HANDLE state) {
   }
   const CERT_INFO& certificate = *sgnr->pasCertChain[0].pCert->pCertInfo;
   signer.known = true;
-  readSubjectNames(certificate, signer);
+  readSubjectNames(certificate, &signer.organisations, &signer.commonNames);
+  HCERTSTORE carried = provider->hMsg != nullptr
+                           ? CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0,
+                                           provider->hMsg)
+                           : nullptr;
+  chain = examineChain(sgnr->pasCertChain[0].pCert, carried, szOID_PKIX_KP_CODE_SIGNING);
+  if (carried != nullptr) CertCloseStore(carried, 0);
   if (provider->hMsg != nullptr) {
     // The signer info names the signer by issuer and serial number; the
     // certificate the provider chose is one with that id.
@@ -171,7 +144,7 @@ FileTrust verifyFileTrust(const std::wstring& path, HeldFile& file) {
   result.lastError = GetLastError();
   if (data.hWVTStateData != nullptr) {
     // Read before the close call below releases the provider's state.
-    result.signer = readSigner(data.hWVTStateData);
+    result.signer = readSigner(data.hWVTStateData, result.signerChain);
   }
   data.dwStateAction = WTD_STATEACTION_CLOSE;
   (void)callProvider(trust);
