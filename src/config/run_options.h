@@ -17,6 +17,9 @@ struct RunOptions {
   // libcurl's verbose output printed masked on the standard error stream
   // (a console shows it) rather than as libcurl writes it.
   bool maskTrace = false;
+  // A manifest without a valid signature is refused (the settings'
+  // require_signed_manifest, or a check's /require-signature).
+  bool requireSignedManifest = false;
 
   bool isCheck() const { return mode == Mode::kCheck; }
 };

@@ -158,3 +158,67 @@ O, CN, OU = TOOL_MODULE.OID_O, TOOL_MODULE.OID_CN, bytes.fromhex("55040b")
         "look-alike"])
 def test_publisher_name_rule(subject, accepted):
     assert TOOL_MODULE.is_publisher(subject) is accepted
+
+
+# --- The expiry and the signature -------------------------------------------------
+
+def openssl_verifies(signature, content, ca):
+    return subprocess.run(["openssl", "cms", "-verify", "-binary", "-inform", "DER",
+                           "-in", str(signature), "-content", str(content), "-CAfile",
+                           str(ca), "-purpose", "any", "-out", "/dev/null"],
+                          capture_output=True).returncode == 0
+
+
+def test_signs_the_exact_bytes_and_writes_the_expiry(fixture_exe, signing_kit, tmp_path):
+    installer = signing_kit.sign(fixture_exe("fake_installer.exe"), "tessarin",
+                                 tmp_path / INSTALLER_NAME)
+    output = tmp_path / "update.xml"
+    made = subprocess.run(
+        [str(TOOL), str(installer), "--ca", str(signing_kit.cert("root")), "-o", str(output),
+         "--base-url", "http://127.0.0.1:1/files/", "--valid-for", "2",
+         "--sign-cert", str(signing_kit.cert("tessarin")),
+         "--sign-key", str(signing_kit.key("tessarin"))],
+        capture_output=True, text=True, timeout=60)
+
+    assert made.returncode == 0, made.stderr
+    expires = TOOL_MODULE.expiry_of(2)
+    assert f"\n  <expires>{expires[:13]}" in output.read_text()  # to the hour
+    assert f"{output}.p7s signed by O=Tessarin\\, Inc, CN=Tessarin\\, Inc" in made.stdout
+    signature = tmp_path / "update.xml.p7s"
+    assert openssl_verifies(signature, output, signing_kit.cert("root"))
+    output.write_bytes(output.read_bytes().replace(b"<expires>2", b"<expires>3"))
+    assert not openssl_verifies(signature, output, signing_kit.cert("root"))
+
+
+# id -> (the signing identity, the message on stderr)
+REFUSED_SIGNERS = {
+    "other-publisher": ("other", "signing certificate \"O=Other Publisher Ltd, "
+                                 "CN=Other Publisher Ltd\" is not Tessarin, Inc's"),
+    "look-alike-publisher": ("lookalike", "is not Tessarin, Inc's"),
+    "not-for-code-signing": ("tls_signer", "the signing certificate is not for code signing"),
+    "root-not-given": ("foreign_signer", "the signing certificate has no valid chain to"),
+}
+
+
+@pytest.mark.parametrize("case", REFUSED_SIGNERS, ids=list(REFUSED_SIGNERS))
+def test_refuses_a_signer_the_updater_would_refuse(case, fixture_exe, signing_kit,
+                                                   tmp_path):
+    identity, message = REFUSED_SIGNERS[case]
+    installer = signing_kit.sign(fixture_exe("fake_installer.exe"), "tessarin",
+                                 tmp_path / INSTALLER_NAME)
+    folder = tmp_path / "site"
+    folder.mkdir()
+    output = folder / "update.xml"
+    output.write_bytes(b"the manifest published before\n")
+
+    result = subprocess.run(
+        [str(TOOL), str(installer), "--ca", str(signing_kit.cert("root")), "-o", str(output),
+         "--base-url", "http://127.0.0.1:1/files/",
+         "--sign-cert", str(signing_kit.cert(identity)),
+         "--sign-key", str(signing_kit.key(identity))],
+        capture_output=True, text=True, timeout=60)
+
+    assert result.returncode == 1, result.stdout + result.stderr
+    assert message in result.stderr
+    assert sorted(p.name for p in folder.iterdir()) == ["update.xml"]
+    assert output.read_bytes() == b"the manifest published before\n"
