@@ -139,6 +139,9 @@ Transfer HttpDownloader::getManifestSignature(const RunOptions& options,
     if (fetched.code != CURLE_HTTP_RETURNED_ERROR && !fetched.error.empty()) {
       Logger::instance().writeError(fetched.error);
     }
+    // No signature: the working folder is left as a server without one
+    // always left it.
+    (void)platform::deleteFile(path);
     return fetched;
   }
   const platform::FileStream file(platform::openFile(path, L"rb"));

@@ -32,8 +32,9 @@ class HttpDownloader {
   // Downloads the manifest's detached signature, the manifest URL followed
   // by ".p7s", through the same proxy step, into the working folder (at most
   // `maxBytes`), and reads it into `bytes` (empty unless the transfer
-  // succeeded). An HTTP error status (no signature served) logs nothing: a
-  // server that serves none leaves the log as it was.
+  // succeeded). An HTTP error status (no signature served) logs nothing and
+  // a failed transfer leaves no file: a server that serves none leaves the
+  // log and the working folder as they were.
   static Transfer getManifestSignature(const RunOptions& options,
                                        std::uint64_t maxBytes,
                                        std::string& bytes);

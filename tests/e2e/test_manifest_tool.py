@@ -4,6 +4,7 @@ updater would refuse is refused here first (exit 1, a reason on stderr, the
 output file left as it was)."""
 
 import hashlib
+import re
 import importlib.machinery
 import importlib.util
 import subprocess
@@ -17,8 +18,8 @@ from scenarios import (FILES_URL_PATH, INSTALLED_DLM, INSTALLER_NAME, INSTALLER_
 TOOL = harness.REPO / "tools" / "tsdlm-manifest"
 
 
-def run_tool(installer, output, ca, base_urls=("http://127.0.0.1:1/files/",)):
-    command = [str(TOOL), str(installer), "--ca", str(ca), "-o", str(output)]
+def run_tool(installer, output, ca, base_urls=("http://127.0.0.1:1/files/",), extra=()):
+    command = [str(TOOL), str(installer), "--ca", str(ca), "-o", str(output), *map(str, extra)]
     for url in base_urls:
         command += ["--base-url", url]
     return subprocess.run(command, capture_output=True, text=True, timeout=60)
@@ -29,14 +30,17 @@ def test_manifest_of_a_good_installer_installs(update, prefix, update_site, fixt
     """The tool's manifest, published as it is: `TsDLMUpdater.exe /check`
     answers that it would install, then the updater downloads the installer
     from the first location (given without its trailing "/"), accepts it and
-    installs it."""
+    installs it. The manifest is signed by the tool, and the updater requires
+    the signature."""
     installer = signing_kit.sign(fixture_exe("fake_installer.exe"), "tessarin",
                                  tmp_path / "release" / INSTALLER_NAME)
     output = tmp_path / "update.xml"
 
     made = run_tool(installer, output, signing_kit.cert("root"),
                     [update_site.url(FILES_URL_PATH.rstrip("/")),
-                     "http://mirror.invalid/files/"])
+                     "http://mirror.invalid/files/"],
+                    ["--sign-cert", signing_kit.cert("tessarin"),
+                     "--sign-key", signing_kit.key("tessarin")])
 
     assert made.returncode == 0, made.stderr
     assert f"version {OFFERED_VERSION}, {INSTALLER_NAME}" in made.stdout
@@ -45,17 +49,26 @@ def test_manifest_of_a_good_installer_installs(update, prefix, update_site, fixt
             in output.read_text())
     update_site.add_file(MANIFEST_URL_PATH, output.read_bytes())
     update_site.add_file(INSTALLER_URL_PATH, installer.read_bytes())
-    update.settings()
+    update_site.add_file(MANIFEST_URL_PATH + ".p7s", (tmp_path / "update.xml.p7s").read_bytes())
+    update.settings(f"[Update]\r\nurl={update_site.url(MANIFEST_URL_PATH)}\r\n"
+                    "check_for_updates=1\r\nrequire_signed_manifest=1\r\n")
     checked = run_check(prefix, tmp_path)
     assert checked.returncode == 0, checked.stdout + checked.stderr
     assert checked.verdict() == (f"Verdict: the offered release {OFFERED_VERSION} "
                                  f"would install")
     assert b"\r\nInstaller SHA-256 - matches the manifest\r\n" in checked.stdout
+    expires = re.search(r"<expires>([^<]*)</expires>", output.read_text()).group(1)
+    assert (f"\r\nManifest signature - signed by Tessarin, Inc, expires {expires}; a "
+            f"signature is required - valid\r\n").encode() in checked.stdout
     update.installs_for_real()
     update.run()
     e = update.entries
-    assert read_log(prefix) == (e.manifest_start() + e.fresh_download() + e.signed() +
-                                e.install())
+    start = e.manifest_start()
+    valid = [e.download_complete(e.manifest + ".p7s"),
+             e.line("A certificate with a subject name [Tessarin, Inc] has been found!"),
+             e.line(f"The manifest is signed by Tessarin, Inc and valid until {expires}.")]
+    assert read_log(prefix) == (start[:2] + valid + start[2:] + e.fresh_download() +
+                                e.signed() + e.install())
     assert file_version(prefix.unix_path(INSTALLED_DLM)) == OFFERED_VERSION
 
 

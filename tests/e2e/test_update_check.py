@@ -335,7 +335,7 @@ REFUSED_MANIFEST = b"[ERROR] Cannot use update.xml, return now\r\n"
 NOT_PUBLISHER = [f"[ERROR] A certificate with a subject name [{PUBLISHER}] can not be found!",
                  f"[ERROR] The manifest is not signed by {PUBLISHER}."]
 NOT_VERIFIED = ["[ERROR] The manifest's signature does not verify over update.xml "
-                "(error 0x8009100e)."]
+                "(error 0x80091007)."]
 
 
 def publish_signed(check, version=OFFERED_VERSION, expires=FRESH, signer="tessarin",
@@ -359,7 +359,8 @@ SIGNED = {
         lambda c: publish_signed(c, signed_text=manifest(c.server.base_url, "6.1.32.0",
                                                          expires=FRESH)), "", NOT_VERIFIED),
     "expired": (lambda c: publish_signed(c, expires=STALE), "",
-                [f"[ERROR] The manifest expired at {STALE}."]),
+                [f"A certificate with a subject name [{PUBLISHER}] has been found!",
+                 f"[ERROR] The manifest expired at {STALE}."]),
     "root-not-trusted": (lambda c: publish_signed(c, signer="foreign_signer",
                                                   chain=("foreign_root",)), "",
                          ["[ERROR] The manifest's signer certificate is not trusted for "

@@ -2,6 +2,8 @@
 // Include order matters: wincrypt.h needs windows.h first.
 #include <wincrypt.h>
 
+#include <cstring>
+
 #include "platform/detached_signature.h"
 #include "platform/win32/certificates_win32.h"
 
@@ -54,6 +56,57 @@ int countWithId(HCERTSTORE store, const CERT_INFO* id) {
     ++count;
   }
   return count;
+}
+
+// A message parameter's bytes (empty when it cannot be had).
+std::string messageParam(HCRYPTMSG message, DWORD type) {
+  DWORD size = 0;
+  if (!CryptMsgGetParam(message, type, 0, nullptr, &size) || size == 0) return std::string();
+  std::string bytes(size, '\0');
+  if (!CryptMsgGetParam(message, type, 0, &bytes[0], &size)) return std::string();
+  bytes.resize(size);
+  return bytes;
+}
+
+// With signed attributes, the signature covers them rather than the content:
+// their messageDigest must then be the digest of the content given. Checked
+// here, so that it holds whether or not the system's verification compares
+// the two itself.
+bool digestAttributeMatches(HCRYPTMSG message) {
+  const std::string attributes = messageParam(message, CMSG_SIGNER_AUTH_ATTR_PARAM);
+  if (attributes.empty()) {
+    // No signed attributes (or none readable): the signature is over the
+    // content's digest itself, which the verification checks.
+    DWORD size = 0;
+    return !CryptMsgGetParam(message, CMSG_SIGNER_AUTH_ATTR_PARAM, 0, nullptr, &size) &&
+           GetLastError() == static_cast<DWORD>(CRYPT_E_ATTRIBUTES_MISSING);
+  }
+  const auto* list = reinterpret_cast<const CRYPT_ATTRIBUTES*>(attributes.data());
+  if (list->cAttr == 0) return true;  // as above (Wine answers an empty list)
+  const std::string computed = messageParam(message, CMSG_COMPUTED_HASH_PARAM);
+  int found = 0;
+  bool matches = false;
+  for (DWORD i = 0; i < list->cAttr; ++i) {
+    const CRYPT_ATTRIBUTE& attribute = list->rgAttr[i];
+    if (std::strcmp(attribute.pszObjId, szOID_PKCS_9_MESSAGE_DIGEST) != 0) continue;
+    ++found;
+    if (attribute.cValue != 1) return false;
+    DWORD size = 0;
+    const CRYPT_ATTR_BLOB& value = attribute.rgValue[0];
+    if (!CryptDecodeObject(kEncoding, X509_OCTET_STRING, value.pbData, value.cbData, 0,
+                           nullptr, &size)) {
+      return false;
+    }
+    std::string decoded(size, '\0');
+    if (!CryptDecodeObject(kEncoding, X509_OCTET_STRING, value.pbData, value.cbData, 0,
+                           &decoded[0], &size)) {
+      return false;
+    }
+    const auto* digest = reinterpret_cast<const CRYPT_DATA_BLOB*>(decoded.data());
+    matches = !computed.empty() && digest->cbData == computed.size() &&
+              std::memcmp(digest->pbData, computed.data(), computed.size()) == 0;
+  }
+  return found == 1 && matches;
 }
 
 }  // namespace
@@ -115,6 +168,10 @@ DetachedSignature verifyDetachedSignature(const std::string& signature,
   if (!CryptMsgControl(message.message, 0, CMSG_CTRL_VERIFY_SIGNATURE,
                        signer.certificate->pCertInfo)) {
     result.error = GetLastError();
+    return result;
+  }
+  if (!digestAttributeMatches(message.message)) {
+    result.error = static_cast<std::uint32_t>(CRYPT_E_HASH_VALUE);
     return result;
   }
   result.verified = true;
