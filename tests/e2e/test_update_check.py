@@ -334,17 +334,20 @@ FRESH, STALE = "2099-01-01T00:00:00Z", "2020-01-01T00:00:00Z"
 REFUSED_MANIFEST = b"[ERROR] Cannot use update.xml, return now\r\n"
 NOT_PUBLISHER = [f"[ERROR] A certificate with a subject name [{PUBLISHER}] can not be found!",
                  f"[ERROR] The manifest is not signed by {PUBLISHER}."]
+NO_EXPIRY = ("[ERROR] The signed manifest names no valid expiry (one expires element, "
+             "YYYY-MM-DDTHH:MM:SSZ).")
 NOT_VERIFIED = ["[ERROR] The manifest's signature does not verify over update.xml "
                 "(error 0x80091007)."]
 
 
 def publish_signed(check, version=OFFERED_VERSION, expires=FRESH, signer="tessarin",
-                   chain=(), change=None, signed_text=None):
+                   chain=(), change=None, signed_text=None, attached=False):
     """Publishes a manifest with its signature (of `signed_text` when given,
-    else of the manifest itself, changed afterwards by `change`)."""
+    else of the manifest itself, changed afterwards by `change`; carrying
+    what it signs with `attached`)."""
     text = manifest(check.server.base_url, version, expires=expires)
     signature = check.signing_kit.sign_detached(
-        (signed_text or text).encode(), signer, chain)
+        (signed_text or text).encode(), signer, chain, attached)
     check.offer(version)
     check.server.add_file(MANIFEST_URL_PATH, change(text) if change else text)
     check.server.add_file(MANIFEST_URL_PATH + ".p7s", signature)
@@ -365,6 +368,24 @@ SIGNED = {
                                                   chain=("foreign_root",)), "",
                          ["[ERROR] The manifest's signer certificate is not trusted for "
                           "code signing."]),
+    # A mirror's attacks: a signature too big to be one (the transfer stops
+    # at 64 KiB), two expiries, a time zone the updater would misread.
+    "huge-signature": (lambda c: (c.offer(), c.server.add_file(MANIFEST_URL_PATH + ".p7s",
+                                                              b"0" * (64 * 1024 + 1))), "",
+                       [curl_error(63, "Maximum file size exceeded").decode().rstrip(),
+                        "[ERROR] The manifest's signature (update.xml.p7s) could not be "
+                        "downloaded."]),
+    "signature-carrying-another-manifest": (
+        lambda c: publish_signed(c, attached=True, signed_text=manifest(
+            c.server.base_url, "6.1.32.0", expires=FRESH)), "",
+        ["[ERROR] The manifest's signature is not a detached signature (it carries content "
+         "of its own)."]),
+    "two-expiries": (lambda c: publish_signed(c, expires=f"{FRESH}</expires><expires>{STALE}"),
+                     "", [f"A certificate with a subject name [{PUBLISHER}] has been found!",
+                          NO_EXPIRY]),
+    "expiry-with-offset": (lambda c: publish_signed(c, expires="2020-01-01T00:00:00+99:00"),
+                           "", [f"A certificate with a subject name [{PUBLISHER}] has been "
+                                "found!", NO_EXPIRY]),
     "missing-when-required": (lambda c: c.offer(), "require_signed_manifest=1\r\n",
                               ["[ERROR] The manifest is not signed (no update.xml.p7s is "
                                "served) and a signed manifest is required."]),
@@ -381,7 +402,7 @@ def test_manifest_refused_for_its_signature(check, case):
     result = check.run()
 
     e = check.entries
-    signature = [] if case == "missing-when-required" else [
+    signature = [] if case in ("missing-when-required", "huge-signature") else [
         e.download_complete(e.manifest + ".p7s")]
     assert read_log(check.prefix) == (e.manifest_start()[:2] + signature +
                                       [e.line(line) for line in lines] + [REFUSED_MANIFEST])

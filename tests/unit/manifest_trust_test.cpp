@@ -27,9 +27,23 @@ struct TrustCase {
   bool usable;
   bool releaseFault;
   std::string entry;
+  std::string content = "";  // carried in the signature (one that is not detached)
 };
 
 void asIs(platform::DetachedSignature&) {}
+
+// The frame of a SignedData ContentInfo; `content` follows the content type
+// inside the encapsulated content (empty: a detached signature).
+std::string signedData(const std::string& content) {
+  const auto element = [](char tag, const std::string& body) {
+    return std::string(1, tag) + static_cast<char>(body.size()) + body;
+  };
+  const std::string oid = "\x2a\x86\x48\x86\xf7\x0d\x01\x07";
+  const std::string encapsulated = element('\x30', element('\x06', oid + "\x01") + content);
+  const std::string data = element('\x30', element('\x02', "\x01") + element('\x31', "") +
+                                                encapsulated + element('\x31', ""));
+  return element('\x30', element('\x06', oid + "\x02") + element('\xa0', data));
+}
 
 const std::string kValid =
     "The manifest is signed by Tessarin, Inc and valid until 2026-12-10T10:00:00Z.\r\n";
@@ -76,6 +90,10 @@ std::vector<TrustCase> cases() {
       {"ForgedTwinOfTheSigner", 0, false, kExpires, now,
        [](platform::DetachedSignature& s) { s.signer.certificatesWithSignerId = 2; }, false,
        true, kNotPublisher},
+      {"CarriesOtherContent", 0, false, kExpires, now, asIs, false, true,
+       "The manifest's signature is not a detached signature (it carries content of its "
+       "own).\r\n",
+       "\xa0\x03\x04\x01X"},
       {"SignedWithoutExpiry", 0, false, "", now, asIs, false, true, kNoExpiry},
       {"SignedWithTwoExpiries", 0, false, kExpires + "<expires>2099-01-01T00:00:00Z</expires>",
        now, asIs, false, true, kNoExpiry},
@@ -98,7 +116,8 @@ TEST_P(ManifestTrustTest, JudgesTheBytesRead) {
   fetched.ok = c.code == 0;
   fetched.code = c.code < 0 ? 0 : c.code;
 
-  const ManifestTrust trust = judgeManifest(manifest, fetched, "SIG", c.required, c.now);
+  const std::string signature = signedData(c.content);
+  const ManifestTrust trust = judgeManifest(manifest, fetched, signature, c.required, c.now);
   EXPECT_EQ(trust.usable, c.usable);
   EXPECT_EQ(trust.entry, c.entry);
   if (!trust.usable) {
@@ -107,7 +126,7 @@ TEST_P(ManifestTrustTest, JudgesTheBytesRead) {
   EXPECT_EQ(trust.valid, c.usable && c.code == 0);
   if (c.code == 0) {
     ASSERT_EQ(fake::detachedSignature().calls.size(), 1u);
-    EXPECT_EQ(fake::detachedSignature().calls[0].first, "SIG");
+    EXPECT_EQ(fake::detachedSignature().calls[0].first, signature);
     EXPECT_EQ(fake::detachedSignature().calls[0].second, xml);
   } else {
     EXPECT_TRUE(fake::detachedSignature().calls.empty());
