@@ -78,6 +78,9 @@ CommandLine parseCommandLine(const std::vector<std::wstring>& arguments) {
       }
       report = true;
       line.reportPath = arguments[++i];
+    } else if (isSwitch(argument, L"/require-signature")) {
+      if (line.requireSignature) return usage("/require-signature is given twice");
+      line.requireSignature = true;
     } else {
       return usage("unknown argument");
     }
@@ -93,12 +96,14 @@ std::string usageText(const std::string& problem) {
       "Usage: TsDLMUpdater.exe                 check for an update and install "
       "it\r\n"
       "       TsDLMUpdater.exe /check [/manifest URL] [/report FILE]\r\n"
+      "                               [/require-signature]\r\n"
       "  /check     a dry run of the update path: never quits the download "
       "manager,\r\n"
       "             never starts the installer; prints a report\r\n"
       "  /manifest  check this manifest instead of the one the settings "
       "name\r\n"
       "  /report    write the report to FILE as well\r\n"
+      "  /require-signature  refuse a manifest without a valid signature\r\n"
       "Exit code of /check: 0 would install (or up to date), 1 would be "
       "refused,\r\n"
       "2 could not check (network, proxy, settings) or a bad command line.\r\n";
@@ -107,7 +112,9 @@ std::string usageText(const std::string& problem) {
 
 RunOptions runOptionsFor(const CommandLine& line) {
   RunOptions options;
+  options.requireSignedManifest = Settings::requireSignedManifest();
   if (line.mode != CommandLine::Mode::kCheck) return options;
+  options.requireSignedManifest = options.requireSignedManifest || line.requireSignature;
   options.mode = RunOptions::Mode::kCheck;
   options.workingFolder = L"TsDLM-check";
   options.manifestUrl =

@@ -20,6 +20,9 @@ struct CommandLine {
   std::string manifestUrl;
   // Where to write the report as well; empty when not given.
   std::wstring reportPath;
+  // /require-signature: the check refuses a manifest without a valid
+  // signature whatever the settings say.
+  bool requireSignature = false;
   // For kUsage: what was wrong, for the first line of the usage text.
   std::string problem;
 };

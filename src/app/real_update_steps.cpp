@@ -13,6 +13,7 @@
 #include "download/http_downloader.h"
 #include "manifest/manifest.h"
 #include "platform/analytics.h"
+#include "platform/clock.h"
 #include "trust/installer_trust.h"
 
 namespace {
@@ -37,6 +38,13 @@ class RealUpdateSteps : public UpdateSteps {
     return fetched;
   }
   const Manifest& manifest() const override { return manifest_; }
+  ManifestTrust checkManifestSignature() override {
+    std::string signature;
+    const Transfer fetched = HttpDownloader::getManifestSignature(
+        options_, kManifestSignatureLimit, signature);
+    return judgeManifest(manifest_, fetched, signature,
+                         options_.requireSignedManifest, platform::utcSecondsNow());
+  }
   std::string getServerVersion() override {
     return manifest_.getServerVersion();
   }

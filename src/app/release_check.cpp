@@ -76,6 +76,10 @@ std::string stepLine(const CheckFacts& facts, const StepRecord& record) {
                             : value);
     case Step::kManifestDownload:
       return "Manifest download - " + resultOf(record, "ok");
+    case Step::kManifestSignature:
+      return "Manifest signature - " + value + " - " +
+             (record.skipped ? std::string("the manifest is used unsigned")
+                             : resultOf(record, "valid"));
     case Step::kOffer:
       return "Manifest reading - offers version " + orNone(value) +
              ", installer " + orNone(withoutPassword(facts.installerUrl)) +
@@ -124,6 +128,15 @@ std::pair<std::string, CheckExit> verdictOf(const UpdateOutcome& outcome) {
   const std::string installed =
       installedRecord != nullptr ? installedRecord->value : "";
   switch (outcome.ending) {
+    case Ending::kManifestRefused: {
+      const StepRecord* signature = outcome.find(Step::kManifestSignature);
+      const std::string why =
+          signature != nullptr ? reasonOf(signature->reason) : reasonOf(outcome.reason);
+      if (signature != nullptr && signature->releaseFault) {
+        return {"the manifest would be refused: " + why, kRefused};
+      }
+      return {"cannot check: " + why, kCannotCheck};
+    }
     case Ending::kNoUsableOffer:
       return {"the offered release would be refused: the manifest offers "
               "no usable version (" + offered + ")",

@@ -10,6 +10,7 @@
 #include "config/util.h"
 #include "manifest/manifest.h"
 #include "trust/installer_trust.h"
+#include "trust/manifest_trust.h"
 
 namespace {
 
@@ -36,6 +37,8 @@ constexpr EndingReport reportOf(Ending ending) {
     case Ending::kManifestNotDownloaded:
       return {"Cannot download update.xml, return now\r\n",
               L"download update.xml failed", true};
+    case Ending::kManifestRefused:
+      return {kManifestRefusedLine, L"update.xml refused", true};
     // An offer that cannot be read is never newer: the same line and event.
     case Ending::kUpToDate:
     case Ending::kNoUsableOffer:
@@ -123,6 +126,25 @@ Ending UpdateFlow::runSteps() {
     return end(Ending::kManifestNotDownloaded);
   }
   steps_.logInfo("Successfully downloaded update.xml\r\n");
+
+  // Before anything is read from it: a refused manifest offers nothing,
+  // and the download manager is never asked to quit for it.
+  StepRecord& signatureStep = begin(Step::kManifestSignature);
+  const ManifestTrust trust = steps_.checkManifestSignature();
+  signatureStep.value = trust.summary + "; a signature is " +
+                        (trust.required ? "required" : "not required");
+  signatureStep.skipped = trust.usable && !trust.present;
+  if (!trust.entry.empty()) {
+    if (trust.usable) {
+      steps_.logInfo(trust.entry);
+    } else {
+      steps_.logError(trust.entry);
+    }
+  }
+  if (!trust.usable) {
+    refuse(signatureStep, trust.entry, trust.releaseFault);
+    return end(Ending::kManifestRefused);
+  }
 
   StepRecord& offer = begin(Step::kOffer);
   const std::string offered = offer.value = steps_.getServerVersion();

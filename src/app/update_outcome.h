@@ -14,6 +14,7 @@ enum class Ending {
   kWouldInstall,  // a check: the installer passed every check
   kNoInstalledVersion,
   kManifestNotDownloaded,
+  kManifestRefused,  // its signature or expiry refused it
   kUpToDate,
   kNoUsableOffer,  // the manifest's version cannot be read
   kQuitRefused,
@@ -26,6 +27,7 @@ enum class Ending {
 enum class Step {
   kInstalledVersion,
   kManifestDownload,
+  kManifestSignature,
   kOffer,
   kVersionComparison,  // passed: the offered version is newer
   kDownloadManager,

@@ -14,6 +14,7 @@
 #include "download/progress_callback.h"
 #include "manifest/manifest.h"
 #include "platform/trust.h"
+#include "trust/manifest_trust.h"
 
 class UpdateSteps {
  public:
@@ -38,6 +39,9 @@ class UpdateSteps {
   virtual Transfer getUpdateXml() = 0;
   // The manifest the run downloaded (empty before, and when none was).
   virtual const Manifest& manifest() const = 0;
+  // Fetches the manifest's signature and judges it (and the expiry) over
+  // the manifest just downloaded.
+  virtual ManifestTrust checkManifestSignature() = 0;
   virtual std::string getServerVersion() = 0;
   virtual bool isVersionHigher(const std::string& candidate,
                                const std::string& reference) = 0;

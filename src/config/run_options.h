@@ -14,6 +14,9 @@ struct RunOptions {
   std::wstring workingFolder = L"TsDLM";
   // The manifest a check fetches (a normal run takes the settings' one).
   std::string manifestUrl;
+  // A manifest without a valid signature is refused (the settings'
+  // require_signed_manifest, or a check's /require-signature).
+  bool requireSignedManifest = false;
 
   bool isCheck() const { return mode == Mode::kCheck; }
 };

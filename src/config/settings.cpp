@@ -69,6 +69,10 @@ std::string Settings::getUpdateUrl() {
 
 bool Settings::checkForUpdates() { return isOn(read(kCheckForUpdates)); }
 
+bool Settings::requireSignedManifest() {
+  return isOn(read(kUpdateSection, L"require_signed_manifest", "0", L""));
+}
+
 bool Settings::suppressLoginDialog() {
   return isOn(read(kSuppressLoginDialog));
 }

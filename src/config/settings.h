@@ -24,6 +24,8 @@ class Settings {
   static std::string getUpdateUrl();
   // "Update" "check_for_updates" is exactly "1". True without a file.
   static bool checkForUpdates();
+  // "Update" "require_signed_manifest" is exactly "1". False without a file.
+  static bool requireSignedManifest();
   // "Proxy" "suppress_login_dialog" is exactly "1". False without a file.
   static bool suppressLoginDialog();
 

@@ -138,10 +138,48 @@ std::string HttpDownloader::maskedTrace(int kind, const std::string& data) {
   return out;
 }
 
+namespace {
+
+std::string manifestUrlOf(const RunOptions& options) {
+  return options.isCheck() ? options.manifestUrl : Settings::getUpdateUrl();
+}
+
+}  // namespace
+
+Transfer HttpDownloader::getManifestSignature(const RunOptions& options,
+                                              std::uint64_t maxBytes,
+                                              std::string& bytes) {
+  bytes.clear();
+  const std::wstring path = Util::getManifestPath(options.workingFolder) + L".p7s";
+  Transfer fetched = download(manifestUrlOf(options) + ".p7s", path, maxBytes,
+                              nullptr, false, false);
+  if (!fetched) {
+    if (fetched.code != CURLE_HTTP_RETURNED_ERROR && !fetched.error.empty()) {
+      Logger::instance().writeError(fetched.error);
+    }
+    // No signature: the working folder is left as a server without one
+    // always left it.
+    (void)platform::deleteFile(path);
+    return fetched;
+  }
+  const platform::FileStream file(platform::openFile(path, L"rb"));
+  char buffer[4096];
+  std::size_t got = 0;
+  while (file && (got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0 &&
+         bytes.size() <= maxBytes) {
+    bytes.append(buffer, got);
+  }
+  // The transfer kept to the limit; a file grown since is not what came.
+  if (!file || bytes.size() > maxBytes) {
+    bytes.clear();
+    fetched.ok = false;
+  }
+  return fetched;
+}
+
 Transfer HttpDownloader::getUpdateXml(const RunOptions& options) {
   if (!options.isCheck() && !Settings::checkForUpdates()) return Transfer();
-  const std::string url =
-      options.isCheck() ? options.manifestUrl : Settings::getUpdateUrl();
+  const std::string url = manifestUrlOf(options);
   const std::wstring path = Util::getManifestPath(options.workingFolder);
   // The limits of update.ini are read here but not applied: the transfer
   // keeps its fixed overall time limit.
@@ -154,9 +192,10 @@ Transfer HttpDownloader::download(const std::string& url,
                                   const std::wstring& path,
                                   std::uint64_t maxBytes,
                                   const ProgressCallback* progress,
-                                  bool exactSize) {
+                                  bool exactSize, bool logFailure) {
   if (!platform::internetConnectionAvailable()) return Transfer();
-  Transfer done = transfer(url, path, maxBytes, progress, exactSize);
+  Transfer done =
+      transfer(url, path, maxBytes, progress, exactSize, logFailure);
   if (!done) return done;
   Logger::instance().write("Download complete: " + tsdlm::narrowLow8(path) +
                            "\r\n");
@@ -167,7 +206,7 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
                                   const std::wstring& path,
                                   std::uint64_t maxBytes,
                                   const ProgressCallback* progress,
-                                  bool exactSize) {
+                                  bool exactSize, bool logFailure) {
   const std::string url = withoutLineBreaks(rawUrl);
   Transfer result;
   if (!platform::internetConnectionAvailable()) return result;
@@ -222,7 +261,7 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
     result.code = static_cast<int>(code);
     result.error = "curl_easy_perform() failed: " + std::to_string(result.code) +
                    " (" + curl_easy_strerror(code) + ")\r\n";
-    Logger::instance().writeError(result.error);
+    if (logFailure) Logger::instance().writeError(result.error);
     return result;
   }
 

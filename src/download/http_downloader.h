@@ -32,6 +32,15 @@ class HttpDownloader {
   // Downloads the manifest (a check's URL, else the settings' one when
   // update checks are on) into the working folder.
   static Transfer getUpdateXml(const RunOptions& options);
+  // Downloads the manifest's detached signature, the manifest URL followed
+  // by ".p7s", through the same proxy step, into the working folder (at most
+  // `maxBytes`), and reads it into `bytes` (empty unless the transfer
+  // succeeded). An HTTP error status (no signature served) logs nothing and
+  // a failed transfer leaves no file: a server that serves none leaves the
+  // log and the working folder as they were.
+  static Transfer getManifestSignature(const RunOptions& options,
+                                       std::uint64_t maxBytes,
+                                       std::string& bytes);
   // Puts the installer `manifest` offers into the working folder, reusing
   // an intact one of the same version, when update checks are on. A check
   // always downloads it: it judges what the server serves now. `progress`
@@ -62,12 +71,13 @@ class HttpDownloader {
   static Transfer download(const std::string& url, const std::wstring& path,
                            std::uint64_t maxBytes = kNoLimit,
                            const ProgressCallback* progress = nullptr,
-                           bool exactSize = false);
-  // The transfer itself (used by download).
+                           bool exactSize = false, bool logFailure = true);
+  // The transfer itself (used by download). A failure's error entry is
+  // logged only with `logFailure` (in download too).
   static Transfer transfer(const std::string& url, const std::wstring& path,
                            std::uint64_t maxBytes = kNoLimit,
                            const ProgressCallback* progress = nullptr,
-                           bool exactSize = false);
+                           bool exactSize = false, bool logFailure = true);
   // libcurl's transfer-information callback, `user` the transfer's
   // ProgressCallback or null; always returns 0.
   static int onProgress(void* user, std::int64_t downloadTotal,

@@ -184,3 +184,59 @@ bool Manifest::matchesSha256(const std::string& pinned,
   }
   return true;
 }
+
+Manifest::Expiry Manifest::getExpiry() const {
+  Expiry expiry;
+  (void)withRoot(read_, text_, std::string(), [&](const XMLElement* root) {
+    int count = 0;
+    for (const XMLElement* element = child(root, "expires");
+         element != nullptr; element = element->NextSiblingElement("expires")) {
+      if (count++ == 0) {
+        const char* written = text(element);
+        expiry.text = written != nullptr ? written : "";
+      }
+    }
+    expiry.present = count > 0;
+    // Two expiries are no expiry: a reader that takes the other one would
+    // keep the manifest longer.
+    const std::optional<std::int64_t> seconds =
+        count == 1 ? parseUtcTime(expiry.text) : std::nullopt;
+    expiry.valid = seconds.has_value();
+    expiry.seconds = seconds.value_or(0);
+    return std::string();
+  });
+  return expiry;
+}
+
+std::optional<std::int64_t> Manifest::parseUtcTime(const std::string& text) {
+  // Exactly "YYYY-MM-DDTHH:MM:SSZ": a time zone other than Z, a fraction or
+  // a blank is refused, never interpreted.
+  static const char kForm[] = "dddd-dd-ddTdd:dd:ddZ";
+  if (text.size() != sizeof kForm - 1) return std::nullopt;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kForm[i] == 'd' ? !digit : text[i] != kForm[i]) return std::nullopt;
+  }
+  const auto number = [&text](std::size_t at, std::size_t digits) {
+    std::int64_t value = 0;
+    for (std::size_t i = at; i < at + digits; ++i) value = value * 10 + (text[i] - '0');
+    return value;
+  };
+  const std::int64_t year = number(0, 4), month = number(5, 2), day = number(8, 2);
+  const std::int64_t hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1970 || month < 1 || month > 12 || day < 1 ||
+      day > kDays[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 ||
+      minute > 59 || second > 59) {
+    return std::nullopt;
+  }
+  // Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
+  const std::int64_t y = month <= 2 ? year - 1 : year;
+  const std::int64_t era = y / 400;
+  const std::int64_t yearOfEra = y - era * 400;
+  const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const std::int64_t days = era * 146097 + dayOfEra - 719468;
+  return days * 86400 + hour * 3600 + minute * 60 + second;
+}

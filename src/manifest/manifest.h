@@ -47,6 +47,22 @@ class Manifest {
   static bool matchesSha256(const std::string& pinned,
                             const std::string& actual);
 
+  // The manifest's expiry: the text of installerInformation/expires, which
+  // must be the only element of that name there and read exactly
+  // "YYYY-MM-DDTHH:MM:SSZ" (UTC; no offset, no fraction, no blanks).
+  struct Expiry {
+    bool present = false;  // at least one expires element
+    bool valid = false;    // exactly one, in the exact form, a real time
+    std::int64_t seconds = 0;  // when valid: seconds since 1970-01-01 UTC
+    std::string text;          // the first element's text as written
+  };
+  Expiry getExpiry() const;
+  // "YYYY-MM-DDTHH:MM:SSZ" as seconds since 1970-01-01 UTC; no value for
+  // any other form or for a date or time that does not exist.
+  static std::optional<std::int64_t> parseUtcTime(const std::string& text);
+  // The bytes read, exactly: what a signature of the manifest covers.
+  const std::string& bytes() const { return text_; }
+
  private:
   bool read_ = false;  // false: not read (every query's fallback)
   std::string text_;

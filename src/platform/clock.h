@@ -10,6 +10,9 @@ namespace platform {
 // honoured). Returns false when the conversion fails; `out` is then zeroed.
 bool localNow(std::tm& out);
 
+// Seconds since 1970-01-01 00:00 UTC by the system's clock.
+std::int64_t utcSecondsNow();
+
 // Milliseconds since an arbitrary start, never going back (GetTickCount64).
 std::uint64_t monotonicMilliseconds();
 

@@ -145,14 +145,17 @@ def sha256(path):
     return hashlib.sha256(path.read_bytes()).hexdigest()
 
 
-def manifest(base_url, version, sha256=None, size=None):
+def manifest(base_url, version, sha256=None, size=None, expires=None):
     """An update.xml offering `version`, with another platform listed first;
-    the windows entry pins `sha256` and names `size` when they are given."""
+    the windows entry pins `sha256` and names `size` when they are given, and
+    the manifest expires at `expires` (YYYY-MM-DDTHH:MM:SSZ) when that is
+    given."""
     pin = "" if sha256 is None else f"<sha256>{sha256}</sha256>"
     pin += "" if size is None else f"<size>{size}</size>"
+    expiry = "" if expires is None else f"\n  <expires>{expires}</expires>"
     return f"""<?xml version="1.0" encoding="UTF-8"?>
 <installerInformation>
-  <version>{version}</version>
+  <version>{version}</version>{expiry}
   <downloadOptions>
     <downloadLowSpeedLimit>1024</downloadLowSpeedLimit>
     <downloadLowSpeedTime>900</downloadLowSpeedTime>

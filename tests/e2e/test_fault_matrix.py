@@ -227,8 +227,10 @@ BEFORE_MANIFEST = [LOG, MANIFEST]
 AFTER_INSTALLER = [INSTALLER, LOG, MANIFEST]
 # An installer download that failed leaves nothing of it.
 INSTALLER_REMOVED = [LOG, MANIFEST]
-FETCHED_ONCE = ["manifest", "installer"]
-FETCHED_THRICE = ["manifest"] + ["installer"] * 3
+# A manifest that came is followed by the request for its signature (none here).
+SIGNED_FETCHED = ["manifest", "signature"]
+FETCHED_ONCE = SIGNED_FETCHED + ["installer"]
+FETCHED_THRICE = SIGNED_FETCHED + ["installer"] * 3
 
 
 def error(text):
@@ -258,14 +260,14 @@ CASES = {
         BEFORE_MANIFEST, False),
     "manifest-malformed": (
         manifest_body("<installerInformation><version>6.1.33.0</vers"), up_to_date(""),
-        UP_TO_DATE_EVENT, ["manifest"], BEFORE_MANIFEST, False),
+        UP_TO_DATE_EVENT, SIGNED_FETCHED, BEFORE_MANIFEST, False),
     "manifest-entities-not-expanded": (
-        manifest_body(ENTITIES), up_to_date("&i;"), UP_TO_DATE_EVENT, ["manifest"],
+        manifest_body(ENTITIES), up_to_date("&i;"), UP_TO_DATE_EVENT, SIGNED_FETCHED,
         BEFORE_MANIFEST, False),
     "manifest-three-part-version": (
         lambda c: c.server.set_rule(MANIFEST_URL_PATH,
                                     body=manifest(c.server.base_url, "6.1.33")),
-        up_to_date("6.1.33"), UP_TO_DATE_EVENT, ["manifest"], BEFORE_MANIFEST, False),
+        up_to_date("6.1.33"), UP_TO_DATE_EVENT, SIGNED_FETCHED, BEFORE_MANIFEST, False),
     # The manifest is limited to 1 MiB: just under it installs; past it the
     # transfer stops at once with an announced length, and as soon as the
     # limit is passed without one (1.5 GB, streamed), leaving at most 1 MiB.
@@ -346,7 +348,7 @@ CASES = {
         installer_locked,
         lambda e: e.manifest_start() + [NO_FILE_VERSION, e.downloaded_version(""),
                                         NO_INSTALLER],
-        NO_INSTALLER_EVENT, ["manifest"], AFTER_INSTALLER, False),
+        NO_INSTALLER_EVENT, SIGNED_FETCHED, AFTER_INSTALLER, False),
     "log-folder-is-a-file": (
         log_folder_is_a_file, installed(), INSTALLED, FETCHED_ONCE, AFTER_INSTALLER, True),
     "proxy-unreachable": (
@@ -370,7 +372,8 @@ CASES = {
 
 
 def request_kinds(server):
-    names = {MANIFEST_URL_PATH: "manifest", INSTALLER_URL_PATH: "installer"}
+    names = {MANIFEST_URL_PATH: "manifest", MANIFEST_URL_PATH + ".p7s": "signature",
+             INSTALLER_URL_PATH: "installer"}
     return [names.get(r["path"], "hop" if r["path"].startswith("/__hop/") else r["path"])
             for r in server.requests]
 

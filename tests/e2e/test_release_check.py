@@ -11,7 +11,8 @@ import base64
 import pytest
 
 from scenarios import (MANIFEST_URL_PATH, NOT_TRUSTED, OFFERED_VERSION, PASSWORD, PROXY_HOST,
-                       PUBLISHER, REPORT_WIN, USER, ProxiedCheck, https_site, run_check)
+                       PUBLISHER, REPORT_WIN, USER, ProxiedCheck, https_site, manifest,
+                       run_check)
 
 EARLIER_LOG = b"2026-12-07 06:00:37  an earlier run's log\r\n"
 
@@ -68,7 +69,9 @@ def test_good_release_would_install(release, tmp_path):
     for line in ["Signature - valid\r\n",
                  f"Publisher {PUBLISHER} - the signer's certificate names it\r\n",
                  f"Installer's own version {OFFERED_VERSION} - the offered version\r\n",
-                 "Download manager - running (process "]:
+                 "Download manager - running (process ",
+                 "Manifest signature - not signed; a signature is not required - the "
+                 "manifest is used unsigned\r\n"]:
         assert line in text
     state.assert_untouched()
     assert (release.manifest_requests(), release.installer_requests()) == (1, 1)
@@ -97,6 +100,36 @@ def test_refused_installer_gives_the_reason(release, tmp_path, kind, step, reaso
     # Fetched three times, as a normal run would.
     assert release.installer_requests() == 3
     state.assert_untouched()
+
+
+UNSIGNED_REQUIRED = ("The manifest is not signed (no update.xml.p7s is served) and a "
+                     "signed manifest is required.")
+
+
+@pytest.mark.parametrize("signer, args, line, verdict", [
+    (None, ["/require-signature"],
+     "not signed; a signature is required - REFUSED - " + UNSIGNED_REQUIRED,
+     "the manifest would be refused: " + UNSIGNED_REQUIRED),
+    ("other", [], "signed by Other Publisher Ltd, expires 2099-01-01T00:00:00Z; a signature "
+     f"is not required - REFUSED - The manifest is not signed by {PUBLISHER}.",
+     f"the manifest would be refused: The manifest is not signed by {PUBLISHER}."),
+], ids=["unsigned-but-required", "other-publisher"])
+def test_manifest_signature_is_reported_and_refuses(release, tmp_path, signer, args, line,
+                                                    verdict):
+    release.offer()
+    if signer:
+        text = manifest(release.server.base_url, OFFERED_VERSION, expires="2099-01-01T00:00:00Z")
+        release.server.add_file(MANIFEST_URL_PATH, text)
+        release.server.add_file(MANIFEST_URL_PATH + ".p7s",
+                                release.signing_kit.sign_detached(text.encode(), signer))
+
+    run = run_check(release.prefix, tmp_path, ["/check", *args])
+
+    assert run.returncode == 1, run.stdout + run.stderr
+    assert f"\r\nManifest signature - {line}\r\n".encode() in run.stdout
+    assert run.verdict() == "Verdict: " + verdict
+    assert release.installer_requests() == 0
+    assert release.dlm_requests() == [] and release.prefix.read_events() == []
 
 
 def test_second_check_judges_what_the_server_serves_now(release, tmp_path):

@@ -44,7 +44,8 @@ def test_newer_version_is_downloaded_checked_and_installed(check):
         e.manifest_start() + e.fresh_download() + e.signed() + e.install())
     assert event_names(check.prefix) == [("updater_launched", ""), ("updater_exit", "")]
     assert (check.manifest_requests(), check.installer_requests()) == (1, 1)
-    assert len(check.server.requests) == 2
+    # The manifest, its signature (none here: 404) and the installer.
+    assert len(check.server.requests) == 3
     record = read_record(check.prefix)
     assert record is not None, "the installer never ran"
     assert record["arguments"] == "-quiet"
@@ -333,3 +334,113 @@ def test_https_server_certificate(prefix, fixture_exe, signing_kit, test_ca, tmp
     finally:
         server.stop()
         first.stop()
+
+
+# --- The manifest's signature and expiry ------------------------------------------
+
+FRESH, STALE = "2099-01-01T00:00:00Z", "2020-01-01T00:00:00Z"
+REFUSED_MANIFEST = b"[ERROR] Cannot use update.xml, return now\r\n"
+NOT_PUBLISHER = [f"[ERROR] A certificate with a subject name [{PUBLISHER}] can not be found!",
+                 f"[ERROR] The manifest is not signed by {PUBLISHER}."]
+NO_EXPIRY = ("[ERROR] The signed manifest names no valid expiry (one expires element, "
+             "YYYY-MM-DDTHH:MM:SSZ).")
+NOT_VERIFIED = ["[ERROR] The manifest's signature does not verify over update.xml "
+                "(error 0x80091007)."]
+
+
+def publish_signed(check, version=OFFERED_VERSION, expires=FRESH, signer="tessarin",
+                   chain=(), change=None, signed_text=None, attached=False):
+    """Publishes a manifest with its signature (of `signed_text` when given,
+    else of the manifest itself, changed afterwards by `change`; carrying
+    what it signs with `attached`)."""
+    text = manifest(check.server.base_url, version, expires=expires)
+    signature = check.signing_kit.sign_detached(
+        (signed_text or text).encode(), signer, chain, attached)
+    check.offer(version)
+    check.server.add_file(MANIFEST_URL_PATH, change(text) if change else text)
+    check.server.add_file(MANIFEST_URL_PATH + ".p7s", signature)
+
+
+# id -> (publish, update.ini's extra line, the lines after the download)
+SIGNED = {
+    "other-publisher": (lambda c: publish_signed(c, signer="other"), "", NOT_PUBLISHER),
+    "bytes-changed": (lambda c: publish_signed(c, change=lambda t: t.replace("6.1", "6.2")),
+                      "", NOT_VERIFIED),
+    "signature-of-another-manifest": (
+        lambda c: publish_signed(c, signed_text=manifest(c.server.base_url, "6.1.32.0",
+                                                         expires=FRESH)), "", NOT_VERIFIED),
+    "expired": (lambda c: publish_signed(c, expires=STALE), "",
+                [f"A certificate with a subject name [{PUBLISHER}] has been found!",
+                 f"[ERROR] The manifest expired at {STALE}."]),
+    "root-not-trusted": (lambda c: publish_signed(c, signer="foreign_signer",
+                                                  chain=("foreign_root",)), "",
+                         ["[ERROR] The manifest's signer certificate is not trusted for "
+                          "code signing."]),
+    # A mirror's attacks: a signature too big to be one (the transfer stops
+    # at 64 KiB), two expiries, a time zone the updater would misread.
+    "huge-signature": (lambda c: (c.offer(), c.server.add_file(MANIFEST_URL_PATH + ".p7s",
+                                                              b"0" * (64 * 1024 + 1))), "",
+                       [curl_error(63, "Maximum file size exceeded").decode().rstrip(),
+                        "[ERROR] The manifest's signature (update.xml.p7s) could not be "
+                        "downloaded."]),
+    "signature-carrying-another-manifest": (
+        lambda c: publish_signed(c, attached=True, signed_text=manifest(
+            c.server.base_url, "6.1.32.0", expires=FRESH)), "",
+        ["[ERROR] The manifest's signature is not a detached signature (it carries content "
+         "of its own)."]),
+    "two-expiries": (lambda c: publish_signed(c, expires=f"{FRESH}</expires><expires>{STALE}"),
+                     "", [f"A certificate with a subject name [{PUBLISHER}] has been found!",
+                          NO_EXPIRY]),
+    "expiry-with-offset": (lambda c: publish_signed(c, expires="2020-01-01T00:00:00+99:00"),
+                           "", [f"A certificate with a subject name [{PUBLISHER}] has been "
+                                "found!", NO_EXPIRY]),
+    "missing-when-required": (lambda c: c.offer(), "require_signed_manifest=1\r\n",
+                              ["[ERROR] The manifest is not signed (no update.xml.p7s is "
+                               "served) and a signed manifest is required."]),
+}
+
+
+@pytest.mark.parametrize("case", SIGNED, ids=list(SIGNED))
+def test_manifest_refused_for_its_signature(check, case):
+    publish, setting, lines = SIGNED[case]
+    publish(check)
+    check.settings(f"[Update]\r\nurl={check.server.url(MANIFEST_URL_PATH)}\r\n"
+                   f"check_for_updates=1\r\n{setting}")
+
+    result = check.run()
+
+    e = check.entries
+    signature = [] if case in ("missing-when-required", "huge-signature") else [
+        e.download_complete(e.manifest + ".p7s")]
+    assert read_log(check.prefix) == (e.manifest_start()[:2] + signature +
+                                      [e.line(line) for line in lines] + [REFUSED_MANIFEST])
+    assert event_names(check.prefix) == error_session("update.xml refused")
+    assert (check.manifest_requests(), check.installer_requests()) == (1, 0)
+    assert result.windows_seen == []
+
+
+def test_signed_manifest_installs_and_a_replay_holds_only_until_it_expires(check):
+    publish_signed(check)
+    check.settings(f"[Update]\r\nurl={check.server.url(MANIFEST_URL_PATH)}\r\n"
+                   f"check_for_updates=1\r\nrequire_signed_manifest=1\r\n")
+    e = check.entries
+    valid = [e.download_complete(e.manifest + ".p7s"),
+             e.line(f"A certificate with a subject name [{PUBLISHER}] has been found!"),
+             e.line(f"The manifest is signed by {PUBLISHER} and valid until {FRESH}.")]
+
+    check.run(installer_exit=0)
+
+    start = e.manifest_start()
+    assert read_log(check.prefix) == (start[:2] + valid + start[2:] + e.fresh_download() +
+                                      e.signed() + e.install())
+
+    # The mirror replays an older signed manifest: up to date while it lasts.
+    for expires, ending in ((FRESH, [b"Server version is Not higher than installed "
+                                     b"version, return now\r\n"]),
+                            (STALE, [e.line(f"[ERROR] The manifest expired at {STALE}."),
+                                     REFUSED_MANIFEST])):
+        publish_signed(check, version=INSTALLED_VERSION, expires=expires)
+        check.run()
+        log = read_log(check.prefix)
+        assert log[-len(ending):] == ending
+        assert check.installer_requests() == 1

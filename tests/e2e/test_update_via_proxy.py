@@ -26,7 +26,9 @@ def fetched(proxy, check):
 
 
 def whole_update(check):
-    return [check.url(MANIFEST_URL_PATH), check.url(INSTALLER_URL_PATH)]
+    # The manifest, its signature (none served here) and the installer.
+    return [check.url(MANIFEST_URL_PATH), check.url(MANIFEST_URL_PATH + ".p7s"),
+            check.url(INSTALLER_URL_PATH)]
 
 
 def assert_installed(check):

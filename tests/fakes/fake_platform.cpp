@@ -105,6 +105,11 @@ CertificatesState& certificates() {
   return state;
 }
 
+DetachedSignatureState& detachedSignature() {
+  static DetachedSignatureState state;
+  return state;
+}
+
 TrustState& trust() {
   static TrustState state;
   return state;
@@ -140,6 +145,12 @@ void reset() {
   credentials() = CredentialsState{};
   trust() = TrustState{};
   certificates() = CertificatesState{};
+  detachedSignature() = DetachedSignatureState{};
+  detachedSignature().answer.verified = true;
+  detachedSignature().answer.signer.known = true;
+  detachedSignature().answer.signer.organisations = {L"Tessarin, Inc"};
+  detachedSignature().answer.signer.certificatesWithSignerId = 1;
+  detachedSignature().answer.signerChain = trustedChain();
   certificates().server.chain = trustedChain();
   certificates().server.names.hasAltNames = true;
   certificates().server.names.dnsNames = {"update.example"};
@@ -393,6 +404,8 @@ bool localNow(std::tm& out) {
 }
 
 std::uint64_t monotonicMilliseconds() { return fake::clock().monotonicMs; }
+
+std::int64_t utcSecondsNow() { return fake::clock().utcSeconds; }
 
 void sleepMilliseconds(std::uint32_t milliseconds) {
   fake::clock().sleeps.push_back(milliseconds);
@@ -696,6 +709,12 @@ FileTrust verifyFileTrust(const std::wstring& path, HeldFile& file) {
   const auto signer = state.signers.find(path);
   if (signer != state.signers.end()) result.signer = signer->second;
   return result;
+}
+
+DetachedSignature verifyDetachedSignature(const std::string& signature,
+                                          const std::string& content) {
+  fake::detachedSignature().calls.emplace_back(signature, content);
+  return fake::detachedSignature().answer;
 }
 
 ServerCertificate examineServerCertificate(const TlsSession&) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/certificates.h"
+#include "platform/detached_signature.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/trust.h"
@@ -57,6 +58,8 @@ struct ClockState {
   // The monotonic clock: moves only when a fake advances it (a sleep, a
   // wait for a reply, a stalled send) or a test does.
   std::uint64_t monotonicMs = 1000;
+  // What utcSecondsNow answers.
+  std::int64_t utcSeconds = 1796810400;  // 2026-12-09T10:00:00Z
   std::vector<std::uint32_t> sleeps;
 };
 ClockState& clock();
@@ -286,6 +289,14 @@ struct CertificatesState {
   int examined = 0;  // calls
 };
 CertificatesState& certificates();
+
+struct DetachedSignatureState {
+  // What verifyDetachedSignature answers (by default a valid signature by
+  // "Tessarin, Inc" with a trusted chain), and what it was given.
+  platform::DetachedSignature answer;
+  std::vector<std::pair<std::string, std::string>> calls;  // signature, content
+};
+DetachedSignatureState& detachedSignature();
 
 struct AnalyticsCall {
   std::string operation;  // initialize, addCommonAttribute, track, unInitialize

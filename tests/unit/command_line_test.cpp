@@ -18,6 +18,7 @@ struct Case {
   Mode mode;
   std::string manifestUrl;
   std::wstring reportPath;
+  bool requireSignature = false;
 };
 
 const std::wstring kUrl = L"https://staging.example/dlm/update.xml";
@@ -90,6 +91,10 @@ std::vector<Case> cases() {
       {"LineBreakInPath", {L"/check", L"/report", L"a\nb"}, Mode::kUsage, "", L""},
       {"PathTooLong", {L"/check", L"/report", longPath}, Mode::kUsage, "", L""},
       {"SurrogatePairPastTheLimit", {L"/check", L"/report", pairPastTheEnd}, Mode::kUsage, "", L""},
+      {"RequireSignature", {L"/check", L"/REQUIRE-SIGNATURE", L"/report", L"r"}, Mode::kCheck,
+       "", L"r", true},
+      {"RequireSignatureTwice", {L"/check", L"/require-signature", L"/require-signature"},
+       Mode::kUsage, "", L""},
       {"ReportTwice", {L"/check", L"/report", L"a", L"/report", L"b"}, Mode::kUsage, "", L""},
   };
 }
@@ -102,6 +107,7 @@ TEST_P(CommandLineTest, ParsesOrRefuses) {
   EXPECT_EQ(line.mode, c.mode);
   EXPECT_EQ(line.manifestUrl, c.manifestUrl);
   EXPECT_EQ(line.reportPath, c.reportPath);
+  EXPECT_EQ(line.requireSignature, c.requireSignature);
   EXPECT_EQ(line.problem.empty(), c.mode != Mode::kUsage);
   // The run's one options object follows from it: a check works in a folder
   // of its own and masks the trace; anything else runs with the defaults.

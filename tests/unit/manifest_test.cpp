@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <ostream>
@@ -288,6 +289,45 @@ TEST_F(ManifestQueryTest, WindowsInstallerSha256) {
     EXPECT_FALSE(Manifest::matchesSha256(malformed, digest)) << malformed;
   }
   EXPECT_FALSE(Manifest::matchesSha256(digest, ""));
+}
+
+// The expiry: one element, one exact UTC form; anything else is no expiry.
+TEST_F(ManifestQueryTest, ExpiryIsOneExactUtcTime) {
+  struct Row {
+    std::string inner;
+    bool present;
+    std::optional<std::int64_t> seconds;
+  };
+  const std::string e = "<expires>2026-12-09T10:00:00Z</expires>";
+  const Row rows[] = {
+      {"<version>1</version>", false, std::nullopt},
+      {e, true, 1796810400},
+      {"<expires>1970-01-01T00:00:00Z</expires>", true, 0},
+      {"<expires>2024-02-29T23:59:59Z</expires>", true, 1709251199},
+      {e + e, true, std::nullopt},  // two expiries
+      {e + "<expires>2099-01-01T00:00:00Z</expires>", true, std::nullopt},
+      {"<expires>2026-12-09T10:00:00+02:00</expires>", true, std::nullopt},
+      {"<expires>2026-12-09T10:00:00z</expires>", true, std::nullopt},
+      {"<expires>2026-12-09T10:00:00.5Z</expires>", true, std::nullopt},
+      {"<expires>2026-12-09 10:00:00Z</expires>", true, std::nullopt},
+      {"<expires> 2026-12-09T10:00:00Z</expires>", true, std::nullopt},
+      {"<expires>2026-12-09T10:00:00</expires>", true, std::nullopt},
+      {"<expires>2025-02-29T00:00:00Z</expires>", true, std::nullopt},
+      {"<expires>2026-13-01T00:00:00Z</expires>", true, std::nullopt},
+      {"<expires>2026-12-09T24:00:00Z</expires>", true, std::nullopt},
+      {"<expires>2026-12-09T10:00:60Z</expires>", true, std::nullopt},
+      {"<expires>+026-12-09T10:00:00Z</expires>", true, std::nullopt},
+      {"<expires/>", true, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    write(wrap(row.inner));
+    const Manifest::Expiry expiry = manifest_.getExpiry();
+    EXPECT_EQ(expiry.present, row.present) << row.inner;
+    EXPECT_EQ(expiry.valid, row.seconds.has_value()) << row.inner;
+    EXPECT_EQ(expiry.seconds, row.seconds.value_or(0)) << row.inner;
+  }
+  write(wrap(e));
+  EXPECT_EQ(manifest_.bytes(), wrap(e));
 }
 
 TEST_F(ManifestQueryTest, UnknownTemporaryFolderGivesTheFallbacks) {

@@ -52,6 +52,18 @@ std::vector<CheckCase> checkCases() {
          s.attempts.assign(3, {true, kNoSignature, true});
        }),
        1, kRefusedOffer + "Error is: 0x800b0100.", 3},
+      {"ManifestRefused", with([](Script& s) {
+         s.manifestTrust.usable = false;
+         s.manifestTrust.entry = "The manifest expired at 2026-01-01T00:00:00Z.\r\n";
+       }),
+       1, "Verdict: the manifest would be refused: The manifest expired at "
+          "2026-01-01T00:00:00Z.", 0},
+      {"ManifestSignatureNotDownloaded", with([](Script& s) {
+         s.manifestTrust.usable = false;
+         s.manifestTrust.releaseFault = false;
+         s.manifestTrust.entry = "The signature could not be downloaded.\r\n";
+       }),
+       2, "Verdict: cannot check: The signature could not be downloaded.", 0},
       {"UpToDate", with([](Script& s) { s.higher = false; }), 0,
        "Verdict: up to date: the installed version 6.1.32.0 is not older than "
        "the offered 6.1.33.0",
@@ -174,6 +186,8 @@ TEST(ReleaseCheckTest, EachStepIsOneLineFollowedByTheEntriesItWrote) {
             "Installed version of C:\\TSRN.DLM.exe - 6.1.32.0\r\n"
             "Manifest download - ok\r\n"
             "    Successfully downloaded update.xml\r\n"
+            "Manifest signature - not signed; a signature is not required - "
+            "the manifest is used unsigned\r\n"
             "Manifest reading - offers version 6.1.33.0, installer "
             "http://a/setup.exe, 3000000000 bytes\r\n"
             "Version comparison - the offered version is newer: a normal run "

@@ -20,10 +20,18 @@ namespace testing_support {
 // The staged copy's SHA-256 unless an attempt says otherwise.
 inline const std::string kDigest(64, 'a');
 
+inline ManifestTrust unsignedManifest() {
+  ManifestTrust trust;
+  trust.summary = "not signed";
+  return trust;
+}
+
 struct Script {
   std::string installedVersion = "6.1.32.0";
   bool manifestDownloaded = true;
   bool manifestThrows = false;
+  // What the manifest's signature check finds (by default: unsigned, used).
+  ManifestTrust manifestTrust = unsignedManifest();
   std::string serverVersion = "6.1.33.0";
   bool higher = true;
   std::uint32_t downloadManager = 0;
@@ -79,6 +87,10 @@ class ScriptedSteps : public UpdateSteps {
     Transfer manifest;
     manifest.ok = script_.manifestDownloaded;
     return manifest;
+  }
+  ManifestTrust checkManifestSignature() override {
+    trace.push_back("checkManifestSignature");
+    return script_.manifestTrust;
   }
   std::string getServerVersion() override { return script_.serverVersion; }
   bool isVersionHigher(const std::string& candidate,

@@ -38,6 +38,7 @@ TEST_F(SettingsTest, WithoutTheFileEverySettingHasItsFileMissingValue) {
       "https://updates.tessarin.com/utility/dlm/prod/Installer/update.xml");
   EXPECT_TRUE(Settings::checkForUpdates());
   EXPECT_FALSE(Settings::suppressLoginDialog());
+  EXPECT_FALSE(Settings::requireSignedManifest());
   const DownloadOptions options = Settings::getDownloadOptions();
   EXPECT_EQ(options.lowSpeedLimit, 1024);
   EXPECT_EQ(options.lowSpeedTime, 900);
@@ -122,8 +123,10 @@ TEST_P(SwitchTest, OnlyExactlyOneIsOn) {
   iniExists();
   set(L"Update", L"check_for_updates", GetParam().value);
   set(L"Proxy", L"suppress_login_dialog", GetParam().value);
+  set(L"Update", L"require_signed_manifest", GetParam().value);
   EXPECT_EQ(Settings::checkForUpdates(), GetParam().on);
   EXPECT_EQ(Settings::suppressLoginDialog(), GetParam().on);
+  EXPECT_EQ(Settings::requireSignedManifest(), GetParam().on);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -47,6 +47,17 @@ const std::string kInstallerFailed =
 const std::vector<std::string> kShown = {"prepare", "show"};
 const std::vector<std::string> kInstalling = {"prepare", "show", "installing"};
 
+const std::string kExpired = "The manifest expired at 2026-01-01T00:00:00Z.\r\n";
+
+ManifestTrust manifestTrust(bool usable, const std::string& entry) {
+  ManifestTrust trust;
+  trust.usable = usable;
+  trust.present = true;
+  trust.valid = usable;
+  trust.entry = entry;
+  return trust;
+}
+
 std::vector<EndingCase> endings() {
   return {
       {"NoInstalledVersion", with([](Script& s) { s.installedVersion = ""; }), Ending::kNoInstalledVersion,
@@ -56,6 +67,16 @@ std::vector<EndingCase> endings() {
        with([](Script& s) { s.manifestDownloaded = false; }), Ending::kManifestNotDownloaded,
        {"[ERROR] Cannot download update.xml, return now\r\n"},
        L"download update.xml failed", {}, 0},
+      {"ManifestRefused", with([](Script& s) {
+         s.downloadManager = 77;
+         s.manifestTrust = manifestTrust(false, kExpired);
+       }), Ending::kManifestRefused,
+       {kManifestOk, "[ERROR] " + kExpired, "[ERROR] Cannot use update.xml, return now\r\n"},
+       L"update.xml refused", {}, 0},
+      {"SignedManifestInstalls", with([](Script& s) {
+         s.manifestTrust = manifestTrust(true, "The manifest is signed.\r\n");
+       }), Ending::kInstalled,
+       {kManifestOk, "The manifest is signed.\r\n", kInstallerOk}, nullptr, kInstalling, 1},
       {"NotNewer", with([](Script& s) { s.higher = false; }), Ending::kUpToDate,
        {kManifestOk,
         "Server version is Not higher than installed version, return now\r\n"},
@@ -213,6 +234,12 @@ std::vector<OrderCase> orders() {
       {"QuitsTheFoundDownloadManagerBeforeShowingTheDialog",
        with([](Script& s) { s.downloadManager = 1234; }), {"quit", "show"},
        {"quit 1234", "show"}},
+      {"RefusedManifestIsNeitherReadNorActedOn", with([](Script& s) {
+         s.downloadManager = 77;
+         s.manifestTrust = manifestTrust(false, kExpired);
+       }),
+       {"checkManifestSignature", "compare", "find", "quit", "show"},
+       {"checkManifestSignature"}},
       {"NoQuitAttemptWithoutDownloadManager", Script{}, {"quit", "show"}, {"show"}},
       {"AsksForTheExpectedPublisher", Script{}, {"verifyPublisher"},
        {"verifyPublisher Tessarin, Inc"}},
