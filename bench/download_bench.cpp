@@ -63,8 +63,8 @@ long peakKiB() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool warm =
-      argc == kFixedArguments + 1 && std::string(argv[kFixedArguments]) == "warm";
+  const bool warm = argc == kFixedArguments + 1 &&
+                    std::string(argv[kFixedArguments]) == "warm";
   if (argc != kFixedArguments && !warm) {
     std::fputs(kUsage, stderr);
     return 2;

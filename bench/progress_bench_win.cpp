@@ -75,10 +75,10 @@ void measure(Job* job) {
         };
       }
       const auto start = std::chrono::steady_clock::now();
-      const bool ok = HttpDownloader::download(job->url, job->path,
-                                               HttpDownloader::kNoLimit,
-                                               &progress)
-                          .ok;
+      const bool ok =
+          HttpDownloader::download(job->url, job->path,
+                                   HttpDownloader::kNoLimit, &progress)
+              .ok;
       const std::chrono::duration<double> elapsed =
           std::chrono::steady_clock::now() - start;
       if (!ok) {
@@ -114,7 +114,8 @@ int wmain(int argc, wchar_t** argv) {
   Job job;
   job.url = tsdlm::narrowLow8(argv[1]);
   job.path = argv[2];
-  if (argc > 3) job.rounds = std::max(1, static_cast<int>(wcstol(argv[3], nullptr, 10)));
+  if (argc > 3)
+    job.rounds = std::max(1, static_cast<int>(wcstol(argv[3], nullptr, 10)));
 
   INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                 ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};

@@ -22,13 +22,20 @@ __declspec(dllimport) int WINAPI WSACleanup(void);
 __declspec(dllimport) void WINAPI GdiplusShutdown(ULONG_PTR token);
 
 static const void* volatile imports[] = {
-    (const void*)&RegCloseKey,         (const void*)&BCryptGenRandom,
-    (const void*)&InitCommonControlsEx, (const void*)&CredUIParseUserNameW,
-    (const void*)&CertCloseStore,      (const void*)&GdiplusShutdown,
-    (const void*)&CoUninitialize,      (const void*)&ShellExecuteExW,
-    (const void*)&PathFileExistsW,     (const void*)&GetDesktopWindow,
-    (const void*)&GetFileVersionInfoSizeW, (const void*)&WinHttpCloseHandle,
-    (const void*)&InternetGetConnectedState, (const void*)&WinVerifyTrust,
+    (const void*)&RegCloseKey,
+    (const void*)&BCryptGenRandom,
+    (const void*)&InitCommonControlsEx,
+    (const void*)&CredUIParseUserNameW,
+    (const void*)&CertCloseStore,
+    (const void*)&GdiplusShutdown,
+    (const void*)&CoUninitialize,
+    (const void*)&ShellExecuteExW,
+    (const void*)&PathFileExistsW,
+    (const void*)&GetDesktopWindow,
+    (const void*)&GetFileVersionInfoSizeW,
+    (const void*)&WinHttpCloseHandle,
+    (const void*)&InternetGetConnectedState,
+    (const void*)&WinVerifyTrust,
     (const void*)&WSACleanup,
 };
 #define RESULT (imports[0] == NULL)

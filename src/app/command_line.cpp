@@ -79,7 +79,8 @@ CommandLine parseCommandLine(const std::vector<std::wstring>& arguments) {
       report = true;
       line.reportPath = arguments[++i];
     } else if (isSwitch(argument, L"/require-signature")) {
-      if (line.requireSignature) return usage("/require-signature is given twice");
+      if (line.requireSignature)
+        return usage("/require-signature is given twice");
       line.requireSignature = true;
     } else {
       return usage("unknown argument");
@@ -114,7 +115,8 @@ RunOptions runOptionsFor(const CommandLine& line) {
   RunOptions options;
   options.requireSignedManifest = Settings::requireSignedManifest();
   if (line.mode != CommandLine::Mode::kCheck) return options;
-  options.requireSignedManifest = options.requireSignedManifest || line.requireSignature;
+  options.requireSignedManifest =
+      options.requireSignedManifest || line.requireSignature;
   options.mode = RunOptions::Mode::kCheck;
   options.workingFolder = L"TsDLM-check";
   options.manifestUrl =

@@ -58,8 +58,10 @@ void DownloadManagerHandback::giveBack() {
   if (folder.empty() ||
       tsdlm::lowerAsciiLetters(imagePath_)
               .rfind(tsdlm::lowerAsciiLetters(folder) + L"\\", 0) != 0) {
-    log.writeError("Not starting the DLM again, not in its installation "
-                   "folder: " + path + "\r\n");
+    log.writeError(
+        "Not starting the DLM again, not in its installation "
+        "folder: " +
+        path + "\r\n");
     return;
   }
   if (process_ && !platform::waitForProcessEnd(*process_, kExitWaitMs)) {

@@ -31,8 +31,8 @@ void centreWindow(HWND window) {
   RECT dialog{};
   GetWindowRect(window, &dialog);
   HWND owner = GetWindow(window, GW_OWNER);
-  HMONITOR monitor = MonitorFromWindow(
-      owner != nullptr ? owner : window, MONITOR_DEFAULTTONEAREST);
+  HMONITOR monitor = MonitorFromWindow(owner != nullptr ? owner : window,
+                                       MONITOR_DEFAULTTONEAREST);
   MONITORINFO info{};
   info.cbSize = sizeof info;
   GetMonitorInfoW(monitor, &info);
@@ -58,7 +58,7 @@ void centreWindow(HWND window) {
 CMainDlg::CMainDlg() {
   uxtheme_.reset(LoadLibraryW(L"uxtheme.dll"));
   if (auto init = themeFunction<BufferedPaintInitFn>(uxtheme_.get(),
-                                                      "BufferedPaintInit")) {
+                                                     "BufferedPaintInit")) {
     bufferedPaintInitialized_ = SUCCEEDED(init());
   }
 }
@@ -106,8 +106,8 @@ INT_PTR CMainDlg::handleMessage(UINT message, WPARAM, LPARAM) {
       return TRUE;
     case WM_DESTROY:
       if (theme_ != nullptr) {
-        if (auto close =
-                themeFunction<CloseThemeDataFn>(uxtheme_.get(), "CloseThemeData")) {
+        if (auto close = themeFunction<CloseThemeDataFn>(uxtheme_.get(),
+                                                         "CloseThemeData")) {
           close(theme_);
         }
         theme_ = nullptr;
@@ -123,7 +123,8 @@ void CMainDlg::onInitDialog() {
   status_ = GetDlgItem(m_hWnd, IDC_STATUS);
   message_ = GetDlgItem(m_hWnd, IDC_MESSAGE);
   progress_ = GetDlgItem(m_hWnd, IDC_PROGRESS);
-  if (auto open = themeFunction<OpenThemeDataFn>(uxtheme_.get(), "OpenThemeData")) {
+  if (auto open =
+          themeFunction<OpenThemeDataFn>(uxtheme_.get(), "OpenThemeData")) {
     theme_ = open(m_hWnd, L"dialog");
   }
   centreWindow(m_hWnd);
@@ -131,8 +132,8 @@ void CMainDlg::onInitDialog() {
 
 std::wstring CMainDlg::loadText(UINT id) const {
   const wchar_t* text = nullptr;
-  const int length = LoadStringW(instance_, id,
-                                 reinterpret_cast<LPWSTR>(&text), 0);
+  const int length =
+      LoadStringW(instance_, id, reinterpret_cast<LPWSTR>(&text), 0);
   if (length <= 0 || text == nullptr) return std::wstring();
   return std::wstring(text, static_cast<std::size_t>(length));
 }

@@ -43,7 +43,8 @@ class RealUpdateSteps : public UpdateSteps {
     const Transfer fetched = HttpDownloader::getManifestSignature(
         options_, kManifestSignatureLimit, signature);
     return judgeManifest(manifest_, fetched, signature,
-                         options_.requireSignedManifest, platform::utcSecondsNow());
+                         options_.requireSignedManifest,
+                         platform::utcSecondsNow());
   }
   std::string getServerVersion() override {
     return manifest_.getServerVersion();

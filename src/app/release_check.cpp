@@ -48,7 +48,8 @@ std::string failureOf(const StepRecord& record) {
     case Step::kManifestDownload:
       return "the manifest could not be downloaded: " + reasonOf(record.reason);
     case Step::kInstallerDownload:
-      return "the installer could not be downloaded: " + reasonOf(record.reason);
+      return "the installer could not be downloaded: " +
+             reasonOf(record.reason);
     default:
       return reasonOf(record.reason);
   }
@@ -130,26 +131,28 @@ std::pair<std::string, CheckExit> verdictOf(const UpdateOutcome& outcome) {
   switch (outcome.ending) {
     case Ending::kManifestRefused: {
       const StepRecord* signature = outcome.find(Step::kManifestSignature);
-      const std::string why =
-          signature != nullptr ? reasonOf(signature->reason) : reasonOf(outcome.reason);
+      const std::string why = signature != nullptr ? reasonOf(signature->reason)
+                                                   : reasonOf(outcome.reason);
       if (signature != nullptr && signature->releaseFault) {
         return {"the manifest would be refused: " + why, kRefused};
       }
       return {"cannot check: " + why, kCannotCheck};
     }
     case Ending::kNoUsableOffer:
-      return {"the offered release would be refused: the manifest offers "
-              "no usable version (" + offered + ")",
-              kRefused};
+      return {
+          "the offered release would be refused: the manifest offers "
+          "no usable version (" +
+              offered + ")",
+          kRefused};
     case Ending::kUpToDate:
       return {"up to date: the installed version " + installed +
                   " is not older than the offered " + offered,
               kWouldInstall};
     case Ending::kWouldInstall:
-      return {"the offered release " + offered + " would install" +
-                  (installed.empty() ? " (nothing installed here to compare)"
-                                     : ""),
-              kWouldInstall};
+      return {
+          "the offered release " + offered + " would install" +
+              (installed.empty() ? " (nothing installed here to compare)" : ""),
+          kWouldInstall};
     default:
       break;
   }
@@ -165,8 +168,8 @@ std::pair<std::string, CheckExit> verdictOf(const UpdateOutcome& outcome) {
   }
   if (outcome.ending == Ending::kInstallerNotObtained && last != nullptr &&
       notRelease == nullptr) {
-    return {"the offered release " + offered + " would be refused: " +
-                failureOf(*last),
+    return {"the offered release " + offered +
+                " would be refused: " + failureOf(*last),
             kRefused};
   }
   return {"cannot check: " +
@@ -175,7 +178,6 @@ std::pair<std::string, CheckExit> verdictOf(const UpdateOutcome& outcome) {
                    : failureOf(*notRelease)),
           kCannotCheck};
 }
-
 
 // The check shows no dialog.
 class NoDialog final : public ProgressUi {
@@ -222,8 +224,7 @@ int check(const CommandLine& line,
   CheckFacts facts = machineFacts(line, options);
   const std::unique_ptr<UpdateSteps> steps = makeUpdateSteps(options);
   NoDialog noDialog;
-  const UpdateOutcome outcome =
-      UpdateFlow(*steps, noDialog).run();
+  const UpdateOutcome outcome = UpdateFlow(*steps, noDialog).run();
   facts.installerUrl = steps->manifest().getWindowsInstallerUrl();
   facts.installerSize = steps->manifest().getWindowsInstallerSize();
   const CheckReport checked = checkReport(facts, outcome);
@@ -252,7 +253,8 @@ CheckReport checkReport(const CheckFacts& facts, const UpdateOutcome& outcome) {
     report.text += tsdlm::withoutControls(line) + "\r\n";
   };
   const auto addEntries = [&add](const std::vector<std::string>& entries) {
-    for (const std::string& entry : entries) add(kIndent + withoutLineEnd(entry));
+    for (const std::string& entry : entries)
+      add(kIndent + withoutLineEnd(entry));
   };
   std::string settings = facts.settingsFound ? "found" : "not found, defaults";
   settings += facts.checksSwitchedOn

@@ -82,7 +82,8 @@ bool StagedInstaller::stage(const std::wstring& downloaded) {
   sweep(working);
   // Created here and now, so no one can have put anything into it before;
   // it fails if the name exists.
-  const std::wstring folder = platform::pathAppend(working, kFolderPrefix + random);
+  const std::wstring folder =
+      platform::pathAppend(working, kFolderPrefix + random);
   if (!platform::createDirectory(folder)) return false;
   folder_ = folder;
   // Held as well: a folder renamed away and replaced by another of the same
@@ -179,7 +180,8 @@ void StagedInstaller::remove() {
       path_.clear();
     }
     if (path_.empty() && !folder_.empty() &&
-        (platform::removeDirectory(folder_) || !platform::fileExists(folder_))) {
+        (platform::removeDirectory(folder_) ||
+         !platform::fileExists(folder_))) {
       folder_.clear();
     }
     if (path_.empty() && folder_.empty()) break;

@@ -248,9 +248,10 @@ std::string UpdateFlow::refusalOf(const std::wstring& path) {
   version.value = steps_.getStagedInstallerVersion();
   const std::string offered = steps_.getServerVersion();
   if (!Util::isSameVersion(version.value, offered)) {
-    const std::string mismatch = "installer's version " +
-                                 (version.value.empty() ? "(none)" : version.value) +
-                                 " is not the offered version " + offered;
+    const std::string mismatch =
+        "installer's version " +
+        (version.value.empty() ? "(none)" : version.value) +
+        " is not the offered version " + offered;
     refuse(version, "the " + mismatch);
     return "The " + mismatch + ".\r\n";
   }
@@ -264,7 +265,8 @@ std::string UpdateFlow::refusalOf(const std::wstring& path) {
   digest.value = steps_.getStagedInstallerSha256();
   if (Manifest::matchesSha256(*pinned, digest.value)) return std::string();
   const std::string mismatch =
-      "installer's SHA-256 " + (digest.value.empty() ? "(none)" : digest.value) +
+      "installer's SHA-256 " +
+      (digest.value.empty() ? "(none)" : digest.value) +
       " is not the one the manifest names (" + *pinned + ")";
   const bool computed = !digest.value.empty();
   refuse(digest,
@@ -280,8 +282,8 @@ UpdateOutcome UpdateFlow::run() noexcept {
       outcome_.ending = runSteps();
     } catch (const std::exception& error) {
       outcome_.ending = Ending::kUnexpected;
-      outcome_.reason = std::string("Unexpected error (") + error.what() +
-                        "), return now";
+      outcome_.reason =
+          std::string("Unexpected error (") + error.what() + "), return now";
       steps_.logError(outcome_.reason + "\r\n");
     } catch (...) {
       outcome_.ending = Ending::kUnexpected;

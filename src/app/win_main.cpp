@@ -33,7 +33,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // exit 2); every other command line is the normal run, exit code 0.
   const CommandLine command = parseCommandLine(commandLineArguments());
   if (command.mode != CommandLine::Mode::kUpdate) {
-    ExitProcess(static_cast<UINT>(runCheckCommand(command, platform::writeToConsole)));
+    ExitProcess(
+        static_cast<UINT>(runCheckCommand(command, platform::writeToConsole)));
   }
   const RunOptions options = runOptionsFor(command);
   int result = 0;

@@ -91,7 +91,8 @@ std::string utf16ToUtf8(const std::wstring& text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     std::uint32_t unit = static_cast<std::uint32_t>(text[i]) & 0xFFFFu;
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size()) {
-      const std::uint32_t next = static_cast<std::uint32_t>(text[i + 1]) & 0xFFFFu;
+      const std::uint32_t next =
+          static_cast<std::uint32_t>(text[i + 1]) & 0xFFFFu;
       if (next >= 0xDC00 && next <= 0xDFFF) {
         appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
         ++i;
@@ -130,7 +131,8 @@ std::wstring lowerAsciiLetters(std::wstring text) {
 std::string withoutControls(std::string text, const char* kept) {
   for (char& c : text) {
     const unsigned char byte = static_cast<unsigned char>(c);
-    const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
+    const bool control =
+        byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
     if (control && (c == '\0' || std::strchr(kept, c) == nullptr)) c = '?';
   }
   return text;

@@ -67,8 +67,8 @@ bool rvaToOffset(const std::vector<Section>& sections, std::uint32_t rva,
 
 // One entry of a resource directory level: the one with `id`, or the first
 // entry of any name when `id` is null. Gives its data field.
-bool findEntry(const PeReader& pe, std::uint64_t directory, const std::uint32_t* id,
-               std::uint32_t& data) {
+bool findEntry(const PeReader& pe, std::uint64_t directory,
+               const std::uint32_t* id, std::uint32_t& data) {
   std::uint16_t named = 0;
   std::uint16_t numbered = 0;
   if (!pe.u16(directory + 12, named) || !pe.u16(directory + 14, numbered)) {
@@ -136,7 +136,8 @@ std::string readPeFileVersion(const ByteReader& read) {
     Section section{};
     const std::uint64_t at = table + 40ull * i;
     if (!pe.u32(at + 12, section.virtualAddress) ||
-        !pe.u32(at + 16, section.rawSize) || !pe.u32(at + 20, section.rawPointer)) {
+        !pe.u32(at + 16, section.rawSize) ||
+        !pe.u32(at + 20, section.rawPointer)) {
       return {};
     }
     sections.push_back(section);
@@ -146,7 +147,8 @@ std::string readPeFileVersion(const ByteReader& read) {
   // it is then checked against its size.
   std::uint64_t base = 0;
   if (!rvaToOffset(sections, resourceRva, resourceSize, base)) return {};
-  const auto inResources = [resourceSize](std::uint32_t offset, std::uint32_t size) {
+  const auto inResources = [resourceSize](std::uint32_t offset,
+                                          std::uint32_t size) {
     return offset <= resourceSize && size <= resourceSize - offset;
   };
 
@@ -157,7 +159,8 @@ std::string readPeFileVersion(const ByteReader& read) {
   std::uint32_t data = 0;
   for (int depth = 0; depth < 3; ++depth) {
     if (!inResources(level, 16) ||
-        !findEntry(pe, base + level, depth == 0 ? &versionType : nullptr, data)) {
+        !findEntry(pe, base + level, depth == 0 ? &versionType : nullptr,
+                   data)) {
       return {};
     }
     const bool subdirectory = (data & kSubdirectoryFlag) != 0;
@@ -167,7 +170,8 @@ std::string readPeFileVersion(const ByteReader& read) {
   if (!inResources(level, 16)) return {};
   std::uint32_t versionRva = 0;
   std::uint32_t versionSize = 0;
-  if (!pe.u32(base + level, versionRva) || !pe.u32(base + level + 4, versionSize) ||
+  if (!pe.u32(base + level, versionRva) ||
+      !pe.u32(base + level + 4, versionSize) ||
       versionSize > kMaxVersionResource) {
     return {};
   }
@@ -197,6 +201,6 @@ std::string readPeFileVersion(const ByteReader& read) {
   if (dword(kFixedAt) != kFixedFileInfoSignature) return {};
   const std::uint32_t high = dword(kFixedAt + 8);
   const std::uint32_t low = dword(kFixedAt + 12);
-  return std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) + "." +
-         std::to_string(low >> 16) + "." + std::to_string(low & 0xFFFF);
+  return std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) +
+         "." + std::to_string(low >> 16) + "." + std::to_string(low & 0xFFFF);
 }

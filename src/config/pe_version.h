@@ -10,8 +10,8 @@
 #include <string>
 
 // Reads up to `size` bytes at `offset`; returns how many it read.
-using ByteReader =
-    std::function<std::size_t(std::uint64_t offset, void* buffer, std::size_t size)>;
+using ByteReader = std::function<std::size_t(std::uint64_t offset, void* buffer,
+                                             std::size_t size)>;
 
 // The four words of the fixed file version (VS_FIXEDFILEINFO) of a PE file,
 // major first, as "a.b.c.d"; empty when the file is not a PE file, has no

@@ -18,11 +18,14 @@ class Util {
 
   // (temporary folder)\<folder>\update.xml; the folder is created on
   // demand. Empty when the temporary folder is unknown.
-  static std::wstring getManifestPath(const std::wstring& folder = kWorkingFolder);
+  static std::wstring getManifestPath(
+      const std::wstring& folder = kWorkingFolder);
   // (temporary folder)\<folder>\TessarinDownloadManagerSetup.exe.
-  static std::wstring getInstallerPath(const std::wstring& folder = kWorkingFolder);
+  static std::wstring getInstallerPath(
+      const std::wstring& folder = kWorkingFolder);
   // (temporary folder)\<folder>\TsDLMUpdater.log.
-  static std::wstring getTempLogPath(const std::wstring& folder = kWorkingFolder);
+  static std::wstring getTempLogPath(
+      const std::wstring& folder = kWorkingFolder);
   // (Public Documents)\Tessarin\TsDLM\TsDLMUpdater.log; the folders are
   // created on demand. Empty when the known folder cannot be found.
   static std::wstring getSharedLogPath();

@@ -19,7 +19,6 @@
 static_assert(std::is_same<curl_off_t, std::int64_t>::value,
               "onProgress takes libcurl's byte counts as they are");
 
-
 namespace {
 
 // The whole transfer, redirects included, must end within this time.
@@ -62,7 +61,8 @@ std::size_t writeToSink(const char* data, std::size_t size, std::size_t count,
 // (with `exact`) it is not exactly `size` bytes. Counted as written, never
 // read back through the stream's 32-bit position.
 std::string bodyRefusal(Sink& sink, bool exact, std::uint64_t size) {
-  if (std::fflush(sink.file) != 0) return "The download could not be written.\r\n";
+  if (std::fflush(sink.file) != 0)
+    return "The download could not be written.\r\n";
   if (exact && sink.written != size) {
     return "The download's size " + std::to_string(sink.written) +
            " is not the size the manifest names (" + std::to_string(size) +
@@ -77,7 +77,8 @@ bool startsWithIgnoreCase(const std::string& text, const char* head) {
   for (; head[i] != '\0'; ++i) {
     if (i >= text.size()) return false;
     const char c = text[i];
-    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    const char lower =
+        (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     if (lower != head[i]) return false;
   }
   return true;
@@ -101,10 +102,10 @@ std::string maskedHeader(const std::string& line) {
   return line;
 }
 
-int traceToStandardError(CURL*, curl_infotype kind, char* data, std::size_t size,
-                         void*) {
-  const std::string text =
-      HttpDownloader::maskedTrace(static_cast<int>(kind), std::string(data, size));
+int traceToStandardError(CURL*, curl_infotype kind, char* data,
+                         std::size_t size, void*) {
+  const std::string text = HttpDownloader::maskedTrace(static_cast<int>(kind),
+                                                       std::string(data, size));
   std::fwrite(text.data(), 1, text.size(), stderr);
   return 0;
 }
@@ -150,7 +151,8 @@ Transfer HttpDownloader::getManifestSignature(const RunOptions& options,
                                               std::uint64_t maxBytes,
                                               std::string& bytes) {
   bytes.clear();
-  const std::wstring path = Util::getManifestPath(options.workingFolder) + L".p7s";
+  const std::wstring path =
+      Util::getManifestPath(options.workingFolder) + L".p7s";
   Transfer fetched = download(manifestUrlOf(options) + ".p7s", path, maxBytes,
                               nullptr, false, false);
   if (!fetched) {
@@ -224,14 +226,17 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
   // a redirect to plain HTTP would hand the rest of the transfer to anyone
   // on the way.
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR,
-                   startsWithIgnoreCase(url, "https://") ? "https" : "http,https");
+  curl_easy_setopt(
+      handle, CURLOPT_REDIR_PROTOCOLS_STR,
+      startsWithIgnoreCase(url, "https://") ? "https" : "http,https");
   curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
-  using DebugFunction = int (*)(CURL*, curl_infotype, char*, std::size_t, void*);
+  using DebugFunction =
+      int (*)(CURL*, curl_infotype, char*, std::size_t, void*);
   const DebugFunction trace = &traceToStandardError;
   curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, trace);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &HttpDownloader::onProgress);
+  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION,
+                   &HttpDownloader::onProgress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA,
                    const_cast<ProgressCallback*>(progress));
   using WriteFunction =
@@ -256,11 +261,13 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
   const ServerCertificateCheck serverCheck(handle);
 
-  const auto code = static_cast<CURLcode>(serverCheck.result(curl_easy_perform(handle)));
+  const auto code =
+      static_cast<CURLcode>(serverCheck.result(curl_easy_perform(handle)));
   if (code != CURLE_OK) {
     result.code = static_cast<int>(code);
-    result.error = "curl_easy_perform() failed: " + std::to_string(result.code) +
-                   " (" + curl_easy_strerror(code) + ")\r\n";
+    result.error =
+        "curl_easy_perform() failed: " + std::to_string(result.code) + " (" +
+        curl_easy_strerror(code) + ")\r\n";
     if (logFailure) Logger::instance().writeError(result.error);
     return result;
   }

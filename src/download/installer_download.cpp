@@ -37,8 +37,8 @@ bool isIntactAndOurs(const std::wstring& path, const Manifest& manifest) {
 }  // namespace
 
 Transfer HttpDownloader::getInstaller(const RunOptions& options,
-                                     const Manifest& manifest,
-                                     const ProgressCallback& progress) {
+                                      const Manifest& manifest,
+                                      const ProgressCallback& progress) {
   if (options.isCheck()) return downloadInstaller(options, manifest, progress);
   if (!Settings::checkForUpdates()) return Transfer();
   const std::wstring path = Util::getInstallerPath(options.workingFolder);
@@ -74,9 +74,9 @@ Transfer HttpDownloader::downloadInstaller(const RunOptions& options,
   // before anything reads it: a server that streams without end cannot fill
   // the disk.
   const std::optional<std::uint64_t> size = manifest.getWindowsInstallerSize();
-  Transfer fetched = download(manifest.getWindowsInstallerUrl(), path,
-                              size ? *size : kInstallerCap, &progress,
-                              size.has_value());
+  Transfer fetched =
+      download(manifest.getWindowsInstallerUrl(), path,
+               size ? *size : kInstallerCap, &progress, size.has_value());
   // A partial installer is of no use to a later run: it would only be
   // fetched again.
   if (!fetched) (void)platform::deleteFile(path);

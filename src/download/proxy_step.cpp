@@ -47,9 +47,9 @@ class ProxyAnswer {
 };
 
 void logStatus(int status, bool silent, std::uint32_t authScheme) {
-  Logger::instance().write("tsrnGetProxyInfo return: " + std::to_string(status) +
-                           " with silent=" + (silent ? "1" : "0") +
-                           " schema=" + std::to_string(authScheme) + "\r\n");
+  Logger::instance().write(
+      "tsrnGetProxyInfo return: " + std::to_string(status) + " with silent=" +
+      (silent ? "1" : "0") + " schema=" + std::to_string(authScheme) + "\r\n");
 }
 
 }  // namespace
@@ -89,10 +89,10 @@ ProxyStepResult runProxyStep(void* curl, const std::string& url) {
     return ProxyStepResult::kFailed;
   }
 
-  const std::string address =
-      std::string(info.server) + ":" + info.serverPort;
+  const std::string address = std::string(info.server) + ":" + info.serverPort;
   CURL* handle = static_cast<CURL*>(curl);
-  curl_easy_setopt(handle, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+  curl_easy_setopt(handle, CURLOPT_PROXYTYPE,
+                   static_cast<long>(CURLPROXY_HTTP));
   curl_easy_setopt(handle, CURLOPT_PROXY, address.c_str());
   const unsigned long auth = proxyAuthFor(info.authScheme);
   if (auth != CURLAUTH_NONE) {

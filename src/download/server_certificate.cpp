@@ -28,8 +28,10 @@ CurlText urlPart(CURLU* url, CURLUPart part, unsigned int flags) {
 
 bool serverCertificateTrusted(const std::string& host,
                               const platform::TlsSession& session) {
-  const platform::ServerCertificate server = platform::examineServerCertificate(session);
-  return judgeChain(server.chain, ChainUse::kServer) == ChainVerdict::kTrusted &&
+  const platform::ServerCertificate server =
+      platform::examineServerCertificate(session);
+  return judgeChain(server.chain, ChainUse::kServer) ==
+             ChainVerdict::kTrusted &&
          namesHost(server.names, host);
 }
 
@@ -37,7 +39,8 @@ ServerCertificateCheck::ServerCertificateCheck(void* curl) : curl_(curl) {
   CURL* handle = static_cast<CURL*>(curl);
   // Every new connection (to a proxy or the server) opens a socket first.
   using SocketFunction = int (*)(void*, curl_socket_t, curlsocktype);
-  const SocketFunction onNewSocket = [](void* self, curl_socket_t, curlsocktype) {
+  const SocketFunction onNewSocket = [](void* self, curl_socket_t,
+                                        curlsocktype) {
     static_cast<ServerCertificateCheck*>(self)->newConnection_ = true;
     return static_cast<int>(CURL_SOCKOPT_OK);
   };
@@ -67,12 +70,14 @@ bool ServerCertificateCheck::allowRequest() {
   const bool newConnection = newConnection_;
   newConnection_ = false;
   char* effective = nullptr;
-  if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK ||
+  if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) !=
+          CURLE_OK ||
       effective == nullptr) {
     return false;
   }
   const std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
-  if (!url || curl_url_set(url.get(), CURLUPART_URL, effective, 0) != CURLUE_OK) {
+  if (!url ||
+      curl_url_set(url.get(), CURLUPART_URL, effective, 0) != CURLUE_OK) {
     return false;
   }
   const CurlText scheme = urlPart(url.get(), CURLUPART_SCHEME, 0);
@@ -86,7 +91,8 @@ bool ServerCertificateCheck::allowRequest() {
   // The session of the connection just made: the certificate is the one
   // the server authenticated it with, not one of a list it sent.
   curl_tlssessioninfo* tls = nullptr;
-  if (curl_easy_getinfo(handle, CURLINFO_TLS_SSL_PTR, &tls) != CURLE_OK || tls == nullptr) {
+  if (curl_easy_getinfo(handle, CURLINFO_TLS_SSL_PTR, &tls) != CURLE_OK ||
+      tls == nullptr) {
     return false;
   }
   platform::TlsSession session;

@@ -10,8 +10,8 @@
 // True when the certificate the server authenticated `session` with chains
 // up to a root the machine trusts (see judgeChain) and names `host` (see
 // namesHost).
-[[nodiscard]] bool serverCertificateTrusted(const std::string& host,
-                                            const platform::TlsSession& session);
+[[nodiscard]] bool serverCertificateTrusted(
+    const std::string& host, const platform::TlsSession& session);
 
 // Installed on a transfer's easy handle: before each request, the
 // certificate of a connection made for it is checked against the request's

@@ -96,8 +96,8 @@ std::string Manifest::getServerVersion() const {
   });
 }
 
-std::string Manifest::getDownloadOption(
-    const std::string& name, const std::string& defaultValue) const {
+std::string Manifest::getDownloadOption(const std::string& name,
+                                        const std::string& defaultValue) const {
   return withRoot(read_, text_, defaultValue, [&](const XMLElement* root) {
     const char* value =
         text(child(child(root, "downloadOptions"), name.c_str()));
@@ -116,8 +116,7 @@ DownloadOptions Manifest::getDownloadOptions() const {
   return options;
 }
 
-std::string Manifest::getInstallerUrl(
-    const std::string& platformName) const {
+std::string Manifest::getInstallerUrl(const std::string& platformName) const {
   return withRoot(read_, text_, std::string(), [&](const XMLElement* root) {
     const char* baseUrl = text(child(
         child(child(root, "downloadLocationList"), "downloadLocation"), "url"));
@@ -161,9 +160,9 @@ std::optional<std::uint64_t> Manifest::getWindowsInstallerSize() const {
     const std::string written = digits != nullptr ? digits : "";
     // 19 digits always fit 64 bits.
     std::uint64_t value = 0;
-    const bool wellFormed = !written.empty() && written.size() <= 19 &&
-                            written.find_first_not_of("0123456789") ==
-                                std::string::npos;
+    const bool wellFormed =
+        !written.empty() && written.size() <= 19 &&
+        written.find_first_not_of("0123456789") == std::string::npos;
     for (std::size_t i = 0; wellFormed && i < written.size(); ++i) {
       value = value * 10 + static_cast<std::uint64_t>(written[i] - '0');
     }
@@ -189,8 +188,8 @@ Manifest::Expiry Manifest::getExpiry() const {
   Expiry expiry;
   (void)withRoot(read_, text_, std::string(), [&](const XMLElement* root) {
     int count = 0;
-    for (const XMLElement* element = child(root, "expires");
-         element != nullptr; element = element->NextSiblingElement("expires")) {
+    for (const XMLElement* element = child(root, "expires"); element != nullptr;
+         element = element->NextSiblingElement("expires")) {
       if (count++ == 0) {
         const char* written = text(element);
         expiry.text = written != nullptr ? written : "";
@@ -219,11 +218,14 @@ std::optional<std::int64_t> Manifest::parseUtcTime(const std::string& text) {
   }
   const auto number = [&text](std::size_t at, std::size_t digits) {
     std::int64_t value = 0;
-    for (std::size_t i = at; i < at + digits; ++i) value = value * 10 + (text[i] - '0');
+    for (std::size_t i = at; i < at + digits; ++i)
+      value = value * 10 + (text[i] - '0');
     return value;
   };
-  const std::int64_t year = number(0, 4), month = number(5, 2), day = number(8, 2);
-  const std::int64_t hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  const std::int64_t year = number(0, 4), month = number(5, 2),
+                     day = number(8, 2);
+  const std::int64_t hour = number(11, 2), minute = number(14, 2),
+                     second = number(17, 2);
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (year < 1970 || month < 1 || month > 12 || day < 1 ||
@@ -235,8 +237,10 @@ std::optional<std::int64_t> Manifest::parseUtcTime(const std::string& text) {
   const std::int64_t y = month <= 2 ? year - 1 : year;
   const std::int64_t era = y / 400;
   const std::int64_t yearOfEra = y - era * 400;
-  const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const std::int64_t dayOfYear =
+      (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const std::int64_t dayOfEra =
+      yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   const std::int64_t days = era * 146097 + dayOfEra - 719468;
   return days * 86400 + hour * 3600 + minute * 60 + second;
 }

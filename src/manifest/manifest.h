@@ -51,8 +51,8 @@ class Manifest {
   // must be the only element of that name there and read exactly
   // "YYYY-MM-DDTHH:MM:SSZ" (UTC; no offset, no fraction, no blanks).
   struct Expiry {
-    bool present = false;  // at least one expires element
-    bool valid = false;    // exactly one, in the exact form, a real time
+    bool present = false;      // at least one expires element
+    bool valid = false;        // exactly one, in the exact form, a real time
     std::int64_t seconds = 0;  // when valid: seconds since 1970-01-01 UTC
     std::string text;          // the first element's text as written
   };

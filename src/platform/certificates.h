@@ -55,8 +55,8 @@ struct ServerCertificate {
 
 // A connection's TLS session as libcurl hands it out (CURLINFO_TLS_SSL_PTR).
 struct TlsSession {
-  bool schannel = false;        // the session is Schannel's
-  void* internals = nullptr;    // for Schannel, its CtxtHandle
+  bool schannel = false;      // the session is Schannel's
+  void* internals = nullptr;  // for Schannel, its CtxtHandle
 };
 
 // The certificate the server authenticated the session with, as the TLS

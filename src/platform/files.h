@@ -43,7 +43,8 @@ struct FileCloser {
 using FileStream = std::unique_ptr<std::FILE, FileCloser>;
 
 // CopyFileW that fails when `to` exists already.
-[[nodiscard]] bool copyNewFile(const std::wstring& from, const std::wstring& to);
+[[nodiscard]] bool copyNewFile(const std::wstring& from,
+                               const std::wstring& to);
 
 // RemoveDirectoryW: false when it fails (the folder is not empty, say).
 bool removeDirectory(const std::wstring& path);

@@ -54,8 +54,8 @@ std::shared_ptr<PendingMessage> sendMessageAsync(WindowHandle window,
                                                  std::intptr_t lParam);
 
 // Waits up to `milliseconds` for the send to end.
-MessageOutcome waitForReply(PendingMessage& pending,
-                            std::uint32_t milliseconds, std::intptr_t& reply);
+MessageOutcome waitForReply(PendingMessage& pending, std::uint32_t milliseconds,
+                            std::intptr_t& reply);
 
 // The system's "not responding" test (IsHungAppWindow): the window's thread
 // has not looked at its messages for several seconds and is not waiting

@@ -8,8 +8,8 @@
 namespace platform {
 
 struct ShellRunResult {
-  bool started = false;         // ShellExecuteExW gave a process
-  bool exitCodeKnown = false;   // GetExitCodeProcess succeeded
+  bool started = false;        // ShellExecuteExW gave a process
+  bool exitCodeKnown = false;  // GetExitCodeProcess succeeded
   std::uint32_t exitCode = 0;
 };
 

@@ -32,7 +32,8 @@ ChosenScheme ChooseAuthScheme(std::uint32_t offered) {
   if ((offered & kAuthSchemeDigest) != 0) {
     return {kAuthSchemeDigest, kSchemeDigest};
   }
-  if ((offered & kAuthSchemeBasic) != 0) return {kAuthSchemeBasic, kSchemeBasic};
+  if ((offered & kAuthSchemeBasic) != 0)
+    return {kAuthSchemeBasic, kSchemeBasic};
   return {};
 }
 
@@ -226,8 +227,7 @@ bool AuthenticatingProxyProbe::Exchange(std::uint32_t& status) {
                  "supports %lu authentication scheme",
                  static_cast<unsigned long>(scheme),
                  static_cast<unsigned long>(offered_));
-      if (!platform::setProxyCredentials(*request_, scheme, user_,
-                                         password_)) {
+      if (!platform::setProxyCredentials(*request_, scheme, user_, password_)) {
         ReportApiFailure(L"WinHttpSetCredentials");
         return false;
       }
@@ -262,7 +262,8 @@ bool AuthenticatingProxyProbe::OfferWeakerThanStored() const {
 void AuthenticatingProxyProbe::Succeed() {
   // Any answer but 407 (200, 404, 502 alike): the proxy let the request by.
   authScheme_ = ChooseAuthScheme(offered_).reported;
-  if (withCredentials_) RejectedCredentials::OfThisProcess().Forget(proxyAddress_);
+  if (withCredentials_)
+    RejectedCredentials::OfThisProcess().Forget(proxyAddress_);
   // Credentials go back only with the scheme a 407 asked for them with. A
   // proxy that let the request by unasked (an impostor answering the probe
   // only) must not get them when it asks the transfer, in whatever scheme.

@@ -18,8 +18,9 @@ struct SchemeName {
   std::uint32_t scheme;
   const wchar_t* name;
 };
-constexpr SchemeName kSchemeNames[] = {
-    {kSchemeBasic, L"Basic"}, {kSchemeDigest, L"Digest"}, {kSchemeNtlm, L"NTLM"}};
+constexpr SchemeName kSchemeNames[] = {{kSchemeBasic, L"Basic"},
+                                       {kSchemeDigest, L"Digest"},
+                                       {kSchemeNtlm, L"NTLM"}};
 
 }  // namespace
 

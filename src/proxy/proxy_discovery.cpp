@@ -146,8 +146,8 @@ bool ProxyDiscovery::AutoDetectProxyInfo(bool autoDetect,
     LogNoAnswerInTime(autoDetect);
     return false;
   }
-  options.timeLimitMs = static_cast<std::uint32_t>(
-      left < kScriptLimitMs ? left : kScriptLimitMs);
+  options.timeLimitMs =
+      static_cast<std::uint32_t>(left < kScriptLimitMs ? left : kScriptLimitMs);
 
   platform::ProxyForUrl answer;
   switch (platform::getProxyForUrl(targetUrl_, options, answer)) {

@@ -16,7 +16,9 @@ constexpr std::uint32_t kInvalidBasicConstraints = 0x400;
 constexpr std::uint32_t kPartialChain = 0x10000;
 constexpr std::uint32_t kOfflineRevocation = 0x1000000;
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string lowerWithoutFinalDot(std::string name) {
   for (char& c : name) c = lower(c);
@@ -32,12 +34,14 @@ bool dnsNameMatches(const std::string& pattern, const std::string& host) {
   if (pattern.compare(0, 2, "*.") != 0) return pattern == host;
   // "*.b.example": the rest holds at least two labels, none empty.
   const std::string rest = pattern.substr(1);  // ".b.example"
-  if (rest.find('.', 1) == std::string::npos || rest.find("..") != std::string::npos ||
+  if (rest.find('.', 1) == std::string::npos ||
+      rest.find("..") != std::string::npos ||
       rest.find('*') != std::string::npos) {
     return false;
   }
   const std::size_t firstDot = host.find('.');
-  return firstDot != std::string::npos && firstDot > 0 && host.substr(firstDot) == rest;
+  return firstDot != std::string::npos && firstDot > 0 &&
+         host.substr(firstDot) == rest;
 }
 
 bool decimalByte(const std::string& text, std::string& out) {
@@ -57,7 +61,8 @@ std::string ipv4Bytes(const std::string& text) {
   std::size_t start = 0;
   for (int part = 0; part < 4; ++part) {
     const std::size_t end = part < 3 ? text.find('.', start) : text.size();
-    if (end == std::string::npos || !decimalByte(text.substr(start, end - start), bytes)) {
+    if (end == std::string::npos ||
+        !decimalByte(text.substr(start, end - start), bytes)) {
       return std::string();
     }
     start = end + 1;
@@ -84,7 +89,8 @@ std::string ipv6Bytes(const std::string& text) {
   while (i < text.size()) {
     std::string& out = compressed ? tail : head;
     const std::size_t end = text.find(':', i);
-    const std::string group = text.substr(i, end == std::string::npos ? std::string::npos : end - i);
+    const std::string group =
+        text.substr(i, end == std::string::npos ? std::string::npos : end - i);
     if (group.find('.') != std::string::npos) {
       if (end != std::string::npos) return std::string();
       const std::string v4 = ipv4Bytes(group);
@@ -112,7 +118,8 @@ std::string ipv6Bytes(const std::string& text) {
     }
   }
   const std::size_t given = head.size() + tail.size();
-  if (given > 16 || (!compressed && given != 16) || (compressed && given == 16)) {
+  if (given > 16 || (!compressed && given != 16) ||
+      (compressed && given == 16)) {
     return std::string();
   }
   return head + std::string(16 - given, '\0') + tail;
@@ -121,9 +128,12 @@ std::string ipv6Bytes(const std::string& text) {
 }  // namespace
 
 ChainVerdict judgeChain(const platform::CertificateChain& chain, ChainUse use) {
-  if (!chain.built || chain.elements.empty()) return ChainVerdict::kSystemFailed;
-  std::uint32_t status = chain.errorStatus & ~(kRevocationUnknown | kOfflineRevocation);
-  if (use == ChainUse::kCodeSigning) status &= ~(kNotTimeValid | kNotTimeNested);
+  if (!chain.built || chain.elements.empty())
+    return ChainVerdict::kSystemFailed;
+  std::uint32_t status =
+      chain.errorStatus & ~(kRevocationUnknown | kOfflineRevocation);
+  if (use == ChainUse::kCodeSigning)
+    status &= ~(kNotTimeValid | kNotTimeNested);
   if ((status & kPartialChain) != 0 || !chain.rootSelfIssued) {
     return ChainVerdict::kPartialChain;
   }
@@ -151,7 +161,8 @@ std::string ipAddressBytes(const std::string& host) {
   return ipv4Bytes(host);
 }
 
-bool namesHost(const platform::CertificateNames& names, const std::string& host) {
+bool namesHost(const platform::CertificateNames& names,
+               const std::string& host) {
   const std::string address = ipAddressBytes(host);
   if (!address.empty()) {
     for (const std::string& entry : names.ipAddresses) {

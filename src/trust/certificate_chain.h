@@ -11,13 +11,13 @@
 
 enum class ChainVerdict {
   kTrusted,
-  kSystemFailed,    // no chain could be built
-  kPartialChain,    // the chain stops short of a self-issued root
-  kBadSignature,    // a signature in the chain does not verify
-  kNotCa,           // a certificate issues others without being a CA
-  kUntrustedRoot,   // the root is not in a trusted Root store
-  kWrongUsage,      // the end certificate is not for this use
-  kOtherError,      // the system found another fault (expired, say)
+  kSystemFailed,   // no chain could be built
+  kPartialChain,   // the chain stops short of a self-issued root
+  kBadSignature,   // a signature in the chain does not verify
+  kNotCa,          // a certificate issues others without being a CA
+  kUntrustedRoot,  // the root is not in a trusted Root store
+  kWrongUsage,     // the end certificate is not for this use
+  kOtherError,     // the system found another fault (expired, say)
 };
 
 enum class ChainUse {

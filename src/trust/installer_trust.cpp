@@ -9,12 +9,17 @@
 
 namespace {
 
-constexpr std::uint32_t kNoSignature = 0x800B0100u;       // TRUST_E_NOSIGNATURE
-constexpr std::uint32_t kSubjectFormUnknown = 0x800B0003u;  // TRUST_E_SUBJECT_FORM_UNKNOWN
-constexpr std::uint32_t kProviderUnknown = 0x800B0001u;     // TRUST_E_PROVIDER_UNKNOWN
-constexpr std::uint32_t kExplicitDistrust = 0x800B0111u;    // TRUST_E_EXPLICIT_DISTRUST
-constexpr std::uint32_t kSubjectNotTrusted = 0x800B0004u;   // TRUST_E_SUBJECT_NOT_TRUSTED
-constexpr std::uint32_t kSecuritySettings = 0x80092026u;    // CRYPT_E_SECURITY_SETTINGS
+constexpr std::uint32_t kNoSignature = 0x800B0100u;  // TRUST_E_NOSIGNATURE
+constexpr std::uint32_t kSubjectFormUnknown =
+    0x800B0003u;  // TRUST_E_SUBJECT_FORM_UNKNOWN
+constexpr std::uint32_t kProviderUnknown =
+    0x800B0001u;  // TRUST_E_PROVIDER_UNKNOWN
+constexpr std::uint32_t kExplicitDistrust =
+    0x800B0111u;  // TRUST_E_EXPLICIT_DISTRUST
+constexpr std::uint32_t kSubjectNotTrusted =
+    0x800B0004u;  // TRUST_E_SUBJECT_NOT_TRUSTED
+constexpr std::uint32_t kSecuritySettings =
+    0x80092026u;  // CRYPT_E_SECURITY_SETTINGS
 
 // The message is rendered into a buffer of this many wide characters. A
 // longer message (a very long path) is cut to what the buffer holds rather
@@ -107,7 +112,8 @@ std::int32_t verifySignature(const std::wstring& path, platform::HeldFile& file,
 bool isPublisherName(const std::wstring& value, const std::wstring& subject) {
   std::wstring wanted = tsdlm::lowerAsciiLetters(subject);
   std::wstring given = tsdlm::lowerAsciiLetters(value);
-  if (given.size() == wanted.size() + 1 && given.back() == L'.') given.pop_back();
+  if (given.size() == wanted.size() + 1 && given.back() == L'.')
+    given.pop_back();
   return !wanted.empty() && given == wanted;
 }
 

@@ -20,8 +20,10 @@ std::string hex8(std::uint32_t value) {
 }
 
 std::string signerName(const platform::SignerIdentity& signer) {
-  if (!signer.organisations.empty()) return tsdlm::narrowLow8(signer.organisations[0]);
-  if (!signer.commonNames.empty()) return tsdlm::narrowLow8(signer.commonNames[0]);
+  if (!signer.organisations.empty())
+    return tsdlm::narrowLow8(signer.organisations[0]);
+  if (!signer.commonNames.empty())
+    return tsdlm::narrowLow8(signer.commonNames[0]);
   return std::string();
 }
 
@@ -32,7 +34,8 @@ struct Element {
   std::size_t start = 0;
   std::size_t end = 0;
 };
-bool readElement(const std::string& der, std::size_t at, std::size_t end, Element& out) {
+bool readElement(const std::string& der, std::size_t at, std::size_t end,
+                 Element& out) {
   if (at + 2 > end) return false;
   out.tag = static_cast<unsigned char>(der[at]);
   std::size_t length = static_cast<unsigned char>(der[at + 1]);
@@ -58,21 +61,24 @@ bool readElement(const std::string& der, std::size_t at, std::size_t end, Elemen
 // to take it as detached does with it, so it is never taken for the
 // manifest's.
 bool isDetached(const std::string& der) {
-  constexpr unsigned char kSequence = 0x30, kSet = 0x31, kInteger = 0x02, kOid = 0x06,
-                          kExplicit0 = 0xA0;
+  constexpr unsigned char kSequence = 0x30, kSet = 0x31, kInteger = 0x02,
+                          kOid = 0x06, kExplicit0 = 0xA0;
   Element info, content, signedData, version, algorithms, encapsulated, type;
   return readElement(der, 0, der.size(), info) && info.tag == kSequence &&
-         info.end == der.size() && readElement(der, info.start, info.end, type) &&
-         type.tag == kOid && readElement(der, type.end, info.end, content) &&
+         info.end == der.size() &&
+         readElement(der, info.start, info.end, type) && type.tag == kOid &&
+         readElement(der, type.end, info.end, content) &&
          content.tag == kExplicit0 &&
          readElement(der, content.start, content.end, signedData) &&
          signedData.tag == kSequence &&
          readElement(der, signedData.start, signedData.end, version) &&
          version.tag == kInteger &&
-         readElement(der, version.end, signedData.end, algorithms) && algorithms.tag == kSet &&
+         readElement(der, version.end, signedData.end, algorithms) &&
+         algorithms.tag == kSet &&
          readElement(der, algorithms.end, signedData.end, encapsulated) &&
          encapsulated.tag == kSequence &&
-         readElement(der, encapsulated.start, encapsulated.end, type) && type.tag == kOid &&
+         readElement(der, encapsulated.start, encapsulated.end, type) &&
+         type.tag == kOid &&
          type.end == encapsulated.end;  // no eContent after the type
 }
 
@@ -97,48 +103,59 @@ ManifestTrust judgeManifest(const Manifest& manifest, const Transfer& fetched,
   if (!fetched && fetched.code == kHttpErrorStatus) {
     trust.summary = "not signed";
     if (!required) return trust;
-    return refused(trust, "The manifest is not signed (no update.xml.p7s is served) "
-                          "and a signed manifest is required.");
+    return refused(trust,
+                   "The manifest is not signed (no update.xml.p7s is served) "
+                   "and a signed manifest is required.");
   }
   if (!fetched) {
     trust.summary = "the signature could not be downloaded";
     // A body over the limit (or an empty one) is the server's doing; the
     // network's failures are not.
-    const bool served = fetched.code == 0 || fetched.code == 23 || fetched.code == 63;
-    return refused(trust, "The manifest's signature (update.xml.p7s) could not be "
-                          "downloaded.", served);
+    const bool served =
+        fetched.code == 0 || fetched.code == 23 || fetched.code == 63;
+    return refused(trust,
+                   "The manifest's signature (update.xml.p7s) could not be "
+                   "downloaded.",
+                   served);
   }
   trust.present = true;
   const platform::DetachedSignature checked =
       platform::verifyDetachedSignature(signature, manifest.bytes());
   trust.signer = signerName(checked.signer);
-  trust.summary = "signed by " + (trust.signer.empty() ? "(unknown)" : trust.signer) +
+  trust.summary = "signed by " +
+                  (trust.signer.empty() ? "(unknown)" : trust.signer) +
                   ", expires " + (expiry.text.empty() ? "(none)" : expiry.text);
   if (!isDetached(signature)) {
-    return refused(trust, "The manifest's signature is not a detached signature "
-                          "(it carries content of its own).");
+    return refused(trust,
+                   "The manifest's signature is not a detached signature "
+                   "(it carries content of its own).");
   }
   if (!checked.verified) {
-    return refused(trust, "The manifest's signature does not verify over update.xml "
-                          "(error 0x" + hex8(checked.error) + ").");
+    return refused(trust,
+                   "The manifest's signature does not verify over update.xml "
+                   "(error 0x" +
+                       hex8(checked.error) + ").");
   }
-  if (judgeChain(checked.signerChain, ChainUse::kCodeSigning) != ChainVerdict::kTrusted) {
-    return refused(trust, "The manifest's signer certificate is not trusted for "
-                          "code signing.");
+  if (judgeChain(checked.signerChain, ChainUse::kCodeSigning) !=
+      ChainVerdict::kTrusted) {
+    return refused(trust,
+                   "The manifest's signer certificate is not trusted for "
+                   "code signing.");
   }
   if (!verifyPublisher(checked.signer, kExpectedPublisher)) {
     return refused(trust, "The manifest is not signed by " +
                               tsdlm::narrowLow8(kExpectedPublisher) + ".");
   }
   if (!expiry.valid) {
-    return refused(trust, "The signed manifest names no valid expiry (one expires "
-                          "element, YYYY-MM-DDTHH:MM:SSZ).");
+    return refused(trust,
+                   "The signed manifest names no valid expiry (one expires "
+                   "element, YYYY-MM-DDTHH:MM:SSZ).");
   }
   if (now > expiry.seconds + kManifestClockSkewSeconds) {
     return refused(trust, "The manifest expired at " + expiry.text + ".");
   }
   trust.valid = true;
-  trust.entry = "The manifest is signed by " + trust.signer + " and valid until " +
-                expiry.text + ".\r\n";
+  trust.entry = "The manifest is signed by " + trust.signer +
+                " and valid until " + expiry.text + ".\r\n";
   return trust;
 }

@@ -50,4 +50,5 @@ struct ManifestTrust {
                                           bool required, std::int64_t now);
 
 // The ending's log line of a run whose manifest was refused.
-constexpr const char* kManifestRefusedLine = "Cannot use update.xml, return now\r\n";
+constexpr const char* kManifestRefusedLine =
+    "Cannot use update.xml, return now\r\n";

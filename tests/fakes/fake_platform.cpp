@@ -262,7 +262,8 @@ bool removeDirectory(const std::wstring& path) {
 std::vector<std::wstring> folderEntries(const std::wstring& path) {
   std::vector<std::wstring> names;
   std::error_code error;
-  for (std::filesystem::directory_iterator it(fake::localPath(path), error), end;
+  for (std::filesystem::directory_iterator it(fake::localPath(path), error),
+       end;
        !error && it != end; it.increment(error)) {
     names.push_back(tsdlm::widenBytes(it->path().filename().string()));
   }
@@ -286,7 +287,8 @@ struct HeldFile {
 void HeldFileCloser::operator()(HeldFile* file) const {
   if (file == nullptr) return;
   if (file->stream != nullptr) std::fclose(file->stream);
-  if (--fake::files().held[file->path] == 0) fake::files().held.erase(file->path);
+  if (--fake::files().held[file->path] == 0)
+    fake::files().held.erase(file->path);
   delete file;
 }
 
@@ -332,8 +334,9 @@ bool heldFileInfo(HeldFile& file, HeldFileInfo& info) {
   info.reparsePoint = state.reparsePoints.count(file.path) != 0;
   const auto links = state.links.find(file.path);
   info.links = links != state.links.end() ? links->second : 1;
-  info.size = info.directory ? 0 : std::filesystem::file_size(
-                                       fake::localPath(file.path), error);
+  info.size = info.directory ? 0
+                             : std::filesystem::file_size(
+                                   fake::localPath(file.path), error);
   return true;
 }
 
@@ -363,8 +366,7 @@ HeldFileHandle holdFolderToProtect(const std::wstring& path) {
 
 std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
                          std::size_t size) {
-  if (file.stream == nullptr ||
-      offset > static_cast<std::uint64_t>(LONG_MAX) ||
+  if (file.stream == nullptr || offset > static_cast<std::uint64_t>(LONG_MAX) ||
       std::fseek(file.stream, static_cast<long>(offset), SEEK_SET) != 0) {
     return 0;
   }
@@ -517,8 +519,8 @@ std::shared_ptr<PendingMessage> sendMessageAsync(WindowHandle window,
   return std::make_shared<PendingMessage>(PendingMessage{window, delivered});
 }
 
-MessageOutcome waitForReply(PendingMessage& pending,
-                            std::uint32_t milliseconds, std::intptr_t& reply) {
+MessageOutcome waitForReply(PendingMessage& pending, std::uint32_t milliseconds,
+                            std::intptr_t& reply) {
   if (!pending.delivered) return MessageOutcome::notDelivered;
   const fake::FakeWindow* found = findWindow(pending.window);
   std::uint64_t& now = fake::clock().monotonicMs;
@@ -660,8 +662,8 @@ ProxyForUrlResult getProxyForUrl(const std::wstring& url,
   fake::WinHttpProxyState& state = fake::winHttpProxy();
   state.autoCalls.push_back({url, options});
   result = ProxyForUrl{};
-  fake::AutoProxyAnswer answer{ProxyForUrlResult::getProxyForUrlFailed, 12167,
-                               {}};
+  fake::AutoProxyAnswer answer{
+      ProxyForUrlResult::getProxyForUrlFailed, 12167, {}};
   if ((options.flags & 1u) != 0) {
     answer = state.wpad;
   } else {
@@ -766,8 +768,8 @@ const fake::FakeHttpProxy& proxyAt(const std::wstring& address) {
 void closeWinHttpHandles(WinHttpHandles* handles) {
   if (handles == nullptr) return;
   auto& state = fake::winHttpRequest();
-  state.openHandles -= 1 + (handles->connection ? 1 : 0) +
-                       (handles->request ? 1 : 0);
+  state.openHandles -=
+      1 + (handles->connection ? 1 : 0) + (handles->request ? 1 : 0);
   delete handles;
 }
 
@@ -799,13 +801,14 @@ bool crackUrl(const std::wstring& url, CrackedUrl& parts) {
   if (fails("WinHttpCrackUrl")) return false;
   const std::size_t schemeEnd = url.find(L"://");
   if (schemeEnd == std::wstring::npos) return failWith(12006);
-  const std::wstring scheme = tsdlm::lowerAsciiLetters(url.substr(0, schemeEnd));
+  const std::wstring scheme =
+      tsdlm::lowerAsciiLetters(url.substr(0, schemeEnd));
   if (scheme != L"http" && scheme != L"https") return failWith(12006);
   const std::size_t hostStart = schemeEnd + 3;
   const std::size_t pathStart = url.find(L'/', hostStart);
-  std::wstring authority = url.substr(
-      hostStart, pathStart == std::wstring::npos ? std::wstring::npos
-                                                 : pathStart - hostStart);
+  std::wstring authority = url.substr(hostStart, pathStart == std::wstring::npos
+                                                     ? std::wstring::npos
+                                                     : pathStart - hostStart);
   const std::wstring path =
       pathStart == std::wstring::npos ? L"" : url.substr(pathStart);
   const std::size_t colon = authority.find(L':');
@@ -878,10 +881,10 @@ SendResult sendRequest(WinHttpHandles& handles) {
   }
   if (proxy.neverAnswers) {
     constexpr std::uint64_t kHour = 3600000;
-    fake::clock().monotonicMs += handles.receiveTimeoutMs > 0
-                                     ? static_cast<std::uint64_t>(
-                                           handles.receiveTimeoutMs)
-                                     : kHour;
+    fake::clock().monotonicMs +=
+        handles.receiveTimeoutMs > 0
+            ? static_cast<std::uint64_t>(handles.receiveTimeoutMs)
+            : kHour;
     (void)failWith(12002);  // ERROR_WINHTTP_TIMEOUT
     return SendResult::receiveFailed;
   }
@@ -930,7 +933,8 @@ std::uint32_t promptForCredentials(const std::wstring& target,
   const bool fromStore =
       stored != state.store.end() &&
       (state.storeAnswers == fake::StoreAnswers::always ||
-       (state.storeAnswers == fake::StoreAnswers::unlessForced && authError == 0));
+       (state.storeAnswers == fake::StoreAnswers::unlessForced &&
+        authError == 0));
   state.dialogs.push_back({authError, user, !fromStore});
   password.clear();
   if (fromStore) {

@@ -154,8 +154,8 @@ struct WinHttpProxyState {
   // Automatic lookups: WPAD (auto-detect flag in the options) gets `wpad`,
   // which by default fails with 12180 as on a machine without WPAD; a
   // script URL gets its entry in `scripts`, or fails with 12167.
-  AutoProxyAnswer wpad{platform::ProxyForUrlResult::getProxyForUrlFailed,
-                       12180, {}};
+  AutoProxyAnswer wpad{
+      platform::ProxyForUrlResult::getProxyForUrlFailed, 12180, {}};
   std::map<std::wstring, AutoProxyAnswer> scripts;
   int ieCalls = 0;
   int defaultCalls = 0;
@@ -215,14 +215,14 @@ struct WinHttpRequestState {
   // The next sends succeed but leave ERROR_WINHTTP_RESEND_REQUEST behind.
   int resends = 0;
   // What was done.
-  std::vector<std::wstring> sessions;  // the proxy address of each session
+  std::vector<std::wstring> sessions;     // the proxy address of each session
   std::vector<WinHttpTimeouts> timeouts;  // one per setTimeouts call
   std::vector<ConnectCall> connects;
   std::vector<std::uint32_t> policies;
   std::vector<ProxyCredentialsCall> credentials;
   int sends = 0;
   int proxyAuthRequired = 0;  // sends answered 407
-  int openHandles = 0;  // opened and not closed yet
+  int openHandles = 0;        // opened and not closed yet
 };
 WinHttpRequestState& winHttpRequest();
 

@@ -17,7 +17,8 @@ using fuzz_input::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  const std::vector<std::wstring> parts = fuzz_input::utf16Fields(data, size, 3);
+  const std::vector<std::wstring> parts =
+      fuzz_input::utf16Fields(data, size, 3);
   const std::wstring& host = parts[0];
   const std::wstring& typed = parts[1];
   const std::wstring& secret = parts[2];
@@ -26,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   fake::credentials().dialogAnswers.push_back({0, typed, secret});
   std::wstring user = L"stale";
   std::wstring password = L"stale";
-  const auto status = ProxyCredentials::ShowCredentialDialog(host, user, password);
+  const auto status =
+      ProxyCredentials::ShowCredentialDialog(host, user, password);
   check(status == 0 || status == 2);
   if (status == 0) {
     check(password == secret.substr(0, password.size()));
@@ -44,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                             loadedScheme));
     check(loadedUser == typed && loadedPassword == secret);
     // Only the three known schemes are recorded; anything else reads as none.
-    check(loadedScheme == (scheme == 1 || scheme == 2 || scheme == 4 ? scheme : 0));
+    check(loadedScheme ==
+          (scheme == 1 || scheme == 2 || scheme == 4 ? scheme : 0));
   }
   return 0;
 }

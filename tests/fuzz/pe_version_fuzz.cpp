@@ -12,8 +12,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  const std::string version =
-      readPeFileVersion([data, size](std::uint64_t offset, void* out, std::size_t n) {
+  const std::string version = readPeFileVersion(
+      [data, size](std::uint64_t offset, void* out, std::size_t n) {
         if (offset >= size) return std::size_t{0};
         const std::size_t take = n < size - offset ? n : size - offset;
         std::memcpy(out, data + offset, take);
@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (!version.empty()) {
     if (Util::splitVersion(version).size() != 4) std::abort();
     for (const std::string& piece : Util::splitVersion(version)) {
-      if (piece.empty() || piece.size() > 5 || std::atoi(piece.c_str()) > 65535) {
+      if (piece.empty() || piece.size() > 5 ||
+          std::atoi(piece.c_str()) > 65535) {
         std::abort();
       }
     }

@@ -18,7 +18,8 @@ using fuzz_input::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  const std::vector<std::wstring> values = fuzz_input::utf16Fields(data, size, 6);
+  const std::vector<std::wstring> values =
+      fuzz_input::utf16Fields(data, size, 6);
 
   fake::reset();
   fake::files().existing.insert(Util::getSettingsPath());

@@ -20,13 +20,13 @@
 namespace {
 
 using testing_support::operator<<;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testing_support::LocalProxy;
 using testing_support::LocalServer;
 using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 // WinHTTP's scheme bits, as the probe's fake offers them.
 constexpr std::uint32_t kBasic = 1, kNtlm = 2, kDigest = 8, kNegotiate = 16;
@@ -71,11 +71,13 @@ TEST_P(HttpDownloaderProxyTest, TransferThroughTheProxy) {
 
   const std::string url = server_.url("/update.xml");
   const std::string out = work_.file("update.xml");
-  EXPECT_EQ(HttpDownloader::transfer(url, std::wstring(out.begin(), out.end())).ok,
-            c.fetched);
+  EXPECT_EQ(
+      HttpDownloader::transfer(url, std::wstring(out.begin(), out.end())).ok,
+      c.fetched);
 
   const std::string seen = proxy.requests();
-  EXPECT_THAT(seen, HasSubstr("\"method\": \"GET\", \"target\": \"" + url + "\""));
+  EXPECT_THAT(seen,
+              HasSubstr("\"method\": \"GET\", \"target\": \"" + url + "\""));
   EXPECT_EQ(server_.requests().find("/update.xml") != std::string::npos,
             c.fetched);
   if (c.fetched) {
@@ -133,7 +135,8 @@ TEST_P(ThroughSquid, ConnectTunnelAuthenticates) {
   LocalServer server(root.path(), tls.path());
   {
     testing_support::ScriptServer squid(
-        "squid.py", {"serve", squidDir.path(), GetParam().config, "ann", "secret"});
+        "squid.py",
+        {"serve", squidDir.path(), GetParam().config, "ann", "secret"});
     const std::wstring address = L"127.0.0.1:" + std::to_wstring(squid.port());
     fake::winHttpProxy().ie.proxy = address;
     fake::winHttpRequest().proxies[address].offeredSchemes = GetParam().offered;

@@ -17,12 +17,12 @@
 namespace {
 
 using testing_support::operator<<;
+using ::testing::HasSubstr;
 using testing_support::exists;
 using testing_support::LocalServer;
 using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
-using ::testing::HasSubstr;
 
 std::wstring wide(const std::string& text) {
   return std::wstring(text.begin(), text.end());
@@ -91,8 +91,7 @@ TEST_F(HttpDownloaderTest, EmptyBodyFailsSilentlyAndLeavesAnEmptyFile) {
 TEST_F(HttpDownloaderTest, WithoutContentLengthThePercentageStaysZero) {
   server_.setRule("/file.bin", R"({"length": "none"})");
   ASSERT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out(),
-                                       HttpDownloader::kNoLimit,
-                                       &progress_));
+                                       HttpDownloader::kNoLimit, &progress_));
   ASSERT_FALSE(reports_.empty());
   EXPECT_THAT(reports_, ::testing::Each(0));
   EXPECT_EQ(readFile(work_.file("out.bin")).size(), 300000u);
@@ -101,8 +100,7 @@ TEST_F(HttpDownloaderTest, WithoutContentLengthThePercentageStaysZero) {
 TEST_F(HttpDownloaderTest, EveryProgressReportReachesTheCallback) {
   server_.setRule("/file.bin", R"({"rate": 3000000})");
   ASSERT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out(),
-                                       HttpDownloader::kNoLimit,
-                                       &progress_));
+                                       HttpDownloader::kNoLimit, &progress_));
   ASSERT_GE(reports_.size(), 2u);
   EXPECT_EQ(reports_.back(), 100);
   EXPECT_TRUE(std::is_sorted(reports_.begin(), reports_.end()));
@@ -175,18 +173,16 @@ TEST_F(HttpDownloaderTest, ACheckFetchesAnewWhateverTheSettingsSay) {
 TEST_F(HttpDownloaderTest, ProgressCallbackResultIsIgnored) {
   const ProgressCallback refuses = [](int) { return false; };
   EXPECT_TRUE(HttpDownloader::transfer(server_.url("/file.bin"), out(),
-                                       HttpDownloader::kNoLimit,
-                                       &refuses));
+                                       HttpDownloader::kNoLimit, &refuses));
 }
 
 struct LimitCase {
   const char* name;
   const char* rule;  // the server's rule for /m
   bool ok;
-  const char* entry;  // the error entry; empty for none
+  const char* entry;   // the error entry; empty for none
   bool exact = false;  // the body must be exactly the limit (a named size)
 };
-
 
 class ManifestLimitTest : public HttpDownloaderTest,
                           public ::testing::WithParamInterface<LimitCase> {};
@@ -197,9 +193,11 @@ TEST_P(ManifestLimitTest, BodyPastTheLimitFailsEarly) {
   server_.setRule("/m", GetParam().rule);
   EXPECT_EQ(HttpDownloader::transfer(server_.url("/m"), out(),
                                      HttpDownloader::kManifestLimit, nullptr,
-                                     GetParam().exact).ok,
+                                     GetParam().exact)
+                .ok,
             GetParam().ok);
-  EXPECT_LE(readFile(work_.file("out.bin")).size(), HttpDownloader::kManifestLimit);
+  EXPECT_LE(readFile(work_.file("out.bin")).size(),
+            HttpDownloader::kManifestLimit);
   if (GetParam().entry[0] == '\0') {
     EXPECT_EQ(log(), "");
   } else {
@@ -213,10 +211,12 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"ExactlyTheLimit", R"({"body_size": 1048576})", true, ""},
         LimitCase{"OneByteOverAnnounced", R"({"body_size": 1048577})", false,
                   "failed: 63 (Maximum file size exceeded)"},
-        LimitCase{"OverUnannounced", R"({"body_size": 2097152, "length": "none"})",
-                  false, "failed: 23 ("},
-        LimitCase{"HugeChunked", R"({"body_size": 1610612736, "length": "chunked"})",
-                  false, "failed: 23 ("},
+        LimitCase{"OverUnannounced",
+                  R"({"body_size": 2097152, "length": "none"})", false,
+                  "failed: 23 ("},
+        LimitCase{"HugeChunked",
+                  R"({"body_size": 1610612736, "length": "chunked"})", false,
+                  "failed: 23 ("},
         LimitCase{"ExactSize", R"({"body_size": 1048576})", true, "", true},
         LimitCase{"ShorterThanTheNamedSize", R"({"body_size": 1000})", false,
                   "[ERROR] The download's size 1000 is not the size the "
@@ -272,9 +272,12 @@ TEST_P(OnProgressTest, TruncatedPercentageOfTheKnownTotal) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, OnProgressTest,
-    ::testing::Values(PercentCase{"NothingKnown", 0, 0, 0}, PercentCase{"TotalUnknown", 0, 500, 0},
-                      PercentCase{"NothingYet", 1000, 0, 0}, PercentCase{"JustBelowAll", 1000, 999, 99},
-                      PercentCase{"All", 1000, 1000, 100}, PercentCase{"Truncated", 3, 1, 33},
+    ::testing::Values(PercentCase{"NothingKnown", 0, 0, 0},
+                      PercentCase{"TotalUnknown", 0, 500, 0},
+                      PercentCase{"NothingYet", 1000, 0, 0},
+                      PercentCase{"JustBelowAll", 1000, 999, 99},
+                      PercentCase{"All", 1000, 1000, 100},
+                      PercentCase{"Truncated", 3, 1, 33},
                       PercentCase{"MoreThanAnnounced", 1000, 1500, 150},
                       PercentCase{"LargeTotal", std::int64_t{1} << 40,
                                   (std::int64_t{1} << 39) + 1, 50}),
@@ -304,10 +307,14 @@ TEST(MaskedTraceTest, CredentialsNeverShow) {
        "YW5uOnMzY3JldA==\r\nAccept: */*\r\n\r\n",
        "> GET http://h/x HTTP/1.1\r\n> Host: h\r\n> Proxy-Authorization: "
        "****\r\n> Accept: */*\r\n> \r\n"},
-      {CURLINFO_HEADER_OUT, "CONNECT h:443 HTTP/1.1\r\nproxy-authorization: NTLM TlRM\r\n",
+      {CURLINFO_HEADER_OUT,
+       "CONNECT h:443 HTTP/1.1\r\nproxy-authorization: NTLM TlRM\r\n",
        "> CONNECT h:443 HTTP/1.1\r\n> proxy-authorization: ****\r\n"},
-      {CURLINFO_HEADER_OUT, "AUTHORIZATION: Basic dTpw", "> AUTHORIZATION: ****"},
-      {CURLINFO_HEADER_IN, "X-Evil: \x1b]0;owned\x07\x9b" "2J\tok\r\n",
+      {CURLINFO_HEADER_OUT, "AUTHORIZATION: Basic dTpw",
+       "> AUTHORIZATION: ****"},
+      {CURLINFO_HEADER_IN,
+       "X-Evil: \x1b]0;owned\x07\x9b"
+       "2J\tok\r\n",
        "< X-Evil: ?]0;owned??2J?ok\r\n"},
       {CURLINFO_HEADER_IN, "X-Cache: HIT\rVerdict: forged\r\r\n",
        "< X-Cache: HIT?Verdict: forged?\r\n"},

@@ -18,8 +18,10 @@ using testing_support::operator<<;
 using platform::SignerIdentity;
 using testing_support::ProcessLog;
 
-const std::wstring kPath = L"C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe";
-const std::string kNarrowPath = "C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe";
+const std::wstring kPath =
+    L"C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe";
+const std::string kNarrowPath =
+    "C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe";
 
 constexpr std::uint32_t kNoSignature = 0x800B0100u;
 constexpr std::uint32_t kSubjectFormUnknown = 0x800B0003u;
@@ -29,10 +31,13 @@ constexpr std::uint32_t kSubjectNotTrusted = 0x800B0004u;
 constexpr std::uint32_t kSecuritySettings = 0x80092026u;
 constexpr std::uint32_t kBadDigest = 0x80096010u;
 
-std::int32_t asStatus(std::uint32_t code) { return static_cast<std::int32_t>(code); }
+std::int32_t asStatus(std::uint32_t code) {
+  return static_cast<std::int32_t>(code);
+}
 
 // The signature check on a held file of that name.
-std::int32_t verifyHeld(const std::wstring& path, SignerIdentity* signer = nullptr) {
+std::int32_t verifyHeld(const std::wstring& path,
+                        SignerIdentity* signer = nullptr) {
   const platform::HeldFileHandle file = fake::holdAny(path);
   SignerIdentity ignored;
   return verifySignature(path, *file, signer != nullptr ? *signer : ignored);
@@ -53,11 +58,13 @@ struct SignatureCase {
   std::string logged;  // after the timestamp
 };
 
-class SignatureMessageTest : public TrustLogTest,
-                             public ::testing::WithParamInterface<SignatureCase> {};
+class SignatureMessageTest
+    : public TrustLogTest,
+      public ::testing::WithParamInterface<SignatureCase> {};
 
 TEST_P(SignatureMessageTest, OneEntryChosenByStatusAndStatusReturned) {
-  fake::trust().files[kPath] = {asStatus(GetParam().status), GetParam().lastError};
+  fake::trust().files[kPath] = {asStatus(GetParam().status),
+                                GetParam().lastError};
 
   EXPECT_EQ(verifyHeld(kPath), asStatus(GetParam().status));
 
@@ -66,23 +73,25 @@ TEST_P(SignatureMessageTest, OneEntryChosenByStatusAndStatusReturned) {
 }
 
 const std::string kUnknown =
-    "[ERROR] An unknown error occurred trying to verify the signature of the \"" +
+    "[ERROR] An unknown error occurred trying to verify the signature of the "
+    "\"" +
     kNarrowPath + "\" file. Error is: 0x800b0100.\r\n";
-const std::string kNotSigned =
-    "[ERROR] The file \"" + kNarrowPath + "\" is not signed. Error is: 0x800b0100.\r\n";
+const std::string kNotSigned = "[ERROR] The file \"" + kNarrowPath +
+                               "\" is not signed. Error is: 0x800b0100.\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SignatureMessageTest,
     ::testing::Values(
-        SignatureCase{"Valid", 0, 0, "The file \"" + kNarrowPath + "\" is signed.\r\n"},
+        SignatureCase{"Valid", 0, 0,
+                      "The file \"" + kNarrowPath + "\" is signed.\r\n"},
         // The last error is not looked at for a valid signature.
         SignatureCase{"ValidWithStaleLastError", 0, kNoSignature,
                       "The file \"" + kNarrowPath + "\" is signed.\r\n"},
         SignatureCase{"NotSigned", kNoSignature, kNoSignature, kNotSigned},
         SignatureCase{"NotSignedUnknownForm", kNoSignature, kSubjectFormUnknown,
                       kNotSigned},
-        SignatureCase{"NotSignedUnknownProvider", kNoSignature, kProviderUnknown,
-                      kNotSigned},
+        SignatureCase{"NotSignedUnknownProvider", kNoSignature,
+                      kProviderUnknown, kNotSigned},
         SignatureCase{"NoSignatureLastErrorZero", kNoSignature, 0, kUnknown},
         SignatureCase{"NoSignatureOtherLastError", kNoSignature, 5, kUnknown},
         SignatureCase{"NoSignatureBadDigestLastError", kNoSignature, kBadDigest,
@@ -95,15 +104,17 @@ INSTANTIATE_TEST_SUITE_P(
                       kNoSignature,
                       "[ERROR] The signature is present, but specifically "
                       "disallowed. Error is: 0x800b0111.\r\n"},
-        SignatureCase{"SubjectNotTrusted", kSubjectNotTrusted, 0,
-                      "[ERROR] The signature is present, but not trusted. Error "
-                      "is: 0x800b0004.\r\n"},
-        SignatureCase{"SecuritySettings", kSecuritySettings, 0,
-                      "[ERROR] CRYPT_E_SECURITY_SETTINGS - The hash representing "
-                      "the subject or the publisher wasn't explicitly trusted by "
-                      "the admin and admin policy has disabled user trust. No "
-                      "signature, publisher or timestamp errors. Error is: "
-                      "0x80092026.\r\n"},
+        SignatureCase{
+            "SubjectNotTrusted", kSubjectNotTrusted, 0,
+            "[ERROR] The signature is present, but not trusted. Error "
+            "is: 0x800b0004.\r\n"},
+        SignatureCase{
+            "SecuritySettings", kSecuritySettings, 0,
+            "[ERROR] CRYPT_E_SECURITY_SETTINGS - The hash representing "
+            "the subject or the publisher wasn't explicitly trusted by "
+            "the admin and admin policy has disabled user trust. No "
+            "signature, publisher or timestamp errors. Error is: "
+            "0x80092026.\r\n"},
         SignatureCase{"BadDigest", kBadDigest, kBadDigest,
                       "[ERROR] Error is: 0x80096010.\r\n"},
         SignatureCase{"UnknownProviderAsStatus", kProviderUnknown, 0,
@@ -112,7 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
         SignatureCase{"SmallStatus", 0x1u, 0, "[ERROR] Error is: 0x1.\r\n"},
         SignatureCase{"PositiveStatus", 0x7fffabcdu, 0,
                       "[ERROR] Error is: 0x7fffabcd.\r\n"},
-        SignatureCase{"AllBits", 0xffffffffu, 0, "[ERROR] Error is: 0xffffffff.\r\n"}),
+        SignatureCase{"AllBits", 0xffffffffu, 0,
+                      "[ERROR] Error is: 0xffffffff.\r\n"}),
     testing_support::CaseName());
 
 // The provider's yes (status 0) with a signer chain the updater's own check
@@ -131,14 +143,15 @@ TEST_P(SignerChainTest, ProvidersYesWithABadChainIsNotTrusted) {
 
   EXPECT_EQ(verifyHeld(kPath), asStatus(kSubjectNotTrusted));
 
-  EXPECT_EQ(ProcessLog::sinceMark(),
-            entry("[ERROR] The signature is present, but not trusted. Error is: "
-                  "0x800b0004.\r\n"));
+  EXPECT_EQ(
+      ProcessLog::sinceMark(),
+      entry("[ERROR] The signature is present, but not trusted. Error is: "
+            "0x800b0004.\r\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, SignerChainTest,
-                         ::testing::Values("UntrustedRoot", "PartialChain", "BadSignature",
-                                           "SystemFailed"));
+                         ::testing::Values("UntrustedRoot", "PartialChain",
+                                           "BadSignature", "SystemFailed"));
 
 TEST_F(TrustLogTest, SignerComesFromTheVerificationOfTheHeldFile) {
   SignerIdentity tessarin;
@@ -154,7 +167,8 @@ TEST_F(TrustLogTest, SignerComesFromTheVerificationOfTheHeldFile) {
   // Another file's verification reports its own signer (none here).
   (void)verifyHeld(L"C:\\other.exe", &signer);
   EXPECT_FALSE(signer.known);
-  EXPECT_EQ(fake::trust().verified, (std::vector<std::wstring>{kPath, L"C:\\other.exe"}));
+  EXPECT_EQ(fake::trust().verified,
+            (std::vector<std::wstring>{kPath, L"C:\\other.exe"}));
 }
 
 TEST_F(TrustLogTest, PathIsNarrowedToTheLowEightBits) {
@@ -172,24 +186,28 @@ TEST_F(TrustLogTest, OverlongMessageIsCutToTheBuffer) {
   EXPECT_EQ(verifyHeld(path), asStatus(kNoSignature));
   const std::string message = "The file \"C:\\" + std::string(1200, 'a') +
                               ".exe\" is not signed. Error is: 0x800b0100.\r\n";
-  EXPECT_EQ(ProcessLog::sinceMark(), entry("[ERROR] " + message.substr(0, 999)));
+  EXPECT_EQ(ProcessLog::sinceMark(),
+            entry("[ERROR] " + message.substr(0, 999)));
 }
 
 TEST_F(TrustLogTest, MessageThatJustFitsIsWhole) {
   // 999 characters: the longest message the buffer holds with its end.
   const std::string tail = ".exe\" is signed.\r\n";
-  const std::size_t room = 999 - std::string("The file \"").size() - tail.size();
+  const std::size_t room =
+      999 - std::string("The file \"").size() - tail.size();
   const std::string name(room, 'b');
   fake::trust().files[std::wstring(name.begin(), name.end())] = {0, 0};
   (void)verifyHeld(std::wstring(name.begin(), name.end()));
-  EXPECT_EQ(ProcessLog::sinceMark(), entry("The file \"" + name + "\" is signed.\r\n"));
+  EXPECT_EQ(ProcessLog::sinceMark(),
+            entry("The file \"" + name + "\" is signed.\r\n"));
 }
 
 struct PublisherCase {
   const char* name;
   std::vector<std::wstring> organisations;
   std::vector<std::wstring> commonNames;
-  int withSignerId;  // certificates in the bag with the signer's issuer and serial
+  int withSignerId;  // certificates in the bag with the signer's issuer and
+                     // serial
   bool result;
 };
 
@@ -199,7 +217,8 @@ class PublisherTest : public TrustLogTest,
 const std::string kFound =
     "A certificate with a subject name [Tessarin, Inc] has been found!\r\n";
 const std::string kNotFound =
-    "[ERROR] A certificate with a subject name [Tessarin, Inc] can not be found!\r\n";
+    "[ERROR] A certificate with a subject name [Tessarin, Inc] can not be "
+    "found!\r\n";
 
 TEST_P(PublisherTest, OnlyTheSignersOwnExactNameCounts) {
   SignerIdentity signer;
@@ -210,7 +229,8 @@ TEST_P(PublisherTest, OnlyTheSignersOwnExactNameCounts) {
 
   EXPECT_EQ(verifyPublisher(signer, L"Tessarin, Inc"), GetParam().result);
 
-  EXPECT_EQ(ProcessLog::sinceMark(), entry(GetParam().result ? kFound : kNotFound));
+  EXPECT_EQ(ProcessLog::sinceMark(),
+            entry(GetParam().result ? kFound : kNotFound));
 }
 
 using Names = std::vector<std::wstring>;
@@ -218,21 +238,32 @@ using Names = std::vector<std::wstring>;
 INSTANTIATE_TEST_SUITE_P(
     Table, PublisherTest,
     ::testing::Values(
-        PublisherCase{"Organisation", {L"Tessarin, Inc"}, {L"Build Signing"}, 1, true},
-        PublisherCase{"CommonNameWithFullStop", {}, {L"Tessarin, Inc."}, 1, true},
+        PublisherCase{
+            "Organisation", {L"Tessarin, Inc"}, {L"Build Signing"}, 1, true},
+        PublisherCase{
+            "CommonNameWithFullStop", {}, {L"Tessarin, Inc."}, 1, true},
         PublisherCase{"LetterCase", {L"TESSARIN, INC"}, {}, 1, true},
-        PublisherCase{"SecondOrganisationAttribute", {L"Other", L"tessarin, inc."}, {}, 1,
+        PublisherCase{"SecondOrganisationAttribute",
+                      {L"Other", L"tessarin, inc."},
+                      {},
+                      1,
                       true},
-        PublisherCase{"LookAlike", {L"Tessarin, Incubator Ltd"}, {L"Tessarin, Incubator Ltd"},
-                      1, false},
+        PublisherCase{"LookAlike",
+                      {L"Tessarin, Incubator Ltd"},
+                      {L"Tessarin, Incubator Ltd"},
+                      1,
+                      false},
         PublisherCase{"Prefix", {L"Tessarin, In"}, {}, 1, false},
         PublisherCase{"TwoFullStops", {L"Tessarin, Inc.."}, {}, 1, false},
-        PublisherCase{"Padded", {L" Tessarin, Inc"}, {L"Tessarin, Inc "}, 1, false},
+        PublisherCase{
+            "Padded", {L" Tessarin, Inc"}, {L"Tessarin, Inc "}, 1, false},
         // "Tessarin" and "Inc" only read as the name when rendered together.
-        PublisherCase{"SplitOverTwoAttributes", {L"Tessarin"}, {L"Inc"}, 1, false},
+        PublisherCase{
+            "SplitOverTwoAttributes", {L"Tessarin"}, {L"Inc"}, 1, false},
         PublisherCase{"OtherAttributesOnly", {}, {}, 1, false},
         // A forged copy with the signer's issuer and serial travels along.
-        PublisherCase{"TwinInTheBag", {L"Tessarin, Inc"}, {L"Tessarin, Inc"}, 2, false}),
+        PublisherCase{
+            "TwinInTheBag", {L"Tessarin, Inc"}, {L"Tessarin, Inc"}, 2, false}),
     testing_support::CaseName());
 
 TEST_F(TrustLogTest, UnknownSignerIsRefusedWithoutEntry) {
@@ -247,9 +278,10 @@ TEST_F(TrustLogTest, PublisherSubjectIsLoggedAsGivenAndNarrowed) {
   signer.known = true;
   signer.commonNames = {L"tessarin, inc \u00c9\u4e2d"};
   EXPECT_TRUE(verifyPublisher(signer, L"TESSARIN, INC \u00c9\u4e2d"));
-  EXPECT_EQ(ProcessLog::sinceMark(),
-            entry("A certificate with a subject name [TESSARIN, INC \xc9-] has been "
-                  "found!\r\n"));
+  EXPECT_EQ(
+      ProcessLog::sinceMark(),
+      entry("A certificate with a subject name [TESSARIN, INC \xc9-] has been "
+            "found!\r\n"));
 }
 
 }  // namespace

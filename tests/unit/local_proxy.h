@@ -18,8 +18,8 @@ class LocalProxy {
   int port() const { return server_.port(); }
   // The JSON request log: method, target and proxy_authorization of each.
   std::string requests() const {
-    return server_.request(
-        "GET", "http://127.0.0.1:" + std::to_string(port()) + "/__proxy/requests");
+    return server_.request("GET", "http://127.0.0.1:" + std::to_string(port()) +
+                                      "/__proxy/requests");
   }
 
  private:

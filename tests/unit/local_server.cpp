@@ -23,11 +23,12 @@ LocalServer::LocalServer(const std::string& root, const std::string& tlsDir)
       server_("update_server.py", serverArguments(root, tlsDir)) {}
 
 std::string LocalServer::url(const std::string& path) const {
-  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" +
-         std::to_string(port()) + path;
+  return std::string(tls_ ? "https" : "http") +
+         "://127.0.0.1:" + std::to_string(port()) + path;
 }
 
-void LocalServer::setRule(const std::string& path, const std::string& ruleJson) {
+void LocalServer::setRule(const std::string& path,
+                          const std::string& ruleJson) {
   server_.request("POST", url("/__control/rules"),
                   "{\"" + path + "\": " + ruleJson + "}");
 }

@@ -118,9 +118,9 @@ TEST_F(LoggerTest, WritesAfterCloseAreDropped) {
 
 TEST_F(LoggerTest, RealTimestampHasTheFixedShape) {
   fake::clock().fixed = false;
-  EXPECT_TRUE(std::regex_match(
-      Logger::timestamp(),
-      std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}  )")));
+  EXPECT_TRUE(
+      std::regex_match(Logger::timestamp(),
+                       std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}  )")));
 }
 
 TEST_F(LoggerTest, FailedLocalTimeStillWritesTheEntry) {
@@ -142,14 +142,16 @@ TEST_F(LogPathsTest, TempAndSharedLogsAreCreatedInTheirFolders) {
   fake::files().publicDocuments = dir.wpath() + L"\\Public Documents";
   testing_support::writeFile(dir.file("Public Documents"), "");
   std::remove(dir.file("Public Documents").c_str());
-  ASSERT_EQ(0, std::system(("mkdir \"" + dir.file("Public Documents") + "\"")
-                               .c_str()));
+  ASSERT_EQ(0, std::system(
+                   ("mkdir \"" + dir.file("Public Documents") + "\"").c_str()));
 
   EXPECT_EQ(Util::getTempLogPath(), dir.wpath() + L"\\TsDLM\\TsDLMUpdater.log");
   EXPECT_TRUE(testing_support::exists(dir.file("TsDLM")));
-  EXPECT_EQ(Util::getSharedLogPath(),
-            dir.wpath() + L"\\Public Documents\\Tessarin\\TsDLM\\TsDLMUpdater.log");
-  EXPECT_TRUE(testing_support::exists(dir.file("Public Documents/Tessarin/TsDLM")));
+  EXPECT_EQ(
+      Util::getSharedLogPath(),
+      dir.wpath() + L"\\Public Documents\\Tessarin\\TsDLM\\TsDLMUpdater.log");
+  EXPECT_TRUE(
+      testing_support::exists(dir.file("Public Documents/Tessarin/TsDLM")));
 }
 
 // The release check's log: every message as given, no timestamp, no file.
@@ -157,7 +159,8 @@ TEST_F(LoggerTest, InMemoryMessagesAreKeptUntilTakenAndNoFileIsOpened) {
   Logger logger;
   logger.write("a\r\n");
   logger.writeError("b");
-  EXPECT_EQ(logger.takeEntries(), (std::vector<std::string>{"a\r\n", "[ERROR] b"}));
+  EXPECT_EQ(logger.takeEntries(),
+            (std::vector<std::string>{"a\r\n", "[ERROR] b"}));
   EXPECT_EQ(logger.takeEntries(), std::vector<std::string>());
   logger.close();
   // Too late once the process's log exists: it keeps its files.

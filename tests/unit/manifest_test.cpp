@@ -247,8 +247,10 @@ TEST_F(ManifestQueryTest, WindowsInstallerSize) {
       {"<size/>", 0},
   };
   for (const auto& [size, expected] : rows) {
-    write(wrap(files("<file><platform>windows</platform><filename>S.exe"
-                     "</filename>" + size + "</file>")));
+    write(
+        wrap(files("<file><platform>windows</platform><filename>S.exe"
+                   "</filename>" +
+                   size + "</file>")));
     EXPECT_EQ(manifest_.getWindowsInstallerSize(), expected) << size;
   }
 }

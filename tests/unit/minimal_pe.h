@@ -24,13 +24,13 @@ inline void put32(Bytes& b, std::size_t at, std::uint32_t v) {
 constexpr std::size_t kHeader = 0x40;
 constexpr std::size_t kOptional = kHeader + 24;
 constexpr std::size_t kSection = kOptional + 224;
-constexpr std::size_t kRaw = 0x200;             // the resource section's data
-constexpr std::uint32_t kRva = 0x1000;          // and its address
-constexpr std::size_t kTypeEntry = kRaw + 16;   // RT_VERSION's entry
+constexpr std::size_t kRaw = 0x200;            // the resource section's data
+constexpr std::uint32_t kRva = 0x1000;         // and its address
+constexpr std::size_t kTypeEntry = kRaw + 16;  // RT_VERSION's entry
 constexpr std::size_t kNameDir = kRaw + 24;
 constexpr std::size_t kLangDir = kRaw + 48;
 constexpr std::size_t kDataEntry = kRaw + 72;
-constexpr std::size_t kVersion = kRaw + 88;     // VS_VERSIONINFO
+constexpr std::size_t kVersion = kRaw + 88;  // VS_VERSIONINFO
 
 // A PE32 file with one section holding a resource directory whose only
 // resource is a version of 6.1.33.0.
@@ -39,10 +39,10 @@ inline Bytes buildPe() {
   put16(b, 0, 0x5A4D);
   put32(b, 0x3C, kHeader);
   put32(b, kHeader, 0x00004550);
-  put16(b, kHeader + 6, 1);        // one section
-  put16(b, kHeader + 20, 224);     // optional header size
-  put16(b, kOptional, 0x10b);      // PE32
-  put32(b, kOptional + 92, 16);    // data directories
+  put16(b, kHeader + 6, 1);      // one section
+  put16(b, kHeader + 20, 224);   // optional header size
+  put16(b, kOptional, 0x10b);    // PE32
+  put32(b, kOptional + 92, 16);  // data directories
   put32(b, kOptional + 96 + 16, kRva);
   put32(b, kOptional + 96 + 20, static_cast<std::uint32_t>(b.size() - kRaw));
   std::memcpy(&b[kSection], ".rsrc", 5);
@@ -65,7 +65,8 @@ inline Bytes buildPe() {
   put16(b, kVersion, 40 + 52);
   put16(b, kVersion + 2, 52);
   const char key[] = "VS_VERSION_INFO";
-  for (std::size_t i = 0; i < sizeof key; ++i) put16(b, kVersion + 6 + 2 * i, key[i]);
+  for (std::size_t i = 0; i < sizeof key; ++i)
+    put16(b, kVersion + 6 + 2 * i, key[i]);
   put32(b, kVersion + 40, 0xFEEF04BDu);
   put32(b, kVersion + 48, (6u << 16) | 1u);
   put32(b, kVersion + 52, 33u << 16);

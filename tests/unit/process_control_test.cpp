@@ -63,9 +63,10 @@ INSTANTIATE_TEST_SUITE_P(
                  L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin "
                  L"Download Manager\\TsDLMUpdater.exe",
                  true, false},
-        PathCase{"DownloadManager",
-                 L"C:\\Program Files\\Common Files\\Tessarin Shared\\TsDLMgr.exe",
-                 false, true},
+        PathCase{
+            "DownloadManager",
+            L"C:\\Program Files\\Common Files\\Tessarin Shared\\TsDLMgr.exe",
+            false, true},
         PathCase{"UpperCase", L"C:\\TESSARIN SHARED\\TSDLMUPDATER.EXE", true,
                  false},
         PathCase{"OutsideSharedFolder", L"C:\\dev\\build\\TsDLMUpdater.exe",
@@ -193,22 +194,27 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         QuitWaitCase{"AnswersAtOnce", 0, {}, true, 0, 1},
         // Busy asking its user for ten minutes, looking at its messages.
-        QuitWaitCase{"BusyButResponsiveIsWaitedFor", 600000, {}, true, 600000, 1},
+        QuitWaitCase{
+            "BusyButResponsiveIsWaitedFor", 600000, {}, true, 600000, 1},
         // Hung for 20 s while handling the request, then it answers.
-        QuitWaitCase{"ShortHangIsWaitedFor", 25000, {{1000, 21000}}, true,
-                     25000, 1},
+        QuitWaitCase{
+            "ShortHangIsWaitedFor", 25000, {{1000, 21000}}, true, 25000, 1},
         // Hung from 1 s on: 30 s later the wait ends, the request queued once.
-        QuitWaitCase{"HungWhileHandlingIt", kNever, {{1000, kNever}}, false,
-                     31000, 1},
+        QuitWaitCase{
+            "HungWhileHandlingIt", kNever, {{1000, kNever}}, false, 31000, 1},
         // A break in the hang starts the 30 s again.
-        QuitWaitCase{"HangWithABreak", kNever, {{1000, 20000}, {21000, kNever}},
-                     false, 51000, 1},
+        QuitWaitCase{"HangWithABreak",
+                     kNever,
+                     {{1000, 20000}, {21000, kNever}},
+                     false,
+                     51000,
+                     1},
         // Hung before it was asked: the request is never queued.
-        QuitWaitCase{"HungBeforeTheRequest", kNever, {{0, kNever}}, false,
-                     30000, 0},
+        QuitWaitCase{
+            "HungBeforeTheRequest", kNever, {{0, kNever}}, false, 30000, 0},
         // Hung at first, then responsive: asked once it answers messages.
-        QuitWaitCase{"RecoversBeforeTheLimit", 0, {{0, 10000}}, true, 10000,
-                     1}),
+        QuitWaitCase{
+            "RecoversBeforeTheLimit", 0, {{0, 10000}}, true, 10000, 1}),
     testing_support::CaseName());
 
 struct LaunchCase {
@@ -226,14 +232,17 @@ TEST_P(LaunchInstallerTest, SuccessOnlyOnAKnownExitCodeOfZero) {
   fake::shell().startFails = GetParam().startFails;
   fake::shell().exitCodeUnknown = GetParam().exitCodeUnknown;
   fake::shell().exitCode = GetParam().exitCode;
-  const std::wstring path = L"C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe";
+  const std::wstring path =
+      L"C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe";
   EXPECT_EQ(launchInstaller(path), GetParam().success);
   ASSERT_EQ(fake::shell().launches.size(), 1u);
   EXPECT_EQ(fake::shell().launches[0].file, path);
   EXPECT_EQ(fake::shell().launches[0].parameters, L"-quiet");
   EXPECT_EQ(fake::shell().launches[0].directory, L"C:\\users\\u\\Temp\\TsDLM");
-  EXPECT_THAT(log(), ::testing::EndsWith(
-                         "  C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe\r\n"));
+  EXPECT_THAT(
+      log(),
+      ::testing::EndsWith(
+          "  C:\\users\\u\\Temp\\TsDLM\\TessarinDownloadManagerSetup.exe\r\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -244,7 +253,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LaunchCase{"ExitCodeUnreadable", false, true, 0, false}),
     testing_support::CaseName());
 
-TEST_F(DownloadManagerControlTest, OverlongInstallerPathIsRefusedWithoutLaunch) {
+TEST_F(DownloadManagerControlTest,
+       OverlongInstallerPathIsRefusedWithoutLaunch) {
   const std::wstring path = L"C:\\" + std::wstring(256, L'a') + L".exe";
   ASSERT_GE(path.size(), 260u);
   EXPECT_FALSE(launchInstaller(path));
@@ -295,7 +305,8 @@ TEST_P(HandbackTest, StartsTheDownloadManagerOnceWhenNoInstallerRan) {
       fake::processes().processes.push_back({77, c.imagePath, true, c.endsAt});
       handback.quitAccepted(c.imagePath, platform::holdProcess(77));
     }
-    if (action == "install") allowed += handback.installerStarting() ? "y" : "n";
+    if (action == "install")
+      allowed += handback.installerStarting() ? "y" : "n";
     if (action == "started") handback.installerStarted();
     if (action == "failed") handback.installerNotStarted();
     if (action == "end") handback.giveBack();
@@ -305,7 +316,8 @@ TEST_P(HandbackTest, StartsTheDownloadManagerOnceWhenNoInstallerRan) {
   ASSERT_EQ(started.size(), c.started);
   if (c.started == 1) {
     EXPECT_EQ(started[0].first, c.imagePath);
-    EXPECT_EQ(started[0].second, c.imagePath.substr(0, c.imagePath.rfind(L'\\')));
+    EXPECT_EQ(started[0].second,
+              c.imagePath.substr(0, c.imagePath.rfind(L'\\')));
   }
   const std::string written = log();
   EXPECT_EQ(written.empty() ? written : written.substr(21), c.entry);

@@ -196,7 +196,8 @@ TEST_P(SilentByte, AnyNonZeroValueNeverShowsTheDialog) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, SilentByte, ::testing::Values(0u, 1u, 2u, 0x80u, 0xFFu),
+INSTANTIATE_TEST_SUITE_P(Values, SilentByte,
+                         ::testing::Values(0u, 1u, 2u, 0x80u, 0xFFu),
                          ::testing::PrintToStringParamName());
 
 TEST_F(ProxyApi, ReusedAnswerIsReleasedBeforeTheNextCall) {

@@ -50,23 +50,46 @@ TEST_P(Dialog, UserNameAndStatus) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, Dialog,
     ::testing::Values(
-        DialogCase{"proxy_as_domain", {0, L"proxy1\\user1", L"pw"}, 0,
-                   L"user1", "[INFO]   ShowCredentialDialog response:0"},
-        DialogCase{"proxy_as_domain_upper", {0, L"PROXY1\\user1", L"pw"}, 0,
-                   L"user1", "[INFO]   ShowCredentialDialog response:0"},
-        DialogCase{"other_domain", {0, L"DOM1\\user1", L"pw"}, 0,
-                   L"DOM1\\user1", "[INFO]   ShowCredentialDialog response:0"},
-        DialogCase{"longer_domain", {0, L"proxy10\\user1", L""}, 0,
+        DialogCase{"proxy_as_domain",
+                   {0, L"proxy1\\user1", L"pw"},
+                   0,
+                   L"user1",
+                   "[INFO]   ShowCredentialDialog response:0"},
+        DialogCase{"proxy_as_domain_upper",
+                   {0, L"PROXY1\\user1", L"pw"},
+                   0,
+                   L"user1",
+                   "[INFO]   ShowCredentialDialog response:0"},
+        DialogCase{"other_domain",
+                   {0, L"DOM1\\user1", L"pw"},
+                   0,
+                   L"DOM1\\user1",
+                   "[INFO]   ShowCredentialDialog response:0"},
+        DialogCase{"longer_domain",
+                   {0, L"proxy10\\user1", L""},
+                   0,
                    L"proxy10\\user1",
                    "[INFO]   ShowCredentialDialog response:0"},
         // No domain part: the name as typed, without a leading backslash.
-        DialogCase{"principal_name", {0, L"user1@dom1", L"pw"}, 0,
-                   L"user1@dom1", "[INFO]   ShowCredentialDialog response:0"},
-        DialogCase{"unparsable_name", {0, L"user1", L"pw"}, 2, L"",
+        DialogCase{"principal_name",
+                   {0, L"user1@dom1", L"pw"},
+                   0,
+                   L"user1@dom1",
+                   "[INFO]   ShowCredentialDialog response:0"},
+        DialogCase{"unparsable_name",
+                   {0, L"user1", L"pw"},
+                   2,
+                   L"",
                    "[ERROR]   CredUIParseUserNameW() API failed. Error:1315"},
-        DialogCase{"cancelled", {1223, L"", L""}, 5, L"",
+        DialogCase{"cancelled",
+                   {1223, L"", L""},
+                   5,
+                   L"",
                    "[INFO]   User CANCELLED credential dialog!"},
-        DialogCase{"no_display", {1400, L"", L""}, 2, L"",
+        DialogCase{"no_display",
+                   {1400, L"", L""},
+                   2,
+                   L"",
                    "[ERROR]   CredUIPromptForCredentialsW() API failed. "
                    "Error:1400"}),
     testing_support::CaseName());
@@ -78,8 +101,8 @@ TEST_F(Store, WritesOneEntryPerHostAndRefusesEmptyParts) {
   EXPECT_FALSE(ProxyCredentials::StoreCredentials(L"", L"u", L"pw", 1));
   EXPECT_EQ(fake::credentials().writes, 0);
 
-  EXPECT_TRUE(ProxyCredentials::StoreCredentials(L"p1", L"u1", L"pw1",
-                                                 kSchemeNtlm));
+  EXPECT_TRUE(
+      ProxyCredentials::StoreCredentials(L"p1", L"u1", L"pw1", kSchemeNtlm));
   EXPECT_EQ(fake::credentials().store[L"p1"].comment,
             L"TsrnProxyAuthScheme=NTLM");
   // A recorded scheme is never lowered.
@@ -104,7 +127,8 @@ TEST_F(Store, LoadChangesTheOutputsOnlyWhenFound) {
   std::wstring user = L"before";
   std::wstring password = L"before";
   std::uint32_t scheme = 99;
-  EXPECT_FALSE(ProxyCredentials::LoadCredentials(L"p1", user, password, scheme));
+  EXPECT_FALSE(
+      ProxyCredentials::LoadCredentials(L"p1", user, password, scheme));
   EXPECT_FALSE(ProxyCredentials::LoadCredentials(L"", user, password, scheme));
   EXPECT_EQ(user, L"before");
   EXPECT_EQ(password, L"before");

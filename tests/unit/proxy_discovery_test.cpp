@@ -121,9 +121,10 @@ std::vector<DiscoveryCase> scenarios() {
     c.list = L"wpad:3128";
     c.wpadLookups = 1;
   });
-  for (const auto& [name, off] : {std::pair{"wpad_off_script_still_used", L"false"},
-                                  std::pair{"wpad_OFF_script_still_used", L"FALSE"},
-                                  std::pair{"wpad_Off_script_still_used", L"False"}}) {
+  for (const auto& [name, off] :
+       {std::pair{"wpad_off_script_still_used", L"false"},
+        std::pair{"wpad_OFF_script_still_used", L"FALSE"},
+        std::pair{"wpad_Off_script_still_used", L"False"}}) {
     add(name, [off = off](DiscoveryCase& c) {
       c.autoDetect = true;
       c.pacUrl = kPac;
@@ -135,9 +136,10 @@ std::vector<DiscoveryCase> scenarios() {
       c.scriptLookups = 1;
     });
   }
-  for (const auto& [name, other] : {std::pair{"wpad_switch_0_keeps_wpad", L"0"},
-                                    std::pair{"wpad_switch_no_keeps_wpad", L"no"},
-                                    std::pair{"wpad_switch_TRUE_keeps_wpad", L"TRUE"}}) {
+  for (const auto& [name, other] :
+       {std::pair{"wpad_switch_0_keeps_wpad", L"0"},
+        std::pair{"wpad_switch_no_keeps_wpad", L"no"},
+        std::pair{"wpad_switch_TRUE_keeps_wpad", L"TRUE"}}) {
     add(name, [other = other](DiscoveryCase& c) {
       c.autoDetect = true;
       c.wpad = answers(L"wpad:3128");

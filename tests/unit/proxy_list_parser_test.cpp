@@ -201,16 +201,17 @@ TEST_P(ServerTypeTable, SchemeAndDefaultPort) {
 
 INSTANTIATE_TEST_SUITE_P(
     Urls, ServerTypeTable,
-    ::testing::Values(TypeCase{"Http", L"http://a", L"http", "80"},
-                      TypeCase{"UpperCaseHttp", L"HTTP://a", L"http", "80"},
-                      TypeCase{"Https", L"https://a", L"https", "443"},
-                      TypeCase{"MixedCaseFtp", L"Ftp://a", L"ftp", "21"},
-                      TypeCase{"Socks", L"socks://a", L"socks", "1080"},
-                      TypeCase{"OneSlashIsNoScheme", L"http:/a", L"https", "443"},
-                      TypeCase{"UnknownScheme", L"xhttp://a", L"https", "443"},
-                      TypeCase{"LineBreakInTheUrl", L"http://a\nb", L"https", "443"},
-                      TypeCase{"SchemeWithoutHost", L"http://", L"http", "80"},
-                      TypeCase{"Empty", L"", L"https", "443"}),
+    ::testing::Values(
+        TypeCase{"Http", L"http://a", L"http", "80"},
+        TypeCase{"UpperCaseHttp", L"HTTP://a", L"http", "80"},
+        TypeCase{"Https", L"https://a", L"https", "443"},
+        TypeCase{"MixedCaseFtp", L"Ftp://a", L"ftp", "21"},
+        TypeCase{"Socks", L"socks://a", L"socks", "1080"},
+        TypeCase{"OneSlashIsNoScheme", L"http:/a", L"https", "443"},
+        TypeCase{"UnknownScheme", L"xhttp://a", L"https", "443"},
+        TypeCase{"LineBreakInTheUrl", L"http://a\nb", L"https", "443"},
+        TypeCase{"SchemeWithoutHost", L"http://", L"http", "80"},
+        TypeCase{"Empty", L"", L"https", "443"}),
     testing_support::CaseName());
 
 struct SplitCase {
@@ -233,14 +234,23 @@ TEST_P(SplitTable, ReadsDelimitedFields) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, SplitTable,
-    ::testing::Values(SplitCase{"EmptyText", L"", L';', false, {}},
-                      SplitCase{"NulDelimiter", L"a;b", L'\0', false, {}},
-                      SplitCase{"OneField", L"a", L';', true, {L"a"}},
-                      SplitCase{"DelimiterAlone", L";", L';', true, {L""}},
-                      SplitCase{"LeadingEmptyField", L";a", L';', true, {L"", L"a"}},
-                      SplitCase{"EmptyFieldInsideLastDelimiterDropped", L"a;;b;", L';', true, {L"a", L"", L"b"}},
-                      SplitCase{"TwoTrailingDelimiters", L"a;;", L';', true, {L"a", L""}},
-                      SplitCase{"ColonsOfAnIpv6Address", L"[::1]:", L':', true, {L"[", L"", L"1]"}}),
+    ::testing::Values(
+        SplitCase{"EmptyText", L"", L';', false, {}},
+        SplitCase{"NulDelimiter", L"a;b", L'\0', false, {}},
+        SplitCase{"OneField", L"a", L';', true, {L"a"}},
+        SplitCase{"DelimiterAlone", L";", L';', true, {L""}},
+        SplitCase{"LeadingEmptyField", L";a", L';', true, {L"", L"a"}},
+        SplitCase{"EmptyFieldInsideLastDelimiterDropped",
+                  L"a;;b;",
+                  L';',
+                  true,
+                  {L"a", L"", L"b"}},
+        SplitCase{"TwoTrailingDelimiters", L"a;;", L';', true, {L"a", L""}},
+        SplitCase{"ColonsOfAnIpv6Address",
+                  L"[::1]:",
+                  L':',
+                  true,
+                  {L"[", L"", L"1]"}}),
     testing_support::CaseName());
 
 // The hand-written matcher agrees with the regular expressions on inputs

@@ -16,7 +16,8 @@ inline std::vector<std::string> proxyLogLines() {
   const std::string prefix = "Tessarin   TsrnProxyManager   ";
   std::vector<std::string> lines;
   auto add = [&](std::string line) {
-    if (line.compare(0, prefix.size(), prefix) == 0) line.erase(0, prefix.size());
+    if (line.compare(0, prefix.size(), prefix) == 0)
+      line.erase(0, prefix.size());
     if (!line.empty() && line.back() == '\n') line.pop_back();
     lines.push_back(line);
   };

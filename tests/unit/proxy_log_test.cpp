@@ -88,13 +88,16 @@ TEST_P(LogTagTable, LineIsPrefixTagMessageAndLineFeed) {
             std::wstring(expected.begin(), expected.end()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Levels, LogTagTable,
-    ::testing::Values(TagCase{"Trace", 0, "[TRACE]"}, TagCase{"Debug", 1, "[DEBUG]"},
-                      TagCase{"Info", 2, "[INFO]"}, TagCase{"Error", 3, "[ERROR]"},
-                      TagCase{"Fatal", 4, "[FATAL]"}, TagCase{"PastTheLastLevel", 5, "[INFO]"},
-                      TagCase{"Negative", -1, "[INFO]"}),
-    testing_support::CaseName());
+INSTANTIATE_TEST_SUITE_P(Levels, LogTagTable,
+                         ::testing::Values(TagCase{"Trace", 0, "[TRACE]"},
+                                           TagCase{"Debug", 1, "[DEBUG]"},
+                                           TagCase{"Info", 2, "[INFO]"},
+                                           TagCase{"Error", 3, "[ERROR]"},
+                                           TagCase{"Fatal", 4, "[FATAL]"},
+                                           TagCase{"PastTheLastLevel", 5,
+                                                   "[INFO]"},
+                                           TagCase{"Negative", -1, "[INFO]"}),
+                         testing_support::CaseName());
 
 TEST(LogLine, FormatsStringsAndNumbersLikePrintf) {
   EXPECT_EQ(
@@ -129,12 +132,14 @@ TEST_P(LogCutTable, MessageIsCutToTheBuffer) {
                 std::wstring(GetParam().kept, L'y') + L"\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, LogCutTable,
-                         ::testing::Values(CutCase{"Empty", 0, 0}, CutCase{"BelowTheBuffer", 1022, 1022},
-                                           CutCase{"FillsTheBuffer", 1023, 1023},
-                                           CutCase{"OneOver", 1024, 1023},
-                                           CutCase{"FarOver", 5000, 1023},
-                                           CutCase{"ThreeMegabytes", 3u << 20, 1023}),
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, LogCutTable,
+    ::testing::Values(CutCase{"Empty", 0, 0},
+                      CutCase{"BelowTheBuffer", 1022, 1022},
+                      CutCase{"FillsTheBuffer", 1023, 1023},
+                      CutCase{"OneOver", 1024, 1023},
+                      CutCase{"FarOver", 5000, 1023},
+                      CutCase{"ThreeMegabytes", 3u << 20, 1023}),
     testing_support::CaseName());
 
 TEST(LogLine, CutAppliesToTheFormattedTextNotTheArguments) {

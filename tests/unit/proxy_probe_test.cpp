@@ -97,12 +97,13 @@ TEST_P(SchemeTable, CallerCredentialsWorkAndAreStored) {
 
 INSTANTIATE_TEST_SUITE_P(
     Offers, SchemeTable,
-    ::testing::Values(SchemeCase{"NtlmAndNegotiate", kNtlm | kNegotiate, kNtlm, 4},
-                      SchemeCase{"NegotiateAndBasic", kNegotiate | kBasic, kNtlm, 4},
-                      SchemeCase{"NtlmAlone", kNtlm, kNtlm, 4},
-                      SchemeCase{"DigestAndBasic", kDigest | kBasic, kDigest, 2},
-                      SchemeCase{"BasicAlone", kBasic, kBasic, 1},
-                      SchemeCase{"PassportAlone", kPassport, 0, 0}),
+    ::testing::Values(
+        SchemeCase{"NtlmAndNegotiate", kNtlm | kNegotiate, kNtlm, 4},
+        SchemeCase{"NegotiateAndBasic", kNegotiate | kBasic, kNtlm, 4},
+        SchemeCase{"NtlmAlone", kNtlm, kNtlm, 4},
+        SchemeCase{"DigestAndBasic", kDigest | kBasic, kDigest, 2},
+        SchemeCase{"BasicAlone", kBasic, kBasic, 1},
+        SchemeCase{"PassportAlone", kPassport, 0, 0}),
     testing_support::CaseName());
 
 // A stored entry saved for one scheme, a proxy of that host offering
@@ -196,8 +197,8 @@ TEST_F(Probe, OpenProxyWithoutCredentialsStoresNothing) {
             std::vector<std::wstring>{L"p1:8080"});
   ASSERT_EQ(fake::winHttpRequest().timeouts.size(), 1u);
   const fake::WinHttpTimeouts limits = fake::winHttpRequest().timeouts[0];
-  EXPECT_EQ(std::vector<int>({limits.resolveMs, limits.connectMs,
-                              limits.sendMs, limits.receiveMs}),
+  EXPECT_EQ(std::vector<int>({limits.resolveMs, limits.connectMs, limits.sendMs,
+                              limits.receiveMs}),
             std::vector<int>(4, 5000));
 }
 
@@ -253,7 +254,8 @@ struct SilentCase {
   std::uint32_t reported;
 };
 
-class Silent : public Probe, public ::testing::WithParamInterface<SilentCase> {};
+class Silent : public Probe,
+               public ::testing::WithParamInterface<SilentCase> {};
 
 TEST_P(Silent, NoCredentialsGiveSilentModeErrorAfterOne407) {
   proxy().offeredSchemes = GetParam().offered;
@@ -268,10 +270,11 @@ TEST_P(Silent, NoCredentialsGiveSilentModeErrorAfterOne407) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Offers, Silent,
-                         ::testing::Values(SilentCase{"NtlmAndNegotiate", kNtlm | kNegotiate, 4},
+                         ::testing::Values(SilentCase{"NtlmAndNegotiate",
+                                                      kNtlm | kNegotiate, 4},
                                            SilentCase{"Digest", kDigest, 2},
                                            SilentCase{"Basic", kBasic, 1}),
-    testing_support::CaseName());
+                         testing_support::CaseName());
 
 TEST_F(Probe, CancelledOrFailedDialogEndsTheProbe) {
   proxy().offeredSchemes = kBasic;
@@ -372,20 +375,20 @@ TEST_F(Probe, EmptyUrlOrServerIsInvalidInput) {
 // Every path through the probe, and the requests it sends. The proxy offers
 // Basic and takes D\ann/good only; "old" is a stored password it rejects.
 // Whatever the credential manager and the user answer, no rejected
-// credential goes to the proxy twice and a proxy collects at most three rejected ones per
-// process, across all the lookups of a run.
+// credential goes to the proxy twice and a proxy collects at most three
+// rejected ones per process, across all the lookups of a run.
 struct PathCase {
   const char* name;
-  bool caller;                 // caller credentials u/pw, rejected
-  const wchar_t* stored;       // ann's stored password, or null
+  bool caller;            // caller credentials u/pw, rejected
+  const wchar_t* stored;  // ann's stored password, or null
   fake::StoreAnswers fromStore;
   std::vector<fake::DialogAnswer> dialog;
   bool silent;
   int lookups;
-  int status;     // of the last lookup
-  int requests;   // over all lookups
-  int rejected;   // of them answered 407
-  int shown;      // dialogs shown
+  int status;    // of the last lookup
+  int requests;  // over all lookups
+  int rejected;  // of them answered 407
+  int shown;     // dialogs shown
 };
 
 class Paths : public Probe, public ::testing::WithParamInterface<PathCase> {};
@@ -408,7 +411,8 @@ TEST_P(Paths, RequestsAreBounded) {
   EXPECT_EQ(status, c.status);
   EXPECT_EQ(fake::winHttpRequest().sends, c.requests);
   EXPECT_EQ(fake::winHttpRequest().proxyAuthRequired, c.rejected);
-  EXPECT_EQ(static_cast<int>(fake::credentials().dialogTargets.size()), c.shown);
+  EXPECT_EQ(static_cast<int>(fake::credentials().dialogTargets.size()),
+            c.shown);
   std::set<std::pair<std::wstring, std::wstring>> sent;
   for (const auto& call : fake::winHttpRequest().credentials) {
     if (call.password == L"good") continue;
@@ -434,23 +438,173 @@ fake::DialogAnswer typo(int n) {
 INSTANTIATE_TEST_SUITE_P(
     All, Paths,
     ::testing::Values(
-        PathCase{"StoredEntryAccepted", false, L"good", SA::never, {}, false, 1, 0, 2, 1, 0},
-        PathCase{"NothingStoredTypedAccepted", false, nullptr, SA::never, {kGood}, false, 1, 0, 2, 1, 1},
-        PathCase{"CallerRejectedStoredAccepted", true, L"good", SA::never, {}, false, 1, 0, 3, 2, 0},
+        PathCase{"StoredEntryAccepted",
+                 false,
+                 L"good",
+                 SA::never,
+                 {},
+                 false,
+                 1,
+                 0,
+                 2,
+                 1,
+                 0},
+        PathCase{"NothingStoredTypedAccepted",
+                 false,
+                 nullptr,
+                 SA::never,
+                 {kGood},
+                 false,
+                 1,
+                 0,
+                 2,
+                 1,
+                 1},
+        PathCase{"CallerRejectedStoredAccepted",
+                 true,
+                 L"good",
+                 SA::never,
+                 {},
+                 false,
+                 1,
+                 0,
+                 3,
+                 2,
+                 0},
         // The flood: the store answers the dialog with the rejected entry.
-        PathCase{"RejectedEntryStoreIgnoresShowFlags", false, L"old", SA::always, {}, false, 1, 2, 2, 2, 0},
-        PathCase{"RejectedEntryDialogShownCancelled", false, L"old", SA::unlessForced, {}, false, 1, 5, 2, 2, 1},
-        PathCase{"RejectedEntryDialogShownTyped", false, L"old", SA::unlessForced, {kGood}, false, 1, 0, 3, 2, 1},
-        PathCase{"RejectedEntryUserTypesItAgain", false, L"old", SA::never, {kOld}, false, 1, 2, 2, 2, 1},
-        PathCase{"RejectedEntrySilent", false, L"old", SA::always, {}, true, 1, 6, 2, 2, 0},
-        PathCase{"TyposAskAgainThenAnswer", false, nullptr, SA::never, {typo(1), typo(2), kGood}, false, 1, 0, 4, 3, 3},
-        PathCase{"ThreeTyposEndTheProbe", false, nullptr, SA::never, {typo(1), typo(2), typo(3), kGood}, false, 1, 2, 4, 4, 3},
-        PathCase{"CallerStoredTypedAllRejected", true, L"old", SA::never, {typo(1), kGood}, false, 1, 2, 4, 4, 1},
+        PathCase{"RejectedEntryStoreIgnoresShowFlags",
+                 false,
+                 L"old",
+                 SA::always,
+                 {},
+                 false,
+                 1,
+                 2,
+                 2,
+                 2,
+                 0},
+        PathCase{"RejectedEntryDialogShownCancelled",
+                 false,
+                 L"old",
+                 SA::unlessForced,
+                 {},
+                 false,
+                 1,
+                 5,
+                 2,
+                 2,
+                 1},
+        PathCase{"RejectedEntryDialogShownTyped",
+                 false,
+                 L"old",
+                 SA::unlessForced,
+                 {kGood},
+                 false,
+                 1,
+                 0,
+                 3,
+                 2,
+                 1},
+        PathCase{"RejectedEntryUserTypesItAgain",
+                 false,
+                 L"old",
+                 SA::never,
+                 {kOld},
+                 false,
+                 1,
+                 2,
+                 2,
+                 2,
+                 1},
+        PathCase{"RejectedEntrySilent",
+                 false,
+                 L"old",
+                 SA::always,
+                 {},
+                 true,
+                 1,
+                 6,
+                 2,
+                 2,
+                 0},
+        PathCase{"TyposAskAgainThenAnswer",
+                 false,
+                 nullptr,
+                 SA::never,
+                 {typo(1), typo(2), kGood},
+                 false,
+                 1,
+                 0,
+                 4,
+                 3,
+                 3},
+        PathCase{"ThreeTyposEndTheProbe",
+                 false,
+                 nullptr,
+                 SA::never,
+                 {typo(1), typo(2), typo(3), kGood},
+                 false,
+                 1,
+                 2,
+                 4,
+                 4,
+                 3},
+        PathCase{"CallerStoredTypedAllRejected",
+                 true,
+                 L"old",
+                 SA::never,
+                 {typo(1), kGood},
+                 false,
+                 1,
+                 2,
+                 4,
+                 4,
+                 1},
         // A run's second lookup: what was rejected stays rejected.
-        PathCase{"SecondLookupAfterThreeRejections", false, nullptr, SA::never, {typo(1), typo(2), typo(3)}, false, 2, 2, 5, 5, 3},
-        PathCase{"SecondLookupStoreIgnoresShowFlags", false, L"old", SA::always, {}, false, 2, 2, 3, 3, 0},
-        PathCase{"SecondLookupSilent", false, L"old", SA::always, {}, true, 2, 6, 3, 3, 0},
-        PathCase{"SecondLookupAfterTypedAccepted", false, L"old", SA::unlessForced, {kGood}, false, 2, 0, 5, 3, 1}),
+        PathCase{"SecondLookupAfterThreeRejections",
+                 false,
+                 nullptr,
+                 SA::never,
+                 {typo(1), typo(2), typo(3)},
+                 false,
+                 2,
+                 2,
+                 5,
+                 5,
+                 3},
+        PathCase{"SecondLookupStoreIgnoresShowFlags",
+                 false,
+                 L"old",
+                 SA::always,
+                 {},
+                 false,
+                 2,
+                 2,
+                 3,
+                 3,
+                 0},
+        PathCase{"SecondLookupSilent",
+                 false,
+                 L"old",
+                 SA::always,
+                 {},
+                 true,
+                 2,
+                 6,
+                 3,
+                 3,
+                 0},
+        PathCase{"SecondLookupAfterTypedAccepted",
+                 false,
+                 L"old",
+                 SA::unlessForced,
+                 {kGood},
+                 false,
+                 2,
+                 0,
+                 5,
+                 3,
+                 1}),
     testing_support::CaseName());
 
 TEST_F(Probe, RejectionIsLoggedOncePerProxyAndUser) {
@@ -515,8 +669,7 @@ TEST_F(Driver, CancelledDialogMovesOnToTheNextCandidate) {
   proxy(L"p1:80").offeredSchemes = kBasic;
   proxy(L"p2:81").offeredSchemes = kBasic;
   proxy(L"p2:81").accepted = {{L"u", L"pw"}};
-  fake::credentials().dialogAnswers = {{1223, L"", L""},
-                                       {0, L"p2\\u", L"pw"}};
+  fake::credentials().dialogAnswers = {{1223, L"", L""}, {0, L"p2\\u", L"pw"}};
   EXPECT_EQ(ask(), 0);
   EXPECT_EQ(fake::credentials().dialogTargets,
             (std::vector<std::wstring>{L"p1", L"p2"}));
@@ -600,8 +753,8 @@ TEST_F(Driver, DeadlineEndsTheLookupWithStatus2) {
   EXPECT_EQ(ask("u", "pw", true), 2);
   EXPECT_EQ(fake::clock().monotonicMs - start, 60000u);
   EXPECT_EQ(fake::winHttpRequest().sessions.size(), 6u);
-  EXPECT_TRUE(proxyLogHas(
-      "[ERROR]   Proxy lookup did not end within 60 seconds."));
+  EXPECT_TRUE(
+      proxyLogHas("[ERROR]   Proxy lookup did not end within 60 seconds."));
   EXPECT_TRUE(proxyLogHas("[INFO]   PMStatus:2"));
 }
 

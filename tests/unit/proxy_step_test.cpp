@@ -26,7 +26,7 @@ const std::string kUrl = "http://updates.example/update.xml";
 
 struct StepCase {
   const char* name;
-  const wchar_t* suppress;  // "suppress_login_dialog"; null: no update.ini
+  const wchar_t* suppress;   // "suppress_login_dialog"; null: no update.ini
   const wchar_t* proxyList;  // the user's proxy list; null: none configured
   std::uint32_t offered;     // schemes the proxy demands, 0: none
   const wchar_t* stored;     // the comment of a credential stored for the

@@ -54,8 +54,9 @@ TEST_P(CheckStepsTest, ChangeNothingOutsideTheCheckFolder) {
   fake::files().publicDocuments = machine_.wpath() + L"\\Public";
   // A running download manager with its window: a normal run asks it to quit.
   fake::processes().processes = {
-      {77, L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin "
-           L"Download Manager\\TsDLMgr.exe"}};
+      {77,
+       L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin "
+       L"Download Manager\\TsDLMgr.exe"}};
   fake::FakeWindow window;
   window.handle = 1;
   window.owner = 77;
@@ -79,8 +80,8 @@ TEST_P(CheckStepsTest, ChangeNothingOutsideTheCheckFolder) {
 
   const std::unique_ptr<UpdateSteps> steps = makeUpdateSteps(options);
   testing_support::RecordingUi ui;
-  const CheckReport report = checkReport(
-      CheckFacts{}, UpdateFlow(*steps, ui).run());
+  const CheckReport report =
+      checkReport(CheckFacts{}, UpdateFlow(*steps, ui).run());
 
   EXPECT_EQ(report.exitCode, GetParam().exitCode) << report.text;
   EXPECT_TRUE(fake::processes().sent.empty());
@@ -99,7 +100,8 @@ TEST_P(CheckStepsTest, ChangeNothingOutsideTheCheckFolder) {
   EXPECT_GT(files, 0);  // the manifest and the installer, in the folder
   for (const auto& [path, mode] : fake::files().opened) {
     if (mode.find_first_of(L"wa+") != std::wstring::npos) {
-      EXPECT_EQ(fake::localPath(path).rfind(folder, 0), 0u) << fake::localPath(path);
+      EXPECT_EQ(fake::localPath(path).rfind(folder, 0), 0u)
+          << fake::localPath(path);
     }
   }
 }

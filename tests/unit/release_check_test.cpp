@@ -32,16 +32,17 @@ struct CheckCase {
   int installerFetches;
 };
 
-
 const std::string kHttp404 =
     "curl_easy_perform() failed: 22 (HTTP response code said error)";
-const std::string kRefusedOffer = "Verdict: the offered release 6.1.33.0 would be refused: ";
+const std::string kRefusedOffer =
+    "Verdict: the offered release 6.1.33.0 would be refused: ";
 
 std::vector<CheckCase> checkCases() {
   return {
       {"WouldInstall", Script{}, 0,
        "Verdict: the offered release 6.1.33.0 would install", 1},
-      // A build machine: nothing installed, the offered installer still checked.
+      // A build machine: nothing installed, the offered installer still
+      // checked.
       {"NothingInstalled", with([](Script& s) { s.installedVersion = ""; }), 0,
        "Verdict: the offered release 6.1.33.0 would install (nothing "
        "installed here to compare)",
@@ -54,10 +55,13 @@ std::vector<CheckCase> checkCases() {
        1, kRefusedOffer + "Error is: 0x800b0100.", 3},
       {"ManifestRefused", with([](Script& s) {
          s.manifestTrust.usable = false;
-         s.manifestTrust.entry = "The manifest expired at 2026-01-01T00:00:00Z.\r\n";
+         s.manifestTrust.entry =
+             "The manifest expired at 2026-01-01T00:00:00Z.\r\n";
        }),
-       1, "Verdict: the manifest would be refused: The manifest expired at "
-          "2026-01-01T00:00:00Z.", 0},
+       1,
+       "Verdict: the manifest would be refused: The manifest expired at "
+       "2026-01-01T00:00:00Z.",
+       0},
       {"ManifestSignatureNotDownloaded", with([](Script& s) {
          s.manifestTrust.usable = false;
          s.manifestTrust.releaseFault = false;
@@ -104,16 +108,18 @@ std::vector<CheckCase> checkCases() {
          s.attempts.assign(3, {true, 0, true, "6.1.33.0", true, "b"});
        }),
        1,
-       kRefusedOffer + "the installer's SHA-256 b is not the one the manifest "
-                       "names (" + kDigest + ")",
+       kRefusedOffer +
+           "the installer's SHA-256 b is not the one the manifest "
+           "names (" +
+           kDigest + ")",
        3},
       {"InstallerAnswers404", with([](Script& s) {
          s.attempts = {{false, 0, false}};
          s.downloadCode = 22;
          s.downloadError = kHttp404;
        }),
-       1,
-       kRefusedOffer + "the installer could not be downloaded: " + kHttp404, 1},
+       1, kRefusedOffer + "the installer could not be downloaded: " + kHttp404,
+       1},
       {"InstallerServerUnreachable", with([](Script& s) {
          s.attempts = {{false, 0, false}};
          s.downloadCode = 7;
@@ -160,9 +166,9 @@ TEST_P(ReleaseCheckTest, EndsWithItsVerdict) {
   EXPECT_THAT(report, ::testing::Not(::testing::HasSubstr("pw@")));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Verdicts, ReleaseCheckTest, ::testing::ValuesIn(checkCases()),
-    testing_support::CaseName());
+INSTANTIATE_TEST_SUITE_P(Verdicts, ReleaseCheckTest,
+                         ::testing::ValuesIn(checkCases()),
+                         testing_support::CaseName());
 
 TEST(ReleaseCheckTest, EachStepIsOneLineFollowedByTheEntriesItWrote) {
   Script script;
@@ -221,14 +227,16 @@ TEST(ReleaseCheckTest, OutsideTextCannotForgeALine) {
   ScriptedSteps steps(script, true);
   steps.logEntry("Compare Version: " + script.serverVersion + "\r\n");
   RecordingUi ui;
-  const CheckReport check = checkReport(CheckFacts{}, UpdateFlow(steps, ui).run());
+  const CheckReport check =
+      checkReport(CheckFacts{}, UpdateFlow(steps, ui).run());
 
   const std::string& report = check.text;
   EXPECT_EQ(report.find('\x1b'), std::string::npos);
   EXPECT_EQ(report.find('\x9b'), std::string::npos);
   EXPECT_EQ(report.find("\nVerdict"), report.rfind("\nVerdict")) << report;
-  EXPECT_THAT(report, ::testing::HasSubstr("Compare Version: 6.1.33.0??Verdict: "
-                                           "would install?[2J?\r\n"));
+  EXPECT_THAT(report,
+              ::testing::HasSubstr("Compare Version: 6.1.33.0??Verdict: "
+                                   "would install?[2J?\r\n"));
   // Read as the flow reads it: 6.1.33.0, not newer.
   EXPECT_EQ(check.exitCode, kWouldInstall);
 }
@@ -262,15 +270,17 @@ TEST(CheckCommandTest, ErrorExitsNameTheirCauseAndGive2) {
   const std::pair<CommandLine, std::string> cases[] = {
       {usage, usageText("no such switch")},
       {unwritable,
-       "TsDLMUpdater: cannot write the report to /no/such/folder/report.txt.\r\n"},
+       "TsDLMUpdater: cannot write the report to "
+       "/no/such/folder/report.txt.\r\n"},
       // Last: the log, once open, stays open for the process.
       {check, "TsDLMUpdater: the log was opened before the check.\r\n"},
   };
   (void)Logger::instance();
   for (const auto& [line, printed] : cases) {
     std::string out;
-    EXPECT_EQ(runCheckCommand(line, [&out](const std::string& text) { out += text; }),
-              kCannotCheck);
+    EXPECT_EQ(
+        runCheckCommand(line, [&out](const std::string& text) { out += text; }),
+        kCannotCheck);
     EXPECT_EQ(out, printed);
   }
 }

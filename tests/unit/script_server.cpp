@@ -33,7 +33,8 @@ ScriptServer::ScriptServer(const std::string& script,
     close(out[1]);
     const char* python = std::getenv("TSDLM_PYTHON");
     std::string interpreter = python != nullptr ? python : "/usr/bin/python3";
-    std::string path = std::string(TSDLM_SOURCE_DIR) + "/tests/servers/" + script;
+    std::string path =
+        std::string(TSDLM_SOURCE_DIR) + "/tests/servers/" + script;
     std::vector<std::string> copies(arguments);
     std::vector<char*> argv{&interpreter[0], &path[0]};
     for (std::string& argument : copies) argv.push_back(&argument[0]);
@@ -73,7 +74,8 @@ std::string ScriptServer::request(const std::string& method,
   if (!body.empty()) curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
   const CURLcode code = curl_easy_perform(curl);
   curl_easy_cleanup(curl);
-  if (code != CURLE_OK) throw std::runtime_error("request to " + url + " failed");
+  if (code != CURLE_OK)
+    throw std::runtime_error("request to " + url + " failed");
   return response;
 }
 

@@ -61,7 +61,8 @@ class ScriptedSteps : public UpdateSteps {
  public:
   explicit ScriptedSteps(Script script, bool check = false)
       : script_(std::move(script)), check_(check) {
-    options_.mode = check ? RunOptions::Mode::kCheck : RunOptions::Mode::kUpdate;
+    options_.mode =
+        check ? RunOptions::Mode::kCheck : RunOptions::Mode::kUpdate;
   }
 
   const RunOptions& options() const override { return options_; }
@@ -153,7 +154,8 @@ class ScriptedSteps : public UpdateSteps {
   bool verifyPublisher(const platform::SignerIdentity& signer,
                        const std::wstring& subject, std::string&) override {
     EXPECT_TRUE(signer.known);  // the signer the signature check found
-    trace.push_back("verifyPublisher " + std::string(subject.begin(), subject.end()));
+    trace.push_back("verifyPublisher " +
+                    std::string(subject.begin(), subject.end()));
     return current_.publisher;
   }
   Act launchInstaller(const std::wstring& path) override {

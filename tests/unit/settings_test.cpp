@@ -131,13 +131,16 @@ TEST_P(SwitchTest, OnlyExactlyOneIsOn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SwitchTest,
-    ::testing::Values(SwitchCase{"One", L"1", true}, SwitchCase{"True", L"true", false},
-                      SwitchCase{"LeadingZero", L"01", false}, SwitchCase{"Zero", L"0", false},
-                      SwitchCase{"Empty", L"", false}, SwitchCase{"LeadingSpace", L" 1", false},
-                      SwitchCase{"TrailingSpace", L"1 ", false}, SwitchCase{"Two", L"2", false},
-                      SwitchCase{"Yes", L"yes", false}, SwitchCase{"Eleven", L"11", false},
-                      // U+0131 narrows to the byte "1".
-                      SwitchCase{"DotlessINarrowsToOne", L"\x0131", true}),
+    ::testing::Values(
+        SwitchCase{"One", L"1", true}, SwitchCase{"True", L"true", false},
+        SwitchCase{"LeadingZero", L"01", false},
+        SwitchCase{"Zero", L"0", false}, SwitchCase{"Empty", L"", false},
+        SwitchCase{"LeadingSpace", L" 1", false},
+        SwitchCase{"TrailingSpace", L"1 ", false},
+        SwitchCase{"Two", L"2", false}, SwitchCase{"Yes", L"yes", false},
+        SwitchCase{"Eleven", L"11", false},
+        // U+0131 narrows to the byte "1".
+        SwitchCase{"DotlessINarrowsToOne", L"\x0131", true}),
     testing_support::CaseName());
 
 struct IntegerCase {
@@ -163,14 +166,17 @@ TEST_P(IntegerSettingTest, ReadAsAtoiReadsThem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, IntegerSettingTest,
-    ::testing::Values(IntegerCase{"Plain", L"2048", 2048}, IntegerCase{"TrailingLetters", L"2048abc", 2048},
-                      IntegerCase{"LettersOnly", L"abc", 0}, IntegerCase{"Empty", L"", 0},
-                      IntegerCase{"LeadingSpaces", L"  77", 77}, IntegerCase{"Negative", L"-5", -5},
-                      IntegerCase{"PlusSign", L"+12", 12}, IntegerCase{"Fraction", L"1.5", 1},
-                      IntegerCase{"TooLargeIsClamped", L"99999999999", INT_MAX},
-                      IntegerCase{"TooSmallIsClamped", L"-99999999999", INT_MIN},
-                      // U+0134 narrows to "4".
-                      IntegerCase{"NonAsciiNarrowsToDigits", L"\x0134\x0132", 42}),
+    ::testing::Values(
+        IntegerCase{"Plain", L"2048", 2048},
+        IntegerCase{"TrailingLetters", L"2048abc", 2048},
+        IntegerCase{"LettersOnly", L"abc", 0}, IntegerCase{"Empty", L"", 0},
+        IntegerCase{"LeadingSpaces", L"  77", 77},
+        IntegerCase{"Negative", L"-5", -5}, IntegerCase{"PlusSign", L"+12", 12},
+        IntegerCase{"Fraction", L"1.5", 1},
+        IntegerCase{"TooLargeIsClamped", L"99999999999", INT_MAX},
+        IntegerCase{"TooSmallIsClamped", L"-99999999999", INT_MIN},
+        // U+0134 narrows to "4".
+        IntegerCase{"NonAsciiNarrowsToDigits", L"\x0134\x0132", 42}),
     testing_support::CaseName());
 
 }  // namespace

@@ -69,7 +69,8 @@ TEST_P(StagedInstallerTest, StartsOnlyThePlainHeldCopy) {
     EXPECT_EQ(fake::files().protectedFolders,
               std::vector<std::wstring>{folder_});
     apply(c.fault);
-    EXPECT_EQ(steps_->launchInstaller(staged) == UpdateSteps::Act::kDone, !*c.reason);
+    EXPECT_EQ(steps_->launchInstaller(staged) == UpdateSteps::Act::kDone,
+              !*c.reason);
   }
   EXPECT_EQ(fake::shell().launches.size(), !*c.reason ? 1u : 0u);
   const std::string log = testing_support::ProcessLog::sinceMark();

@@ -35,18 +35,20 @@ TEST_P(Utf8ToUtf16Test, ConvertsOrRejects) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Utf8ToUtf16Test,
-    ::testing::Values(Utf8Case{"Empty", "", true, L""},
-                      Utf8Case{"Ascii", "http://p:80/", true, L"http://p:80/"},
-                      Utf8Case{"TwoBytes", "caf\xC3\xA9", true, L"caf\u00e9"},
-                      Utf8Case{"ThreeBytes", "\xE2\x82\xAC", true, L"\u20ac"},
-                      Utf8Case{"LastOfThePlane", "\xEF\xBF\xBF", true, L"\uffff"},
-                      Utf8Case{"Truncated", "\xC3", false, L""},            // truncated
-                      Utf8Case{"OverlongNul", "\xC0\x80", false, L""},        // overlong NUL
-                      Utf8Case{"Overlong", "\xE0\x80\xAF", false, L""},    // overlong
-                      Utf8Case{"Surrogate", "\xED\xA0\x80", false, L""},    // surrogate
-                      Utf8Case{"BeyondThePlane", "\xF0\x9F\x98\x80", false, L""},  // beyond BMP
-                      Utf8Case{"LoneContinuation", "\x80", false, L""},
-                      Utf8Case{"ByteFF", "a\xFF", false, L""}),
+    ::testing::Values(
+        Utf8Case{"Empty", "", true, L""},
+        Utf8Case{"Ascii", "http://p:80/", true, L"http://p:80/"},
+        Utf8Case{"TwoBytes", "caf\xC3\xA9", true, L"caf\u00e9"},
+        Utf8Case{"ThreeBytes", "\xE2\x82\xAC", true, L"\u20ac"},
+        Utf8Case{"LastOfThePlane", "\xEF\xBF\xBF", true, L"\uffff"},
+        Utf8Case{"Truncated", "\xC3", false, L""},          // truncated
+        Utf8Case{"OverlongNul", "\xC0\x80", false, L""},    // overlong NUL
+        Utf8Case{"Overlong", "\xE0\x80\xAF", false, L""},   // overlong
+        Utf8Case{"Surrogate", "\xED\xA0\x80", false, L""},  // surrogate
+        Utf8Case{"BeyondThePlane", "\xF0\x9F\x98\x80", false,
+                 L""},  // beyond BMP
+        Utf8Case{"LoneContinuation", "\x80", false, L""},
+        Utf8Case{"ByteFF", "a\xFF", false, L""}),
     testing_support::CaseName());
 
 TEST(Utf16ToUtf8Test, CombinesPairsAndReplacesLoneSurrogates) {

@@ -47,7 +47,8 @@ const std::string kInstallerFailed =
 const std::vector<std::string> kShown = {"prepare", "show"};
 const std::vector<std::string> kInstalling = {"prepare", "show", "installing"};
 
-const std::string kExpired = "The manifest expired at 2026-01-01T00:00:00Z.\r\n";
+const std::string kExpired =
+    "The manifest expired at 2026-01-01T00:00:00Z.\r\n";
 
 ManifestTrust manifestTrust(bool usable, const std::string& entry) {
   ManifestTrust trust;
@@ -60,75 +61,128 @@ ManifestTrust manifestTrust(bool usable, const std::string& entry) {
 
 std::vector<EndingCase> endings() {
   return {
-      {"NoInstalledVersion", with([](Script& s) { s.installedVersion = ""; }), Ending::kNoInstalledVersion,
+      {"NoInstalledVersion",
+       with([](Script& s) { s.installedVersion = ""; }),
+       Ending::kNoInstalledVersion,
        {"[ERROR] Cannot get installed version.\r\n"},
-       L"get installed version failed", {}, 0},
+       L"get installed version failed",
+       {},
+       0},
       {"ManifestNotDownloaded",
-       with([](Script& s) { s.manifestDownloaded = false; }), Ending::kManifestNotDownloaded,
+       with([](Script& s) { s.manifestDownloaded = false; }),
+       Ending::kManifestNotDownloaded,
        {"[ERROR] Cannot download update.xml, return now\r\n"},
-       L"download update.xml failed", {}, 0},
-      {"ManifestRefused", with([](Script& s) {
+       L"download update.xml failed",
+       {},
+       0},
+      {"ManifestRefused",
+       with([](Script& s) {
          s.downloadManager = 77;
          s.manifestTrust = manifestTrust(false, kExpired);
-       }), Ending::kManifestRefused,
-       {kManifestOk, "[ERROR] " + kExpired, "[ERROR] Cannot use update.xml, return now\r\n"},
-       L"update.xml refused", {}, 0},
-      {"SignedManifestInstalls", with([](Script& s) {
+       }),
+       Ending::kManifestRefused,
+       {kManifestOk, "[ERROR] " + kExpired,
+        "[ERROR] Cannot use update.xml, return now\r\n"},
+       L"update.xml refused",
+       {},
+       0},
+      {"SignedManifestInstalls",
+       with([](Script& s) {
          s.manifestTrust = manifestTrust(true, "The manifest is signed.\r\n");
-       }), Ending::kInstalled,
-       {kManifestOk, "The manifest is signed.\r\n", kInstallerOk}, nullptr, kInstalling, 1},
-      {"NotNewer", with([](Script& s) { s.higher = false; }), Ending::kUpToDate,
+       }),
+       Ending::kInstalled,
+       {kManifestOk, "The manifest is signed.\r\n", kInstallerOk},
+       nullptr,
+       kInstalling,
+       1},
+      {"NotNewer",
+       with([](Script& s) { s.higher = false; }),
+       Ending::kUpToDate,
        {kManifestOk,
         "Server version is Not higher than installed version, return now\r\n"},
-       L"installed version is up-to-date", {}, 0},
-      {"OfferUnreadable", with([](Script& s) {
+       L"installed version is up-to-date",
+       {},
+       0},
+      {"OfferUnreadable",
+       with([](Script& s) {
          s.serverVersion = "6.1.33";
          s.higher = false;
-       }), Ending::kNoUsableOffer,
+       }),
+       Ending::kNoUsableOffer,
        {kManifestOk,
         "Server version is Not higher than installed version, return now\r\n"},
-       L"installed version is up-to-date", {}, 0},
-      {"DownloadManagerRefusesToQuit", with([](Script& s) {
+       L"installed version is up-to-date",
+       {},
+       0},
+      {"DownloadManagerRefusesToQuit",
+       with([](Script& s) {
          s.downloadManager = 77;
          s.quitAccepted = false;
-       }), Ending::kQuitRefused,
-       {kManifestOk}, L"failed to exit download manager", {}, 0},
+       }),
+       Ending::kQuitRefused,
+       {kManifestOk},
+       L"failed to exit download manager",
+       {},
+       0},
       {"InstallerNotObtained",
-       with([](Script& s) { s.attempts = {{false, 0, false}}; }), Ending::kInstallerNotObtained,
-       {kManifestOk, kInstallerFailed}, L"download installer failed", kShown,
+       with([](Script& s) {
+         s.attempts = {{false, 0, false}};
+       }),
+       Ending::kInstallerNotObtained,
+       {kManifestOk, kInstallerFailed},
+       L"download installer failed",
+       kShown,
        1},
-      {"InstallerNotObtainedAfterQuit", with([](Script& s) {
+      {"InstallerNotObtainedAfterQuit",
+       with([](Script& s) {
          s.downloadManager = 77;
          s.attempts = {{false, 0, false}};
-       }), Ending::kInstallerNotObtained,
-       {kManifestOk, kQuitOk, kInstallerFailed}, L"download installer failed",
-       kShown, 1},
-      {"InstallerFailsChecksThreeTimes", with([](Script& s) {
+       }),
+       Ending::kInstallerNotObtained,
+       {kManifestOk, kQuitOk, kInstallerFailed},
+       L"download installer failed",
+       kShown,
+       1},
+      {"InstallerFailsChecksThreeTimes",
+       with([](Script& s) {
          s.attempts = {{true, kNoSignature, true},
                        {true, 0, false},
                        {true, kNoSignature, false}};
-       }), Ending::kInstallerNotObtained,
+       }),
+       Ending::kInstallerNotObtained,
        {kManifestOk, kBadSignature, kRetrying, kBadSignature, kRetrying,
         kBadSignature, kInstallerFailed},
-       L"download installer failed", kShown, 3},
-      {"SecondDownloadFailsWithoutFurtherRetry", with([](Script& s) {
+       L"download installer failed",
+       kShown,
+       3},
+      {"SecondDownloadFailsWithoutFurtherRetry",
+       with([](Script& s) {
          s.attempts = {{true, kNoSignature, true}, {false, 0, false}};
-       }), Ending::kInstallerNotObtained,
+       }),
+       Ending::kInstallerNotObtained,
        {kManifestOk, kBadSignature, kRetrying, kInstallerFailed},
-       L"download installer failed", kShown, 2},
-      {"PassesOnSecondAttempt", with([](Script& s) {
+       L"download installer failed",
+       kShown,
+       2},
+      {"PassesOnSecondAttempt",
+       with([](Script& s) {
          s.attempts = {{true, 0, false}, {true, 0, true}};
-       }), Ending::kInstalled,
-       {kManifestOk, kBadSignature, kRetrying, kInstallerOk}, nullptr,
-       kInstalling, 2},
+       }),
+       Ending::kInstalled,
+       {kManifestOk, kBadSignature, kRetrying, kInstallerOk},
+       nullptr,
+       kInstalling,
+       2},
       // A genuine installer of another version than the one offered (an
       // older build behind a manifest that promises a newer one) is refused
       // like a bad signature, and fetched again.
-      {"OlderGenuineInstallerThreeTimes", with([](Script& s) {
+      {"OlderGenuineInstallerThreeTimes",
+       with([](Script& s) {
          s.attempts = {{true, 0, true, "6.1.31.0"},
                        {true, 0, true, "6.1.33"},
                        {true, 0, true, ""}};
-       }), Ending::kInstallerNotObtained,
+       }),
+       Ending::kInstallerNotObtained,
        {kManifestOk,
         "[ERROR] The installer's version 6.1.31.0 is not the offered version "
         "6.1.33.0.\r\n",
@@ -139,43 +193,75 @@ std::vector<EndingCase> endings() {
         "[ERROR] The installer's version (none) is not the offered version "
         "6.1.33.0.\r\n",
         kInstallerFailed},
-       L"download installer failed", kShown, 3},
+       L"download installer failed",
+       kShown,
+       3},
       // A pin is held after the other checks; upper-case digits name the
       // same digest.
       {"PinnedAndMatching",
-       with([](Script& s) { s.pin = std::string(64, 'A'); }), Ending::kInstalled,
-       {kManifestOk, kInstallerOk}, nullptr, kInstalling, 1},
-      {"PinnedMismatchThreeTimes", with([](Script& s) {
+       with([](Script& s) { s.pin = std::string(64, 'A'); }),
+       Ending::kInstalled,
+       {kManifestOk, kInstallerOk},
+       nullptr,
+       kInstalling,
+       1},
+      {"PinnedMismatchThreeTimes",
+       with([](Script& s) {
          s.pin = kDigest;
          s.attempts = {{true, 0, true, "6.1.33.0", true, std::string(64, 'b')},
                        {true, 0, true, "6.1.33.0", true, ""},
                        {true, 0, true, "6.1.33.0", true, std::string(64, 'b')}};
-       }), Ending::kInstallerNotObtained,
+       }),
+       Ending::kInstallerNotObtained,
        {kManifestOk, kPinMismatch, kRetrying,
         "[ERROR] The installer's SHA-256 (none) is not the one the manifest "
-        "names (" + kDigest + ").\r\n",
+        "names (" +
+            kDigest + ").\r\n",
         kRetrying, kPinMismatch, kInstallerFailed},
-       L"download installer failed", kShown, 3},
-      {"SameVersionWrittenOtherwise", with([](Script& s) {
+       L"download installer failed",
+       kShown,
+       3},
+      {"SameVersionWrittenOtherwise",
+       with([](Script& s) {
          s.attempts = {{true, 0, true, "6.01.033.00"}};
-       }), Ending::kInstalled,
-       {kManifestOk, kInstallerOk}, nullptr, kInstalling, 1},
-      {"CopyCannotBeStaged", with([](Script& s) {
+       }),
+       Ending::kInstalled,
+       {kManifestOk, kInstallerOk},
+       nullptr,
+       kInstalling,
+       1},
+      {"CopyCannotBeStaged",
+       with([](Script& s) {
          s.attempts = {{true, 0, true, "6.1.33.0", false}};
-       }), Ending::kInstallerNotObtained,
+       }),
+       Ending::kInstallerNotObtained,
        {kManifestOk,
         "[ERROR] Cannot copy the installer into a folder of its own.\r\n",
         kInstallerFailed},
-       L"download installer failed", kShown, 1},
+       L"download installer failed",
+       kShown,
+       1},
       {"InstallerFailed",
-       with([](Script& s) { s.installerExitsZero = false; }), Ending::kInstallFailed,
+       with([](Script& s) { s.installerExitsZero = false; }),
+       Ending::kInstallFailed,
        {kManifestOk, kInstallerOk, "[ERROR] Failed to install, return now\r\n"},
-       L"install failed", kInstalling, 1},
-      {"Installed", Script{}, Ending::kInstalled, {kManifestOk, kInstallerOk}, nullptr, kInstalling,
+       L"install failed",
+       kInstalling,
+       1},
+      {"Installed",
+       Script{},
+       Ending::kInstalled,
+       {kManifestOk, kInstallerOk},
+       nullptr,
+       kInstalling,
        1},
       {"InstalledAfterQuit",
-       with([](Script& s) { s.downloadManager = 77; }), Ending::kInstalled,
-       {kManifestOk, kQuitOk, kInstallerOk}, nullptr, kInstalling, 1},
+       with([](Script& s) { s.downloadManager = 77; }),
+       Ending::kInstalled,
+       {kManifestOk, kQuitOk, kInstallerOk},
+       nullptr,
+       kInstalling,
+       1},
   };
 }
 
@@ -211,9 +297,9 @@ TEST_P(UpdateFlowEndingTest, WritesItsLinesAndOneEventAndReleasesLibcurl) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Endings, UpdateFlowEndingTest, ::testing::ValuesIn(endings()),
-    testing_support::CaseName());
+INSTANTIATE_TEST_SUITE_P(Endings, UpdateFlowEndingTest,
+                         ::testing::ValuesIn(endings()),
+                         testing_support::CaseName());
 
 // The order of the calls that matter, as the trace shows them (only the
 // calls starting with one of `kept`), "show" being the dialog's.
@@ -226,31 +312,44 @@ struct OrderCase {
 
 std::vector<OrderCase> orders() {
   return {
-      {"ComparesOfferedAgainstInstalled", with([](Script& s) {
+      {"ComparesOfferedAgainstInstalled",
+       with([](Script& s) {
          s.serverVersion = "7.0.0.0";
          s.higher = false;
        }),
-       {"compare"}, {"compare 7.0.0.0 6.1.32.0"}},
+       {"compare"},
+       {"compare 7.0.0.0 6.1.32.0"}},
       {"QuitsTheFoundDownloadManagerBeforeShowingTheDialog",
-       with([](Script& s) { s.downloadManager = 1234; }), {"quit", "show"},
+       with([](Script& s) { s.downloadManager = 1234; }),
+       {"quit", "show"},
        {"quit 1234", "show"}},
-      {"RefusedManifestIsNeitherReadNorActedOn", with([](Script& s) {
+      {"RefusedManifestIsNeitherReadNorActedOn",
+       with([](Script& s) {
          s.downloadManager = 77;
          s.manifestTrust = manifestTrust(false, kExpired);
        }),
        {"checkManifestSignature", "compare", "find", "quit", "show"},
        {"checkManifestSignature"}},
-      {"NoQuitAttemptWithoutDownloadManager", Script{}, {"quit", "show"}, {"show"}},
-      {"AsksForTheExpectedPublisher", Script{}, {"verifyPublisher"},
+      {"NoQuitAttemptWithoutDownloadManager",
+       Script{},
+       {"quit", "show"},
+       {"show"}},
+      {"AsksForTheExpectedPublisher",
+       Script{},
+       {"verifyPublisher"},
        {"verifyPublisher Tessarin, Inc"}},
       {"ChecksPublisherOnlyAfterValidSignature",
-       with([](Script& s) { s.attempts = {{true, kNoSignature, true}}; }),
-       {"verify"}, {"verifySignature"}},
+       with([](Script& s) {
+         s.attempts = {{true, kNoSignature, true}};
+       }),
+       {"verify"},
+       {"verifySignature"}},
       {"LibcurlReleasedBeforeInstallFailureIsTracked",
        with([](Script& s) { s.installerExitsZero = false; }),
        {"launchInstaller", "remove", "curl_global_cleanup", "track"},
        {"launchInstaller", "remove", "curl_global_cleanup", "track"}},
-      {"EachRefusedCopyIsRemovedBeforeTheNextFetch", with([](Script& s) {
+      {"EachRefusedCopyIsRemovedBeforeTheNextFetch",
+       with([](Script& s) {
          s.attempts = {{true, kNoSignature, true},
                        {true, 0, true, "6.1.31.0"},
                        {true, 0, true}};
@@ -279,7 +378,8 @@ TEST_P(UpdateFlowOrderTest, CallsComeInThisOrder) {
   EXPECT_EQ(seen, GetParam().order);
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, UpdateFlowOrderTest, ::testing::ValuesIn(orders()),
+INSTANTIATE_TEST_SUITE_P(Orders, UpdateFlowOrderTest,
+                         ::testing::ValuesIn(orders()),
                          testing_support::CaseName());
 
 TEST(UpdateFlowTest, ProgressCallbackReachesTheDialog) {
@@ -297,9 +397,10 @@ TEST(UpdateFlowTest, AnEscapingExceptionEndsTheRunWithOneErrorLine) {
   ScriptedSteps steps(script);
   RecordingUi ui;
   UpdateFlow(steps, ui).run();
-  EXPECT_EQ(steps.lines, (std::vector<std::string>{
-                             "[ERROR] Unexpected error (" +
-                             std::string(std::bad_alloc().what()) + "), return now\r\n"}));
+  EXPECT_EQ(steps.lines,
+            (std::vector<std::string>{"[ERROR] Unexpected error (" +
+                                      std::string(std::bad_alloc().what()) +
+                                      "), return now\r\n"}));
   EXPECT_TRUE(ui.calls.empty());
 }
 

@@ -38,7 +38,8 @@ TEST_F(UsageStoreTest, OneLinePerEventWithKeysInOrder) {
   store.initialize(L"Tessarin Download Manager", true);
   store.addCommonAttribute(L"app_name", L"TsDLMUpdater");
   store.addCommonAttribute(L"app_version", L"6.1.32.0");
-  store.track(L"error_occurred", L"error_string", L"get installed version failed");
+  store.track(L"error_occurred", L"error_string",
+              L"get installed version failed");
   EXPECT_EQ(readFile(dir_.file("events.jsonl")),
             "{\"session\":\"" + std::string(32, 'a') +
                 "\",\"time\":\"2026-12-07T06:00:37Z\",\"product\":\"Tessarin "

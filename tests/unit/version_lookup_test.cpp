@@ -46,10 +46,10 @@ struct LookupCase {
   std::string downloaded;  // getDownloadedVersion (no signature check)
 };
 
-
 const VersionLookupStep kOk = VersionLookupStep::kNone;
 
-class VersionLookupTest : public testing_support::PlatformTableTest<LookupCase> {
+class VersionLookupTest
+    : public testing_support::PlatformTableTest<LookupCase> {
  protected:
   void SetUp() override {
     PlatformTableTest::SetUp();
@@ -74,7 +74,8 @@ TEST_P(VersionLookupTest, DownloadedVersionUsesTheLocalisedLookup) {
       dir_.file("TsDLM/TessarinDownloadManagerSetup.exe"), "MZ");
   fake::versionInfo().files[installer] = GetParam().info;
 
-  EXPECT_EQ(Util::getDownloadedVersion(Util::getInstallerPath()), GetParam().downloaded);
+  EXPECT_EQ(Util::getDownloadedVersion(Util::getInstallerPath()),
+            GetParam().downloaded);
   ASSERT_EQ(fake::versionInfo().calls.size(), 1u);
   EXPECT_TRUE(fake::versionInfo().calls[0].localised);
   const std::string log = ProcessLog::sinceMark();

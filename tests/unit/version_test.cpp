@@ -30,15 +30,17 @@ TEST_P(SplitVersionTest, PiecesEndAtEachDot) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SplitVersionTest,
-    ::testing::Values(SplitCase{"FourPieces", "1.2.3.4", {"1", "2", "3", "4"}},
-                      SplitCase{"EmptyPieceInside", "1..3.4", {"1", "", "3", "4"}},
-                      SplitCase{"TrailingDotDropped", "1.2.3.4.", {"1", "2", "3", "4"}},
-                      SplitCase{"LeadingEmptyPiece", ".1.2.3", {"", "1", "2", "3"}},
-                      SplitCase{"Empty", "", {}}, SplitCase{"DotAlone", ".", {""}},
-                      SplitCase{"TwoDots", "..", {"", ""}},
-                      SplitCase{"TwoTrailingDots", "1.2.3.4..", {"1", "2", "3", "4", ""}},
-                      SplitCase{"OnePiece", "6", {"6"}}, SplitCase{"BlanksKept", " 6 . 1", {" 6 ", " 1"}},
-                      SplitCase{"AnyCharacters", "a.b-c.+d", {"a", "b-c", "+d"}}),
+    ::testing::Values(
+        SplitCase{"FourPieces", "1.2.3.4", {"1", "2", "3", "4"}},
+        SplitCase{"EmptyPieceInside", "1..3.4", {"1", "", "3", "4"}},
+        SplitCase{"TrailingDotDropped", "1.2.3.4.", {"1", "2", "3", "4"}},
+        SplitCase{"LeadingEmptyPiece", ".1.2.3", {"", "1", "2", "3"}},
+        SplitCase{"Empty", "", {}}, SplitCase{"DotAlone", ".", {""}},
+        SplitCase{"TwoDots", "..", {"", ""}},
+        SplitCase{"TwoTrailingDots", "1.2.3.4..", {"1", "2", "3", "4", ""}},
+        SplitCase{"OnePiece", "6", {"6"}},
+        SplitCase{"BlanksKept", " 6 . 1", {" 6 ", " 1"}},
+        SplitCase{"AnyCharacters", "a.b-c.+d", {"a", "b-c", "+d"}}),
     testing_support::CaseName());
 
 struct CompareCase {
@@ -78,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
         CompareCase{"ReferenceThreePieces", "6.1.33.0", "6.1.32", false},
         CompareCase{"CandidateFivePieces", "6.1.33.0.1", "6.1.32.0", false},
         CompareCase{"CandidateTwoFinalDots", "6.1.33.0..", "6.1.32.0", false},
-        CompareCase{"CandidateEmpty", "", "6.1.32.0", false}, CompareCase{"ReferenceEmpty", "6.1.32.0", "", false},
+        CompareCase{"CandidateEmpty", "", "6.1.32.0", false},
+        CompareCase{"ReferenceEmpty", "6.1.32.0", "", false},
         CompareCase{"BothEmpty", "", "", false},
         // A final dot adds no piece; empty pieces count as 0.
         CompareCase{"FinalDotAddsNoPiece", "6.1.33.0.", "6.1.32.0", true},
@@ -96,9 +99,12 @@ INSTANTIATE_TEST_SUITE_P(
         CompareCase{"LettersOnly", "a.b.c.d", "0.0.0.0", false},
         CompareCase{"SpaceSplitsDigits", "6.1.3 3.0", "6.1.32.0", false},
         // Out-of-range pieces are clamped, never undefined.
-        CompareCase{"HugeClampedToIntMax", "6.1.99999999999.0", "6.1.2147483647.0", false},
-        CompareCase{"PastIntMaxClamped", "6.1.2147483648.0", "6.1.2147483646.0", true},
-        CompareCase{"HugeNegativeClampedToIntMin", "6.1.-99999999999.0", "6.1.-2147483648.0", false}),
+        CompareCase{"HugeClampedToIntMax", "6.1.99999999999.0",
+                    "6.1.2147483647.0", false},
+        CompareCase{"PastIntMaxClamped", "6.1.2147483648.0", "6.1.2147483646.0",
+                    true},
+        CompareCase{"HugeNegativeClampedToIntMin", "6.1.-99999999999.0",
+                    "6.1.-2147483648.0", false}),
     testing_support::CaseName());
 
 struct AtoiCase {
@@ -116,17 +122,25 @@ TEST_P(AtoiClampedTest, ReadsLikeAtoi) {
 INSTANTIATE_TEST_SUITE_P(
     Table, AtoiClampedTest,
     ::testing::Values(
-        AtoiCase{"Empty", "", 0}, AtoiCase{"Zero", "0", 0}, AtoiCase{"Plain", "42", 42},
-        AtoiCase{"LeadingSpaces", "  42", 42}, AtoiCase{"LeadingControlWhitespace", "\t\n\v\f\r7", 7}, AtoiCase{"PlusSign", "+5", 5},
-        AtoiCase{"Negative", "-5", -5}, AtoiCase{"TrailingLetters", "2048abc", 2048}, AtoiCase{"Letters", "abc", 0},
-        AtoiCase{"MinusAlone", "-", 0}, AtoiCase{"PlusAlone", "+", 0}, AtoiCase{"SpaceAfterSign", "- 5", 0},
-        AtoiCase{"TwoMinusSigns", "--5", 0}, AtoiCase{"PlusThenMinus", "+-5", 0}, AtoiCase{"SpaceInside", "12 34", 12},
-        AtoiCase{"HexPrefix", "0x1A", 0}, AtoiCase{"Exponent", "1e3", 1},
-        AtoiCase{"NonBreakingSpace", "\xA0"
+        AtoiCase{"Empty", "", 0}, AtoiCase{"Zero", "0", 0},
+        AtoiCase{"Plain", "42", 42}, AtoiCase{"LeadingSpaces", "  42", 42},
+        AtoiCase{"LeadingControlWhitespace", "\t\n\v\f\r7", 7},
+        AtoiCase{"PlusSign", "+5", 5}, AtoiCase{"Negative", "-5", -5},
+        AtoiCase{"TrailingLetters", "2048abc", 2048},
+        AtoiCase{"Letters", "abc", 0}, AtoiCase{"MinusAlone", "-", 0},
+        AtoiCase{"PlusAlone", "+", 0}, AtoiCase{"SpaceAfterSign", "- 5", 0},
+        AtoiCase{"TwoMinusSigns", "--5", 0},
+        AtoiCase{"PlusThenMinus", "+-5", 0},
+        AtoiCase{"SpaceInside", "12 34", 12}, AtoiCase{"HexPrefix", "0x1A", 0},
+        AtoiCase{"Exponent", "1e3", 1},
+        AtoiCase{"NonBreakingSpace",
+                 "\xA0"
                  "5",
                  0},
-        AtoiCase{"IntMax", "2147483647", INT_MAX}, AtoiCase{"PastIntMax", "2147483648", INT_MAX},
-        AtoiCase{"IntMin", "-2147483648", INT_MIN}, AtoiCase{"PastIntMin", "-2147483649", INT_MIN},
+        AtoiCase{"IntMax", "2147483647", INT_MAX},
+        AtoiCase{"PastIntMax", "2147483648", INT_MAX},
+        AtoiCase{"IntMin", "-2147483648", INT_MIN},
+        AtoiCase{"PastIntMin", "-2147483649", INT_MIN},
         AtoiCase{"HugePositive", "99999999999999999999999999", INT_MAX},
         AtoiCase{"HugeNegative", "-99999999999999999999999999", INT_MIN},
         AtoiCase{"LeadingZeros", "00000000000000000000000000017", 17}),

@@ -46,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(EnvCase{"Removed", L"", false, false},
                       EnvCase{"True", L"TRUE", true, false},
                       EnvCase{"OneLetter", L"x", true, false},
-                      EnvCase{"FitsTheBuffer", std::wstring(1023, L'v'), true, false},
+                      EnvCase{"FitsTheBuffer", std::wstring(1023, L'v'), true,
+                              false},
                       EnvCase{"TooLong", std::wstring(1024, L'v'), true, true}),
     testing_support::CaseName());
 

@@ -42,13 +42,16 @@ TEST_P(CrackUrl, HostSchemeAndFailures) {
 INSTANTIATE_TEST_SUITE_P(
     Urls, CrackUrl,
     ::testing::Values(
-        CrackCase{"HttpsWithPortAndQuery", L"https://target.example:8443/a/b?q=1", true,
+        CrackCase{"HttpsWithPortAndQuery",
+                  L"https://target.example:8443/a/b?q=1", true,
                   L"target.example", true, 0},
-        CrackCase{"UpperCaseScheme", L"HTTP://t.example/x", true, L"t.example", false, 0},
+        CrackCase{"UpperCaseScheme", L"HTTP://t.example/x", true, L"t.example",
+                  false, 0},
         CrackCase{"FtpScheme", L"ftp://t.example/", false, L"", false, 12006},
         CrackCase{"NotAUrl", L"not a url at all", false, L"", false, 12006},
-        CrackCase{"PathTooLong", L"http://t.example/" + std::wstring(3000, L'x'), false,
-                  L"", false, ERROR_INSUFFICIENT_BUFFER}),
+        CrackCase{"PathTooLong",
+                  L"http://t.example/" + std::wstring(3000, L'x'), false, L"",
+                  false, ERROR_INSUFFICIENT_BUFFER}),
     testing_support::CaseName());
 
 TEST(ProxyRequestWin, UnreachableProxyFailsTheSendAndKeepsItsError) {
@@ -91,7 +94,8 @@ TEST_F(CredentialStoreWin, EntryRoundTripsWithAUtf16Secret) {
   EXPECT_EQ(raw->Persist, static_cast<DWORD>(CRED_PERSIST_LOCAL_MACHINE));
   CredFree(raw);
 
-  ASSERT_TRUE(platform::readGenericCredential(kTarget, user, password, comment));
+  ASSERT_TRUE(
+      platform::readGenericCredential(kTarget, user, password, comment));
   EXPECT_EQ(user, L"DOM\\user1");
   EXPECT_EQ(password, L"pa\u00e9ss123");
   EXPECT_EQ(comment, L"");
@@ -99,7 +103,8 @@ TEST_F(CredentialStoreWin, EntryRoundTripsWithAUtf16Secret) {
   // The scheme rides in the comment; type, target and persistence as ever.
   ASSERT_TRUE(platform::writeGenericCredential(kTarget, L"u", L"p",
                                                L"TsrnProxyAuthScheme=Basic"));
-  ASSERT_TRUE(platform::readGenericCredential(kTarget, user, password, comment));
+  ASSERT_TRUE(
+      platform::readGenericCredential(kTarget, user, password, comment));
   EXPECT_EQ(comment, L"TsrnProxyAuthScheme=Basic");
 }
 

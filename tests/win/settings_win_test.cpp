@@ -81,15 +81,16 @@ TEST_P(SwitchWinTest, OnOnlyForOne) {
 // surrounding quotes; what is left must be exactly "1".
 INSTANTIATE_TEST_SUITE_P(
     Table, SwitchWinTest,
-    ::testing::Values(SwitchCase{"One", "check_for_updates=1", true},
-                      SwitchCase{"True", "check_for_updates=true", false},
-                      SwitchCase{"LeadingZero", "check_for_updates=01", false},
-                      SwitchCase{"Zero", "check_for_updates=0", false},
-                      SwitchCase{"Empty", "check_for_updates=", false},
-                      SwitchCase{"UpperCaseKey", "CHECK_FOR_UPDATES=1", true},
-                      SwitchCase{"SpacesAround", "check_for_updates =  1  ", true},
-                      SwitchCase{"Quoted", "check_for_updates=\"1\"", true},
-                      SwitchCase{"TrailingComment", "check_for_updates=1 ;comment", false}),
+    ::testing::Values(
+        SwitchCase{"One", "check_for_updates=1", true},
+        SwitchCase{"True", "check_for_updates=true", false},
+        SwitchCase{"LeadingZero", "check_for_updates=01", false},
+        SwitchCase{"Zero", "check_for_updates=0", false},
+        SwitchCase{"Empty", "check_for_updates=", false},
+        SwitchCase{"UpperCaseKey", "CHECK_FOR_UPDATES=1", true},
+        SwitchCase{"SpacesAround", "check_for_updates =  1  ", true},
+        SwitchCase{"Quoted", "check_for_updates=\"1\"", true},
+        SwitchCase{"TrailingComment", "check_for_updates=1 ;comment", false}),
     testing_support::CaseName());
 
 TEST_F(SettingsWinTest, ValuesOver259UnitsAreCutOff) {

@@ -52,10 +52,11 @@ TEST_P(InstalledVersionWinTest, FileVersionWordsOrEmptyAndNothingLogged) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, InstalledVersionWinTest,
-    ::testing::Values(InstalledCase{"Versioned", L"version_6_1_32_0", "6.1.32.0"},
-                      InstalledCase{"LargestWords", L"version_65535", "6.65535.0.65535"},
-                      InstalledCase{"NoVersionResource", L"no_version", ""},
-                      InstalledCase{"NothingInstalled", nullptr, ""}),
+    ::testing::Values(
+        InstalledCase{"Versioned", L"version_6_1_32_0", "6.1.32.0"},
+        InstalledCase{"LargestWords", L"version_65535", "6.65535.0.65535"},
+        InstalledCase{"NoVersionResource", L"no_version", ""},
+        InstalledCase{"NothingInstalled", nullptr, ""}),
     testing_support::CaseName());
 
 TEST(InstalledVersionX86WinTest, LookedForInTheX86FolderWhenTheVariableIsSet) {
@@ -100,17 +101,20 @@ TEST_P(DownloadedVersionWinTest, VersionOrOneErrorEntryWithoutLineEnd) {
             temp_.path() + L"TsDLM\\TessarinDownloadManagerSetup.exe");
   ASSERT_TRUE(placeInstaller(GetParam().fixture, installer));
   ProcessLog::mark();
-  EXPECT_EQ(Util::getDownloadedVersion(Util::getInstallerPath()), GetParam().version);
+  EXPECT_EQ(Util::getDownloadedVersion(Util::getInstallerPath()),
+            GetParam().version);
   EXPECT_EQ(entryTexts(ProcessLog::sinceMark()), GetParam().entry);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, DownloadedVersionWinTest,
-    ::testing::Values(DownloadedCase{"Versioned", L"version_6_1_32_0", "6.1.32.0", ""},
-                      DownloadedCase{"LargestWords", L"version_65535", "6.65535.0.65535", ""},
-                      DownloadedCase{"NoVersionResource", L"no_version", "",
-                                     kDownloadedVersionFailed},
-                      DownloadedCase{"NotAnExecutable", nullptr, "", kDownloadedVersionFailed}),
+    ::testing::Values(
+        DownloadedCase{"Versioned", L"version_6_1_32_0", "6.1.32.0", ""},
+        DownloadedCase{"LargestWords", L"version_65535", "6.65535.0.65535", ""},
+        DownloadedCase{"NoVersionResource", L"no_version", "",
+                       kDownloadedVersionFailed},
+        DownloadedCase{"NotAnExecutable", nullptr, "",
+                       kDownloadedVersionFailed}),
     testing_support::CaseName());
 
 TEST(DownloadedVersionMissingWinTest, NoInstallerGivesOneInfoEntry) {
@@ -153,7 +157,8 @@ TEST(StagedInstallerWinTest, HeldCopyCannotBeChangedButRuns) {
   ASSERT_TRUE(staged.stage(installer));
   const std::wstring copy = staged.path();
   const std::wstring folder = copy.substr(0, copy.find_last_of(L'\\'));
-  EXPECT_EQ(folder.substr(0, temp.path().size() + 14), temp.path() + L"TsDLM\\install-");
+  EXPECT_EQ(folder.substr(0, temp.path().size() + 14),
+            temp.path() + L"TsDLM\\install-");
   EXPECT_EQ(folder.size(), temp.path().size() + 6 + 8 + 32);
   EXPECT_TRUE(staged.aloneInFolder());
 
@@ -171,8 +176,8 @@ TEST(StagedInstallerWinTest, HeldCopyCannotBeChangedButRuns) {
 
   // It starts from its own folder; the handle may go once it runs.
   bool released = false;
-  const platform::ShellRunResult run = platform::shellRunAndWait(
-      copy, L"", folder, [&staged, &released] {
+  const platform::ShellRunResult run =
+      platform::shellRunAndWait(copy, L"", folder, [&staged, &released] {
         staged.release();
         released = true;
       });
@@ -183,7 +188,8 @@ TEST(StagedInstallerWinTest, HeldCopyCannotBeChangedButRuns) {
 
   // Something put beside the copy is noticed; removal leaves it and the
   // folder with it, and takes the copy.
-  win_support::copyFile(win_support::fixture(L"no_version"), folder + L"\\version.dll");
+  win_support::copyFile(win_support::fixture(L"no_version"),
+                        folder + L"\\version.dll");
   EXPECT_FALSE(staged.aloneInFolder());
   staged.remove();
   EXPECT_FALSE(win_support::fileExists(copy));
@@ -197,7 +203,8 @@ TEST(StagedInstallerWinTest, HeldCopyCannotBeChangedButRuns) {
   const std::wstring second = staged.path();
   EXPECT_NE(second, copy);
   staged.remove();
-  EXPECT_FALSE(win_support::fileExists(second.substr(0, second.find_last_of(L'\\'))));
+  EXPECT_FALSE(
+      win_support::fileExists(second.substr(0, second.find_last_of(L'\\'))));
   EXPECT_TRUE(win_support::fileExists(installer));
 }
 

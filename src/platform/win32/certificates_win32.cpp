@@ -18,33 +18,37 @@ using Certificate = Owned<CertContextKind>;
 // `subject` names `issuer` as its issuer and its signature verifies with
 // the issuer's public key.
 bool issuedBy(const CERT_CONTEXT* subject, const CERT_CONTEXT* issuer) {
-  return CertCompareCertificateName(X509_ASN_ENCODING, &subject->pCertInfo->Issuer,
+  return CertCompareCertificateName(X509_ASN_ENCODING,
+                                    &subject->pCertInfo->Issuer,
                                     &issuer->pCertInfo->Subject) &&
          CryptVerifyCertificateSignatureEx(
              0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
-             const_cast<CERT_CONTEXT*>(subject), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
+             const_cast<CERT_CONTEXT*>(subject),
+             CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
              const_cast<CERT_CONTEXT*>(issuer), 0, nullptr);
 }
 
 bool isCertificateAuthority(const CERT_CONTEXT* certificate) {
   const CERT_INFO& info = *certificate->pCertInfo;
-  const CERT_EXTENSION* extension =
-      CertFindExtension(szOID_BASIC_CONSTRAINTS2, info.cExtension, info.rgExtension);
+  const CERT_EXTENSION* extension = CertFindExtension(
+      szOID_BASIC_CONSTRAINTS2, info.cExtension, info.rgExtension);
   if (extension != nullptr) {
     CERT_BASIC_CONSTRAINTS2_INFO constraints{};
     DWORD size = sizeof constraints;
     return CryptDecodeObjectEx(X509_ASN_ENCODING, szOID_BASIC_CONSTRAINTS2,
-                               extension->Value.pbData, extension->Value.cbData, 0,
-                               nullptr, &constraints, &size) &&
+                               extension->Value.pbData, extension->Value.cbData,
+                               0, nullptr, &constraints, &size) &&
            constraints.fCA;
   }
-  extension = CertFindExtension(szOID_BASIC_CONSTRAINTS, info.cExtension, info.rgExtension);
+  extension = CertFindExtension(szOID_BASIC_CONSTRAINTS, info.cExtension,
+                                info.rgExtension);
   if (extension == nullptr) return false;
   CERT_BASIC_CONSTRAINTS_INFO* constraints = nullptr;
   DWORD size = 0;
   if (!CryptDecodeObjectEx(X509_ASN_ENCODING, szOID_BASIC_CONSTRAINTS,
                            extension->Value.pbData, extension->Value.cbData,
-                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &constraints, &size) ||
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &constraints,
+                           &size) ||
       constraints == nullptr) {
     return false;
   }
@@ -59,7 +63,8 @@ bool isCertificateAuthority(const CERT_CONTEXT* certificate) {
 bool inRootStore(const CERT_CONTEXT* certificate) {
   BYTE hash[20];
   DWORD size = sizeof hash;
-  if (!CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size)) {
+  if (!CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID,
+                                         hash, &size)) {
     return false;
   }
   CRYPT_HASH_BLOB blob{size, hash};
@@ -70,13 +75,15 @@ bool inRootStore(const CERT_CONTEXT* certificate) {
                 {CERT_SYSTEM_STORE_CURRENT_USER, L"Root"},
                 {CERT_SYSTEM_STORE_LOCAL_MACHINE, L"AuthRoot"}};
   for (const auto& where : stores) {
-    const Store store(CertOpenStore(
-        CERT_STORE_PROV_SYSTEM_W, 0, 0,
-        where.location | CERT_STORE_OPEN_EXISTING_FLAG | CERT_STORE_READONLY_FLAG,
-        where.name));
+    const Store store(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                    where.location |
+                                        CERT_STORE_OPEN_EXISTING_FLAG |
+                                        CERT_STORE_READONLY_FLAG,
+                                    where.name));
     if (!store) continue;
-    const Certificate found(CertFindCertificateInStore(
-        store.get(), X509_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH, &blob, nullptr));
+    const Certificate found(
+        CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0,
+                                   CERT_FIND_SHA1_HASH, &blob, nullptr));
     if (found && found->cbCertEncoded == certificate->cbCertEncoded &&
         std::memcmp(found->pbCertEncoded, certificate->pbCertEncoded,
                     certificate->cbCertEncoded) == 0) {
@@ -90,14 +97,14 @@ bool inRootStore(const CERT_CONTEXT* certificate) {
 // certificate has none (then every usage is allowed).
 bool allowsUsage(const CERT_CONTEXT* certificate, const char* usage) {
   const CERT_INFO& info = *certificate->pCertInfo;
-  const CERT_EXTENSION* extension =
-      CertFindExtension(szOID_ENHANCED_KEY_USAGE, info.cExtension, info.rgExtension);
+  const CERT_EXTENSION* extension = CertFindExtension(
+      szOID_ENHANCED_KEY_USAGE, info.cExtension, info.rgExtension);
   if (extension == nullptr) return true;
   CERT_ENHKEY_USAGE* usages = nullptr;
   DWORD size = 0;
-  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ENHANCED_KEY_USAGE, extension->Value.pbData,
-                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &usages,
-                           &size) ||
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ENHANCED_KEY_USAGE,
+                           extension->Value.pbData, extension->Value.cbData,
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &usages, &size) ||
       usages == nullptr) {
     return false;
   }
@@ -124,15 +131,15 @@ std::string narrowAscii(const wchar_t* text) {
 CertificateNames readNames(const CERT_CONTEXT* certificate) {
   CertificateNames names;
   const CERT_INFO& info = *certificate->pCertInfo;
-  const CERT_EXTENSION* extension =
-      CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
+  const CERT_EXTENSION* extension = CertFindExtension(
+      szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
   if (extension != nullptr) {
     names.hasAltNames = true;
     CERT_ALT_NAME_INFO* alt = nullptr;
     DWORD size = 0;
-    if (CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                            extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &alt,
-                            &size) &&
+    if (CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME,
+                            extension->Value.pbData, extension->Value.cbData,
+                            CRYPT_DECODE_ALLOC_FLAG, nullptr, &alt, &size) &&
         alt != nullptr) {
       const OwnedLocal decoded(alt);
       for (DWORD i = 0; i < alt->cAltEntry; ++i) {
@@ -140,27 +147,30 @@ CertificateNames readNames(const CERT_CONTEXT* certificate) {
         if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
           names.dnsNames.push_back(narrowAscii(entry.pwszDNSName));
         } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
-          names.ipAddresses.emplace_back(reinterpret_cast<const char*>(entry.IPAddress.pbData),
-                                         entry.IPAddress.cbData);
+          names.ipAddresses.emplace_back(
+              reinterpret_cast<const char*>(entry.IPAddress.pbData),
+              entry.IPAddress.cbData);
         }
       }
     }
   }
   std::vector<std::wstring> commonNames;
   readSubjectNames(info, nullptr, &commonNames);
-  for (const std::wstring& name : commonNames) names.commonNames.push_back(narrowAscii(name.c_str()));
+  for (const std::wstring& name : commonNames)
+    names.commonNames.push_back(narrowAscii(name.c_str()));
   return names;
 }
 
 }  // namespace
 
-void readSubjectNames(const CERT_INFO& certificate, std::vector<std::wstring>* organisations,
+void readSubjectNames(const CERT_INFO& certificate,
+                      std::vector<std::wstring>* organisations,
                       std::vector<std::wstring>* commonNames) {
   CERT_NAME_INFO* name = nullptr;
   DWORD size = 0;
   if (!CryptDecodeObjectEx(kEncoding, X509_NAME, certificate.Subject.pbData,
-                           certificate.Subject.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr,
-                           &name, &size) ||
+                           certificate.Subject.cbData, CRYPT_DECODE_ALLOC_FLAG,
+                           nullptr, &name, &size) ||
       name == nullptr) {
     return;
   }
@@ -171,22 +181,25 @@ void readSubjectNames(const CERT_INFO& certificate, std::vector<std::wstring>* o
       CERT_RDN_ATTR& attribute = rdn.rgRDNAttr[a];
       if (attribute.pszObjId == nullptr) continue;
       std::vector<std::wstring>* target = nullptr;
-      if (std::strcmp(attribute.pszObjId, szOID_ORGANIZATION_NAME) == 0) target = organisations;
-      if (std::strcmp(attribute.pszObjId, szOID_COMMON_NAME) == 0) target = commonNames;
+      if (std::strcmp(attribute.pszObjId, szOID_ORGANIZATION_NAME) == 0)
+        target = organisations;
+      if (std::strcmp(attribute.pszObjId, szOID_COMMON_NAME) == 0)
+        target = commonNames;
       if (target == nullptr) continue;
-      const DWORD length =
-          CertRDNValueToStrW(attribute.dwValueType, &attribute.Value, nullptr, 0);
+      const DWORD length = CertRDNValueToStrW(attribute.dwValueType,
+                                              &attribute.Value, nullptr, 0);
       if (length == 0) continue;
       std::wstring value(length, L'\0');
-      const DWORD written =
-          CertRDNValueToStrW(attribute.dwValueType, &attribute.Value, &value[0], length);
+      const DWORD written = CertRDNValueToStrW(
+          attribute.dwValueType, &attribute.Value, &value[0], length);
       value.resize(written > 0 ? written - 1 : 0);  // without the terminator
       target->push_back(value);
     }
   }
 }
 
-CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra, const char* usage) {
+CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra,
+                              const char* usage) {
   CertificateChain result;
   CERT_CHAIN_PARA parameters{};
   parameters.cbSize = sizeof parameters;
@@ -196,7 +209,8 @@ CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra, const c
   parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
   const CERT_CHAIN_CONTEXT* built = nullptr;
   if (end == nullptr ||
-      !CertGetCertificateChain(nullptr, end, nullptr, extra, &parameters, 0, nullptr, &built) ||
+      !CertGetCertificateChain(nullptr, end, nullptr, extra, &parameters, 0,
+                               nullptr, &built) ||
       built == nullptr) {
     return result;
   }
@@ -208,16 +222,19 @@ CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra, const c
   const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
   for (DWORD i = 0; i < simple.cElement; ++i) {
     const CERT_CONTEXT* certificate = simple.rgpElement[i]->pCertContext;
-    const CERT_CONTEXT* issuer =
-        i + 1 < simple.cElement ? simple.rgpElement[i + 1]->pCertContext : certificate;
+    const CERT_CONTEXT* issuer = i + 1 < simple.cElement
+                                     ? simple.rgpElement[i + 1]->pCertContext
+                                     : certificate;
     ChainElement element;
     element.signatureValid = issuedBy(certificate, issuer);
     element.isCa = isCertificateAuthority(certificate);
     result.elements.push_back(element);
   }
-  const CERT_CONTEXT* root = simple.rgpElement[simple.cElement - 1]->pCertContext;
-  result.rootSelfIssued = CertCompareCertificateName(
-      X509_ASN_ENCODING, &root->pCertInfo->Issuer, &root->pCertInfo->Subject) != FALSE;
+  const CERT_CONTEXT* root =
+      simple.rgpElement[simple.cElement - 1]->pCertContext;
+  result.rootSelfIssued =
+      CertCompareCertificateName(X509_ASN_ENCODING, &root->pCertInfo->Issuer,
+                                 &root->pCertInfo->Subject) != FALSE;
   result.rootInStore = inRootStore(root);
   result.usageAllowed = allowsUsage(end, usage);
   return result;
@@ -228,13 +245,15 @@ ServerCertificate examineServerCertificate(const TlsSession& session) {
   if (!session.schannel || session.internals == nullptr) return server;
   const CERT_CONTEXT* remote = nullptr;
   if (QueryContextAttributesW(static_cast<CtxtHandle*>(session.internals),
-                              SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) != SEC_E_OK ||
+                              SECPKG_ATTR_REMOTE_CERT_CONTEXT,
+                              &remote) != SEC_E_OK ||
       remote == nullptr) {
     return server;
   }
   const Certificate end(remote);
   // The certificate's own store holds what the server sent besides it.
-  server.chain = examineChain(end.get(), end->hCertStore, szOID_PKIX_KP_SERVER_AUTH);
+  server.chain =
+      examineChain(end.get(), end->hCertStore, szOID_PKIX_KP_SERVER_AUTH);
   server.names = readNames(end.get());
   return server;
 }

@@ -18,7 +18,8 @@ namespace platform {
 // the certificates of `extra` (may be null) as intermediates, and checks
 // each link, the end certificate's usage and the root itself against the
 // Root stores.
-CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra, const char* usage);
+CertificateChain examineChain(const CERT_CONTEXT* end, HCERTSTORE extra,
+                              const char* usage);
 
 // The O and CN values of a certificate's subject, every attribute of the
 // two types, in order, each rendered on its own (so a name split over two

@@ -19,7 +19,9 @@ bool localNow(std::tm& out) {
   return true;
 }
 
-std::int64_t utcSecondsNow() { return static_cast<std::int64_t>(_time64(nullptr)); }
+std::int64_t utcSecondsNow() {
+  return static_cast<std::int64_t>(_time64(nullptr));
+}
 
 std::uint64_t monotonicMilliseconds() { return GetTickCount64(); }
 

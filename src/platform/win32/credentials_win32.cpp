@@ -34,7 +34,8 @@ std::uint32_t promptForCredentials(const std::wstring& target,
                                    std::wstring& password) {
   std::vector<wchar_t> userBuffer(kBufferUnits, L'\0');
   std::vector<wchar_t> passwordBuffer(kBufferUnits, L'\0');
-  user.copy(userBuffer.data(), std::min<std::size_t>(user.size(), kBufferUnits - 1));
+  user.copy(userBuffer.data(),
+            std::min<std::size_t>(user.size(), kBufferUnits - 1));
   user.clear();
   password.clear();
   DWORD flags = CREDUI_FLAGS_DO_NOT_PERSIST | CREDUI_FLAGS_EXCLUDE_CERTIFICATES;
@@ -43,8 +44,8 @@ std::uint32_t promptForCredentials(const std::wstring& target,
   // Windows does for a matching entry). ALWAYS_SHOW_UI is only accepted
   // together with GENERIC_CREDENTIALS.
   if (authError != 0) {
-    flags |= CREDUI_FLAGS_INCORRECT_PASSWORD | CREDUI_FLAGS_GENERIC_CREDENTIALS |
-             CREDUI_FLAGS_ALWAYS_SHOW_UI;
+    flags |= CREDUI_FLAGS_INCORRECT_PASSWORD |
+             CREDUI_FLAGS_GENERIC_CREDENTIALS | CREDUI_FLAGS_ALWAYS_SHOW_UI;
   }
   const DWORD result = CredUIPromptForCredentialsW(
       nullptr, target.c_str(), nullptr, authError, userBuffer.data(),

@@ -38,7 +38,8 @@ struct CertificateFreer {
 // certificate up by (CERT_FIND_SUBJECT_CERT), in `buffer`.
 bool signerId(HCRYPTMSG message, std::string& buffer) {
   DWORD size = 0;
-  if (!CryptMsgGetParam(message, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) ||
+  if (!CryptMsgGetParam(message, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr,
+                        &size) ||
       size < sizeof(CERT_INFO)) {
     return false;
   }
@@ -51,8 +52,9 @@ bool signerId(HCRYPTMSG message, std::string& buffer) {
 int countWithId(HCERTSTORE store, const CERT_INFO* id) {
   int count = 0;
   const CERT_CONTEXT* found = nullptr;
-  while ((found = CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_SUBJECT_CERT,
-                                             id, found)) != nullptr) {
+  while ((found = CertFindCertificateInStore(
+              store, kEncoding, 0, CERT_FIND_SUBJECT_CERT, id, found)) !=
+         nullptr) {
     ++count;
   }
   return count;
@@ -61,9 +63,11 @@ int countWithId(HCERTSTORE store, const CERT_INFO* id) {
 // A message parameter's bytes (empty when it cannot be had).
 std::string messageParam(HCRYPTMSG message, DWORD type) {
   DWORD size = 0;
-  if (!CryptMsgGetParam(message, type, 0, nullptr, &size) || size == 0) return std::string();
+  if (!CryptMsgGetParam(message, type, 0, nullptr, &size) || size == 0)
+    return std::string();
   std::string bytes(size, '\0');
-  if (!CryptMsgGetParam(message, type, 0, &bytes[0], &size)) return std::string();
+  if (!CryptMsgGetParam(message, type, 0, &bytes[0], &size))
+    return std::string();
   bytes.resize(size);
   return bytes;
 }
@@ -73,38 +77,44 @@ std::string messageParam(HCRYPTMSG message, DWORD type) {
 // here, so that it holds whether or not the system's verification compares
 // the two itself.
 bool digestAttributeMatches(HCRYPTMSG message) {
-  const std::string attributes = messageParam(message, CMSG_SIGNER_AUTH_ATTR_PARAM);
+  const std::string attributes =
+      messageParam(message, CMSG_SIGNER_AUTH_ATTR_PARAM);
   if (attributes.empty()) {
     // No signed attributes (or none readable): the signature is over the
     // content's digest itself, which the verification checks.
     DWORD size = 0;
-    return !CryptMsgGetParam(message, CMSG_SIGNER_AUTH_ATTR_PARAM, 0, nullptr, &size) &&
+    return !CryptMsgGetParam(message, CMSG_SIGNER_AUTH_ATTR_PARAM, 0, nullptr,
+                             &size) &&
            GetLastError() == static_cast<DWORD>(CRYPT_E_ATTRIBUTES_MISSING);
   }
-  const auto* list = reinterpret_cast<const CRYPT_ATTRIBUTES*>(attributes.data());
+  const auto* list =
+      reinterpret_cast<const CRYPT_ATTRIBUTES*>(attributes.data());
   if (list->cAttr == 0) return true;  // as above (Wine answers an empty list)
   const std::string computed = messageParam(message, CMSG_COMPUTED_HASH_PARAM);
   int found = 0;
   bool matches = false;
   for (DWORD i = 0; i < list->cAttr; ++i) {
     const CRYPT_ATTRIBUTE& attribute = list->rgAttr[i];
-    if (std::strcmp(attribute.pszObjId, szOID_PKCS_9_MESSAGE_DIGEST) != 0) continue;
+    if (std::strcmp(attribute.pszObjId, szOID_PKCS_9_MESSAGE_DIGEST) != 0)
+      continue;
     ++found;
     if (attribute.cValue != 1) return false;
     DWORD size = 0;
     const CRYPT_ATTR_BLOB& value = attribute.rgValue[0];
-    if (!CryptDecodeObject(kEncoding, X509_OCTET_STRING, value.pbData, value.cbData, 0,
-                           nullptr, &size)) {
+    if (!CryptDecodeObject(kEncoding, X509_OCTET_STRING, value.pbData,
+                           value.cbData, 0, nullptr, &size)) {
       return false;
     }
     std::string decoded(size, '\0');
-    if (!CryptDecodeObject(kEncoding, X509_OCTET_STRING, value.pbData, value.cbData, 0,
-                           &decoded[0], &size)) {
+    if (!CryptDecodeObject(kEncoding, X509_OCTET_STRING, value.pbData,
+                           value.cbData, 0, &decoded[0], &size)) {
       return false;
     }
-    const auto* digest = reinterpret_cast<const CRYPT_DATA_BLOB*>(decoded.data());
-    matches = !computed.empty() && digest->cbData == computed.size() &&
-              std::memcmp(digest->pbData, computed.data(), computed.size()) == 0;
+    const auto* digest =
+        reinterpret_cast<const CRYPT_DATA_BLOB*>(decoded.data());
+    matches =
+        !computed.empty() && digest->cbData == computed.size() &&
+        std::memcmp(digest->pbData, computed.data(), computed.size()) == 0;
   }
   return found == 1 && matches;
 }
@@ -114,21 +124,23 @@ bool digestAttributeMatches(HCRYPTMSG message) {
 DetachedSignature verifyDetachedSignature(const std::string& signature,
                                           const std::string& content) {
   DetachedSignature result;
-  if (signature.empty() || signature.size() > 0x7FFFFFFF || content.size() > 0x7FFFFFFF) {
+  if (signature.empty() || signature.size() > 0x7FFFFFFF ||
+      content.size() > 0x7FFFFFFF) {
     result.error = static_cast<std::uint32_t>(CRYPT_E_ASN1_BADTAG);
     return result;
   }
-  MessageCloser message{CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0,
-                                             nullptr, nullptr)};
+  MessageCloser message{CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0,
+                                             0, nullptr, nullptr)};
   if (message.message == nullptr) {
     result.error = GetLastError();
     return result;
   }
   const auto* content_bytes = reinterpret_cast<const BYTE*>(content.data());
-  if (!CryptMsgUpdate(message.message, reinterpret_cast<const BYTE*>(signature.data()),
+  if (!CryptMsgUpdate(message.message,
+                      reinterpret_cast<const BYTE*>(signature.data()),
                       static_cast<DWORD>(signature.size()), TRUE) ||
-      !CryptMsgUpdate(message.message, content_bytes, static_cast<DWORD>(content.size()),
-                      TRUE)) {
+      !CryptMsgUpdate(message.message, content_bytes,
+                      static_cast<DWORD>(content.size()), TRUE)) {
     result.error = GetLastError();
     return result;
   }
@@ -145,14 +157,16 @@ DetachedSignature verifyDetachedSignature(const std::string& signature,
     return result;
   }
   std::string id;
-  StoreCloser carried{CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message.message)};
+  StoreCloser carried{
+      CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message.message)};
   if (!signerId(message.message, id) || carried.store == nullptr) {
     result.error = static_cast<std::uint32_t>(CRYPT_E_SIGNER_NOT_FOUND);
     return result;
   }
   const auto* signerInfo = reinterpret_cast<const CERT_INFO*>(id.data());
-  CertificateFreer signer{CertFindCertificateInStore(
-      carried.store, kEncoding, 0, CERT_FIND_SUBJECT_CERT, signerInfo, nullptr)};
+  CertificateFreer signer{CertFindCertificateInStore(carried.store, kEncoding,
+                                                     0, CERT_FIND_SUBJECT_CERT,
+                                                     signerInfo, nullptr)};
   if (signer.certificate == nullptr) {
     result.error = static_cast<std::uint32_t>(CRYPT_E_SIGNER_NOT_FOUND);
     return result;
@@ -160,9 +174,10 @@ DetachedSignature verifyDetachedSignature(const std::string& signature,
   result.signer.known = true;
   readSubjectNames(*signer.certificate->pCertInfo, &result.signer.organisations,
                    &result.signer.commonNames);
-  result.signer.certificatesWithSignerId = countWithId(carried.store, signerInfo);
-  result.signerChain =
-      examineChain(signer.certificate, carried.store, szOID_PKIX_KP_CODE_SIGNING);
+  result.signer.certificatesWithSignerId =
+      countWithId(carried.store, signerInfo);
+  result.signerChain = examineChain(signer.certificate, carried.store,
+                                    szOID_PKIX_KP_CODE_SIGNING);
   // The signature itself: with the key of the certificate just found, over
   // the content given above (with the signed attributes' digest checked).
   if (!CryptMsgControl(message.message, 0, CMSG_CTRL_VERIFY_SIGNATURE,

@@ -115,10 +115,9 @@ Text lowerHex(const std::vector<unsigned char>& bytes) {
 
 std::wstring randomHex(std::size_t bytes) {
   std::vector<unsigned char> random(bytes);
-  if (bytes == 0 ||
-      !BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random.data(),
-                                      static_cast<ULONG>(bytes),
-                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+  if (bytes == 0 || !BCRYPT_SUCCESS(BCryptGenRandom(
+                        nullptr, random.data(), static_cast<ULONG>(bytes),
+                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
     return std::wstring();
   }
   return lowerHex<std::wstring>(random);
@@ -231,7 +230,9 @@ std::wstring finalPathOf(HANDLE handle) {
 
 }  // namespace
 
-std::wstring heldFinalPath(HeldFile& file) { return finalPathOf(file.handle.get()); }
+std::wstring heldFinalPath(HeldFile& file) {
+  return finalPathOf(file.handle.get());
+}
 
 bool protectHeldFolder(HeldFile& folder) {
   OwnedHandle token;
@@ -321,8 +322,8 @@ std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,
   at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD read = 0;
-  if (size > 0xFFFFFFFFu ||
-      !ReadFile(file.handle.get(), buffer, static_cast<DWORD>(size), &read, &at)) {
+  if (size > 0xFFFFFFFFu || !ReadFile(file.handle.get(), buffer,
+                                      static_cast<DWORD>(size), &read, &at)) {
     return 0;
   }
   return read;
@@ -337,8 +338,8 @@ std::string heldFileSha256(HeldFile& file) {
     return std::string();
   }
   Owned<HashKind> hash;
-  if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.receive(),
-                                       nullptr, 0, nullptr, 0, 0))) {
+  if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.receive(), nullptr,
+                                       0, nullptr, 0, 0))) {
     return std::string();
   }
   // Read to the size the file had when asked: a file that ends sooner (or
@@ -350,14 +351,15 @@ std::string heldFileSha256(HeldFile& file) {
   while (hashed && done < length) {
     const std::size_t got =
         readHeldFile(file, done, block.data(), block.size());
-    hashed = got > 0 && BCRYPT_SUCCESS(BCryptHashData(
-                            hash.get(), block.data(), static_cast<ULONG>(got), 0));
+    hashed =
+        got > 0 && BCRYPT_SUCCESS(BCryptHashData(hash.get(), block.data(),
+                                                 static_cast<ULONG>(got), 0));
     done += got;
   }
   std::vector<unsigned char> digest(32);
-  hashed =
-      hashed && BCRYPT_SUCCESS(BCryptFinishHash(
-                    hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
+  hashed = hashed && BCRYPT_SUCCESS(BCryptFinishHash(
+                         hash.get(), digest.data(),
+                         static_cast<ULONG>(digest.size()), 0));
   return hashed ? lowerHex<std::string>(digest) : std::string();
 }
 

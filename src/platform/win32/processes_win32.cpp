@@ -111,8 +111,8 @@ std::shared_ptr<PendingMessage> sendMessageAsync(WindowHandle window,
   return pending;
 }
 
-MessageOutcome waitForReply(PendingMessage& pending,
-                            std::uint32_t milliseconds, std::intptr_t& reply) {
+MessageOutcome waitForReply(PendingMessage& pending, std::uint32_t milliseconds,
+                            std::intptr_t& reply) {
   std::unique_lock<std::mutex> lock(pending.mutex);
   if (!pending.ended.wait_for(lock, std::chrono::milliseconds(milliseconds),
                               [&pending] { return pending.done; })) {
@@ -151,8 +151,8 @@ bool startProgram(const std::wstring& path, const std::wstring& directory) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                      0, nullptr, directory.empty() ? nullptr : directory.c_str(),
+  if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                      nullptr, directory.empty() ? nullptr : directory.c_str(),
                       &startup, &process)) {
     return false;
   }

@@ -23,9 +23,8 @@ struct TrustData {
   void* signatureSettings;
 };
 
-constexpr DWORD kTrustDataSize =
-    static_cast<DWORD>(offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD) +
-                       sizeof(void*));
+constexpr DWORD kTrustDataSize = static_cast<DWORD>(
+    offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD) + sizeof(void*));
 static_assert(sizeof(void*) != 4 || kTrustDataSize == 52,
               "WINTRUST_DATA with pSignatureSettings is 52 bytes on x86");
 
@@ -87,17 +86,16 @@ SignerIdentity readSigner(HANDLE state, CertificateChain& chain) {
   CRYPT_PROVIDER_SGNR* sgnr =
       WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
   if (sgnr == nullptr || sgnr->csCertChain == 0 ||
-      sgnr->pasCertChain == nullptr ||
-      sgnr->pasCertChain[0].pCert == nullptr) {
+      sgnr->pasCertChain == nullptr || sgnr->pasCertChain[0].pCert == nullptr) {
     return signer;
   }
   const CERT_INFO& certificate = *sgnr->pasCertChain[0].pCert->pCertInfo;
   signer.known = true;
   readSubjectNames(certificate, &signer.organisations, &signer.commonNames);
   const Owned<CertStoreKind> carried(
-      provider->hMsg != nullptr ? CertOpenStore(CERT_STORE_PROV_MSG, kEncoding,
-                                                0, 0, provider->hMsg)
-                                : nullptr);
+      provider->hMsg != nullptr
+          ? CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, provider->hMsg)
+          : nullptr);
   chain = examineChain(sgnr->pasCertChain[0].pCert, carried.get(),
                        szOID_PKIX_KP_CODE_SIGNING);
   if (provider->hMsg != nullptr) {

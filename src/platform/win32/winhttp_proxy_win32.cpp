@@ -98,8 +98,8 @@ void makeProxyCall(const std::shared_ptr<ProxyCall>& call) {
   raw.fAutoLogonIfChallenged =
       call->options.autoLogonIfChallenged ? TRUE : FALSE;
   WINHTTP_PROXY_INFO info{};
-  const BOOL found =
-      WinHttpGetProxyForUrl(call->session.get(), call->url.c_str(), &raw, &info);
+  const BOOL found = WinHttpGetProxyForUrl(call->session.get(),
+                                           call->url.c_str(), &raw, &info);
   const DWORD code = found ? ERROR_SUCCESS : GetLastError();
   ProxyForUrl answer;
   answer.proxy = takeGlobalString(info.lpszProxy);

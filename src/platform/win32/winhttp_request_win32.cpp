@@ -80,22 +80,24 @@ bool crackUrl(const std::wstring& url, CrackedUrl& parts) {
 bool connectToHost(WinHttpHandles& handles, const std::wstring& host,
                    std::uint16_t port) {
   handles.connection.reset(WinHttpConnect(handles.session.get(), host.c_str(),
-                                      static_cast<INTERNET_PORT>(port), 0));
+                                          static_cast<INTERNET_PORT>(port), 0));
   return static_cast<bool>(handles.connection);
 }
 
 bool openHeadRequest(WinHttpHandles& handles, const std::wstring& path,
                      bool secure) {
   handles.request.reset(WinHttpOpenRequest(
-      handles.connection.get(), L"HEAD", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-      WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+      handles.connection.get(), L"HEAD", path.c_str(), nullptr,
+      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+      secure ? WINHTTP_FLAG_SECURE : 0));
   return static_cast<bool>(handles.request);
 }
 
 bool setAutoLogonPolicy(WinHttpHandles& handles, std::uint32_t policy) {
   DWORD value = policy;
-  return WinHttpSetOption(handles.request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY,
-                          &value, sizeof value) != FALSE;
+  return WinHttpSetOption(handles.request.get(),
+                          WINHTTP_OPTION_AUTOLOGON_POLICY, &value,
+                          sizeof value) != FALSE;
 }
 
 bool setProxyCredentials(WinHttpHandles& handles, std::uint32_t scheme,
@@ -107,8 +109,8 @@ bool setProxyCredentials(WinHttpHandles& handles, std::uint32_t scheme,
 }
 
 SendResult sendRequest(WinHttpHandles& handles) {
-  if (!WinHttpSendRequest(handles.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                          WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+  if (!WinHttpSendRequest(handles.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS,
+                          0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
     return SendResult::sendFailed;
   }
   if (!WinHttpReceiveResponse(handles.request.get(), nullptr)) {
@@ -122,7 +124,8 @@ bool queryAuthSchemes(WinHttpHandles& handles, std::uint32_t& supported) {
   DWORD first = 0;
   DWORD target = 0;
   supported = 0;
-  if (!WinHttpQueryAuthSchemes(handles.request.get(), &schemes, &first, &target)) {
+  if (!WinHttpQueryAuthSchemes(handles.request.get(), &schemes, &first,
+                               &target)) {
     return false;
   }
   supported = schemes;
@@ -133,10 +136,11 @@ bool queryStatusCode(WinHttpHandles& handles, std::uint32_t& status) {
   DWORD value = 0;
   DWORD size = sizeof value;
   status = 0;
-  if (!WinHttpQueryHeaders(handles.request.get(),
-                           WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &value, &size,
-                           WINHTTP_NO_HEADER_INDEX)) {
+  if (!WinHttpQueryHeaders(
+          handles.request.get(),
+          WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+          WINHTTP_HEADER_NAME_BY_INDEX, &value, &size,
+          WINHTTP_NO_HEADER_INDEX)) {
     return false;
   }
   status = value;
