@@ -64,7 +64,8 @@ DIST="${TSDLM_DIST:-$DEFAULT_DIST}"
 FIXTURES="${TSDLM_FIXTURES:-$BUILD_DIR/tests/fixtures}"
 for file in "$DIST/TsDLMUpdater.exe" "$DIST/UsageUtil.dll" \
             "$FIXTURES/version_6_1_32_0.exe" "$FIXTURES/fake_installer.exe" \
-            "$FIXTURES/fake_dlm.exe" "$FIXTURES/desktop_ready.exe"; do
+            "$FIXTURES/fake_dlm.exe" "$FIXTURES/desktop_ready.exe" \
+            "$FIXTURES/add_root.exe"; do
   [ -f "$file" ] || { echo "demo: $file is missing; build first" >&2; exit 1; }
 done
 
@@ -107,6 +108,12 @@ FILES="$SITE/utility/dlm/prod/Installer/files"
 mkdir -p "$FILES"
 "$TSDLM_PYTHON" tests/e2e/signing.py tessarin "$FIXTURES/fake_installer.exe" \
   "$FILES/TessarinDownloadManagerSetup-6.1.33.0.exe" --dir "$DEMO/signing-kit"
+# The machine trusts the test root that made the signer, as Windows trusts a
+# real code-signing CA: the updater refuses a chain that ends anywhere else.
+cp "$DEMO/signing-kit/root.der" "$DRIVE/TsDLMDemo/root.der"
+wine "$FIXTURES/add_root.exe" 'C:\TsDLMDemo\root.der' </dev/null >"$DEMO/add_root.out" 2>&1 || true
+grep -q '^ok' "$DEMO/add_root.out" ||
+  { echo "demo: the test root could not be added to the machine's Root store" >&2; exit 1; }
 
 # port_of PID BASE WHAT: the port a test server started as PID prints first
 # on BASE.out (its errors go to BASE.err); fails the demo if it never does.
