@@ -56,27 +56,23 @@ CommandLine parseCommandLine(const std::vector<std::wstring>& arguments) {
   // arguments of its own (today's download manager or a later one) must not
   // stop every update.
   if (arguments.empty() || !isSwitch(arguments[0], L"/check")) return line;
-  bool manifest = false;
-  bool report = false;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::wstring& argument = arguments[i];
     const bool hasValue = i + 1 < arguments.size();
     if (isSwitch(argument, L"/check")) {
       return usage("/check is given twice");
     } else if (isSwitch(argument, L"/manifest")) {
-      if (manifest) return usage("/manifest is given twice");
+      if (!line.manifestUrl.empty()) return usage("/manifest is given twice");
       if (!hasValue || !isUsableUrl(arguments[i + 1])) {
         return usage("/manifest needs an http:// or https:// URL");
       }
-      manifest = true;
       line.manifestUrl = tsdlm::narrowLow8(arguments[++i]);
     } else if (isSwitch(argument, L"/report")) {
-      if (report) return usage("/report is given twice");
+      if (!line.reportPath.empty()) return usage("/report is given twice");
       if (!hasValue || !isUsablePath(arguments[i + 1])) {
         return usage("/report needs a file name (at most " +
                      std::to_string(kMaxReportPath) + " characters)");
       }
-      report = true;
       line.reportPath = arguments[++i];
     } else if (isSwitch(argument, L"/require-signature")) {
       if (line.requireSignature)

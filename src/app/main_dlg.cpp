@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -12,8 +13,7 @@ namespace {
 // Posted by the worker: a new percentage is waiting to be shown.
 constexpr UINT kShowProgress = WM_APP + 1;
 
-using BufferedPaintInitFn = HRESULT(WINAPI*)();
-using BufferedPaintUnInitFn = HRESULT(WINAPI*)();
+using BufferedPaintFn = HRESULT(WINAPI*)();  // BufferedPaintInit, UnInit
 using OpenThemeDataFn = HANDLE(WINAPI*)(HWND, LPCWSTR);
 using CloseThemeDataFn = HRESULT(WINAPI*)(HANDLE);
 
@@ -43,12 +43,13 @@ void centreWindow(HWND window) {
   }
   const LONG width = dialog.right - dialog.left;
   const LONG height = dialog.bottom - dialog.top;
-  LONG left = (centre.left + centre.right) / 2 - width / 2;
-  LONG top = (centre.top + centre.bottom) / 2 - height / 2;
-  if (left + width > area.right) left = area.right - width;
-  if (left < area.left) left = area.left;
-  if (top + height > area.bottom) top = area.bottom - height;
-  if (top < area.top) top = area.top;
+  // Inside the work area; its left and top edges win over the others.
+  const LONG left =
+      std::max(area.left, std::min((centre.left + centre.right) / 2 - width / 2,
+                                   area.right - width));
+  const LONG top =
+      std::max(area.top, std::min((centre.top + centre.bottom) / 2 - height / 2,
+                                  area.bottom - height));
   SetWindowPos(window, nullptr, left, top, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -57,16 +58,16 @@ void centreWindow(HWND window) {
 
 CMainDlg::CMainDlg() {
   uxtheme_.reset(LoadLibraryW(L"uxtheme.dll"));
-  if (auto init = themeFunction<BufferedPaintInitFn>(uxtheme_.get(),
-                                                     "BufferedPaintInit")) {
+  if (auto init =
+          themeFunction<BufferedPaintFn>(uxtheme_.get(), "BufferedPaintInit")) {
     bufferedPaintInitialized_ = SUCCEEDED(init());
   }
 }
 
 CMainDlg::~CMainDlg() {
   if (bufferedPaintInitialized_) {
-    if (auto uninit = themeFunction<BufferedPaintUnInitFn>(
-            uxtheme_.get(), "BufferedPaintUnInit")) {
+    if (auto uninit = themeFunction<BufferedPaintFn>(uxtheme_.get(),
+                                                     "BufferedPaintUnInit")) {
       uninit();
     }
   }

@@ -61,6 +61,11 @@ bool isReleaseFault(int curlCode) {
   return curlCode == 1 || curlCode == 3 || curlCode == 22 || curlCode == 47;
 }
 
+void log(UpdateSteps& steps, bool error, const std::string& entry) {
+  if (error) return steps.logError(entry);
+  steps.logInfo(entry);
+}
+
 }  // namespace
 
 void UpdateFlow::collectEntries() {
@@ -88,13 +93,7 @@ void UpdateFlow::refuse(StepRecord& record, std::string reason,
 
 Ending UpdateFlow::end(Ending ending) {
   const EndingReport report = reportOf(ending);
-  if (report.line != nullptr) {
-    if (report.error) {
-      steps_.logError(report.line);
-    } else {
-      steps_.logInfo(report.line);
-    }
-  }
+  if (report.line != nullptr) log(steps_, report.error, report.line);
   if (report.event != nullptr) {
     steps_.track(L"error_occurred", L"error_string", report.event);
   }
@@ -134,13 +133,7 @@ Ending UpdateFlow::runSteps() {
   signatureStep.value = trust.summary + "; a signature is " +
                         (trust.required ? "required" : "not required");
   signatureStep.skipped = trust.usable && !trust.present;
-  if (!trust.entry.empty()) {
-    if (trust.usable) {
-      steps_.logInfo(trust.entry);
-    } else {
-      steps_.logError(trust.entry);
-    }
-  }
+  if (!trust.entry.empty()) log(steps_, !trust.usable, trust.entry);
   if (!trust.usable) {
     refuse(signatureStep, trust.entry, trust.releaseFault);
     return end(Ending::kManifestRefused);

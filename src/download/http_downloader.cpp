@@ -113,19 +113,9 @@ int traceToStandardError(CURL*, curl_infotype kind, char* data,
 }  // namespace
 
 std::string HttpDownloader::maskedTrace(int kind, const std::string& data) {
-  const char* mark = nullptr;
-  switch (kind) {
-    case CURLINFO_TEXT:
-      return "* " + tsdlm::traceLine(data);
-    case CURLINFO_HEADER_IN:
-      mark = "< ";
-      break;
-    case CURLINFO_HEADER_OUT:
-      mark = "> ";
-      break;
-    default:
-      return std::string();
-  }
+  if (kind == CURLINFO_TEXT) return "* " + tsdlm::traceLine(data);
+  if (kind != CURLINFO_HEADER_IN && kind != CURLINFO_HEADER_OUT) return {};
+  const char* mark = kind == CURLINFO_HEADER_IN ? "< " : "> ";
   // Sent headers come as one block of lines; each is marked and masked.
   std::string out;
   std::size_t start = 0;
@@ -186,8 +176,7 @@ Transfer HttpDownloader::getUpdateXml(const RunOptions& options) {
   // The limits of update.ini are read here but not applied: the transfer
   // keeps its fixed overall time limit.
   (void)Settings::getDownloadOptions();
-  Transfer fetched = download(url, path, kManifestLimit);
-  return fetched;
+  return download(url, path, kManifestLimit);
 }
 
 Transfer HttpDownloader::download(const std::string& url,
@@ -195,12 +184,12 @@ Transfer HttpDownloader::download(const std::string& url,
                                   std::uint64_t maxBytes,
                                   const ProgressCallback* progress,
                                   bool exactSize, bool logFailure) {
-  if (!platform::internetConnectionAvailable()) return Transfer();
   Transfer done =
       transfer(url, path, maxBytes, progress, exactSize, logFailure);
-  if (!done) return done;
-  Logger::instance().write("Download complete: " + tsdlm::narrowLow8(path) +
-                           "\r\n");
+  if (done) {
+    Logger::instance().write("Download complete: " + tsdlm::narrowLow8(path) +
+                             "\r\n");
+  }
   return done;
 }
 
@@ -230,19 +219,13 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
       handle, CURLOPT_REDIR_PROTOCOLS_STR,
       startsWithIgnoreCase(url, "https://") ? "https" : "http,https");
   curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
-  using DebugFunction =
-      int (*)(CURL*, curl_infotype, char*, std::size_t, void*);
-  const DebugFunction trace = &traceToStandardError;
-  curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, trace);
+  curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, &traceToStandardError);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION,
                    &HttpDownloader::onProgress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA,
                    const_cast<ProgressCallback*>(progress));
-  using WriteFunction =
-      std::size_t (*)(const char*, std::size_t, std::size_t, void*);
-  const WriteFunction write = &writeToSink;
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, write);
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &writeToSink);
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, kTransferTimeoutSeconds);
   // An error status (400 and above) is a failed transfer, not a file to
@@ -282,10 +265,9 @@ Transfer HttpDownloader::transfer(const std::string& rawUrl,
 int HttpDownloader::onProgress(void* user, std::int64_t downloadTotal,
                                std::int64_t downloaded, std::int64_t,
                                std::int64_t) {
-  int percent = 0;
-  if (static_cast<double>(downloadTotal) >= 1.0) {
-    percent = static_cast<int>(downloaded * 100 / downloadTotal);
-  }
+  const int percent = downloadTotal >= 1
+                          ? static_cast<int>(downloaded * 100 / downloadTotal)
+                          : 0;
   const auto* progress = static_cast<const ProgressCallback*>(user);
   if (progress != nullptr && *progress) (*progress)(percent);
   return 0;

@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <memory>
+
 #include "config/logger.h"
 #include "config/settings.h"
 #include "proxy/rejected_credentials.h"
@@ -31,21 +33,6 @@ unsigned long proxyAuthFor(std::uint32_t authScheme) {
   }
 }
 
-// Owns the answer's strings: the proxy manager allocates them for us, and
-// libcurl copies every option string as it is set.
-class ProxyAnswer {
- public:
-  ProxyAnswer() = default;
-  ~ProxyAnswer() { tsrnProxyDeallocate(&info_); }
-  ProxyAnswer(const ProxyAnswer&) = delete;
-  ProxyAnswer& operator=(const ProxyAnswer&) = delete;
-
-  ProxyInfo& info() { return info_; }
-
- private:
-  ProxyInfo info_{};
-};
-
 void logStatus(int status, bool silent, std::uint32_t authScheme) {
   Logger::instance().write(
       "tsrnGetProxyInfo return: " + std::to_string(status) + " with silent=" +
@@ -57,12 +44,13 @@ void logStatus(int status, bool silent, std::uint32_t authScheme) {
 ProxyStepResult runProxyStep(void* curl, const std::string& url) {
   UserData request{};
   request.url = url.c_str();
-  request.user = nullptr;
-  request.password = nullptr;
   request.silent = Settings::suppressLoginDialog() ? 1 : 0;
 
-  ProxyAnswer answer;
-  ProxyInfo& info = answer.info();
+  // The answer's strings, which the proxy manager allocates for us, are
+  // released on every path; libcurl copies every option string as it is set.
+  ProxyInfo info{};
+  const std::unique_ptr<ProxyInfo, decltype(&tsrnProxyDeallocate)> owner(
+      &info, &tsrnProxyDeallocate);
   const int status = tsrnGetProxyInfo(&request, &info);
   // Which proxy turned down whose password: once per proxy and user in a
   // run, whatever the lookups' ends.
