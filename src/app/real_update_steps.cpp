@@ -76,8 +76,7 @@ class RealUpdateSteps : public UpdateSteps {
     return Util::getInstallerPath(options_.workingFolder);
   }
   std::wstring stageInstaller(const std::wstring& downloadedPath) override {
-    if (!staged_.stage(downloadedPath)) return std::wstring();
-    return staged_.path();
+    return staged_.stage(downloadedPath) ? staged_.path() : std::wstring();
   }
   Signature verifySignature(const std::wstring& path) override {
     Signature signature;

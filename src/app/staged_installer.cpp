@@ -86,42 +86,33 @@ bool StagedInstaller::stage(const std::wstring& downloaded) {
       platform::pathAppend(working, kFolderPrefix + random);
   if (!platform::createDirectory(folder)) return false;
   folder_ = folder;
+  // Nothing is left behind by a stage that fails; `why` is logged.
+  const auto failed = [this](const std::string& why = std::string()) {
+    if (!why.empty()) {
+      Logger::instance().writeError(why + "; it is not used.\r\n");
+    }
+    remove();
+    return false;
+  };
   // Held as well: a folder renamed away and replaced by another of the same
   // name would put other files behind the paths that are checked and run.
   folderHandle_ = platform::holdFolderToProtect(folder);
-  if (!folderHandle_) {
-    remove();
-    return false;
-  }
+  if (!folderHandle_) return failed();
   const std::wstring copy = platform::pathAppend(folder, fileName(downloaded));
-  if (!platform::copyNewFile(downloaded, copy)) {
-    remove();
-    return false;
-  }
+  if (!platform::copyNewFile(downloaded, copy)) return failed();
   path_ = copy;
   file_ = platform::holdFile(copy);
-  if (!file_) {
-    remove();
-    return false;
-  }
+  if (!file_) return failed();
   // From now on only an administrator adds a file beside the copy or turns
   // the folder into a link; what came before shows in fault().
   if (!platform::protectHeldFolder(*folderHandle_)) {
-    Logger::instance().writeError(
-        "The installer's folder cannot be protected; it is not used.\r\n");
-    remove();
-    return false;
+    return failed("The installer's folder cannot be protected");
   }
   // Checked and started by the path the file system gives the held copy
   // (the long form of a short temporary folder's path, say).
   path_ = platform::heldFinalPath(*file_);
   const std::string problem = fault();
-  if (!problem.empty()) {
-    Logger::instance().writeError(problem + "; it is not used.\r\n");
-    remove();
-    return false;
-  }
-  return true;
+  return problem.empty() || failed(problem);
 }
 
 std::string StagedInstaller::fault() const {

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr const char* kAppVersion = "6.1.32.0";
+constexpr const wchar_t* kAppVersion = L"6.1.32.0";
 
 void workerMain(CMainDlg* dialog, const RunOptions options) {
   try {
@@ -61,9 +61,7 @@ int UpdaterApp::run(CMainDlg& dialog, HINSTANCE instance,
 
   platform::analytics::initialize(L"Tessarin Download Manager", true);
   platform::analytics::addCommonAttribute(L"app_name", L"TsDLMUpdater");
-  const std::string version = kAppVersion;
-  const std::wstring wideVersion(version.begin(), version.end());
-  platform::analytics::addCommonAttribute(L"app_version", wideVersion.c_str());
+  platform::analytics::addCommonAttribute(L"app_version", kAppVersion);
   platform::analytics::track(L"updater_launched", L"", L"");
 
   HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_UPDATER));
