@@ -174,19 +174,17 @@ void CMainDlg::applyPendingProgress() {
 }
 
 void CMainDlg::applyProgress(int percent) {
-  const float value = static_cast<float>(percent);
   wchar_t text[256] = {};
   std::swprintf(text, 256, loadText(IDS_DOWNLOADING).c_str(),
-                static_cast<double>(value));
+                static_cast<double>(percent));
   SetWindowTextW(status_, text);
 
   PBRANGE range{0, 0};
   SendMessageW(progress_, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
-  const int position = static_cast<int>(value);
-  if (position < range.iHigh) {
+  if (percent < range.iHigh) {
     // Stepping back from one above skips the bar's fill animation.
-    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(position + 1), 0);
-    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(percent + 1), 0);
+    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
   } else {
     SendMessageW(progress_, PBM_SETRANGE, 0,
                  MAKELPARAM(range.iLow, range.iHigh + 1));
