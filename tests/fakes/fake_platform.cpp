@@ -171,6 +171,17 @@ FileVersionInfo versionOf(const std::wstring& path, bool localised) {
   return found != state.files.end() ? found->second : FileVersionInfo{};
 }
 
+// A WinHTTP settings read: counted, and the configured answer or a failure
+// with its error.
+template <typename Config>
+bool readSettings(int& calls, bool failed, std::uint32_t error,
+                  const Config& answer, Config& config) {
+  ++calls;
+  config = failed ? Config{} : answer;
+  if (failed) fake::debugOutput().lastError = error;
+  return !failed;
+}
+
 // True (the call fails, its error as the last error) when a test named it.
 bool fails(const char* call) {
   const auto& failures = fake::winHttpRequest().failures;
@@ -567,26 +578,14 @@ FileVersionInfo readLocalisedFileVersion(const std::wstring& path) {
 
 bool getIeProxyConfigForCurrentUser(IeProxyConfig& config) {
   fake::WinHttpProxyState& state = fake::winHttpProxy();
-  ++state.ieCalls;
-  config = IeProxyConfig{};
-  if (state.ieFails) {
-    fake::debugOutput().lastError = state.ieError;
-    return false;
-  }
-  config = state.ie;
-  return true;
+  return readSettings(state.ieCalls, state.ieFails, state.ieError, state.ie,
+                      config);
 }
 
 bool getDefaultProxyConfiguration(DefaultProxyConfig& config) {
   fake::WinHttpProxyState& state = fake::winHttpProxy();
-  ++state.defaultCalls;
-  config = DefaultProxyConfig{};
-  if (state.defaultFails) {
-    fake::debugOutput().lastError = state.defaultError;
-    return false;
-  }
-  config = state.defaults;
-  return true;
+  return readSettings(state.defaultCalls, state.defaultFails,
+                      state.defaultError, state.defaults, config);
 }
 
 ProxyForUrlResult getProxyForUrl(const std::wstring& url,

@@ -97,6 +97,19 @@ TEST_P(SchemeTable, CallerCredentialsWorkAndAreStored) {
   EXPECT_TRUE(fake::credentials().dialogTargets.empty());
 }
 
+// Silent, with no credentials anywhere: the scheme is still reported.
+TEST_P(SchemeTable, SilentWithoutCredentialsGivesSilentModeErrorAfterOne407) {
+  proxy().offeredSchemes = GetParam().offered;
+  EXPECT_EQ(run(true), PM_STATUS_SILENT_MODE_ERROR);
+  EXPECT_EQ(scheme_, GetParam().reported);
+  EXPECT_EQ(fake::winHttpRequest().sends, 1);
+  EXPECT_TRUE(fake::credentials().dialogTargets.empty());
+  EXPECT_EQ(info_.user, "");
+  EXPECT_TRUE(proxyLogHas(
+      "[ERROR]   PM_STATUS_SILENT_MODE_ERROR - Application running under "
+      "Silent Mode and it requires proxy server credentials."));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Offers, SchemeTable,
     ::testing::Values(
@@ -104,6 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
         SchemeCase{"NegotiateAndBasic", kNegotiate | kBasic, kNtlm, 4},
         SchemeCase{"NtlmAlone", kNtlm, kNtlm, 4},
         SchemeCase{"DigestAndBasic", kDigest | kBasic, kDigest, 2},
+        SchemeCase{"DigestAlone", kDigest, kDigest, 2},
         SchemeCase{"BasicAlone", kBasic, kBasic, 1},
         SchemeCase{"PassportAlone", kPassport, 0, 0}),
     testing_support::CaseName());
@@ -248,33 +262,6 @@ TEST_F(Probe, RejectedCallerCredentialsGiveWayToTheStoreThenTheDialog) {
   EXPECT_EQ(info_.user, "D\\typed");
   EXPECT_EQ(fake::credentials().store[L"p1"].user, L"D\\typed");
 }
-
-struct SilentCase {
-  const char* name;
-  std::uint32_t offered;
-  std::uint32_t reported;
-};
-
-using Silent = ProbeTable<SilentCase>;
-
-TEST_P(Silent, NoCredentialsGiveSilentModeErrorAfterOne407) {
-  proxy().offeredSchemes = GetParam().offered;
-  EXPECT_EQ(run(true), PM_STATUS_SILENT_MODE_ERROR);
-  EXPECT_EQ(scheme_, GetParam().reported);
-  EXPECT_EQ(fake::winHttpRequest().sends, 1);
-  EXPECT_TRUE(fake::credentials().dialogTargets.empty());
-  EXPECT_EQ(info_.user, "");
-  EXPECT_TRUE(proxyLogHas(
-      "[ERROR]   PM_STATUS_SILENT_MODE_ERROR - Application running under "
-      "Silent Mode and it requires proxy server credentials."));
-}
-
-INSTANTIATE_TEST_SUITE_P(Offers, Silent,
-                         ::testing::Values(SilentCase{"NtlmAndNegotiate",
-                                                      kNtlm | kNegotiate, 4},
-                                           SilentCase{"Digest", kDigest, 2},
-                                           SilentCase{"Basic", kBasic, 1}),
-                         testing_support::CaseName());
 
 TEST_F(Probe, CancelledOrFailedDialogEndsTheProbe) {
   proxy().offeredSchemes = kBasic;
