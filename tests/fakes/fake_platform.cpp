@@ -35,14 +35,39 @@
 
 namespace fake {
 
-FilesState& files() {
-  static FilesState state;
+namespace {
+
+// The one record of each kind, made on first use.
+template <typename State>
+State& instance() {
+  static State state;
   return state;
 }
-ClockState& clock() {
-  static ClockState state;
-  return state;
+
+}  // namespace
+
+FilesState& files() { return instance<FilesState>(); }
+ClockState& clock() { return instance<ClockState>(); }
+ProcessesState& processes() { return instance<ProcessesState>(); }
+ProfileState& profile() { return instance<ProfileState>(); }
+VersionInfoState& versionInfo() { return instance<VersionInfoState>(); }
+WinHttpProxyState& winHttpProxy() { return instance<WinHttpProxyState>(); }
+DebugOutputState& debugOutput() { return instance<DebugOutputState>(); }
+WinHttpRequestState& winHttpRequest() {
+  return instance<WinHttpRequestState>();
 }
+CredentialsState& credentials() { return instance<CredentialsState>(); }
+CertificatesState& certificates() { return instance<CertificatesState>(); }
+DetachedSignatureState& detachedSignature() {
+  return instance<DetachedSignatureState>();
+}
+TrustState& trust() { return instance<TrustState>(); }
+std::vector<AnalyticsCall>& analyticsCalls() {
+  return instance<std::vector<AnalyticsCall>>();
+}
+ConnectionState& connection() { return instance<ConnectionState>(); }
+ShellState& shell() { return instance<ShellState>(); }
+
 // Starts with the process's own TSRN_ENABLE_DEBUG_STRING: the proxy
 // manager's log switch is read from here while the test program loads, so a
 // test program run with the variable set has the log on.
@@ -58,34 +83,7 @@ EnvironmentState& environment() {
   }();
   return state;
 }
-ProcessesState& processes() {
-  static ProcessesState state;
-  return state;
-}
-ProfileState& profile() {
-  static ProfileState state;
-  return state;
-}
-VersionInfoState& versionInfo() {
-  static VersionInfoState state;
-  return state;
-}
-WinHttpProxyState& winHttpProxy() {
-  static WinHttpProxyState state;
-  return state;
-}
-DebugOutputState& debugOutput() {
-  static DebugOutputState state;
-  return state;
-}
-WinHttpRequestState& winHttpRequest() {
-  static WinHttpRequestState state;
-  return state;
-}
-CredentialsState& credentials() {
-  static CredentialsState state;
-  return state;
-}
+
 platform::CertificateChain trustedChain() {
   platform::CertificateChain chain;
   chain.built = true;
@@ -98,35 +96,6 @@ platform::CertificateChain trustedChain() {
   chain.rootInStore = true;
   chain.usageAllowed = true;
   return chain;
-}
-
-CertificatesState& certificates() {
-  static CertificatesState state;
-  return state;
-}
-
-DetachedSignatureState& detachedSignature() {
-  static DetachedSignatureState state;
-  return state;
-}
-
-TrustState& trust() {
-  static TrustState state;
-  return state;
-}
-std::vector<AnalyticsCall>& analyticsCalls() {
-  static std::vector<AnalyticsCall> calls;
-  return calls;
-}
-
-ConnectionState& connection() {
-  static ConnectionState state;
-  return state;
-}
-
-ShellState& shell() {
-  static ShellState state;
-  return state;
 }
 
 void reset() {
@@ -168,17 +137,72 @@ std::string localPath(const std::wstring& path) {
 
 }  // namespace fake
 
+namespace platform {
+
+struct HeldFile {
+  std::wstring path;
+  std::FILE* stream;  // null for fake::holdAny
+};
+
 namespace {
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-#if defined(_WIN32)
-std::wstring windowsPath(const std::wstring& path) { return path; }
-#endif
+bool inUse(const std::wstring& path) {
+  return fake::files().held.count(path) != 0;
+}
+
+HeldFileHandle held(const std::wstring& path, std::FILE* stream) {
+  ++fake::files().held[path];
+  return HeldFileHandle(new HeldFile{path, stream});
+}
+
+const fake::FakeWindow* findWindow(WindowHandle handle) {
+  for (const auto& window : fake::processes().windows) {
+    if (window.handle == handle) return &window;
+  }
+  return nullptr;
+}
+
+FileVersionInfo versionOf(const std::wstring& path, bool localised) {
+  fake::VersionInfoState& state = fake::versionInfo();
+  state.calls.push_back({path, localised});
+  const auto found = state.files.find(path);
+  return found != state.files.end() ? found->second : FileVersionInfo{};
+}
+
+// A WinHTTP settings read: counted, and the configured answer or a failure
+// with its error.
+template <typename Config>
+bool readSettings(int& calls, bool failed, std::uint32_t error,
+                  const Config& answer, Config& config) {
+  ++calls;
+  config = failed ? Config{} : answer;
+  if (failed) fake::debugOutput().lastError = error;
+  return !failed;
+}
+
+// True (the call fails, its error as the last error) when a test named it.
+bool fails(const char* call) {
+  const auto& failures = fake::winHttpRequest().failures;
+  const auto found = failures.find(call);
+  if (found == failures.end()) return false;
+  fake::debugOutput().lastError = found->second;
+  return true;
+}
+
+bool failWith(std::uint32_t code) {
+  fake::debugOutput().lastError = code;
+  return false;
+}
+
+const fake::FakeHttpProxy& proxyAt(const std::wstring& address) {
+  const auto& state = fake::winHttpRequest();
+  const auto found = state.proxies.find(address);
+  return found != state.proxies.end() ? found->second : state.otherProxies;
+}
 
 }  // namespace
-
-namespace platform {
 
 ShellRunResult shellRunAndWait(const std::wstring& file,
                                const std::wstring& parameters,
@@ -215,8 +239,7 @@ std::wstring pathAppend(const std::wstring& base, const std::wstring& more) {
 
 std::wstring pathRemoveFileSpec(const std::wstring& path) {
   const std::size_t last = path.find_last_of(L"\\/");
-  if (last == std::wstring::npos) return std::wstring();
-  return path.substr(0, last);
+  return last == std::wstring::npos ? std::wstring() : path.substr(0, last);
 }
 
 bool fileExists(const std::wstring& path) {
@@ -233,14 +256,6 @@ bool createDirectory(const std::wstring& path) {
   return ::mkdir(fake::localPath(path).c_str(), 0755) == 0;
 #endif
 }
-
-namespace {
-
-bool inUse(const std::wstring& path) {
-  return fake::files().held.count(path) != 0;
-}
-
-}  // namespace
 
 bool deleteFile(const std::wstring& path) {
   return !inUse(path) && std::remove(fake::localPath(path).c_str()) == 0;
@@ -279,11 +294,6 @@ std::wstring randomHex(std::size_t bytes) {
   return tsdlm::widenBytes(std::string(text).substr(0, 2 * bytes));
 }
 
-struct HeldFile {
-  std::wstring path;
-  std::FILE* stream;  // null for fake::holdAny
-};
-
 void HeldFileCloser::operator()(HeldFile* file) const {
   if (file == nullptr) return;
   if (file->stream != nullptr) std::fclose(file->stream);
@@ -294,27 +304,21 @@ void HeldFileCloser::operator()(HeldFile* file) const {
 
 HeldFileHandle holdFile(const std::wstring& path) {
   std::FILE* stream = std::fopen(fake::localPath(path).c_str(), "rb");
-  if (stream == nullptr) return HeldFileHandle();
-  ++fake::files().held[path];
-  return HeldFileHandle(new HeldFile{path, stream});
+  return stream != nullptr ? held(path, stream) : HeldFileHandle();
 }
 
 HeldFileHandle holdFolder(const std::wstring& path) {
   std::error_code error;
-  if (!std::filesystem::is_directory(fake::localPath(path), error)) {
-    return HeldFileHandle();
-  }
-  ++fake::files().held[path];
-  return HeldFileHandle(new HeldFile{path, nullptr});
+  return std::filesystem::is_directory(fake::localPath(path), error)
+             ? held(path, nullptr)
+             : HeldFileHandle();
 }
 
 HeldFileHandle openFileToWrite(const std::wstring& path, bool& created) {
   std::error_code error;
   created = !std::filesystem::exists(fake::localPath(path), error);
   std::FILE* stream = std::fopen(fake::localPath(path).c_str(), "ab");
-  if (stream == nullptr) return HeldFileHandle();
-  ++fake::files().held[path];
-  return HeldFileHandle(new HeldFile{path, stream});
+  return stream != nullptr ? held(path, stream) : HeldFileHandle();
 }
 
 bool deleteHeldFile(HeldFile& file) {
@@ -380,7 +384,7 @@ std::string heldFileSha256(HeldFile&) { return std::string(); }
 std::FILE* openFile(const std::wstring& path, const wchar_t* mode) {
   fake::files().opened.emplace_back(path, mode);
 #if defined(_WIN32)
-  return ::_wfopen(windowsPath(path).c_str(), mode);
+  return ::_wfopen(path.c_str(), mode);
 #else
   return std::fopen(fake::localPath(path).c_str(),
                     tsdlm::narrowLow8(mode).c_str());
@@ -410,7 +414,6 @@ std::uint64_t monotonicMilliseconds() { return fake::clock().monotonicMs; }
 std::int64_t utcSecondsNow() { return fake::clock().utcSeconds; }
 
 void sleepMilliseconds(std::uint32_t milliseconds) {
-  fake::clock().sleeps.push_back(milliseconds);
   fake::clock().monotonicMs += milliseconds;
 }
 
@@ -465,17 +468,6 @@ std::vector<WindowHandle> topLevelWindows() {
   return handles;
 }
 
-namespace {
-
-const fake::FakeWindow* findWindow(WindowHandle handle) {
-  for (const auto& window : fake::processes().windows) {
-    if (window.handle == handle) return &window;
-  }
-  return nullptr;
-}
-
-}  // namespace
-
 ProcessId windowProcessId(WindowHandle window) {
   const fake::FakeWindow* found = findWindow(window);
   return found != nullptr ? found->owner : 0;
@@ -513,8 +505,6 @@ std::shared_ptr<PendingMessage> sendMessageAsync(WindowHandle window,
   const bool delivered = findWindow(window) != nullptr && !isHungWindow(window);
   if (delivered) {
     fake::processes().sent.push_back({window, message, wParam, lParam});
-  } else {
-    ++fake::processes().undelivered;
   }
   return std::make_shared<PendingMessage>(PendingMessage{window, delivered});
 }
@@ -578,17 +568,6 @@ std::wstring readProfileString(const std::wstring& section,
   return value.substr(0, 259);
 }
 
-namespace {
-
-FileVersionInfo versionOf(const std::wstring& path, bool localised) {
-  fake::VersionInfoState& state = fake::versionInfo();
-  state.calls.push_back({path, localised});
-  const auto found = state.files.find(path);
-  return found != state.files.end() ? found->second : FileVersionInfo{};
-}
-
-}  // namespace
-
 FileVersionInfo readFileVersion(const std::wstring& path) {
   return versionOf(path, false);
 }
@@ -597,63 +576,16 @@ FileVersionInfo readLocalisedFileVersion(const std::wstring& path) {
   return versionOf(path, true);
 }
 
-}  // namespace platform
-
-namespace platform::analytics {
-
-namespace {
-std::wstring text(const wchar_t* value) {
-  return value != nullptr ? value : L"";
-}
-}  // namespace
-
-bool initialize(const wchar_t* product, bool flag) {
-  fake::AnalyticsCall call{"initialize", text(product), L"", L"", flag};
-  fake::analyticsCalls().push_back(call);
-  return true;
-}
-
-void addCommonAttribute(const wchar_t* name, const wchar_t* value) {
-  fake::analyticsCalls().push_back(
-      {"addCommonAttribute", text(name), text(value), L"", false});
-}
-
-void track(const wchar_t* event, const wchar_t* key, const wchar_t* value) {
-  fake::analyticsCalls().push_back(
-      {"track", text(event), text(key), text(value), false});
-}
-
-bool unInitialize() {
-  fake::analyticsCalls().push_back({"unInitialize", L"", L"", L"", false});
-  return true;
-}
-
-}  // namespace platform::analytics
-
-namespace platform {
-
 bool getIeProxyConfigForCurrentUser(IeProxyConfig& config) {
   fake::WinHttpProxyState& state = fake::winHttpProxy();
-  ++state.ieCalls;
-  config = IeProxyConfig{};
-  if (state.ieFails) {
-    fake::debugOutput().lastError = state.ieError;
-    return false;
-  }
-  config = state.ie;
-  return true;
+  return readSettings(state.ieCalls, state.ieFails, state.ieError, state.ie,
+                      config);
 }
 
 bool getDefaultProxyConfiguration(DefaultProxyConfig& config) {
   fake::WinHttpProxyState& state = fake::winHttpProxy();
-  ++state.defaultCalls;
-  config = DefaultProxyConfig{};
-  if (state.defaultFails) {
-    fake::debugOutput().lastError = state.defaultError;
-    return false;
-  }
-  config = state.defaults;
-  return true;
+  return readSettings(state.defaultCalls, state.defaultFails,
+                      state.defaultError, state.defaults, config);
 }
 
 ProxyForUrlResult getProxyForUrl(const std::wstring& url,
@@ -690,11 +622,8 @@ std::uint32_t lastError() { return fake::debugOutput().lastError; }
 
 void setLastError(std::uint32_t code) { fake::debugOutput().lastError = code; }
 
-std::wstring systemErrorText(std::uint32_t code) {
-  const auto& texts = fake::debugOutput().errorTexts;
-  const auto found = texts.find(code);
-  return found != texts.end() ? found->second : std::wstring();
-}
+// No system texts: the proxy log's descriptions stay empty.
+std::wstring systemErrorText(std::uint32_t) { return std::wstring(); }
 
 FileTrust verifyFileTrust(const std::wstring& path, HeldFile& file) {
   auto& state = fake::trust();
@@ -724,10 +653,7 @@ ServerCertificate examineServerCertificate(const TlsSession&) {
   return fake::certificates().server;
 }
 
-}  // namespace platform
-
 // The WinHTTP request layer and the credential store.
-namespace platform {
 
 struct WinHttpHandles {
   std::wstring proxyAddress;
@@ -740,30 +666,6 @@ struct WinHttpHandles {
   std::uint32_t schemes = 0;  // challenged in the last response
   int receiveTimeoutMs = 0;   // 0: none set
 };
-
-namespace {
-
-// True (the call fails, its error as the last error) when a test named it.
-bool fails(const char* call) {
-  const auto& failures = fake::winHttpRequest().failures;
-  const auto found = failures.find(call);
-  if (found == failures.end()) return false;
-  fake::debugOutput().lastError = found->second;
-  return true;
-}
-
-bool failWith(std::uint32_t code) {
-  fake::debugOutput().lastError = code;
-  return false;
-}
-
-const fake::FakeHttpProxy& proxyAt(const std::wstring& address) {
-  const auto& state = fake::winHttpRequest();
-  const auto found = state.proxies.find(address);
-  return found != state.proxies.end() ? found->second : state.otherProxies;
-}
-
-}  // namespace
 
 void closeWinHttpHandles(WinHttpHandles* handles) {
   if (handles == nullptr) return;
@@ -935,7 +837,7 @@ std::uint32_t promptForCredentials(const std::wstring& target,
       (state.storeAnswers == fake::StoreAnswers::always ||
        (state.storeAnswers == fake::StoreAnswers::unlessForced &&
         authError == 0));
-  state.dialogs.push_back({authError, user, !fromStore});
+  state.dialogs.push_back({authError, user});
   password.clear();
   if (fromStore) {
     user = stored->second.user;
@@ -1000,11 +902,41 @@ bool readGenericCredential(const std::wstring& target, std::wstring& user,
 
 }  // namespace platform
 
+namespace platform::analytics {
+
+namespace {
+std::wstring text(const wchar_t* value) {
+  return value != nullptr ? value : L"";
+}
+}  // namespace
+
+bool initialize(const wchar_t* product, bool flag) {
+  fake::analyticsCalls().push_back(
+      {"initialize", text(product), L"", L"", flag});
+  return true;
+}
+
+void addCommonAttribute(const wchar_t* name, const wchar_t* value) {
+  fake::analyticsCalls().push_back(
+      {"addCommonAttribute", text(name), text(value), L"", false});
+}
+
+void track(const wchar_t* event, const wchar_t* key, const wchar_t* value) {
+  fake::analyticsCalls().push_back(
+      {"track", text(event), text(key), text(value), false});
+}
+
+bool unInitialize() {
+  fake::analyticsCalls().push_back({"unInitialize", L"", L"", L"", false});
+  return true;
+}
+
+}  // namespace platform::analytics
+
 namespace fake {
 
 platform::HeldFileHandle holdAny(const std::wstring& path) {
-  ++files().held[path];
-  return platform::HeldFileHandle(new platform::HeldFile{path, nullptr});
+  return platform::held(path, nullptr);
 }
 
 }  // namespace fake

@@ -60,7 +60,6 @@ struct ClockState {
   std::uint64_t monotonicMs = 1000;
   // What utcSecondsNow answers.
   std::int64_t utcSeconds = 1796810400;  // 2026-12-09T10:00:00Z
-  std::vector<std::uint32_t> sleeps;
 };
 ClockState& clock();
 
@@ -103,7 +102,6 @@ struct ProcessesState {
   bool windowEnumerationFails = false;
   std::vector<FakeWindow> windows;
   std::vector<SentMessage> sent;  // delivered messages only
-  int undelivered = 0;
   bool startFails = false;
   // Programs started: path and folder.
   std::vector<std::pair<std::wstring, std::wstring>> started;
@@ -166,8 +164,7 @@ WinHttpProxyState& winHttpProxy();
 struct DebugOutputState {
   std::vector<std::wstring> wideLines;   // OutputDebugStringW
   std::vector<std::string> narrowLines;  // OutputDebugStringA
-  std::uint32_t lastError = 0;
-  std::map<std::uint32_t, std::wstring> errorTexts;  // missing: no text
+  std::uint32_t lastError = 0;           // no error has a system text
 };
 DebugOutputState& debugOutput();
 
@@ -207,10 +204,8 @@ struct WinHttpRequestState {
   // Proxies by proxy address ("p1:80"); other addresses get `otherProxies`.
   std::map<std::wstring, FakeHttpProxy> proxies;
   FakeHttpProxy otherProxies;
-  // A call named here ("WinHttpOpen", "WinHttpCrackUrl", "WinHttpConnect",
-  // "WinHttpOpenRequest", "WinHttpSetOption", "WinHttpSetCredentials",
-  // "WinHttpSendRequest", "WinHttpReceiveResponse", "WinHttpQueryAuthSchemes",
-  // "WinHttpQueryHeaders") fails every time with the given error code.
+  // A call named here by its WinHTTP name ("WinHttpOpen", "WinHttpConnect"
+  // and so on) fails every time with the given error code.
   std::map<std::string, std::uint32_t> failures;
   // The next sends succeed but leave ERROR_WINHTTP_RESEND_REQUEST behind.
   int resends = 0;
@@ -244,7 +239,6 @@ enum class StoreAnswers { never, unlessForced, always };
 struct DialogCall {
   std::uint32_t authError;
   std::wstring prefilledUser;
-  bool shown;  // false when answered from the store
 };
 struct CredentialsState {
   std::map<std::wstring, StoredCredential> store;  // by target name

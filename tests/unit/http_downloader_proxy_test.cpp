@@ -43,6 +43,16 @@ std::vector<std::string> demanding(const char* scheme) {
   return {"--auth", scheme, "--user", "ann", "--password", "secret"};
 }
 
+// The probe's view of the proxy at 127.0.0.1:port: it demands `offered` and
+// takes ann/secret, which the credential store holds for its host.
+void probeSees(int port, std::uint32_t offered) {
+  const std::wstring address = L"127.0.0.1:" + std::to_wstring(port);
+  fake::winHttpProxy().ie.proxy = address;
+  fake::winHttpRequest().proxies[address].offeredSchemes = offered;
+  fake::winHttpRequest().proxies[address].accepted = {{L"ann", L"secret"}};
+  fake::credentials().store[L"127.0.0.1"] = {L"ann", L"secret", L""};
+}
+
 class HttpDownloaderProxyTest
     : public testing_support::PlatformTableTest<ProxyCase> {
  protected:
@@ -61,13 +71,7 @@ class HttpDownloaderProxyTest
 TEST_P(HttpDownloaderProxyTest, TransferThroughTheProxy) {
   const ProxyCase& c = GetParam();
   LocalProxy proxy(c.proxyOptions);
-  const std::wstring address = L"127.0.0.1:" + std::to_wstring(proxy.port());
-  fake::winHttpProxy().ie.proxy = address;
-  fake::FakeHttpProxy probed;
-  probed.offeredSchemes = c.offered;
-  probed.accepted = {{L"ann", L"secret"}};
-  fake::winHttpRequest().proxies[address] = probed;
-  fake::credentials().store[L"127.0.0.1"] = {L"ann", L"secret", L""};
+  probeSees(proxy.port(), c.offered);
 
   const std::string url = server_.url("/update.xml");
   const std::string out = work_.file("update.xml");
@@ -137,11 +141,7 @@ TEST_P(ThroughSquid, ConnectTunnelAuthenticates) {
     testing_support::ScriptServer squid(
         "squid.py",
         {"serve", squidDir.path(), GetParam().config, "ann", "secret"});
-    const std::wstring address = L"127.0.0.1:" + std::to_wstring(squid.port());
-    fake::winHttpProxy().ie.proxy = address;
-    fake::winHttpRequest().proxies[address].offeredSchemes = GetParam().offered;
-    fake::winHttpRequest().proxies[address].accepted = {{L"ann", L"secret"}};
-    fake::credentials().store[L"127.0.0.1"] = {L"ann", L"secret", L""};
+    probeSees(squid.port(), GetParam().offered);
     const std::string target = work.file("a.txt");
     EXPECT_FALSE(HttpDownloader::transfer(
         server.url("/a.txt"), std::wstring(target.begin(), target.end())));

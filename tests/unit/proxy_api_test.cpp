@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "fakes/fake_platform.h"
 #include "proxy/proxy_manager_impl_win.h"
@@ -26,6 +27,14 @@ ProxyInfo marked() {
 
 std::string text(const char* value) { return value ? value : "<null>"; }
 
+void expectCleared(const ProxyInfo& answer) {
+  EXPECT_EQ(answer.user, nullptr);
+  EXPECT_EQ(answer.password, nullptr);
+  EXPECT_EQ(answer.server, nullptr);
+  EXPECT_EQ(answer.serverPort, nullptr);
+  EXPECT_EQ(answer.authScheme, 0u);
+}
+
 class ProxyApi : public testing_support::PlatformTest {
  protected:
   void TearDown() override { tsrnProxyDeallocate(&answer_); }
@@ -34,14 +43,6 @@ class ProxyApi : public testing_support::PlatformTest {
           const char* password = nullptr) {
     request_ = UserData{url, user, password, false};
     return tsrnGetProxyInfo(&request_, &answer_);
-  }
-
-  void expectCleared() {
-    EXPECT_EQ(answer_.user, nullptr);
-    EXPECT_EQ(answer_.password, nullptr);
-    EXPECT_EQ(answer_.server, nullptr);
-    EXPECT_EQ(answer_.serverPort, nullptr);
-    EXPECT_EQ(answer_.authScheme, 0u);
   }
 
   UserData request_{};
@@ -79,11 +80,7 @@ TEST_P(BadInput, InvalidInputWithTheAnswerClearedNotFreed) {
   const UserData request{GetParam().url, GetParam().user, GetParam().password,
                          true};
   EXPECT_EQ(tsrnGetProxyInfo(&request, &answer), 4);
-  EXPECT_EQ(answer.user, nullptr);
-  EXPECT_EQ(answer.password, nullptr);
-  EXPECT_EQ(answer.server, nullptr);
-  EXPECT_EQ(answer.serverPort, nullptr);
-  EXPECT_EQ(answer.authScheme, 0u);
+  expectCleared(answer);
   EXPECT_EQ(fake::winHttpProxy().ieCalls, 0);
 }
 
@@ -130,10 +127,7 @@ TEST_P(Answers, StatusAndFirstCandidate) {
   const UserData request{c.url, "caller", "secret", false};
   EXPECT_EQ(tsrnGetProxyInfo(&request, &answer_), c.status);
   if (c.server == nullptr) {
-    EXPECT_EQ(answer_.server, nullptr);
-    EXPECT_EQ(answer_.serverPort, nullptr);
-    EXPECT_EQ(answer_.user, nullptr);
-    EXPECT_EQ(answer_.password, nullptr);
+    expectCleared(answer_);
   } else {
     EXPECT_EQ(text(answer_.server), c.server);
     EXPECT_EQ(text(answer_.serverPort), c.port);
@@ -214,9 +208,9 @@ TEST_F(ProxyApi, DeallocateFreesOnceAndIgnoresNull) {
   ASSERT_EQ(ask("https://a/", "u", "p"), 0);
   answer_.authScheme = 4;
   tsrnProxyDeallocate(&answer_);
-  expectCleared();
+  expectCleared(answer_);
   tsrnProxyDeallocate(&answer_);  // nothing left: must not free again
-  expectCleared();
+  expectCleared(answer_);
   tsrnProxyDeallocate(nullptr);
 }
 
@@ -226,9 +220,9 @@ TEST_F(ProxyApi, LongAndOddUrlsFailTheProbe) {
   fake::winHttpProxy().ie.proxy = L"p1";
   const std::string longUrl = "http://a/" + std::string(100000, 'x');
   EXPECT_EQ(ask(longUrl.c_str()), 2);
-  expectCleared();
+  expectCleared(answer_);
   EXPECT_EQ(ask("not a url at all"), 2);
-  expectCleared();
+  expectCleared(answer_);
   EXPECT_TRUE(fake::winHttpProxy().autoCalls.empty());
   EXPECT_EQ(fake::winHttpRequest().sessions.size(), 2u);
   EXPECT_EQ(fake::winHttpRequest().openHandles, 0);
@@ -239,11 +233,10 @@ TEST_F(ProxyApi, ValidateInputClearsWithoutFreeing) {
   ProxyInfo answer = marked();
   const UserData good{"x", nullptr, nullptr, false};
   EXPECT_EQ(manager.ValidateInput(good, answer), PM_STATUS_SUCCESS);
-  EXPECT_EQ(answer.server, nullptr);
+  expectCleared(answer);
   answer = marked();
   manager.ResetOutput(answer);
-  EXPECT_EQ(answer.user, nullptr);
-  EXPECT_EQ(answer.authScheme, 0u);
+  expectCleared(answer);
 }
 
 UPIInfo filled() {
@@ -256,52 +249,41 @@ UPIInfo filled() {
   return info;
 }
 
-void expectFilled(const UPIInfo& info) {
-  const UPIInfo expected = filled();
-  EXPECT_EQ(info.url, expected.url);
-  EXPECT_EQ(info.server, expected.server);
-  EXPECT_EQ(info.serverPort, expected.serverPort);
-  EXPECT_EQ(info.user, expected.user);
-  EXPECT_EQ(info.password, expected.password);
+std::vector<std::string> fields(const UPIInfo& info) {
+  return {info.url, info.server, info.serverPort, info.user, info.password};
 }
 
-void expectEmpty(const UPIInfo& info) {
-  EXPECT_TRUE(info.url.empty());
-  EXPECT_TRUE(info.server.empty());
-  EXPECT_TRUE(info.serverPort.empty());
-  EXPECT_TRUE(info.user.empty());
-  EXPECT_TRUE(info.password.empty());
-}
+const std::vector<std::string> kEmpty(5);
 
 TEST(UPIInfoRecord, CopiesAndMovesMemberWise) {
   UPIInfo source = filled();
   UPIInfo copy(source);
-  expectFilled(copy);
-  expectFilled(source);
+  EXPECT_EQ(fields(copy), fields(filled()));
+  EXPECT_EQ(fields(source), fields(filled()));
 
   UPIInfo moved(std::move(source));
-  expectFilled(moved);
-  expectEmpty(source);
+  EXPECT_EQ(fields(moved), fields(filled()));
+  EXPECT_EQ(fields(source), kEmpty);
 
   UPIInfo assigned;
   assigned.server = "old";
   assigned = moved;
-  expectFilled(assigned);
+  EXPECT_EQ(fields(assigned), fields(filled()));
 
   UPIInfo moveAssigned;
   moveAssigned.password = "old";
   moveAssigned = std::move(assigned);
-  expectFilled(moveAssigned);
-  expectEmpty(assigned);
+  EXPECT_EQ(fields(moveAssigned), fields(filled()));
+  EXPECT_EQ(fields(assigned), kEmpty);
 }
 
 TEST(UPIInfoRecord, SelfAssignmentChangesNothing) {
   UPIInfo info = filled();
   UPIInfo& alias = info;
   info = alias;
-  expectFilled(info);
+  EXPECT_EQ(fields(info), fields(filled()));
   info = std::move(alias);
-  expectFilled(info);
+  EXPECT_EQ(fields(info), fields(filled()));
 }
 
 }  // namespace

@@ -16,9 +16,12 @@ using testing_support::operator<<;
 using namespace TSRN::ProxyManager;
 using testing_support::proxyLogHas;
 
+// What the dialog answers and what ShowCredentialDialog makes of it.
 struct DialogCase {
   const char* name;
-  fake::DialogAnswer answer;
+  std::uint32_t result;  // of the dialog
+  std::wstring typed;    // the user name typed
+  std::wstring password;
   int status;
   std::wstring user;  // the user output
   const char* line;   // a log line the case must write
@@ -34,62 +37,40 @@ class Dialog : public testing_support::PlatformTableTest<DialogCase> {
 
 TEST_P(Dialog, UserNameAndStatus) {
   const DialogCase& c = GetParam();
-  fake::credentials().dialogAnswers = {c.answer};
+  fake::credentials().dialogAnswers = {{c.result, c.typed, c.password}};
   std::wstring user = L"stale";
   std::wstring password = L"stale";
   EXPECT_EQ(ProxyCredentials::ShowCredentialDialog(L"proxy1", user, password),
             c.status);
   EXPECT_EQ(user, c.user);
-  EXPECT_EQ(password, c.status == 0 ? c.answer.password : L"");
+  EXPECT_EQ(password, c.status == 0 ? c.password : L"");
   EXPECT_TRUE(proxyLogHas(c.line)) << c.line;
   EXPECT_EQ(fake::credentials().dialogTargets,
             std::vector<std::wstring>{L"proxy1"});
   EXPECT_EQ(fake::credentials().writes, 0);  // the dialog itself saves nothing
 }
 
+const char kAnswered[] = "[INFO]   ShowCredentialDialog response:0";
+
 INSTANTIATE_TEST_SUITE_P(
     Answers, Dialog,
     ::testing::Values(
-        DialogCase{"proxy_as_domain",
-                   {0, L"proxy1\\user1", L"pw"},
-                   0,
-                   L"user1",
-                   "[INFO]   ShowCredentialDialog response:0"},
-        DialogCase{"proxy_as_domain_upper",
-                   {0, L"PROXY1\\user1", L"pw"},
-                   0,
-                   L"user1",
-                   "[INFO]   ShowCredentialDialog response:0"},
-        DialogCase{"other_domain",
-                   {0, L"DOM1\\user1", L"pw"},
-                   0,
-                   L"DOM1\\user1",
-                   "[INFO]   ShowCredentialDialog response:0"},
-        DialogCase{"longer_domain",
-                   {0, L"proxy10\\user1", L""},
-                   0,
-                   L"proxy10\\user1",
-                   "[INFO]   ShowCredentialDialog response:0"},
+        DialogCase{"proxy_as_domain", 0, L"proxy1\\user1", L"pw", 0, L"user1",
+                   kAnswered},
+        DialogCase{"proxy_as_domain_upper", 0, L"PROXY1\\user1", L"pw", 0,
+                   L"user1", kAnswered},
+        DialogCase{"other_domain", 0, L"DOM1\\user1", L"pw", 0, L"DOM1\\user1",
+                   kAnswered},
+        DialogCase{"longer_domain", 0, L"proxy10\\user1", L"", 0,
+                   L"proxy10\\user1", kAnswered},
         // No domain part: the name as typed, without a leading backslash.
-        DialogCase{"principal_name",
-                   {0, L"user1@dom1", L"pw"},
-                   0,
-                   L"user1@dom1",
-                   "[INFO]   ShowCredentialDialog response:0"},
-        DialogCase{"unparsable_name",
-                   {0, L"user1", L"pw"},
-                   2,
-                   L"",
+        DialogCase{"principal_name", 0, L"user1@dom1", L"pw", 0, L"user1@dom1",
+                   kAnswered},
+        DialogCase{"unparsable_name", 0, L"user1", L"pw", 2, L"",
                    "[ERROR]   CredUIParseUserNameW() API failed. Error:1315"},
-        DialogCase{"cancelled",
-                   {1223, L"", L""},
-                   5,
-                   L"",
+        DialogCase{"cancelled", 1223, L"", L"", 5, L"",
                    "[INFO]   User CANCELLED credential dialog!"},
-        DialogCase{"no_display",
-                   {1400, L"", L""},
-                   2,
-                   L"",
+        DialogCase{"no_display", 1400, L"", L"", 2, L"",
                    "[ERROR]   CredUIPromptForCredentialsW() API failed. "
                    "Error:1400"}),
     testing_support::CaseName());

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "fakes/fake_platform.h"
@@ -43,7 +44,7 @@ struct DiscoveryCase {
   std::optional<std::wstring> defaultList;
   bool defaultFails = false;
   // Expected.
-  PMStatus status;
+  PMStatus status = PM_STATUS_SUCCESS;
   std::wstring list;
   int wpadLookups;
   int scriptLookups;
@@ -108,7 +109,6 @@ std::vector<DiscoveryCase> scenarios() {
   };
   add("fixed_list", [](DiscoveryCase& c) {
     c.fixedList = L"http=p1:80;https=p2:443";
-    c.status = PM_STATUS_SUCCESS;
     c.list = L"http=p1:80;https=p2:443";
   });
   add("wpad_beats_script_and_fixed_list", [](DiscoveryCase& c) {
@@ -117,82 +117,59 @@ std::vector<DiscoveryCase> scenarios() {
     c.fixedList = L"fixed:1";
     c.wpad = answers(L"wpad:3128");
     c.script = answers(L"pac:8080");
-    c.status = PM_STATUS_SUCCESS;
     c.list = L"wpad:3128";
     c.wpadLookups = 1;
   });
-  for (const auto& [name, off] :
-       {std::pair{"wpad_off_script_still_used", L"false"},
-        std::pair{"wpad_OFF_script_still_used", L"FALSE"},
-        std::pair{"wpad_Off_script_still_used", L"False"}}) {
-    add(name, [off = off](DiscoveryCase& c) {
+  // Only "false" in any letter case turns WPAD off.
+  for (const auto& [name, value, off] :
+       {std::tuple{"wpad_off_script_still_used", L"false", true},
+        std::tuple{"wpad_OFF_script_still_used", L"FALSE", true},
+        std::tuple{"wpad_Off_script_still_used", L"False", true},
+        std::tuple{"wpad_switch_0_keeps_wpad", L"0", false},
+        std::tuple{"wpad_switch_no_keeps_wpad", L"no", false},
+        std::tuple{"wpad_switch_TRUE_keeps_wpad", L"TRUE", false}}) {
+    add(name, [value = value, off = off](DiscoveryCase& c) {
       c.autoDetect = true;
       c.pacUrl = kPac;
       c.wpad = answers(L"wpad:3128");
       c.script = answers(L"pac:8080");
-      c.wpadSwitch = off;
-      c.status = PM_STATUS_SUCCESS;
-      c.list = L"pac:8080";
-      c.scriptLookups = 1;
-    });
-  }
-  for (const auto& [name, other] :
-       {std::pair{"wpad_switch_0_keeps_wpad", L"0"},
-        std::pair{"wpad_switch_no_keeps_wpad", L"no"},
-        std::pair{"wpad_switch_TRUE_keeps_wpad", L"TRUE"}}) {
-    add(name, [other = other](DiscoveryCase& c) {
-      c.autoDetect = true;
-      c.wpad = answers(L"wpad:3128");
-      c.wpadSwitch = other;
-      c.status = PM_STATUS_SUCCESS;
-      c.list = L"wpad:3128";
-      c.wpadLookups = 1;
+      c.wpadSwitch = value;
+      c.list = off ? L"pac:8080" : L"wpad:3128";
+      c.wpadLookups = off ? 0 : 1;
+      c.scriptLookups = off ? 1 : 0;
     });
   }
   add("wpad_fails_then_script", [](DiscoveryCase& c) {
     c.autoDetect = true;
     c.pacUrl = kPac;
     c.script = answers(L"pac:8080");
-    c.status = PM_STATUS_SUCCESS;
     c.list = L"pac:8080";
     c.wpadLookups = 1;
     c.scriptLookups = 1;
   });
-  add("script_direct_falls_to_fixed_list", [](DiscoveryCase& c) {
-    c.pacUrl = kPac;
-    c.fixedList = L"fixed:1";
-    c.script = direct();
-    c.status = PM_STATUS_SUCCESS;
-    c.list = L"fixed:1";
-    c.scriptLookups = 1;
-  });
-  add("script_unreachable_falls_to_fixed_list", [](DiscoveryCase& c) {
-    c.pacUrl = kPac;
-    c.fixedList = L"fixed:1";
-    c.script = fails(12167);
-    c.status = PM_STATUS_SUCCESS;
-    c.list = L"fixed:1";
-    c.scriptLookups = 1;
-  });
-  // A script that has not arrived in time counts as none.
-  add("script_not_in_time_falls_to_fixed_list", [](DiscoveryCase& c) {
-    c.pacUrl = kPac;
-    c.fixedList = L"fixed:1";
-    c.script = {ProxyForUrlResult::timedOut, 0, {}};
-    c.status = PM_STATUS_SUCCESS;
-    c.list = L"fixed:1";
-    c.scriptLookups = 1;
-  });
+  // A script that answers "direct", cannot be fetched or has not arrived in
+  // time counts as none.
+  for (const auto& [name, answer] :
+       {std::pair{"script_direct_falls_to_fixed_list", direct()},
+        std::pair{"script_unreachable_falls_to_fixed_list", fails(12167)},
+        std::pair{"script_not_in_time_falls_to_fixed_list",
+                  fake::AutoProxyAnswer{ProxyForUrlResult::timedOut, 0, {}}}}) {
+    add(name, [answer = answer](DiscoveryCase& c) {
+      c.pacUrl = kPac;
+      c.fixedList = L"fixed:1";
+      c.script = answer;
+      c.list = L"fixed:1";
+      c.scriptLookups = 1;
+    });
+  }
   add("empty_fixed_list_counts_as_present", [](DiscoveryCase& c) {
     c.fixedList = L"";
     c.defaultList = L"default:80";
-    c.status = PM_STATUS_SUCCESS;
     c.list = L"";
   });
   add("empty_script_url_is_still_asked_for", [](DiscoveryCase& c) {
     c.pacUrl = L"";
     c.defaultList = L"default:80";
-    c.status = PM_STATUS_SUCCESS;
     c.list = L"default:80";
     c.defaultReads = 1;
   });
@@ -200,7 +177,6 @@ std::vector<DiscoveryCase> scenarios() {
     c.autoDetect = true;
     c.wpadSwitch = L"false";
     c.defaultList = L"default:80";
-    c.status = PM_STATUS_SUCCESS;
     c.list = L"default:80";
     c.defaultReads = 1;
   });

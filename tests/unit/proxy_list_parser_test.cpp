@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,12 +11,6 @@
 #include "fakes/fake_platform.h"
 #include "unit/proxy_list_reference.h"
 #include "unit/test_support.h"
-
-namespace TSRN::ProxyManager {
-void PrintTo(const ProxyCandidate& c, std::ostream* os) {
-  *os << "(" << c.server << ", " << c.serverPort << ")";
-}
-}  // namespace TSRN::ProxyManager
 
 namespace {
 
@@ -31,7 +24,7 @@ struct ListCase {
   std::wstring url;
   std::wstring list;
   bool understood;
-  Candidates candidates;
+  const char* candidates;  // server|port of each, ';' between them
 };
 
 using ProxyListTable = testing_support::PlatformTableTest<ListCase>;
@@ -41,7 +34,11 @@ TEST_P(ProxyListTable, GivesTheCandidatesInListOrder) {
   Candidates found;
   EXPECT_EQ(ProxyListParser(c.url).FetchServerInfo(c.list, found),
             c.understood);
-  EXPECT_EQ(found, c.candidates);
+  std::string text;
+  for (const ProxyCandidate& each : found) {
+    text += (text.empty() ? "" : ";") + each.server + "|" + each.serverPort;
+  }
+  EXPECT_EQ(text, c.candidates);
 }
 
 const wchar_t kHttps[] = L"https://example.com/file";
@@ -50,136 +47,63 @@ const wchar_t kHttp[] = L"http://example.com/file";
 INSTANTIATE_TEST_SUITE_P(
     Https, ProxyListTable,
     ::testing::Values(
-        ListCase{"host_and_port",
-                 kHttps,
-                 L"proxyhost:8080",
-                 true,
-                 {{"proxyhost", "8080"}}},
-        ListCase{
-            "host_only", kHttps, L"proxyhost", true, {{"proxyhost", "443"}}},
-        ListCase{"two_entries",
-                 kHttps,
-                 L"p1:80;p2:81",
-                 true,
-                 {{"p1", "80"}, {"p2", "81"}}},
-        ListCase{"empty_entry_and_final_separator",
-                 kHttps,
-                 L"p1:80;;p2:81;",
-                 true,
-                 {{"p1", "80"}, {"p2", "81"}}},
-        ListCase{"per_scheme_target_second",
-                 kHttps,
-                 L"http=p1:80;https=p2:443",
-                 true,
-                 {{"p2", "443"}}},
-        ListCase{"per_scheme_target_first",
-                 kHttps,
-                 L"https=p2:443;http=p1:80",
-                 true,
-                 {{"p2", "443"}}},
-        ListCase{
-            "url_form", kHttps, L"https://p3:8443", true, {{"p3", "8443"}}},
-        ListCase{"ipv6_with_port",
-                 kHttps,
-                 L"[2001:db8::1]:3128",
-                 true,
-                 {{"[2001:db8::1]", "3128"}}},
-        ListCase{"ipv6_bracketed",
-                 kHttps,
-                 L"[2001:db8::1]",
-                 true,
-                 {{"[2001:db8::1]", "443"}}},
-        ListCase{"ipv6_bare",
-                 kHttps,
-                 L"2001:db8::1",
-                 true,
-                 {{"2001:db8::1", "443"}}},
-        ListCase{"blank_is_no_separator",
-                 kHttps,
-                 L"p1:80 p2:81",
-                 true,
-                 {{"p1:80 p2:81", "443"}}},
-        ListCase{
-            "no_entry_for_scheme", kHttps, L"http=p1:80;ftp=p2:21", false, {}},
-        ListCase{"scheme_with_nothing", kHttps, L"https=", false, {}},
-        ListCase{"empty", kHttps, L"", false, {}},
-        ListCase{"separators_only", kHttps, L";;;", true, {}},
-        ListCase{"scheme_words_any_case",
-                 kHttps,
-                 L"HTTP=p1:80;HtTpS=p2:8",
-                 true,
-                 {{"p2", "8"}}},
-        ListCase{
-            "empty_host_keeps_port", kHttps, L":8080", true, {{"", "8080"}}},
-        ListCase{"trailing_colon_stays_in_host",
-                 kHttps,
-                 L"p1:",
-                 true,
-                 {{"p1:", "443"}}},
-        ListCase{"ipv6_loopback_with_port",
-                 kHttps,
-                 L"[::1]:8888",
-                 true,
-                 {{"[::1]", "8888"}}},
-        ListCase{"non_ascii_host",
-                 kHttps,
-                 L"pr\u00f6xy:81",
-                 true,
-                 {{"pr\xc3\xb6xy", "81"}}},
-        ListCase{"line_end_means_no_scheme_prefix",
-                 kHttps,
-                 L"https=p1:80\nhttp=p2",
-                 true,
-                 {{"https=p1", "80\nhttp=p2"}}},
-        ListCase{"scheme_word_later_cuts_list",
-                 kHttps,
-                 L"https=p1:80;myftp=p2:21",
-                 true,
-                 {{"p1", "80"}, {"my", "443"}}}),
+        ListCase{"host_and_port", kHttps, L"proxyhost:8080", true,
+                 "proxyhost|8080"},
+        ListCase{"host_only", kHttps, L"proxyhost", true, "proxyhost|443"},
+        ListCase{"two_entries", kHttps, L"p1:80;p2:81", true, "p1|80;p2|81"},
+        ListCase{"empty_entry_and_final_separator", kHttps, L"p1:80;;p2:81;",
+                 true, "p1|80;p2|81"},
+        ListCase{"per_scheme_target_second", kHttps, L"http=p1:80;https=p2:443",
+                 true, "p2|443"},
+        ListCase{"per_scheme_target_first", kHttps, L"https=p2:443;http=p1:80",
+                 true, "p2|443"},
+        ListCase{"url_form", kHttps, L"https://p3:8443", true, "p3|8443"},
+        ListCase{"ipv6_with_port", kHttps, L"[2001:db8::1]:3128", true,
+                 "[2001:db8::1]|3128"},
+        ListCase{"ipv6_bracketed", kHttps, L"[2001:db8::1]", true,
+                 "[2001:db8::1]|443"},
+        ListCase{"ipv6_bare", kHttps, L"2001:db8::1", true, "2001:db8::1|443"},
+        ListCase{"blank_is_no_separator", kHttps, L"p1:80 p2:81", true,
+                 "p1:80 p2:81|443"},
+        ListCase{"no_entry_for_scheme", kHttps, L"http=p1:80;ftp=p2:21", false,
+                 ""},
+        ListCase{"scheme_with_nothing", kHttps, L"https=", false, ""},
+        ListCase{"empty", kHttps, L"", false, ""},
+        ListCase{"separators_only", kHttps, L";;;", true, ""},
+        ListCase{"scheme_words_any_case", kHttps, L"HTTP=p1:80;HtTpS=p2:8",
+                 true, "p2|8"},
+        ListCase{"empty_host_keeps_port", kHttps, L":8080", true, "|8080"},
+        ListCase{"trailing_colon_stays_in_host", kHttps, L"p1:", true,
+                 "p1:|443"},
+        ListCase{"ipv6_loopback_with_port", kHttps, L"[::1]:8888", true,
+                 "[::1]|8888"},
+        ListCase{"non_ascii_host", kHttps, L"pr\u00f6xy:81", true,
+                 "pr\xc3\xb6xy|81"},
+        ListCase{"line_end_means_no_scheme_prefix", kHttps,
+                 L"https=p1:80\nhttp=p2", true, "https=p1|80\nhttp=p2"},
+        ListCase{"scheme_word_later_cuts_list", kHttps,
+                 L"https=p1:80;myftp=p2:21", true, "p1|80;my|443"}),
     testing_support::CaseName());
 
 INSTANTIATE_TEST_SUITE_P(
     OtherSchemes, ProxyListTable,
-    ::testing::Values(ListCase{"http_cut_at_https",
-                               kHttp,
-                               L"http=p1:80;https=p2:443",
-                               true,
-                               {{"p1", "80"}}},
-                      ListCase{"http_default_port",
-                               kHttp,
-                               L"proxyhost",
-                               true,
-                               {{"proxyhost", "80"}}},
-                      ListCase{"http_url_form_entry",
-                               kHttp,
-                               L"http://p1:3128",
-                               true,
-                               {{"p1", "3128"}}},
-                      ListCase{"ftp_capitals",
-                               L"FTP://files.example.com/a",
-                               L"proxyhost",
-                               true,
-                               {{"proxyhost", "21"}}},
-                      ListCase{"ftp_entry",
-                               L"ftp://files.example.com/a",
-                               L"http=p1:80;ftp=p2:2121;https=p3",
-                               true,
-                               {{"p2", "2121"}}},
-                      ListCase{"socks_default_port",
-                               L"socks://h",
-                               L"proxyhost",
-                               true,
-                               {{"proxyhost", "1080"}}},
-                      ListCase{"no_scheme_is_https",
-                               L"example.com/file",
-                               L"proxyhost",
-                               true,
-                               {{"proxyhost", "443"}}},
-                      ListCase{"other_scheme_is_https",
-                               L"gopher://example.com",
-                               L"http=p1;https=p2",
-                               true,
-                               {{"p2", "443"}}}),
+    ::testing::Values(ListCase{"http_cut_at_https", kHttp,
+                               L"http=p1:80;https=p2:443", true, "p1|80"},
+                      ListCase{"http_default_port", kHttp, L"proxyhost", true,
+                               "proxyhost|80"},
+                      ListCase{"http_url_form_entry", kHttp, L"http://p1:3128",
+                               true, "p1|3128"},
+                      ListCase{"ftp_capitals", L"FTP://files.example.com/a",
+                               L"proxyhost", true, "proxyhost|21"},
+                      ListCase{"ftp_entry", L"ftp://files.example.com/a",
+                               L"http=p1:80;ftp=p2:2121;https=p3", true,
+                               "p2|2121"},
+                      ListCase{"socks_default_port", L"socks://h", L"proxyhost",
+                               true, "proxyhost|1080"},
+                      ListCase{"no_scheme_is_https", L"example.com/file",
+                               L"proxyhost", true, "proxyhost|443"},
+                      ListCase{"other_scheme_is_https", L"gopher://example.com",
+                               L"http=p1;https=p2", true, "p2|443"}),
     testing_support::CaseName());
 
 struct TypeCase {

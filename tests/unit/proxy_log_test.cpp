@@ -56,20 +56,14 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchCase{"longest_kept", std::wstring(1023, L'x'), false, true}),
     testing_support::CaseName());
 
-std::string narrowLine(int level, const char* format, ...) {
+// FormatLogLine with its arguments given here, narrow or wide.
+template <typename Char>
+std::basic_string<Char> line(int level, const Char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string line = FormatLogLine(level, format, args);
+  std::basic_string<Char> text = FormatLogLine(level, format, args);
   va_end(args);
-  return line;
-}
-
-std::wstring wideLine(int level, const wchar_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::wstring line = FormatLogLine(level, format, args);
-  va_end(args);
-  return line;
+  return text;
 }
 
 struct TagCase {
@@ -83,8 +77,8 @@ class LogTagTable : public ::testing::TestWithParam<TagCase> {};
 TEST_P(LogTagTable, LineIsPrefixTagMessageAndLineFeed) {
   const std::string expected = std::string("Tessarin   TsrnProxyManager   ") +
                                GetParam().tag + "   PMStatus:2\n";
-  EXPECT_EQ(narrowLine(GetParam().level, "PMStatus:%d", 2), expected);
-  EXPECT_EQ(wideLine(GetParam().level, L"PMStatus:%d", 2),
+  EXPECT_EQ(line(GetParam().level, "PMStatus:%d", 2), expected);
+  EXPECT_EQ(line(GetParam().level, L"PMStatus:%d", 2),
             std::wstring(expected.begin(), expected.end()));
 }
 
@@ -100,15 +94,14 @@ INSTANTIATE_TEST_SUITE_P(Levels, LogTagTable,
                          testing_support::CaseName());
 
 TEST(LogLine, FormatsStringsAndNumbersLikePrintf) {
-  EXPECT_EQ(
-      narrowLine(LOG_LEVEL_DEBUG,
+  EXPECT_EQ(line(LOG_LEVEL_DEBUG,
                  "Discovered proxy server information [server=%s port=%s]",
                  "p1", "8080"),
-      "Tessarin   TsrnProxyManager   [DEBUG]   Discovered proxy server "
-      "information [server=p1 port=8080]\n");
+            "Tessarin   TsrnProxyManager   [DEBUG]   Discovered proxy server "
+            "information [server=p1 port=8080]\n");
   EXPECT_EQ(
-      wideLine(LOG_LEVEL_ERROR, L"%ls() API failed. Error:%lu Description:%ls",
-               L"WinHttpOpen", 12029ul, L"text\r\n"),
+      line(LOG_LEVEL_ERROR, L"%ls() API failed. Error:%lu Description:%ls",
+           L"WinHttpOpen", 12029ul, L"text\r\n"),
       L"Tessarin   TsrnProxyManager   [ERROR]   WinHttpOpen() API "
       L"failed. Error:12029 Description:text\r\n\n");
 }
@@ -125,9 +118,9 @@ TEST_P(LogCutTable, MessageIsCutToTheBuffer) {
   const std::string prefix = "Tessarin   TsrnProxyManager   [INFO]   ";
   const std::string message(GetParam().length, 'x');
   const std::wstring wideMessage(GetParam().length, L'y');
-  EXPECT_EQ(narrowLine(LOG_LEVEL_INFO, "%s", message.c_str()),
+  EXPECT_EQ(line(LOG_LEVEL_INFO, "%s", message.c_str()),
             prefix + std::string(GetParam().kept, 'x') + "\n");
-  EXPECT_EQ(wideLine(LOG_LEVEL_INFO, L"%ls", wideMessage.c_str()),
+  EXPECT_EQ(line(LOG_LEVEL_INFO, L"%ls", wideMessage.c_str()),
             std::wstring(prefix.begin(), prefix.end()) +
                 std::wstring(GetParam().kept, L'y') + L"\n");
 }
@@ -144,10 +137,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LogLine, CutAppliesToTheFormattedTextNotTheArguments) {
   const std::string host(1020, 'h');
-  const std::string line =
-      narrowLine(LOG_LEVEL_INFO, "Input URL:%s/end", host.c_str());
-  EXPECT_EQ(line, "Tessarin   TsrnProxyManager   [INFO]   Input URL:" +
-                      std::string(1013, 'h') + "\n");
+  EXPECT_EQ(line(LOG_LEVEL_INFO, "Input URL:%s/end", host.c_str()),
+            "Tessarin   TsrnProxyManager   [INFO]   Input URL:" +
+                std::string(1013, 'h') + "\n");
 }
 
 // The test program never sets TSRN_ENABLE_DEBUG_STRING before it is loaded,

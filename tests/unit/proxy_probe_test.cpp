@@ -62,6 +62,10 @@ class Probe : public testing_support::PlatformTest {
   std::wstring address_ = L"p1:8080";
 };
 
+// The same for a table, one test per row.
+template <typename Row>
+class ProbeTable : public Probe, public ::testing::WithParamInterface<Row> {};
+
 struct SchemeCase {
   const char* name;
   std::uint32_t offered;
@@ -69,8 +73,7 @@ struct SchemeCase {
   std::uint32_t reported;  // in the answer
 };
 
-class SchemeTable : public Probe,
-                    public ::testing::WithParamInterface<SchemeCase> {};
+using SchemeTable = ProbeTable<SchemeCase>;
 
 TEST_P(SchemeTable, CallerCredentialsWorkAndAreStored) {
   const SchemeCase& c = GetParam();
@@ -81,11 +84,10 @@ TEST_P(SchemeTable, CallerCredentialsWorkAndAreStored) {
   ASSERT_EQ(fake::winHttpRequest().credentials.size(), 1u);
   EXPECT_EQ(fake::winHttpRequest().credentials[0].scheme, c.handed);
   EXPECT_EQ(scheme_, c.reported);
-  EXPECT_TRUE(proxyLogHas("[DEBUG]   Trying " + std::to_string(c.handed) +
-                          " authentication scheme although proxy server "
-                          "supports " +
-                          std::to_string(c.offered) +
-                          " authentication scheme"));
+  EXPECT_TRUE(
+      proxyLogHas("[DEBUG]   Trying " + std::to_string(c.handed) +
+                  " authentication scheme although proxy server supports " +
+                  std::to_string(c.offered) + " authentication scheme"));
   EXPECT_EQ(fake::credentials().store[L"p1"].user, L"u");
   EXPECT_EQ(fake::credentials().store[L"p1"].password, L"pw");
   EXPECT_EQ(fake::credentials().store[L"p1"].comment,
@@ -95,6 +97,19 @@ TEST_P(SchemeTable, CallerCredentialsWorkAndAreStored) {
   EXPECT_TRUE(fake::credentials().dialogTargets.empty());
 }
 
+// Silent, with no credentials anywhere: the scheme is still reported.
+TEST_P(SchemeTable, SilentWithoutCredentialsGivesSilentModeErrorAfterOne407) {
+  proxy().offeredSchemes = GetParam().offered;
+  EXPECT_EQ(run(true), PM_STATUS_SILENT_MODE_ERROR);
+  EXPECT_EQ(scheme_, GetParam().reported);
+  EXPECT_EQ(fake::winHttpRequest().sends, 1);
+  EXPECT_TRUE(fake::credentials().dialogTargets.empty());
+  EXPECT_EQ(info_.user, "");
+  EXPECT_TRUE(proxyLogHas(
+      "[ERROR]   PM_STATUS_SILENT_MODE_ERROR - Application running under "
+      "Silent Mode and it requires proxy server credentials."));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Offers, SchemeTable,
     ::testing::Values(
@@ -102,6 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
         SchemeCase{"NegotiateAndBasic", kNegotiate | kBasic, kNtlm, 4},
         SchemeCase{"NtlmAlone", kNtlm, kNtlm, 4},
         SchemeCase{"DigestAndBasic", kDigest | kBasic, kDigest, 2},
+        SchemeCase{"DigestAlone", kDigest, kDigest, 2},
         SchemeCase{"BasicAlone", kBasic, kBasic, 1},
         SchemeCase{"PassportAlone", kPassport, 0, 0}),
     testing_support::CaseName());
@@ -119,8 +135,7 @@ struct StoredSchemeCase {
   std::wstring recorded;  // the entry's comment afterwards
 };
 
-class StoredScheme : public Probe,
-                     public ::testing::WithParamInterface<StoredSchemeCase> {};
+using StoredScheme = ProbeTable<StoredSchemeCase>;
 
 TEST_P(StoredScheme, NeverWeakerThanRecorded) {
   const StoredSchemeCase& c = GetParam();
@@ -248,34 +263,6 @@ TEST_F(Probe, RejectedCallerCredentialsGiveWayToTheStoreThenTheDialog) {
   EXPECT_EQ(fake::credentials().store[L"p1"].user, L"D\\typed");
 }
 
-struct SilentCase {
-  const char* name;
-  std::uint32_t offered;
-  std::uint32_t reported;
-};
-
-class Silent : public Probe,
-               public ::testing::WithParamInterface<SilentCase> {};
-
-TEST_P(Silent, NoCredentialsGiveSilentModeErrorAfterOne407) {
-  proxy().offeredSchemes = GetParam().offered;
-  EXPECT_EQ(run(true), PM_STATUS_SILENT_MODE_ERROR);
-  EXPECT_EQ(scheme_, GetParam().reported);
-  EXPECT_EQ(fake::winHttpRequest().sends, 1);
-  EXPECT_TRUE(fake::credentials().dialogTargets.empty());
-  EXPECT_EQ(info_.user, "");
-  EXPECT_TRUE(proxyLogHas(
-      "[ERROR]   PM_STATUS_SILENT_MODE_ERROR - Application running under "
-      "Silent Mode and it requires proxy server credentials."));
-}
-
-INSTANTIATE_TEST_SUITE_P(Offers, Silent,
-                         ::testing::Values(SilentCase{"NtlmAndNegotiate",
-                                                      kNtlm | kNegotiate, 4},
-                                           SilentCase{"Digest", kDigest, 2},
-                                           SilentCase{"Basic", kBasic, 1}),
-                         testing_support::CaseName());
-
 TEST_F(Probe, CancelledOrFailedDialogEndsTheProbe) {
   proxy().offeredSchemes = kBasic;
   EXPECT_EQ(run(), PM_STATUS_USER_CANCELLED);
@@ -294,8 +281,7 @@ TEST_F(Probe, ResendRequestRepeatsTheAttempt) {
   EXPECT_FALSE(proxyLogMentions("WinHttpQueryHeaders"));
 }
 
-class LetThrough : public Probe,
-                   public ::testing::WithParamInterface<std::uint32_t> {};
+using LetThrough = ProbeTable<std::uint32_t>;
 
 TEST_P(LetThrough, AnyStatusButProxyAuthenticationPasses) {
   proxy().status = GetParam();
@@ -313,8 +299,7 @@ struct FailureCase {
   int status;
 };
 
-class FailingCall : public Probe,
-                    public ::testing::WithParamInterface<FailureCase> {};
+using FailingCall = ProbeTable<FailureCase>;
 
 // Caller credentials and a Basic proxy, so that every call is made.
 TEST_P(FailingCall, IsReportedAndClosesEveryHandle) {
@@ -372,6 +357,20 @@ TEST_F(Probe, EmptyUrlOrServerIsInvalidInput) {
   EXPECT_TRUE(proxyLogHas("[ERROR]   URL or Proxy server is empty!"));
 }
 
+// What the user types in the dialogs, one letter per dialog: g the good
+// password, o the old one, 1 to 9 a typo of that number. A domain other than
+// the proxy's host keeps the name as the store holds it.
+std::vector<fake::DialogAnswer> typed(const char* letters) {
+  std::vector<fake::DialogAnswer> answers;
+  for (const char* l = letters; *l != '\0'; ++l) {
+    const std::wstring password = *l == 'g'   ? L"good"
+                                  : *l == 'o' ? L"old"
+                                              : L"typo" + std::wstring(1, *l);
+    answers.push_back({0, L"D\\ann", password});
+  }
+  return answers;
+}
+
 // Every path through the probe, and the requests it sends. The proxy offers
 // Basic and takes D\ann/good only; "old" is a stored password it rejects.
 // Whatever the credential manager and the user answer, no rejected
@@ -382,7 +381,7 @@ struct PathCase {
   bool caller;            // caller credentials u/pw, rejected
   const wchar_t* stored;  // ann's stored password, or null
   fake::StoreAnswers fromStore;
-  std::vector<fake::DialogAnswer> dialog;
+  const char* answers;  // typed in the dialogs
   bool silent;
   int lookups;
   int status;    // of the last lookup
@@ -391,7 +390,7 @@ struct PathCase {
   int shown;     // dialogs shown
 };
 
-class Paths : public Probe, public ::testing::WithParamInterface<PathCase> {};
+using Paths = ProbeTable<PathCase>;
 
 TEST_P(Paths, RequestsAreBounded) {
   const PathCase& c = GetParam();
@@ -400,7 +399,7 @@ TEST_P(Paths, RequestsAreBounded) {
     fake::credentials().store[L"p1"] = {L"D\\ann", c.stored, L""};
   }
   fake::credentials().storeAnswers = c.fromStore;
-  fake::credentials().dialogAnswers = c.dialog;
+  fake::credentials().dialogAnswers = typed(c.answers);
   proxy().offeredSchemes = kBasic;
   proxy().accepted = {{L"D\\ann", L"good"}};
   int status = -1;
@@ -428,187 +427,46 @@ TEST_P(Paths, RequestsAreBounded) {
 }
 
 using SA = fake::StoreAnswers;
-// A domain other than the proxy's host keeps the name as the store holds it.
-const fake::DialogAnswer kGood{0, L"D\\ann", L"good"};
-const fake::DialogAnswer kOld{0, L"D\\ann", L"old"};
-fake::DialogAnswer typo(int n) {
-  return {0, L"D\\ann", L"typo" + std::to_wstring(n)};
-}
 
 INSTANTIATE_TEST_SUITE_P(
     All, Paths,
     ::testing::Values(
-        PathCase{"StoredEntryAccepted",
-                 false,
-                 L"good",
-                 SA::never,
-                 {},
-                 false,
-                 1,
-                 0,
-                 2,
-                 1,
-                 0},
-        PathCase{"NothingStoredTypedAccepted",
-                 false,
-                 nullptr,
-                 SA::never,
-                 {kGood},
-                 false,
-                 1,
-                 0,
-                 2,
-                 1,
-                 1},
-        PathCase{"CallerRejectedStoredAccepted",
-                 true,
-                 L"good",
-                 SA::never,
-                 {},
-                 false,
-                 1,
-                 0,
-                 3,
-                 2,
-                 0},
+        PathCase{"StoredEntryAccepted", false, L"good", SA::never, "", false, 1,
+                 0, 2, 1, 0},
+        PathCase{"NothingStoredTypedAccepted", false, nullptr, SA::never, "g",
+                 false, 1, 0, 2, 1, 1},
+        PathCase{"CallerRejectedStoredAccepted", true, L"good", SA::never, "",
+                 false, 1, 0, 3, 2, 0},
         // The flood: the store answers the dialog with the rejected entry.
-        PathCase{"RejectedEntryStoreIgnoresShowFlags",
-                 false,
-                 L"old",
-                 SA::always,
-                 {},
-                 false,
-                 1,
-                 2,
-                 2,
-                 2,
-                 0},
-        PathCase{"RejectedEntryDialogShownCancelled",
-                 false,
-                 L"old",
-                 SA::unlessForced,
-                 {},
-                 false,
-                 1,
-                 5,
-                 2,
-                 2,
-                 1},
-        PathCase{"RejectedEntryDialogShownTyped",
-                 false,
-                 L"old",
-                 SA::unlessForced,
-                 {kGood},
-                 false,
-                 1,
-                 0,
-                 3,
-                 2,
-                 1},
-        PathCase{"RejectedEntryUserTypesItAgain",
-                 false,
-                 L"old",
-                 SA::never,
-                 {kOld},
-                 false,
-                 1,
-                 2,
-                 2,
-                 2,
-                 1},
-        PathCase{"RejectedEntrySilent",
-                 false,
-                 L"old",
-                 SA::always,
-                 {},
-                 true,
-                 1,
-                 6,
-                 2,
-                 2,
-                 0},
-        PathCase{"TyposAskAgainThenAnswer",
-                 false,
-                 nullptr,
-                 SA::never,
-                 {typo(1), typo(2), kGood},
-                 false,
-                 1,
-                 0,
-                 4,
-                 3,
-                 3},
-        PathCase{"ThreeTyposEndTheProbe",
-                 false,
-                 nullptr,
-                 SA::never,
-                 {typo(1), typo(2), typo(3), kGood},
-                 false,
-                 1,
-                 2,
-                 4,
-                 4,
-                 3},
-        PathCase{"CallerStoredTypedAllRejected",
-                 true,
-                 L"old",
-                 SA::never,
-                 {typo(1), kGood},
-                 false,
-                 1,
-                 2,
-                 4,
-                 4,
-                 1},
+        PathCase{"RejectedEntryStoreIgnoresShowFlags", false, L"old",
+                 SA::always, "", false, 1, 2, 2, 2, 0},
+        PathCase{"RejectedEntryDialogShownCancelled", false, L"old",
+                 SA::unlessForced, "", false, 1, 5, 2, 2, 1},
+        PathCase{"RejectedEntryDialogShownTyped", false, L"old",
+                 SA::unlessForced, "g", false, 1, 0, 3, 2, 1},
+        PathCase{"RejectedEntryUserTypesItAgain", false, L"old", SA::never, "o",
+                 false, 1, 2, 2, 2, 1},
+        PathCase{"RejectedEntrySilent", false, L"old", SA::always, "", true, 1,
+                 6, 2, 2, 0},
+        PathCase{"TyposAskAgainThenAnswer", false, nullptr, SA::never, "12g",
+                 false, 1, 0, 4, 3, 3},
+        PathCase{"ThreeTyposEndTheProbe", false, nullptr, SA::never, "123g",
+                 false, 1, 2, 4, 4, 3},
+        PathCase{"CallerStoredTypedAllRejected", true, L"old", SA::never, "1g",
+                 false, 1, 2, 4, 4, 1},
         // A run's second lookup: what was rejected stays rejected.
-        PathCase{"SecondLookupAfterThreeRejections",
-                 false,
-                 nullptr,
-                 SA::never,
-                 {typo(1), typo(2), typo(3)},
-                 false,
-                 2,
-                 2,
-                 5,
-                 5,
-                 3},
-        PathCase{"SecondLookupStoreIgnoresShowFlags",
-                 false,
-                 L"old",
-                 SA::always,
-                 {},
-                 false,
-                 2,
-                 2,
-                 3,
-                 3,
-                 0},
-        PathCase{"SecondLookupSilent",
-                 false,
-                 L"old",
-                 SA::always,
-                 {},
-                 true,
-                 2,
-                 6,
-                 3,
-                 3,
-                 0},
-        PathCase{"SecondLookupAfterTypedAccepted",
-                 false,
-                 L"old",
-                 SA::unlessForced,
-                 {kGood},
-                 false,
-                 2,
-                 0,
-                 5,
-                 3,
-                 1}),
+        PathCase{"SecondLookupAfterThreeRejections", false, nullptr, SA::never,
+                 "123", false, 2, 2, 5, 5, 3},
+        PathCase{"SecondLookupStoreIgnoresShowFlags", false, L"old", SA::always,
+                 "", false, 2, 2, 3, 3, 0},
+        PathCase{"SecondLookupSilent", false, L"old", SA::always, "", true, 2,
+                 6, 3, 3, 0},
+        PathCase{"SecondLookupAfterTypedAccepted", false, L"old",
+                 SA::unlessForced, "g", false, 2, 0, 5, 3, 1}),
     testing_support::CaseName());
 
 TEST_F(Probe, RejectionIsLoggedOncePerProxyAndUser) {
-  fake::credentials().dialogAnswers = {typo(1), typo(2), typo(3)};
+  fake::credentials().dialogAnswers = typed("123");
   proxy().offeredSchemes = kBasic;
   EXPECT_EQ(run(), PM_STATUS_FAILURE);
   const std::string line =
@@ -642,8 +500,14 @@ class Driver : public testing_support::PlatformTest {
   static fake::FakeHttpProxy& proxy(const wchar_t* address) {
     return fake::winHttpRequest().proxies[address];
   }
-  static std::string text(const char* value) {
-    return value != nullptr ? value : "<null>";
+  // The answer as "server:port user/password scheme", "<null>" for a null.
+  std::string answered() const {
+    const auto text = [](const char* value) {
+      return std::string(value != nullptr ? value : "<null>");
+    };
+    return text(answer_.server) + ":" + text(answer_.serverPort) + " " +
+           text(answer_.user) + "/" + text(answer_.password) + " " +
+           std::to_string(answer_.authScheme);
   }
 
   UserData request_{};
@@ -653,11 +517,7 @@ class Driver : public testing_support::PlatformTest {
 TEST_F(Driver, UnreachableFirstCandidateGivesTheSecond) {
   proxy(L"p1:80").sendError = 12029;
   EXPECT_EQ(ask(), 0);
-  EXPECT_EQ(text(answer_.server), "p2");
-  EXPECT_EQ(text(answer_.serverPort), "81");
-  EXPECT_EQ(text(answer_.user), "");
-  EXPECT_EQ(text(answer_.password), "");
-  EXPECT_EQ(answer_.authScheme, 0u);
+  EXPECT_EQ(answered(), "p2:81 / 0");
   EXPECT_EQ(fake::winHttpRequest().sessions,
             (std::vector<std::wstring>{L"p1:80", L"p2:81"}));
   EXPECT_TRUE(proxyLogHas(
@@ -673,10 +533,7 @@ TEST_F(Driver, CancelledDialogMovesOnToTheNextCandidate) {
   EXPECT_EQ(ask(), 0);
   EXPECT_EQ(fake::credentials().dialogTargets,
             (std::vector<std::wstring>{L"p1", L"p2"}));
-  EXPECT_EQ(text(answer_.server), "p2");
-  EXPECT_EQ(text(answer_.user), "u");
-  EXPECT_EQ(text(answer_.password), "pw");
-  EXPECT_EQ(answer_.authScheme, 1u);
+  EXPECT_EQ(answered(), "p2:81 u/pw 1");
   EXPECT_TRUE(proxyLogHas(
       "[DEBUG]   Authenticating proxy server detected with credentials "
       "[user=u password=****]"));
@@ -690,11 +547,7 @@ TEST_F(Driver, SilentAnswerKeepsTheLastProxyThatAskedForCredentials) {
   proxy(L"p1:80").offeredSchemes = kNtlm | kNegotiate;
   proxy(L"p2:81").offeredSchemes = kDigest;
   EXPECT_EQ(ask(nullptr, nullptr, true), 6);
-  EXPECT_EQ(text(answer_.server), "p2");
-  EXPECT_EQ(text(answer_.serverPort), "81");
-  EXPECT_EQ(answer_.user, nullptr);
-  EXPECT_EQ(answer_.password, nullptr);
-  EXPECT_EQ(answer_.authScheme, 2u);
+  EXPECT_EQ(answered(), "p2:81 <null>/<null> 2");
   EXPECT_TRUE(proxyLogHas("[DEBUG]   No VALID proxy servers detected."));
   EXPECT_TRUE(proxyLogHas("[INFO]   PMStatus:6"));
 }
@@ -704,8 +557,7 @@ TEST_F(Driver, LastCandidatesStatusWhenNoneAnswers) {
   proxy(L"p2:81").sendError = 12029;
   EXPECT_EQ(ask(nullptr, nullptr, true), 2);
   // The silent answer of the first candidate stays for the caller to free.
-  EXPECT_EQ(text(answer_.server), "p1");
-  EXPECT_EQ(answer_.authScheme, 1u);
+  EXPECT_EQ(answered(), "p1:80 <null>/<null> 1");
 }
 
 TEST_F(Driver, CallerCredentialsComeBackAsFreshCopies) {
@@ -716,9 +568,7 @@ TEST_F(Driver, CallerCredentialsComeBackAsFreshCopies) {
   EXPECT_EQ(ask(user.c_str(), password.c_str()), 0);
   EXPECT_NE(answer_.user, user.c_str());
   EXPECT_NE(answer_.password, password.c_str());
-  EXPECT_EQ(text(answer_.user), "u");
-  EXPECT_EQ(text(answer_.password), "pw");
-  EXPECT_EQ(answer_.authScheme, 4u);
+  EXPECT_EQ(answered(), "p1:80 u/pw 4");
   EXPECT_TRUE(proxyLogHas("[INFO]   Input password:****"));
   EXPECT_EQ(fake::credentials().store[L"p1"].password, L"pw");
 }
