@@ -84,11 +84,13 @@ enum class SendResult {
 // WinHttpReceiveResponse.
 [[nodiscard]] SendResult sendRequest(WinHttpHandles& handles);
 
-// WinHttpQueryAuthSchemes: the supported schemes of the last response.
+// WinHttpQueryAuthSchemes: the supported schemes of the last response (0
+// when the query fails).
 [[nodiscard]] bool queryAuthSchemes(WinHttpHandles& handles,
                                     std::uint32_t& supported);
 
-// WinHttpQueryHeaders(WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER).
+// WinHttpQueryHeaders(WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER);
+// 0 when the query fails.
 [[nodiscard]] bool queryStatusCode(WinHttpHandles& handles,
                                    std::uint32_t& status);
 

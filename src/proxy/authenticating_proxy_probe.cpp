@@ -124,13 +124,9 @@ PMStatus AuthenticatingProxyProbe::DoSchemesKnown() {
                static_cast<int>(RejectedCredentials::kMaxPerProxy));
     return PM_STATUS_FAILURE;
   }
-  if (!info_.user.empty() && !callerTried_) {
-    next_ = State::kCallerCredentials;
-  } else if (!storedTried_) {
-    next_ = State::kStoredEntry;
-  } else {
-    next_ = State::kDialog;
-  }
+  next_ = !info_.user.empty() && !callerTried_ ? State::kCallerCredentials
+          : !storedTried_                      ? State::kStoredEntry
+                                               : State::kDialog;
   return PM_STATUS_SUCCESS;
 }
 
@@ -290,8 +286,6 @@ void AuthenticatingProxyProbe::Succeed() {
 bool AuthenticatingProxyProbe::OpenRequest(
     platform::WinHttpRequest& request) const {
   LogMessage(LOG_LEVEL_DEBUG, "Performing 'OpenRequest' ...");
-  // Any failure below closes what is open: resetting `request` closes the
-  // request, the connection and the session that exist.
   if (!platform::openProxySession(proxyAddress_, request)) {
     ReportApiFailure(L"WinHttpOpen");
     return false;
@@ -300,28 +294,21 @@ bool AuthenticatingProxyProbe::OpenRequest(
   // would let a list of dead proxies hold the lookup for hours.
   const int limit = static_cast<int>(std::max<std::uint64_t>(
       1, std::min(kStepLimitMs, deadline_.RemainingMs())));
-  if (!platform::setTimeouts(*request, limit, limit, limit, limit)) {
-    ReportApiFailure(L"WinHttpSetTimeouts");
-    request.reset();
-    return false;
-  }
   platform::CrackedUrl parts;
-  if (!platform::crackUrl(Wide(info_.url), parts)) {
-    ReportApiFailure(L"WinHttpCrackUrl");
-    request.reset();
-    return false;
+  const wchar_t* failed = nullptr;
+  if (!platform::setTimeouts(*request, limit, limit, limit, limit)) {
+    failed = L"WinHttpSetTimeouts";
+  } else if (!platform::crackUrl(Wide(info_.url), parts)) {
+    failed = L"WinHttpCrackUrl";
+  } else if (!platform::connectToHost(*request, parts.host, parts.port)) {
+    failed = L"WinHttpConnect";
+  } else if (!platform::openHeadRequest(*request, parts.path, parts.https)) {
+    failed = L"WinHttpOpenRequest";
   }
-  if (!platform::connectToHost(*request, parts.host, parts.port)) {
-    ReportApiFailure(L"WinHttpConnect");
-    request.reset();
-    return false;
-  }
-  if (!platform::openHeadRequest(*request, parts.path, parts.https)) {
-    ReportApiFailure(L"WinHttpOpenRequest");
-    request.reset();
-    return false;
-  }
-  return true;
+  if (failed == nullptr) return true;
+  ReportApiFailure(failed);
+  request.reset();  // the request, the connection and the session that exist
+  return false;
 }
 
 bool AuthenticatingProxyProbe::SendRequest(
@@ -332,38 +319,29 @@ bool AuthenticatingProxyProbe::SendRequest(
   // The resend rule reads the last error after a successful send: it must be
   // this send's, not one left over from an earlier call.
   platform::setLastError(0);
-  switch (platform::sendRequest(handles)) {
-    case platform::SendResult::sendFailed:
-      ReportApiFailure(L"WinHttpSendRequest");
-      return false;
-    case platform::SendResult::receiveFailed:
-      ReportApiFailure(L"WinHttpReceiveResponse");
-      return false;
-    case platform::SendResult::ok:
-      break;
-  }
-  return true;
+  const platform::SendResult sent = platform::sendRequest(handles);
+  if (sent == platform::SendResult::ok) return true;
+  ReportApiFailure(sent == platform::SendResult::sendFailed
+                       ? L"WinHttpSendRequest"
+                       : L"WinHttpReceiveResponse");
+  return false;
 }
 
 bool AuthenticatingProxyProbe::QueryAuthScheme(
     platform::WinHttpHandles& handles, std::uint32_t& offered) const {
   LogMessage(LOG_LEVEL_DEBUG, "Performing 'QueryAuthScheme' ...");
-  offered = 0;
-  std::uint32_t supported = 0;
-  if (!platform::queryAuthSchemes(handles, supported)) {
+  if (!platform::queryAuthSchemes(handles, offered)) {
     ReportApiFailure(L"WinHttpQueryAuthSchemes");
     return false;
   }
   LogMessage(LOG_LEVEL_DEBUG, "Proxy server supports AuthScheme:%lu",
-             static_cast<unsigned long>(supported));
-  offered = supported;
+             static_cast<unsigned long>(offered));
   return true;
 }
 
 bool AuthenticatingProxyProbe::GetHTTPStatusCode(
     platform::WinHttpHandles& handles, std::uint32_t& status) const {
   LogMessage(LOG_LEVEL_DEBUG, "Performing 'GetHTTPStatusCode' ...");
-  status = 0;
   if (!platform::queryStatusCode(handles, status)) {
     ReportApiFailure(L"WinHttpQueryHeaders");
     return false;

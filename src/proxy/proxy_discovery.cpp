@@ -1,6 +1,7 @@
 #include "proxy/proxy_discovery.h"
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "platform/winhttp_proxy.h"
@@ -36,6 +37,21 @@ void LogNoAnswerInTime(bool autoDetect) {
              static_cast<int>(ProxyDiscovery::kScriptLimitMs / 1000));
 }
 
+void LogIfGiven(const wchar_t* line, const std::optional<std::wstring>& text) {
+  if (text) LogMessage(LOG_LEVEL_DEBUG, line, text->c_str());
+}
+
+// Logs the bypass list (with `bypassLine`) and the proxy list WinHTTP gave,
+// and takes the proxy list when there is one.
+bool TakeProxyList(const std::optional<std::wstring>& proxy,
+                   const std::optional<std::wstring>& bypass,
+                   const wchar_t* bypassLine, std::wstring& proxyList) {
+  LogIfGiven(bypassLine, bypass);
+  LogIfGiven(L"Proxy server list:%ls", proxy);
+  if (proxy) proxyList = *proxy;
+  return proxy.has_value();
+}
+
 }  // namespace
 
 ProxyDiscovery::ProxyDiscovery(std::wstring targetUrl,
@@ -58,17 +74,9 @@ PMStatus ProxyDiscovery::DiscoverProxyConfiguration(
     return PM_STATUS_FAILURE;
   }
   if (ie.autoDetect) LogMessage(LOG_LEVEL_DEBUG, "AutoDetect:%d", 1);
-  if (ie.autoConfigUrl) {
-    LogMessage(LOG_LEVEL_DEBUG, L"AutoConfig URL:%ls",
-               ie.autoConfigUrl->c_str());
-  }
-  if (ie.proxy) {
-    LogMessage(LOG_LEVEL_DEBUG, L"Proxy server list:%ls", ie.proxy->c_str());
-  }
-  if (ie.proxyBypass) {
-    LogMessage(LOG_LEVEL_DEBUG, L"Bypass proxy server list:%ls",
-               ie.proxyBypass->c_str());
-  }
+  LogIfGiven(L"AutoConfig URL:%ls", ie.autoConfigUrl);
+  LogIfGiven(L"Proxy server list:%ls", ie.proxy);
+  LogIfGiven(L"Bypass proxy server list:%ls", ie.proxyBypass);
 
   if (ie.autoDetect) {
     if (ReadEnvironmentSwitch(L"TSRN_TSRN_WPAD_PROXY_CHECK", true)) {
@@ -102,14 +110,8 @@ PMStatus ProxyDiscovery::DiscoverProxyConfiguration(
     ReportApiFailure(L"WinHttpGetDefaultProxyConfiguration");
     return PM_STATUS_FAILURE;
   }
-  if (defaults.proxyBypass) {
-    LogMessage(LOG_LEVEL_DEBUG, L"Bypass proxy list:%ls",
-               defaults.proxyBypass->c_str());
-  }
-  if (defaults.proxy) {
-    LogMessage(LOG_LEVEL_DEBUG, L"Proxy server list:%ls",
-               defaults.proxy->c_str());
-    proxyList = *defaults.proxy;
+  if (TakeProxyList(defaults.proxy, defaults.proxyBypass,
+                    L"Bypass proxy list:%ls", proxyList)) {
     return PM_STATUS_SUCCESS;
   }
   LogMessage(LOG_LEVEL_INFO,
@@ -137,7 +139,6 @@ bool ProxyDiscovery::AutoDetectProxyInfo(bool autoDetect,
     options.autoDetectFlags = kAutoDetectDhcpAndDns;
   } else {
     options.flags = kAutoProxyConfigUrl;
-    options.autoDetectFlags = 0;
     options.autoConfigUrl = pacUrl;
   }
   options.autoLogonIfChallenged = true;
@@ -164,14 +165,8 @@ bool ProxyDiscovery::AutoDetectProxyInfo(bool autoDetect,
     case platform::ProxyForUrlResult::ok:
       break;
   }
-  if (answer.proxyBypass) {
-    LogMessage(LOG_LEVEL_DEBUG, L"Bypass proxy server list:%ls",
-               answer.proxyBypass->c_str());
-  }
-  if (answer.proxy) {
-    LogMessage(LOG_LEVEL_DEBUG, L"Proxy server list:%ls",
-               answer.proxy->c_str());
-    proxyList = *answer.proxy;
+  if (TakeProxyList(answer.proxy, answer.proxyBypass,
+                    L"Bypass proxy server list:%ls", proxyList)) {
     return true;
   }
   LogUnableToDetect(autoDetect);  // direct access for this URL

@@ -10,36 +10,19 @@ namespace TSRN::ProxyManager {
 
 namespace {
 
-// The scheme words in the order the pattern's alternatives are tried.
-constexpr const wchar_t* kSchemeWords[] = {L"http", L"https", L"ftp", L"socks"};
-
 struct SchemeRow {
   const wchar_t* type;
   const char* defaultPort;
 };
-// Compared in this order; "https" is also the row for anything else.
-constexpr SchemeRow kOtherSchemes[] = {
-    {L"http", "80"}, {L"ftp", "21"}, {L"socks", "1080"}};
-constexpr SchemeRow kDefaultScheme = {L"https", "443"};
+// In the order the pattern's alternatives are tried; "https" is also the row
+// for anything else.
+constexpr SchemeRow kSchemes[] = {
+    {L"http", "80"}, {L"https", "443"}, {L"ftp", "21"}, {L"socks", "1080"}};
+constexpr const SchemeRow& kDefaultScheme = kSchemes[1];
 
 // ECMAScript's line terminators, which "." does not match.
 bool IsLineTerminator(wchar_t c) {
   return c == L'\n' || c == L'\r' || c == 0x2028 || c == 0x2029;
-}
-
-wchar_t LowerAscii(wchar_t c) {
-  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-bool StartsWithIgnoreCase(const std::wstring& text, std::size_t at,
-                          const wchar_t* word) {
-  std::size_t i = 0;
-  for (; word[i] != L'\0'; ++i) {
-    if (at + i >= text.size() || LowerAscii(text[at + i]) != word[i]) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // One occurrence of "(word)(separator)(.*)".
@@ -58,9 +41,13 @@ std::size_t LineEnd(const std::wstring& text, std::size_t from) {
 // Tries the pattern at `at`. "=" is a separator only when `equalsSeparates`.
 bool MatchEntryAt(const std::wstring& text, std::size_t at,
                   bool equalsSeparates, EntryMatch& match) {
-  for (const wchar_t* word : kSchemeWords) {
-    if (!StartsWithIgnoreCase(text, at, word)) continue;
-    const std::size_t afterWord = at + std::char_traits<wchar_t>::length(word);
+  for (const SchemeRow& row : kSchemes) {
+    const std::size_t afterWord =
+        at + std::char_traits<wchar_t>::length(row.type);
+    if (!tsdlm::equalsIgnoreCaseAscii(text.substr(at, afterWord - at),
+                                      row.type)) {
+      continue;
+    }
     std::size_t separator = 0;
     if (equalsSeparates && afterWord < text.size() && text[afterWord] == L'=') {
       separator = 1;
@@ -136,7 +123,7 @@ void ProxyListParser::GetServerTypeStrAndDefaultPort(const std::wstring& url,
   defaultPort = kDefaultScheme.defaultPort;
   EntryMatch match;
   if (!MatchWhole(url, false, match)) return;
-  for (const SchemeRow& row : kOtherSchemes) {
+  for (const SchemeRow& row : kSchemes) {
     if (tsdlm::equalsIgnoreCaseAscii(match.word, row.type)) {
       serverType = row.type;
       defaultPort = row.defaultPort;

@@ -14,11 +14,7 @@ PMStatus ProxyManagerImpl::ValidateInput(const UserData& userData,
 }
 
 void ProxyManagerImpl::ResetOutput(ProxyInfo& proxyInfo) {
-  proxyInfo.user = nullptr;
-  proxyInfo.password = nullptr;
-  proxyInfo.server = nullptr;
-  proxyInfo.serverPort = nullptr;
-  proxyInfo.authScheme = 0;
+  proxyInfo = ProxyInfo{};
 }
 
 }  // namespace TSRN::ProxyManager

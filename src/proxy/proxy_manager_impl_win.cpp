@@ -20,19 +20,6 @@ char* Duplicate(const std::string& text) {
   return copy;
 }
 
-void ReleaseText(char*& text) {
-  std::free(text);
-  text = nullptr;
-}
-
-void ReleaseAnswer(ProxyInfo& proxyInfo) {
-  ReleaseText(proxyInfo.server);
-  ReleaseText(proxyInfo.serverPort);
-  ReleaseText(proxyInfo.user);
-  ReleaseText(proxyInfo.password);
-  proxyInfo.authScheme = 0;
-}
-
 PMStatus Finish(PMStatus status) {
   LogMessage(LOG_LEVEL_INFO, "PMStatus:%d", static_cast<int>(status));
   return status;
@@ -44,10 +31,6 @@ bool IsUtf8Bmp(const char* text) {
 }
 
 }  // namespace
-
-ProxyManagerImplWin::ProxyManagerImplWin() = default;
-
-ProxyManagerImplWin::~ProxyManagerImplWin() = default;
 
 PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
                                            ProxyInfo& proxyInfo) {
@@ -112,7 +95,9 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
     LogMessage(LOG_LEVEL_DEBUG,
                "Discovered proxy server information [server=%s port=%s]",
                info_.server.c_str(), info_.serverPort.c_str());
-    status = CheckAuthenticatingProxy(userData.silent != 0, deadline);
+    status =
+        AuthenticatingProxyProbe(info_, authScheme_, proxyAddress_, deadline)
+            .CheckAuthenticatingProxy(userData.silent != 0);
     if (status == PM_STATUS_SUCCESS) {
       if (!info_.user.empty()) {
         LogMessage(LOG_LEVEL_DEBUG,
@@ -122,10 +107,11 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
       } else {
         LogMessage(LOG_LEVEL_DEBUG, "No authenticating proxy server detected.");
       }
-      if (!FillAnswer(proxyInfo)) status = PM_STATUS_FAILURE;
+      if (!FillAnswer(proxyInfo, true)) status = PM_STATUS_FAILURE;
       break;
     }
-    if (status == PM_STATUS_SILENT_MODE_ERROR && !FillServerOnly(proxyInfo)) {
+    if (status == PM_STATUS_SILENT_MODE_ERROR &&
+        !FillAnswer(proxyInfo, false)) {
       status = PM_STATUS_FAILURE;
       break;
     }
@@ -139,61 +125,33 @@ PMStatus ProxyManagerImplWin::GetProxyInfo(const UserData& userData,
     LogMessage(LOG_LEVEL_DEBUG, "No VALID proxy servers detected.");
   }
   Finish(status);
-  if (status == PM_STATUS_SUCCESS) LogOutputSummary(proxyInfo);
+  if (status == PM_STATUS_SUCCESS) {
+    LogMessage(LOG_LEVEL_INFO,
+               "Output: [server=%s serverPort=%s user=%s password=**** "
+               "authScheme=%lu]",
+               proxyInfo.server, proxyInfo.serverPort, proxyInfo.user,
+               static_cast<unsigned long>(proxyInfo.authScheme));
+  }
   return status;
 }
 
-PMStatus ProxyManagerImplWin::CheckAuthenticatingProxy(
-    bool silent, LookupDeadline& deadline) {
-  return AuthenticatingProxyProbe(info_, authScheme_, proxyAddress_, deadline)
-      .CheckAuthenticatingProxy(silent);
-}
-
-bool ProxyManagerImplWin::FillAnswer(ProxyInfo& proxyInfo) const {
-  ReleaseAnswer(proxyInfo);
+bool ProxyManagerImplWin::FillAnswer(ProxyInfo& proxyInfo,
+                                     bool withCredentials) const {
+  tsrnProxyDeallocate(&proxyInfo);
   proxyInfo.server = Duplicate(info_.server);
   proxyInfo.serverPort = Duplicate(info_.serverPort);
-  proxyInfo.user = Duplicate(info_.user);
-  proxyInfo.password = Duplicate(info_.password);
+  if (withCredentials) {
+    proxyInfo.user = Duplicate(info_.user);
+    proxyInfo.password = Duplicate(info_.password);
+  }
   proxyInfo.authScheme = authScheme_;
   if (proxyInfo.server == nullptr || proxyInfo.serverPort == nullptr ||
-      proxyInfo.user == nullptr || proxyInfo.password == nullptr) {
-    ReleaseAnswer(proxyInfo);
+      (withCredentials &&
+       (proxyInfo.user == nullptr || proxyInfo.password == nullptr))) {
+    tsrnProxyDeallocate(&proxyInfo);
     return false;
   }
   return true;
-}
-
-bool ProxyManagerImplWin::FillServerOnly(ProxyInfo& proxyInfo) const {
-  ReleaseAnswer(proxyInfo);
-  proxyInfo.server = Duplicate(info_.server);
-  proxyInfo.serverPort = Duplicate(info_.serverPort);
-  proxyInfo.authScheme = authScheme_;
-  if (proxyInfo.server == nullptr || proxyInfo.serverPort == nullptr) {
-    ReleaseAnswer(proxyInfo);
-    return false;
-  }
-  return true;
-}
-
-void ProxyManagerImplWin::LogOutputSummary(const ProxyInfo& proxyInfo) const {
-  if (!IsLogEnabled()) return;
-  std::string summary = "Output: [";
-  summary += "server=";
-  summary += proxyInfo.server;
-  summary += " ";
-  summary += "serverPort=";
-  summary += proxyInfo.serverPort;
-  summary += " ";
-  summary += "user=";
-  summary += proxyInfo.user;
-  summary += " ";
-  summary += "password=****";
-  summary += " ";
-  summary += "authScheme=";
-  summary += std::to_string(proxyInfo.authScheme);
-  summary += "]";
-  LogMessage(LOG_LEVEL_INFO, "%s", summary.c_str());
 }
 
 }  // namespace TSRN::ProxyManager

@@ -17,8 +17,8 @@ namespace TSRN::ProxyManager {
 
 class ProxyManagerImplWin : public ProxyManagerImpl {
  public:
-  ProxyManagerImplWin();
-  ~ProxyManagerImplWin() override;
+  ProxyManagerImplWin() = default;
+  ~ProxyManagerImplWin() override = default;
   ProxyManagerImplWin(const ProxyManagerImplWin&) = delete;
   ProxyManagerImplWin& operator=(const ProxyManagerImplWin&) = delete;
 
@@ -34,19 +34,12 @@ class ProxyManagerImplWin : public ProxyManagerImpl {
                                       ProxyInfo& proxyInfo) override;
 
  private:
-  // Whether the working candidate (server_, serverPort, proxyAddress_) lets a
-  // request for the working url through, and with which credentials.
-  [[nodiscard]] PMStatus CheckAuthenticatingProxy(bool silent,
-                                                  LookupDeadline& deadline);
-
-  // Fills the answer with fresh copies of the working strings. False (and
-  // the answer cleared) when memory runs out.
-  [[nodiscard]] bool FillAnswer(ProxyInfo& proxyInfo) const;
-  // Puts the working server, port and scheme into the answer, replacing
-  // what an earlier candidate put there; user and password stay null.
-  [[nodiscard]] bool FillServerOnly(ProxyInfo& proxyInfo) const;
-
-  void LogOutputSummary(const ProxyInfo& proxyInfo) const;
+  // Replaces what an earlier candidate put into the answer with fresh copies
+  // of the working server, port and scheme and, `withCredentials`, of the
+  // working user and password (else they stay null). False (and the answer
+  // cleared) when memory runs out.
+  [[nodiscard]] bool FillAnswer(ProxyInfo& proxyInfo,
+                                bool withCredentials) const;
 
   // Working state: the request URL, the candidate being checked and the
   // credentials in use (first the caller's, after a successful check the

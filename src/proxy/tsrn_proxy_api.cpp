@@ -6,7 +6,6 @@
 
 #include "proxy/proxy_manager_impl_win.h"
 
-using TSRN::ProxyManager::PMStatus;
 using TSRN::ProxyManager::ProxyInfo;
 using TSRN::ProxyManager::ProxyManagerImplWin;
 using TSRN::ProxyManager::UserData;

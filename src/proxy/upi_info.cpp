@@ -22,23 +22,9 @@ UPIInfo::~UPIInfo() = default;
 
 UPIInfo::UPIInfo(const UPIInfo& other) = default;
 
-UPIInfo::UPIInfo(UPIInfo&& other) noexcept
-    : url(Take(other.url)),
-      server(Take(other.server)),
-      serverPort(Take(other.serverPort)),
-      user(Take(other.user)),
-      password(Take(other.password)) {}
+UPIInfo::UPIInfo(UPIInfo&& other) noexcept { *this = std::move(other); }
 
-UPIInfo& UPIInfo::operator=(const UPIInfo& other) {
-  if (this != &other) {
-    url = other.url;
-    server = other.server;
-    serverPort = other.serverPort;
-    user = other.user;
-    password = other.password;
-  }
-  return *this;
-}
+UPIInfo& UPIInfo::operator=(const UPIInfo& other) = default;
 
 UPIInfo& UPIInfo::operator=(UPIInfo&& other) noexcept {
   if (this != &other) {

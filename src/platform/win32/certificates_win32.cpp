@@ -10,8 +10,6 @@ namespace platform {
 
 namespace {
 
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
 using Store = Owned<CertStoreKind>;
 using Certificate = Owned<CertContextKind>;
 
@@ -28,32 +26,28 @@ bool issuedBy(const CERT_CONTEXT* subject, const CERT_CONTEXT* issuer) {
              const_cast<CERT_CONTEXT*>(issuer), 0, nullptr);
 }
 
-bool isCertificateAuthority(const CERT_CONTEXT* certificate) {
+const CERT_EXTENSION* findExtension(const CERT_CONTEXT* certificate,
+                                    const char* oid) {
   const CERT_INFO& info = *certificate->pCertInfo;
-  const CERT_EXTENSION* extension = CertFindExtension(
-      szOID_BASIC_CONSTRAINTS2, info.cExtension, info.rgExtension);
+  return CertFindExtension(oid, info.cExtension, info.rgExtension);
+}
+
+bool isCertificateAuthority(const CERT_CONTEXT* certificate) {
+  OwnedLocal owner;
+  const CERT_EXTENSION* extension =
+      findExtension(certificate, szOID_BASIC_CONSTRAINTS2);
   if (extension != nullptr) {
-    CERT_BASIC_CONSTRAINTS2_INFO constraints{};
-    DWORD size = sizeof constraints;
-    return CryptDecodeObjectEx(X509_ASN_ENCODING, szOID_BASIC_CONSTRAINTS2,
-                               extension->Value.pbData, extension->Value.cbData,
-                               0, nullptr, &constraints, &size) &&
-           constraints.fCA;
+    const auto* constraints = decodeObject<CERT_BASIC_CONSTRAINTS2_INFO>(
+        szOID_BASIC_CONSTRAINTS2, extension->Value, owner);
+    return constraints != nullptr && constraints->fCA;
   }
-  extension = CertFindExtension(szOID_BASIC_CONSTRAINTS, info.cExtension,
-                                info.rgExtension);
-  if (extension == nullptr) return false;
-  CERT_BASIC_CONSTRAINTS_INFO* constraints = nullptr;
-  DWORD size = 0;
-  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, szOID_BASIC_CONSTRAINTS,
-                           extension->Value.pbData, extension->Value.cbData,
-                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &constraints,
-                           &size) ||
-      constraints == nullptr) {
-    return false;
-  }
-  const OwnedLocal decoded(constraints);
-  return constraints->SubjectType.cbData > 0 &&
+  extension = findExtension(certificate, szOID_BASIC_CONSTRAINTS);
+  const auto* constraints =
+      extension == nullptr
+          ? nullptr
+          : decodeObject<CERT_BASIC_CONSTRAINTS_INFO>(szOID_BASIC_CONSTRAINTS,
+                                                      extension->Value, owner);
+  return constraints != nullptr && constraints->SubjectType.cbData > 0 &&
          (constraints->SubjectType.pbData[0] & CERT_CA_SUBJECT_FLAG) != 0;
 }
 
@@ -96,27 +90,19 @@ bool inRootStore(const CERT_CONTEXT* certificate) {
 // The certificate's extended key usage extension names `usage`, or the
 // certificate has none (then every usage is allowed).
 bool allowsUsage(const CERT_CONTEXT* certificate, const char* usage) {
-  const CERT_INFO& info = *certificate->pCertInfo;
-  const CERT_EXTENSION* extension = CertFindExtension(
-      szOID_ENHANCED_KEY_USAGE, info.cExtension, info.rgExtension);
+  const CERT_EXTENSION* extension =
+      findExtension(certificate, szOID_ENHANCED_KEY_USAGE);
   if (extension == nullptr) return true;
-  CERT_ENHKEY_USAGE* usages = nullptr;
-  DWORD size = 0;
-  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ENHANCED_KEY_USAGE,
-                           extension->Value.pbData, extension->Value.cbData,
-                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &usages, &size) ||
-      usages == nullptr) {
-    return false;
-  }
-  const OwnedLocal decoded(usages);
-  bool allowed = false;
-  for (DWORD i = 0; i < usages->cUsageIdentifier; ++i) {
+  OwnedLocal owner;
+  const auto* usages = decodeObject<CERT_ENHKEY_USAGE>(X509_ENHANCED_KEY_USAGE,
+                                                       extension->Value, owner);
+  for (DWORD i = 0; usages != nullptr && i < usages->cUsageIdentifier; ++i) {
     if (usages->rgpszUsageIdentifier[i] != nullptr &&
         std::strcmp(usages->rgpszUsageIdentifier[i], usage) == 0) {
-      allowed = true;
+      return true;
     }
   }
-  return allowed;
+  return false;
 }
 
 std::string narrowAscii(const wchar_t* text) {
@@ -130,32 +116,26 @@ std::string narrowAscii(const wchar_t* text) {
 
 CertificateNames readNames(const CERT_CONTEXT* certificate) {
   CertificateNames names;
-  const CERT_INFO& info = *certificate->pCertInfo;
-  const CERT_EXTENSION* extension = CertFindExtension(
-      szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
-  if (extension != nullptr) {
-    names.hasAltNames = true;
-    CERT_ALT_NAME_INFO* alt = nullptr;
-    DWORD size = 0;
-    if (CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME,
-                            extension->Value.pbData, extension->Value.cbData,
-                            CRYPT_DECODE_ALLOC_FLAG, nullptr, &alt, &size) &&
-        alt != nullptr) {
-      const OwnedLocal decoded(alt);
-      for (DWORD i = 0; i < alt->cAltEntry; ++i) {
-        const CERT_ALT_NAME_ENTRY& entry = alt->rgAltEntry[i];
-        if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
-          names.dnsNames.push_back(narrowAscii(entry.pwszDNSName));
-        } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
-          names.ipAddresses.emplace_back(
-              reinterpret_cast<const char*>(entry.IPAddress.pbData),
-              entry.IPAddress.cbData);
-        }
-      }
+  const CERT_EXTENSION* extension =
+      findExtension(certificate, szOID_SUBJECT_ALT_NAME2);
+  names.hasAltNames = extension != nullptr;
+  OwnedLocal owner;
+  const auto* alt = extension == nullptr
+                        ? nullptr
+                        : decodeObject<CERT_ALT_NAME_INFO>(
+                              X509_ALTERNATE_NAME, extension->Value, owner);
+  for (DWORD i = 0; alt != nullptr && i < alt->cAltEntry; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = alt->rgAltEntry[i];
+    if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
+      names.dnsNames.push_back(narrowAscii(entry.pwszDNSName));
+    } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
+      names.ipAddresses.emplace_back(
+          reinterpret_cast<const char*>(entry.IPAddress.pbData),
+          entry.IPAddress.cbData);
     }
   }
   std::vector<std::wstring> commonNames;
-  readSubjectNames(info, nullptr, &commonNames);
+  readSubjectNames(*certificate->pCertInfo, nullptr, &commonNames);
   for (const std::wstring& name : commonNames)
     names.commonNames.push_back(narrowAscii(name.c_str()));
   return names;
@@ -163,18 +143,24 @@ CertificateNames readNames(const CERT_CONTEXT* certificate) {
 
 }  // namespace
 
+std::string messageParam(HCRYPTMSG message, DWORD type, DWORD index) {
+  DWORD size = 0;
+  if (!CryptMsgGetParam(message, type, index, nullptr, &size) || size == 0)
+    return std::string();
+  std::string bytes(size, '\0');
+  if (!CryptMsgGetParam(message, type, index, &bytes[0], &size))
+    return std::string();
+  bytes.resize(size);
+  return bytes;
+}
+
 void readSubjectNames(const CERT_INFO& certificate,
                       std::vector<std::wstring>* organisations,
                       std::vector<std::wstring>* commonNames) {
-  CERT_NAME_INFO* name = nullptr;
-  DWORD size = 0;
-  if (!CryptDecodeObjectEx(kEncoding, X509_NAME, certificate.Subject.pbData,
-                           certificate.Subject.cbData, CRYPT_DECODE_ALLOC_FLAG,
-                           nullptr, &name, &size) ||
-      name == nullptr) {
-    return;
-  }
-  const OwnedLocal decoded(name);
+  OwnedLocal owner;
+  const auto* name =
+      decodeObject<CERT_NAME_INFO>(X509_NAME, certificate.Subject, owner);
+  if (name == nullptr) return;
   for (DWORD r = 0; r < name->cRDN; ++r) {
     const CERT_RDN& rdn = name->rgRDN[r];
     for (DWORD a = 0; a < rdn.cRDNAttr; ++a) {

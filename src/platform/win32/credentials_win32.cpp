@@ -19,10 +19,6 @@ struct CredentialKind {
 
 constexpr DWORD kBufferUnits = 256;  // CREDUI_MAX_USERNAME_LENGTH + 1 and alike
 
-std::wstring textOf(const std::vector<wchar_t>& buffer) {
-  return std::wstring(buffer.data());
-}
-
 void wipe(std::vector<wchar_t>& buffer) {
   SecureZeroMemory(buffer.data(), buffer.size() * sizeof(wchar_t));
 }
@@ -51,8 +47,8 @@ std::uint32_t promptForCredentials(const std::wstring& target,
       nullptr, target.c_str(), nullptr, authError, userBuffer.data(),
       kBufferUnits, passwordBuffer.data(), kBufferUnits, nullptr, flags);
   if (result == NO_ERROR) {
-    user = textOf(userBuffer);
-    password = textOf(passwordBuffer);
+    user = userBuffer.data();
+    password = passwordBuffer.data();
   }
   wipe(passwordBuffer);
   return result;
@@ -68,8 +64,8 @@ std::uint32_t parseUserName(const std::wstring& userName, std::wstring& user,
       CredUIParseUserNameW(userName.c_str(), userBuffer.data(), kBufferUnits,
                            domainBuffer.data(), kBufferUnits);
   if (result == NO_ERROR) {
-    user = textOf(userBuffer);
-    domain = textOf(domainBuffer);
+    user = userBuffer.data();
+    domain = domainBuffer.data();
   }
   return result;
 }

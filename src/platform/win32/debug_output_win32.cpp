@@ -24,11 +24,9 @@ std::wstring systemErrorText(std::uint32_t code) {
           FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, code, LANG_USER_DEFAULT,
       reinterpret_cast<LPWSTR>(buffer.receive()), 0, nullptr);
-  std::wstring text;
-  if (length != 0 && buffer) {
-    text.assign(static_cast<const wchar_t*>(buffer.get()), length);
-  }
-  return text;
+  return length != 0 && buffer
+             ? std::wstring(static_cast<const wchar_t*>(buffer.get()), length)
+             : std::wstring();
 }
 
 }  // namespace platform

@@ -11,65 +11,21 @@ namespace platform {
 
 namespace {
 
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-struct MessageCloser {
-  HCRYPTMSG message;
-  ~MessageCloser() {
-    if (message != nullptr) CryptMsgClose(message);
-  }
+struct MessageKind {
+  using Type = HCRYPTMSG;
+  static void release(HCRYPTMSG message) { CryptMsgClose(message); }
 };
-
-struct StoreCloser {
-  HCERTSTORE store;
-  ~StoreCloser() {
-    if (store != nullptr) CertCloseStore(store, 0);
-  }
-};
-
-struct CertificateFreer {
-  const CERT_CONTEXT* certificate;
-  ~CertificateFreer() {
-    if (certificate != nullptr) CertFreeCertificateContext(certificate);
-  }
-};
-
-// The signer info's issuer and serial number as a CERT_INFO to look the
-// certificate up by (CERT_FIND_SUBJECT_CERT), in `buffer`.
-bool signerId(HCRYPTMSG message, std::string& buffer) {
-  DWORD size = 0;
-  if (!CryptMsgGetParam(message, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr,
-                        &size) ||
-      size < sizeof(CERT_INFO)) {
-    return false;
-  }
-  buffer.assign(size, '\0');
-  return CryptMsgGetParam(message, CMSG_SIGNER_CERT_INFO_PARAM, 0, &buffer[0],
-                          &size) != FALSE;
-}
 
 // How many certificates of `store` carry the id in `id`.
 int countWithId(HCERTSTORE store, const CERT_INFO* id) {
   int count = 0;
   const CERT_CONTEXT* found = nullptr;
   while ((found = CertFindCertificateInStore(
-              store, kEncoding, 0, CERT_FIND_SUBJECT_CERT, id, found)) !=
+              store, kMessageEncoding, 0, CERT_FIND_SUBJECT_CERT, id, found)) !=
          nullptr) {
     ++count;
   }
   return count;
-}
-
-// A message parameter's bytes (empty when it cannot be had).
-std::string messageParam(HCRYPTMSG message, DWORD type) {
-  DWORD size = 0;
-  if (!CryptMsgGetParam(message, type, 0, nullptr, &size) || size == 0)
-    return std::string();
-  std::string bytes(size, '\0');
-  if (!CryptMsgGetParam(message, type, 0, &bytes[0], &size))
-    return std::string();
-  bytes.resize(size);
-  return bytes;
 }
 
 // With signed attributes, the signature covers them rather than the content:
@@ -99,19 +55,10 @@ bool digestAttributeMatches(HCRYPTMSG message) {
       continue;
     ++found;
     if (attribute.cValue != 1) return false;
-    DWORD size = 0;
-    const CRYPT_ATTR_BLOB& value = attribute.rgValue[0];
-    if (!CryptDecodeObject(kEncoding, X509_OCTET_STRING, value.pbData,
-                           value.cbData, 0, nullptr, &size)) {
-      return false;
-    }
-    std::string decoded(size, '\0');
-    if (!CryptDecodeObject(kEncoding, X509_OCTET_STRING, value.pbData,
-                           value.cbData, 0, &decoded[0], &size)) {
-      return false;
-    }
-    const auto* digest =
-        reinterpret_cast<const CRYPT_DATA_BLOB*>(decoded.data());
+    OwnedLocal owner;
+    const auto* digest = decodeObject<CRYPT_DATA_BLOB>(
+        X509_OCTET_STRING, attribute.rgValue[0], owner);
+    if (digest == nullptr) return false;
     matches =
         !computed.empty() && digest->cbData == computed.size() &&
         std::memcmp(digest->pbData, computed.data(), computed.size()) == 0;
@@ -129,17 +76,14 @@ DetachedSignature verifyDetachedSignature(const std::string& signature,
     result.error = static_cast<std::uint32_t>(CRYPT_E_ASN1_BADTAG);
     return result;
   }
-  MessageCloser message{CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0,
-                                             0, nullptr, nullptr)};
-  if (message.message == nullptr) {
-    result.error = GetLastError();
-    return result;
-  }
-  const auto* content_bytes = reinterpret_cast<const BYTE*>(content.data());
-  if (!CryptMsgUpdate(message.message,
+  const Owned<MessageKind> message(CryptMsgOpenToDecode(
+      kMessageEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
+  if (!message ||
+      !CryptMsgUpdate(message.get(),
                       reinterpret_cast<const BYTE*>(signature.data()),
                       static_cast<DWORD>(signature.size()), TRUE) ||
-      !CryptMsgUpdate(message.message, content_bytes,
+      !CryptMsgUpdate(message.get(),
+                      reinterpret_cast<const BYTE*>(content.data()),
                       static_cast<DWORD>(content.size()), TRUE)) {
     result.error = GetLastError();
     return result;
@@ -148,44 +92,46 @@ DetachedSignature verifyDetachedSignature(const std::string& signature,
   DWORD size = sizeof type;
   DWORD signers = 0;
   DWORD signersSize = sizeof signers;
-  if (!CryptMsgGetParam(message.message, CMSG_TYPE_PARAM, 0, &type, &size) ||
+  if (!CryptMsgGetParam(message.get(), CMSG_TYPE_PARAM, 0, &type, &size) ||
       type != CMSG_SIGNED ||
-      !CryptMsgGetParam(message.message, CMSG_SIGNER_COUNT_PARAM, 0, &signers,
+      !CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &signers,
                         &signersSize) ||
       signers != 1) {
     result.error = static_cast<std::uint32_t>(CRYPT_E_UNEXPECTED_MSG_TYPE);
     return result;
   }
-  std::string id;
-  StoreCloser carried{
-      CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message.message)};
-  if (!signerId(message.message, id) || carried.store == nullptr) {
-    result.error = static_cast<std::uint32_t>(CRYPT_E_SIGNER_NOT_FOUND);
-    return result;
-  }
+  // The signer info's issuer and serial number, as a CERT_INFO to look the
+  // certificate up by.
+  const std::string id =
+      messageParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM);
   const auto* signerInfo = reinterpret_cast<const CERT_INFO*>(id.data());
-  CertificateFreer signer{CertFindCertificateInStore(carried.store, kEncoding,
-                                                     0, CERT_FIND_SUBJECT_CERT,
-                                                     signerInfo, nullptr)};
-  if (signer.certificate == nullptr) {
+  const Owned<CertStoreKind> carried(CertOpenStore(
+      CERT_STORE_PROV_MSG, kMessageEncoding, 0, 0, message.get()));
+  const Owned<CertContextKind> signer(
+      id.size() < sizeof(CERT_INFO) || !carried
+          ? nullptr
+          : CertFindCertificateInStore(carried.get(), kMessageEncoding, 0,
+                                       CERT_FIND_SUBJECT_CERT, signerInfo,
+                                       nullptr));
+  if (!signer) {
     result.error = static_cast<std::uint32_t>(CRYPT_E_SIGNER_NOT_FOUND);
     return result;
   }
   result.signer.known = true;
-  readSubjectNames(*signer.certificate->pCertInfo, &result.signer.organisations,
+  readSubjectNames(*signer->pCertInfo, &result.signer.organisations,
                    &result.signer.commonNames);
   result.signer.certificatesWithSignerId =
-      countWithId(carried.store, signerInfo);
-  result.signerChain = examineChain(signer.certificate, carried.store,
-                                    szOID_PKIX_KP_CODE_SIGNING);
+      countWithId(carried.get(), signerInfo);
+  result.signerChain =
+      examineChain(signer.get(), carried.get(), szOID_PKIX_KP_CODE_SIGNING);
   // The signature itself: with the key of the certificate just found, over
   // the content given above (with the signed attributes' digest checked).
-  if (!CryptMsgControl(message.message, 0, CMSG_CTRL_VERIFY_SIGNATURE,
-                       signer.certificate->pCertInfo)) {
+  if (!CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE,
+                       signer->pCertInfo)) {
     result.error = GetLastError();
     return result;
   }
-  if (!digestAttributeMatches(message.message)) {
+  if (!digestAttributeMatches(message.get())) {
     result.error = static_cast<std::uint32_t>(CRYPT_E_HASH_VALUE);
     return result;
   }

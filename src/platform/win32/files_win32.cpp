@@ -125,28 +125,36 @@ std::wstring randomHex(std::size_t bytes) {
 
 void HeldFileCloser::operator()(HeldFile* file) const { delete file; }
 
-HeldFileHandle holdFile(const std::wstring& path) {
-  // Reading is shared, so that the file can still be started; writing,
-  // renaming and deleting are not.
-  OwnedHandle handle(CreateFileW(
-      path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+namespace {
+
+HeldFileHandle heldOrNull(OwnedHandle handle) {
   if (!handle) return HeldFileHandle();
   return HeldFileHandle(new HeldFile{std::move(handle)});
 }
 
-namespace {
-
 HeldFileHandle holdFolderWith(const std::wstring& path, DWORD access) {
-  OwnedHandle handle(CreateFileW(
+  return heldOrNull(OwnedHandle(CreateFileW(
       path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-      nullptr));
-  if (!handle) return HeldFileHandle();
-  return HeldFileHandle(new HeldFile{std::move(handle)});
+      nullptr)));
+}
+
+bool markForDeletion(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                    sizeof disposition) != FALSE;
 }
 
 }  // namespace
+
+HeldFileHandle holdFile(const std::wstring& path) {
+  // Reading is shared, so that the file can still be started; writing,
+  // renaming and deleting are not.
+  return heldOrNull(OwnedHandle(CreateFileW(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
+}
 
 HeldFileHandle holdFolder(const std::wstring& path) {
   return holdFolderWith(path, GENERIC_READ);
@@ -164,15 +172,11 @@ HeldFileHandle openFileToWrite(const std::wstring& path, bool& created) {
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   created = GetLastError() != ERROR_ALREADY_EXISTS;
-  if (!handle) return HeldFileHandle();
-  return HeldFileHandle(new HeldFile{std::move(handle)});
+  return heldOrNull(std::move(handle));
 }
 
 bool deleteHeldFile(HeldFile& file) {
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = TRUE;
-  return SetFileInformationByHandle(file.handle.get(), FileDispositionInfo,
-                                    &disposition, sizeof disposition) != FALSE;
+  return markForDeletion(file.handle.get());
 }
 
 std::FILE* truncatedStream(HeldFileHandle file) {
@@ -242,9 +246,9 @@ bool protectHeldFolder(HeldFile& folder) {
   alignas(TOKEN_USER) unsigned char
       user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   DWORD size = 0;
-  const BOOL gotUser =
-      GetTokenInformation(token.get(), TokenUser, user, sizeof user, &size);
-  if (!gotUser) return false;
+  if (!GetTokenInformation(token.get(), TokenUser, user, sizeof user, &size)) {
+    return false;
+  }
 
   // Listing, reading, running and deleting; nothing that adds a file or a
   // folder, writes attributes (a reparse point) or changes permissions or
@@ -283,11 +287,10 @@ bool protectHeldFolder(HeldFile& folder) {
   }
   const OwnedLocal acl(made);
   // Protected: nothing the user grants on the working folder reaches in.
-  const DWORD result = SetSecurityInfo(
-      folder.handle.get(), SE_FILE_OBJECT,
-      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-      nullptr, made, nullptr);
-  return result == ERROR_SUCCESS;
+  return SetSecurityInfo(
+             folder.handle.get(), SE_FILE_OBJECT,
+             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+             nullptr, nullptr, made, nullptr) == ERROR_SUCCESS;
 }
 
 bool deleteFromHeldFolder(HeldFile& folder, const std::wstring& name) {
@@ -303,17 +306,10 @@ bool deleteFromHeldFolder(HeldFile& folder, const std::wstring& name) {
   if (!handle) return false;
   // The name must not have led out of the folder on the way.
   BY_HANDLE_FILE_INFORMATION facts{};
-  bool deleted = false;
-  if (finalPathOf(handle.get()) == path &&
-      GetFileInformationByHandle(handle.get(), &facts) &&
-      (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    deleted =
-        SetFileInformationByHandle(handle.get(), FileDispositionInfo,
-                                   &disposition, sizeof disposition) != FALSE;
-  }
-  return deleted;
+  return finalPathOf(handle.get()) == path &&
+         GetFileInformationByHandle(handle.get(), &facts) &&
+         (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+         markForDeletion(handle.get());
 }
 
 std::size_t readHeldFile(HeldFile& file, std::uint64_t offset, void* buffer,

@@ -1,17 +1,10 @@
 // One owner for every kind of Win32 handle: a small move-only wrapper that
 // releases what it holds with the function its kind demands, on every path.
 // A kind is a struct that names the handle's type, its release and (when a
-// null handle is not the only empty one) which values hold nothing:
-//
-//   struct CertStoreKind {
-//     using Type = HCERTSTORE;
-//     static void release(HCERTSTORE store) { CertCloseStore(store, 0); }
-//   };
-//   platform::Owned<CertStoreKind> store(CertOpenStore(...));
-//
-// The kinds of this header need <windows.h> only; a facility whose header
-// cannot share a translation unit with another (winhttp.h and wininet.h)
-// declares its kind beside its calls.
+// null handle is not the only empty one) which values hold nothing, as the
+// kinds below do. The kinds of this header need <windows.h> only; a facility
+// whose header cannot share a translation unit with another (winhttp.h and
+// wininet.h) declares its kind beside its calls.
 #pragma once
 
 #include <windows.h>

@@ -14,7 +14,6 @@ ShellRunResult shellRunAndWait(const std::wstring& file,
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.hwnd = nullptr;
   info.lpVerb = L"open";
   info.lpFile = file.c_str();
   info.lpParameters = parameters.c_str();

@@ -33,8 +33,6 @@ LONG callProvider(TrustData& trust) {
   return WinVerifyTrust(nullptr, &action, &trust.data);
 }
 
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
 bool sameBlob(const CRYPT_DATA_BLOB& a, const CRYPT_DATA_BLOB& b) {
   return a.cbData == b.cbData &&
          (a.cbData == 0 || std::memcmp(a.pbData, b.pbData, a.cbData) == 0);
@@ -52,19 +50,11 @@ int countCertificatesWithId(HCRYPTMSG message, const CERT_NAME_BLOB& issuer,
   }
   int matches = 0;
   for (DWORD i = 0; i < count; ++i) {
-    DWORD encodedSize = 0;
-    if (!CryptMsgGetParam(message, CMSG_CERT_PARAM, i, nullptr, &encodedSize) ||
-        encodedSize == 0) {
-      continue;
-    }
-    std::string encoded(encodedSize, '\0');
-    if (!CryptMsgGetParam(message, CMSG_CERT_PARAM, i, &encoded[0],
-                          &encodedSize)) {
-      continue;
-    }
+    const std::string encoded = messageParam(message, CMSG_CERT_PARAM, i);
+    if (encoded.empty()) continue;
     const Owned<CertContextKind> certificate(CertCreateCertificateContext(
         X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(encoded.data()),
-        encodedSize));
+        static_cast<DWORD>(encoded.size())));
     if (!certificate) continue;
     if (sameBlob(certificate->pCertInfo->Issuer, issuer) &&
         CertCompareIntegerBlob(&certificate->pCertInfo->SerialNumber,
@@ -92,10 +82,11 @@ SignerIdentity readSigner(HANDLE state, CertificateChain& chain) {
   const CERT_INFO& certificate = *sgnr->pasCertChain[0].pCert->pCertInfo;
   signer.known = true;
   readSubjectNames(certificate, &signer.organisations, &signer.commonNames);
-  const Owned<CertStoreKind> carried(
-      provider->hMsg != nullptr
-          ? CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, provider->hMsg)
-          : nullptr);
+  const Owned<CertStoreKind> carried(provider->hMsg != nullptr
+                                         ? CertOpenStore(CERT_STORE_PROV_MSG,
+                                                         kMessageEncoding, 0, 0,
+                                                         provider->hMsg)
+                                         : nullptr);
   chain = examineChain(sgnr->pasCertChain[0].pCert, carried.get(),
                        szOID_PKIX_KP_CODE_SIGNING);
   if (provider->hMsg != nullptr) {
@@ -119,22 +110,14 @@ FileTrust verifyFileTrust(const std::wstring& path, HeldFile& file) {
   info.cbStruct = sizeof(WINTRUST_FILE_INFO);
   info.pcwszFilePath = path.c_str();
   info.hFile = file.handle.get();
-  info.pgKnownSubject = nullptr;
-
   TrustData trust{};
   WINTRUST_DATA& data = trust.data;
   data.cbStruct = kTrustDataSize;
-  data.pPolicyCallbackData = nullptr;
-  data.pSIPClientData = nullptr;
   data.dwUIChoice = WTD_UI_NONE;
   data.fdwRevocationChecks = WTD_REVOKE_NONE;
   data.dwUnionChoice = WTD_CHOICE_FILE;
   data.pFile = &info;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
-  data.hWVTStateData = nullptr;
-  data.pwszURLReference = nullptr;
-  data.dwProvFlags = 0;
-  data.dwUIContext = 0;
 
   FileTrust result;
   result.status = static_cast<std::int32_t>(callProvider(trust));

@@ -8,31 +8,35 @@ namespace platform {
 
 namespace {
 
-// Reads the "\" block of a filled version buffer. The block must be long
-// enough for a whole record: a version resource that reports a shorter
-// block (possible in a downloaded file) would otherwise be read past its end.
-FileVersionInfo readRootBlock(std::vector<unsigned char>& buffer) {
+FileVersionInfo failedAt(VersionLookupStep step) {
   FileVersionInfo result;
+  result.failedStep = step;
+  return result;
+}
+
+// A version resource of `size` bytes (0: none), copied by `fill`, read to
+// its "\" block. The block must be long enough for a whole record: a version
+// resource that reports a shorter block (possible in a downloaded file)
+// would otherwise be read past its end.
+template <typename Fill>
+FileVersionInfo readResource(DWORD size, const Fill& fill) {
+  if (size == 0) return failedAt(VersionLookupStep::kSize);
+  std::vector<unsigned char> buffer(size);
+  if (!fill(size, buffer.data())) return failedAt(VersionLookupStep::kInfo);
   void* block = nullptr;
   UINT length = 0;
   if (!VerQueryValueW(buffer.data(), L"\\", &block, &length) ||
       block == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
-    result.failedStep = VersionLookupStep::kRootBlock;
-    return result;
+    return failedAt(VersionLookupStep::kRootBlock);
   }
   const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(block);
+  FileVersionInfo result;
   result.failedStep = VersionLookupStep::kNone;
   result.signature = fixed->dwSignature;
   result.words[0] = HIWORD(fixed->dwFileVersionMS);
   result.words[1] = LOWORD(fixed->dwFileVersionMS);
   result.words[2] = HIWORD(fixed->dwFileVersionLS);
   result.words[3] = LOWORD(fixed->dwFileVersionLS);
-  return result;
-}
-
-FileVersionInfo failedAt(VersionLookupStep step) {
-  FileVersionInfo result;
-  result.failedStep = step;
   return result;
 }
 
@@ -55,7 +59,7 @@ Function exported(HMODULE module, const char* name) {
 // The Ex functions are taken from version.dll at run time: the mingw-w64
 // import library of version.dll lacks them (only the Windows 8 API-set
 // libraries have them). version.dll is loaded already, as the plain
-// functions above are imported from it.
+// functions are imported from it.
 const VersionExFunctions& versionExFunctions() {
   static const VersionExFunctions functions = [] {
     VersionExFunctions found;
@@ -75,12 +79,9 @@ const VersionExFunctions& versionExFunctions() {
 FileVersionInfo readFileVersion(const std::wstring& path) {
   DWORD handle = 0;
   const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
-  if (size == 0) return failedAt(VersionLookupStep::kSize);
-  std::vector<unsigned char> buffer(size);
-  if (!GetFileVersionInfoW(path.c_str(), handle, size, buffer.data())) {
-    return failedAt(VersionLookupStep::kInfo);
-  }
-  return readRootBlock(buffer);
+  return readResource(size, [&](DWORD bytes, void* buffer) {
+    return GetFileVersionInfoW(path.c_str(), handle, bytes, buffer) != FALSE;
+  });
 }
 
 FileVersionInfo readLocalisedFileVersion(const std::wstring& path) {
@@ -89,12 +90,10 @@ FileVersionInfo readLocalisedFileVersion(const std::wstring& path) {
     return failedAt(VersionLookupStep::kSize);
   }
   const DWORD size = ex.size(FILE_VER_GET_LOCALISED, path.c_str(), nullptr);
-  if (size == 0) return failedAt(VersionLookupStep::kSize);
-  std::vector<unsigned char> buffer(size);
-  if (!ex.info(FILE_VER_GET_LOCALISED, path.c_str(), 0, size, buffer.data())) {
-    return failedAt(VersionLookupStep::kInfo);
-  }
-  return readRootBlock(buffer);
+  return readResource(size, [&](DWORD bytes, void* buffer) {
+    return ex.info(FILE_VER_GET_LOCALISED, path.c_str(), 0, bytes, buffer) !=
+           FALSE;
+  });
 }
 
 }  // namespace platform

@@ -30,45 +30,45 @@ std::optional<std::wstring> takeGlobalString(LPWSTR text) {
   return std::wstring(text);
 }
 
+// Both lists of an answer of WinHTTP, taken.
+template <typename Raw, typename Lists>
+void takeLists(const Raw& raw, Lists& lists) {
+  lists.proxy = takeGlobalString(raw.lpszProxy);
+  lists.proxyBypass = takeGlobalString(raw.lpszProxyBypass);
+}
+
 // Keeps the failing call's code as the last error across the cleanup.
-bool failWith(DWORD code) {
+template <typename Result>
+Result failWith(DWORD code, Result result) {
   SetLastError(code);
-  return false;
+  return result;
 }
 
 }  // namespace
 
+// On failure too, the structures' strings are taken: they may be partly
+// filled then.
 bool getIeProxyConfigForCurrentUser(IeProxyConfig& config) {
-  config = IeProxyConfig{};
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG raw{};
-  if (!WinHttpGetIEProxyConfigForCurrentUser(&raw)) {
-    const DWORD code = GetLastError();
-    // The structure may be partly filled on failure; release what is there.
-    (void)takeGlobalString(raw.lpszAutoConfigUrl);
-    (void)takeGlobalString(raw.lpszProxy);
-    (void)takeGlobalString(raw.lpszProxyBypass);
-    return failWith(code);
-  }
-  config.autoDetect = raw.fAutoDetect != FALSE;
+  const BOOL got = WinHttpGetIEProxyConfigForCurrentUser(&raw);
+  const DWORD code = GetLastError();
   config.autoConfigUrl = takeGlobalString(raw.lpszAutoConfigUrl);
-  config.proxy = takeGlobalString(raw.lpszProxy);
-  config.proxyBypass = takeGlobalString(raw.lpszProxyBypass);
-  return true;
+  takeLists(raw, config);
+  config.autoDetect = raw.fAutoDetect != FALSE;
+  if (got) return true;
+  config = IeProxyConfig{};
+  return failWith(code, false);
 }
 
 bool getDefaultProxyConfiguration(DefaultProxyConfig& config) {
-  config = DefaultProxyConfig{};
   WINHTTP_PROXY_INFO raw{};
-  if (!WinHttpGetDefaultProxyConfiguration(&raw)) {
-    const DWORD code = GetLastError();
-    (void)takeGlobalString(raw.lpszProxy);
-    (void)takeGlobalString(raw.lpszProxyBypass);
-    return failWith(code);
-  }
+  const BOOL got = WinHttpGetDefaultProxyConfiguration(&raw);
+  const DWORD code = GetLastError();
+  takeLists(raw, config);
   config.accessType = raw.dwAccessType;
-  config.proxy = takeGlobalString(raw.lpszProxy);
-  config.proxyBypass = takeGlobalString(raw.lpszProxyBypass);
-  return true;
+  if (got) return true;
+  config = DefaultProxyConfig{};
+  return failWith(code, false);
 }
 
 namespace {
@@ -98,18 +98,14 @@ void makeProxyCall(const std::shared_ptr<ProxyCall>& call) {
   raw.fAutoLogonIfChallenged =
       call->options.autoLogonIfChallenged ? TRUE : FALSE;
   WINHTTP_PROXY_INFO info{};
-  const BOOL found = WinHttpGetProxyForUrl(call->session.get(),
-                                           call->url.c_str(), &raw, &info);
-  const DWORD code = found ? ERROR_SUCCESS : GetLastError();
-  ProxyForUrl answer;
-  answer.proxy = takeGlobalString(info.lpszProxy);
-  answer.proxyBypass = takeGlobalString(info.lpszProxyBypass);
+  // The caller reads these only once `done` is set under the mutex.
+  call->found = WinHttpGetProxyForUrl(call->session.get(), call->url.c_str(),
+                                      &raw, &info);
+  call->code = call->found ? ERROR_SUCCESS : GetLastError();
+  takeLists(info, call->answer);
   call->session.reset();
   {
     const std::lock_guard<std::mutex> lock(call->mutex);
-    call->found = found;
-    call->code = code;
-    call->answer = std::move(answer);
     call->done = true;
   }
   call->ended.notify_all();
@@ -137,10 +133,7 @@ ProxyForUrlResult getProxyForUrl(const std::wstring& url,
   OwnedInternet session(
       WinHttpOpen(L"WinHTTP/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) {
-    (void)failWith(GetLastError());
-    return ProxyForUrlResult::openFailed;
-  }
+  if (!session) return failWith(GetLastError(), ProxyForUrlResult::openFailed);
   // The script's name resolution, connection, request and each read: none
   // waits longer than the whole call may.
   const int limit = static_cast<int>(options.timeLimitMs);
@@ -152,24 +145,19 @@ ProxyForUrlResult getProxyForUrl(const std::wstring& url,
   call->options = options;
   call->session = std::move(session);
   auto* owner = new std::shared_ptr<ProxyCall>(call);
-  OwnedHandle thread;
-  DWORD code = ERROR_SUCCESS;
-  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+  const bool pinned =
+      GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                          reinterpret_cast<LPCWSTR>(&runProxyCall),
-                         &call->module)) {
-    thread.reset(CreateThread(nullptr, 0, &runProxyCall, owner, 0, nullptr));
-    if (!thread) {
-      code = GetLastError();
-      // The thread would have let the module go: without one, it goes here.
-      FreeLibrary(call->module);
-    }
-  } else {
-    code = GetLastError();
-  }
+                         &call->module) != FALSE;
+  OwnedHandle thread(
+      pinned ? CreateThread(nullptr, 0, &runProxyCall, owner, 0, nullptr)
+             : nullptr);
   if (!thread) {
+    const DWORD code = GetLastError();
+    // The thread would have let the module go: without one, it goes here.
+    if (pinned) FreeLibrary(call->module);
     delete owner;  // the session with it, once the call's last owner goes
-    (void)failWith(code);
-    return ProxyForUrlResult::getProxyForUrlFailed;
+    return failWith(code, ProxyForUrlResult::getProxyForUrlFailed);
   }
   thread.reset();  // nothing waits on the thread itself
   std::unique_lock<std::mutex> lock(call->mutex);
@@ -178,12 +166,10 @@ ProxyForUrlResult getProxyForUrl(const std::wstring& url,
     call->ended.wait(lock, done);
   } else if (!call->ended.wait_for(
                  lock, std::chrono::milliseconds(options.timeLimitMs), done)) {
-    (void)failWith(ERROR_WINHTTP_TIMEOUT);
-    return ProxyForUrlResult::timedOut;
+    return failWith(ERROR_WINHTTP_TIMEOUT, ProxyForUrlResult::timedOut);
   }
   if (!call->found) {
-    (void)failWith(call->code);
-    return ProxyForUrlResult::getProxyForUrlFailed;
+    return failWith(call->code, ProxyForUrlResult::getProxyForUrlFailed);
   }
   result = std::move(call->answer);
   return ProxyForUrlResult::ok;

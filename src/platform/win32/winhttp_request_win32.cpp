@@ -123,28 +123,22 @@ bool queryAuthSchemes(WinHttpHandles& handles, std::uint32_t& supported) {
   DWORD schemes = 0;
   DWORD first = 0;
   DWORD target = 0;
-  supported = 0;
-  if (!WinHttpQueryAuthSchemes(handles.request.get(), &schemes, &first,
-                               &target)) {
-    return false;
-  }
-  supported = schemes;
-  return true;
+  const bool ok = WinHttpQueryAuthSchemes(handles.request.get(), &schemes,
+                                          &first, &target) != FALSE;
+  supported = ok ? schemes : 0;
+  return ok;
 }
 
 bool queryStatusCode(WinHttpHandles& handles, std::uint32_t& status) {
   DWORD value = 0;
   DWORD size = sizeof value;
-  status = 0;
-  if (!WinHttpQueryHeaders(
-          handles.request.get(),
-          WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-          WINHTTP_HEADER_NAME_BY_INDEX, &value, &size,
-          WINHTTP_NO_HEADER_INDEX)) {
-    return false;
-  }
-  status = value;
-  return true;
+  const bool ok =
+      WinHttpQueryHeaders(handles.request.get(),
+                          WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                          WINHTTP_HEADER_NAME_BY_INDEX, &value, &size,
+                          WINHTTP_NO_HEADER_INDEX) != FALSE;
+  status = ok ? value : 0;
+  return ok;
 }
 
 }  // namespace platform
