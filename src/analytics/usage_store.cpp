@@ -1,6 +1,7 @@
 #include "analytics/usage_store.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "common/text.h"
 #include "platform/files.h"
@@ -59,42 +60,25 @@ bool UsageStore::unInitialize() {
 
 std::string UsageStore::jsonString(const std::wstring& text) {
   static const char kHex[] = "0123456789abcdef";
+  // The characters with a short escape, and the letter each is written as.
+  static const char kEscaped[] = "\"\\\n\r\t\b\f";
+  static const char kLetters[] = "\"\\nrtbf";
   const std::string utf8 = tsdlm::utf16ToUtf8(text);
   std::string out;
   out.reserve(utf8.size() + 2);
   out.push_back('"');
   for (const char c : utf8) {
     const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      default:
-        if (byte < 0x20) {
-          out += "\\u00";
-          out.push_back(kHex[byte >> 4]);
-          out.push_back(kHex[byte & 0x0F]);
-        } else {
-          out.push_back(c);
-        }
+    const char* escaped = c != '\0' ? std::strchr(kEscaped, c) : nullptr;
+    if (escaped != nullptr) {
+      out.push_back('\\');
+      out.push_back(kLetters[escaped - kEscaped]);
+    } else if (byte < 0x20) {
+      out += "\\u00";
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0x0F]);
+    } else {
+      out.push_back(c);
     }
   }
   out.push_back('"');
@@ -111,11 +95,10 @@ std::string UsageStore::formatEvent(
                      ",\"event\":" + jsonString(event) +
                      ",\"key\":" + jsonString(key) +
                      ",\"value\":" + jsonString(value) + ",\"attributes\":{";
-  bool first = true;
-  for (const auto& attribute : attributes) {
-    if (!first) line.push_back(',');
-    first = false;
-    line += jsonString(attribute.first) + ":" + jsonString(attribute.second);
+  for (std::size_t i = 0; i < attributes.size(); ++i) {
+    if (i > 0) line.push_back(',');
+    line += jsonString(attributes[i].first) + ":" +
+            jsonString(attributes[i].second);
   }
   line += "}}";
   return line;

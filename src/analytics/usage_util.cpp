@@ -15,14 +15,12 @@ namespace {
 
 std::wstring eventsFilePath() {
   platform::Owned<platform::TaskMemoryKind> base;
-  std::wstring folder;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr,
-                                     base.receive())) &&
-      base) {
-    folder = base.get();
+  if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr,
+                                  base.receive())) ||
+      !base || *base.get() == L'\0') {
+    return std::wstring();
   }
-  if (folder.empty()) return std::wstring();
-  folder += L"\\Tessarin";
+  std::wstring folder = std::wstring(base.get()) + L"\\Tessarin";
   CreateDirectoryW(folder.c_str(), nullptr);
   folder += L"\\UsageUtil";
   CreateDirectoryW(folder.c_str(), nullptr);

@@ -5,6 +5,20 @@
 
 namespace tsdlm {
 
+namespace {
+
+// A lead byte with the highest bits, then six bits in each continuation byte.
+void appendUtf8(std::string& out, std::uint32_t cp) {
+  static const std::uint32_t kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+  const int tail = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+  out.push_back(static_cast<char>(kLead[tail] | (cp >> (6 * tail))));
+  for (int shift = 6 * (tail - 1); shift >= 0; shift -= 6) {
+    out.push_back(static_cast<char>(0x80 | ((cp >> shift) & 0x3F)));
+  }
+}
+
+}  // namespace
+
 std::string narrowLow8(const std::wstring& text) {
   std::string out;
   out.reserve(text.size());
@@ -31,23 +45,14 @@ bool utf8ToUtf16(const std::string& text, std::wstring& out) {
   std::size_t i = 0;
   while (i < n) {
     const auto b0 = static_cast<unsigned char>(text[i]);
-    std::uint32_t cp = 0;
-    std::size_t len = 0;
-    if (b0 < 0x80) {
-      cp = b0;
-      len = 1;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-      cp = b0 & 0x1Fu;
-      len = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      cp = b0 & 0x0Fu;
-      len = 3;
-    } else {
-      // Four-byte forms lie beyond the Basic Multilingual Plane; the rest
-      // are not UTF-8 at all.
-      return false;
-    }
-    if (i + len > n) return false;
+    // Four-byte forms lie beyond the Basic Multilingual Plane; the rest are
+    // not UTF-8 at all.
+    const std::size_t len = b0 < 0x80                  ? 1
+                            : b0 >= 0xC2 && b0 <= 0xDF ? 2
+                            : b0 >= 0xE0 && b0 <= 0xEF ? 3
+                                                       : 0;
+    if (len == 0 || i + len > n) return false;
+    std::uint32_t cp = b0 & (len == 1 ? 0x7Fu : len == 2 ? 0x1Fu : 0x0Fu);
     for (std::size_t k = 1; k < len; ++k) {
       const auto b = static_cast<unsigned char>(text[i + k]);
       if ((b & 0xC0u) != 0x80u) return false;
@@ -62,28 +67,6 @@ bool utf8ToUtf16(const std::string& text, std::wstring& out) {
   out.swap(result);
   return true;
 }
-
-namespace {
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-}  // namespace
 
 std::string utf16ToUtf8(const std::wstring& text) {
   std::string out;
@@ -105,27 +88,15 @@ std::string utf16ToUtf8(const std::wstring& text) {
   return out;
 }
 
-namespace {
-
-wchar_t upperAscii(wchar_t c) {
-  return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-}
-
-}  // namespace
-
-bool equalsIgnoreCaseAscii(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (upperAscii(a[i]) != upperAscii(b[i])) return false;
-  }
-  return true;
-}
-
 std::wstring lowerAsciiLetters(std::wstring text) {
   for (wchar_t& c : text) {
     if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
   }
   return text;
+}
+
+bool equalsIgnoreCaseAscii(const std::wstring& a, const std::wstring& b) {
+  return lowerAsciiLetters(a) == lowerAsciiLetters(b);
 }
 
 std::string withoutControls(std::string text, const char* kept) {

@@ -11,11 +11,6 @@
 
 namespace {
 
-std::FILE* openLog(const std::wstring& path) {
-  if (path.empty()) return nullptr;
-  return platform::openFile(path, L"wb");
-}
-
 // The shared log lies in a folder every user of the machine may write: a
 // link at its name, or at one of its folders, would have the run empty and
 // overwrite whatever file it leads to. So the file is opened without
@@ -91,7 +86,9 @@ bool Logger::start(const RunOptions& options) {
 
 Logger::Logger(const std::wstring& tempLogPath,
                const std::wstring& sharedLogPath)
-    : tempLog_(openLog(tempLogPath)), inMemory_(false) {
+    : tempLog_(tempLogPath.empty() ? nullptr
+                                   : platform::openFile(tempLogPath, L"wb")),
+      inMemory_(false) {
   std::string refusal;
   sharedLog_.reset(openSharedLog(sharedLogPath, refusal));
   if (!refusal.empty()) writeError(refusal);

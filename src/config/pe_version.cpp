@@ -18,6 +18,13 @@ constexpr std::uint32_t kMaxDirectoryEntries = 4096;
 // A version resource is a few KiB; a larger one is not read.
 constexpr std::uint32_t kMaxVersionResource = 64 * 1024;
 
+// The little-endian number in the `size` bytes at `at`.
+std::uint32_t littleEndian(const unsigned char* at, std::size_t size) {
+  std::uint32_t value = 0;
+  while (size-- > 0) value = (value << 8) | at[size];
+  return value;
+}
+
 class PeReader {
  public:
   explicit PeReader(const ByteReader& read) : read_(read) {}
@@ -25,19 +32,12 @@ class PeReader {
   bool bytes(std::uint64_t offset, void* out, std::size_t size) const {
     return read_(offset, out, size) == size;
   }
-  bool u16(std::uint64_t offset, std::uint16_t& value) const {
-    unsigned char b[2];
-    if (!bytes(offset, b, 2)) return false;
-    value = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
-    return true;
-  }
-  bool u32(std::uint64_t offset, std::uint32_t& value) const {
-    unsigned char b[4];
-    if (!bytes(offset, b, 4)) return false;
-    value = static_cast<std::uint32_t>(b[0]) |
-            (static_cast<std::uint32_t>(b[1]) << 8) |
-            (static_cast<std::uint32_t>(b[2]) << 16) |
-            (static_cast<std::uint32_t>(b[3]) << 24);
+  // A 16- or 32-bit little-endian number.
+  template <typename T>
+  bool number(std::uint64_t offset, T& value) const {
+    unsigned char b[sizeof(T)];
+    if (!bytes(offset, b, sizeof b)) return false;
+    value = static_cast<T>(littleEndian(b, sizeof b));
     return true;
   }
 
@@ -71,7 +71,8 @@ bool findEntry(const PeReader& pe, std::uint64_t directory,
                const std::uint32_t* id, std::uint32_t& data) {
   std::uint16_t named = 0;
   std::uint16_t numbered = 0;
-  if (!pe.u16(directory + 12, named) || !pe.u16(directory + 14, numbered)) {
+  if (!pe.number(directory + 12, named) ||
+      !pe.number(directory + 14, numbered)) {
     return false;
   }
   const std::uint32_t count = static_cast<std::uint32_t>(named) + numbered;
@@ -81,7 +82,7 @@ bool findEntry(const PeReader& pe, std::uint64_t directory,
   for (std::uint32_t i = first; i < count; ++i) {
     const std::uint64_t entry = directory + 16 + 8ull * i;
     std::uint32_t name = 0;
-    if (!pe.u32(entry, name) || !pe.u32(entry + 4, data)) return false;
+    if (!pe.number(entry, name) || !pe.number(entry + 4, data)) return false;
     if (id == nullptr || name == *id) return true;
   }
   return false;
@@ -93,29 +94,24 @@ std::string readPeFileVersion(const ByteReader& read) {
   const PeReader pe(read);
   std::uint16_t mz = 0;
   std::uint32_t header = 0;
-  if (!pe.u16(0, mz) || mz != 0x5A4D || !pe.u32(0x3C, header)) return {};
+  if (!pe.number(0, mz) || mz != 0x5A4D || !pe.number(0x3C, header)) return {};
 
   std::uint32_t signature = 0;
   std::uint16_t sectionCount = 0;
   std::uint16_t optionalSize = 0;
   std::uint16_t magic = 0;
-  if (!pe.u32(header, signature) || signature != kPeSignature ||
-      !pe.u16(header + 6ull, sectionCount) ||
-      !pe.u16(header + 20ull, optionalSize) || !pe.u16(header + 24ull, magic)) {
+  if (!pe.number(header, signature) || signature != kPeSignature ||
+      !pe.number(header + 6ull, sectionCount) ||
+      !pe.number(header + 20ull, optionalSize) ||
+      !pe.number(header + 24ull, magic)) {
     return {};
   }
   if (sectionCount == 0 || sectionCount > kMaxSections) return {};
-  std::uint32_t directoriesAt = 0;
-  if (magic == kPe32) {
-    directoriesAt = 96;
-  } else if (magic == kPe32Plus) {
-    directoriesAt = 112;
-  } else {
-    return {};
-  }
+  if (magic != kPe32 && magic != kPe32Plus) return {};
+  const std::uint32_t directoriesAt = magic == kPe32 ? 96 : 112;
   const std::uint64_t optional = header + 24ull;
   std::uint32_t directoryCount = 0;
-  if (!pe.u32(optional + directoriesAt - 4, directoryCount) ||
+  if (!pe.number(optional + directoriesAt - 4, directoryCount) ||
       directoryCount <= kResourceDirectoryIndex ||
       directoriesAt + 8 * (kResourceDirectoryIndex + 1) > optionalSize) {
     return {};
@@ -124,8 +120,8 @@ std::string readPeFileVersion(const ByteReader& read) {
   std::uint32_t resourceSize = 0;
   const std::uint64_t resourceEntry =
       optional + directoriesAt + 8 * kResourceDirectoryIndex;
-  if (!pe.u32(resourceEntry, resourceRva) ||
-      !pe.u32(resourceEntry + 4, resourceSize) || resourceRva == 0 ||
+  if (!pe.number(resourceEntry, resourceRva) ||
+      !pe.number(resourceEntry + 4, resourceSize) || resourceRva == 0 ||
       resourceSize < 16) {
     return {};
   }
@@ -135,9 +131,9 @@ std::string readPeFileVersion(const ByteReader& read) {
   for (std::uint16_t i = 0; i < sectionCount; ++i) {
     Section section{};
     const std::uint64_t at = table + 40ull * i;
-    if (!pe.u32(at + 12, section.virtualAddress) ||
-        !pe.u32(at + 16, section.rawSize) ||
-        !pe.u32(at + 20, section.rawPointer)) {
+    if (!pe.number(at + 12, section.virtualAddress) ||
+        !pe.number(at + 16, section.rawSize) ||
+        !pe.number(at + 20, section.rawPointer)) {
       return {};
     }
     sections.push_back(section);
@@ -170,8 +166,8 @@ std::string readPeFileVersion(const ByteReader& read) {
   if (!inResources(level, 16)) return {};
   std::uint32_t versionRva = 0;
   std::uint32_t versionSize = 0;
-  if (!pe.u32(base + level, versionRva) ||
-      !pe.u32(base + level + 4, versionSize) ||
+  if (!pe.number(base + level, versionRva) ||
+      !pe.number(base + level + 4, versionSize) ||
       versionSize > kMaxVersionResource) {
     return {};
   }
@@ -186,21 +182,18 @@ std::string readPeFileVersion(const ByteReader& read) {
   if (!rvaToOffset(sections, versionRva, versionSize, version)) return {};
   std::vector<unsigned char> block(kFixedAt + kFixedSize);
   if (!pe.bytes(version, block.data(), block.size())) return {};
-  const auto word = [&block](std::size_t at) {
-    return static_cast<std::uint16_t>(block[at] | (block[at + 1] << 8));
+  const auto field = [&block](std::size_t at, std::size_t size) {
+    return littleEndian(&block[at], size);
   };
   const char kKey[] = "VS_VERSION_INFO";
   for (std::size_t i = 0; i < sizeof kKey; ++i) {  // terminator included
-    if (word(kKeyAt + 2 * i) != static_cast<unsigned char>(kKey[i])) return {};
+    if (field(kKeyAt + 2 * i, 2) != static_cast<unsigned char>(kKey[i]))
+      return {};
   }
-  if (word(2) < kFixedSize) return {};
-  const auto dword = [&word](std::size_t at) {
-    return static_cast<std::uint32_t>(word(at)) |
-           (static_cast<std::uint32_t>(word(at + 2)) << 16);
-  };
-  if (dword(kFixedAt) != kFixedFileInfoSignature) return {};
-  const std::uint32_t high = dword(kFixedAt + 8);
-  const std::uint32_t low = dword(kFixedAt + 12);
+  if (field(2, 2) < kFixedSize) return {};
+  if (field(kFixedAt, 4) != kFixedFileInfoSignature) return {};
+  const std::uint32_t high = field(kFixedAt + 8, 4);
+  const std::uint32_t low = field(kFixedAt + 12, 4);
   return std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) +
          "." + std::to_string(low >> 16) + "." + std::to_string(low & 0xFFFF);
 }

@@ -9,26 +9,6 @@
 namespace {
 
 constexpr const wchar_t* kUpdateSection = L"Update";
-constexpr const wchar_t* kProxySection = L"Proxy";
-
-// One setting: where it is, what a missing file gives, and the default the
-// profile API gets for a missing key.
-struct Entry {
-  const wchar_t* section;
-  const wchar_t* key;
-  const char* whenFileMissing;
-  const wchar_t* whenKeyMissing;
-};
-
-constexpr Entry kCheckForUpdates{kUpdateSection, L"check_for_updates", "1",
-                                 L""};
-constexpr Entry kSuppressLoginDialog{kProxySection, L"suppress_login_dialog",
-                                     "0", L""};
-constexpr Entry kLowSpeedLimit{kUpdateSection, L"low_speed_limit", "1024",
-                               L"1024"};
-constexpr Entry kLowSpeedTime{kUpdateSection, L"low_speed_time", "900", L"900"};
-constexpr Entry kDownloadTime{kUpdateSection, L"download_time", "18000",
-                              L"18000"};
 
 // The narrowed value of the entry, or `whenFileMissing` when there is no
 // settings file.
@@ -41,13 +21,17 @@ std::string read(const wchar_t* section, const wchar_t* key,
       platform::readProfileString(section, key, whenKeyMissing, path));
 }
 
-std::string read(const Entry& entry) {
-  return read(entry.section, entry.key, entry.whenFileMissing,
-              entry.whenKeyMissing);
+// Switches are on only for exactly "1": "true", "01" and " 1" are off. A file
+// without the key gives off.
+bool isOn(const wchar_t* section, const wchar_t* key,
+          const char* whenFileMissing) {
+  return read(section, key, whenFileMissing, L"") == "1";
 }
 
-// Switches are on only for exactly "1": "true", "01" and " 1" are off.
-bool isOn(const std::string& value) { return value == "1"; }
+// A number whose default is the same for a missing file and a missing key.
+int number(const wchar_t* key, const wchar_t* fallback) {
+  return tsdlm::atoiClamped(Settings::getValue(kUpdateSection, key, fallback));
+}
 
 }  // namespace
 
@@ -67,32 +51,24 @@ std::string Settings::getUpdateUrl() {
   return read(kUpdateSection, L"url", defaultUpdateUrl(), L"");
 }
 
-bool Settings::checkForUpdates() { return isOn(read(kCheckForUpdates)); }
+bool Settings::checkForUpdates() {
+  return isOn(kUpdateSection, L"check_for_updates", "1");
+}
 
 bool Settings::requireSignedManifest() {
-  return isOn(read(kUpdateSection, L"require_signed_manifest", "0", L""));
+  return isOn(kUpdateSection, L"require_signed_manifest", "0");
 }
 
 bool Settings::suppressLoginDialog() {
-  return isOn(read(kSuppressLoginDialog));
+  return isOn(L"Proxy", L"suppress_login_dialog", "0");
 }
 
-int Settings::getLowSpeedLimit() {
-  return tsdlm::atoiClamped(read(kLowSpeedLimit));
-}
+int Settings::getLowSpeedLimit() { return number(L"low_speed_limit", L"1024"); }
 
-int Settings::getLowSpeedTime() {
-  return tsdlm::atoiClamped(read(kLowSpeedTime));
-}
+int Settings::getLowSpeedTime() { return number(L"low_speed_time", L"900"); }
 
-int Settings::getDownloadTime() {
-  return tsdlm::atoiClamped(read(kDownloadTime));
-}
+int Settings::getDownloadTime() { return number(L"download_time", L"18000"); }
 
 DownloadOptions Settings::getDownloadOptions() {
-  DownloadOptions options;
-  options.lowSpeedLimit = getLowSpeedLimit();
-  options.lowSpeedTime = getLowSpeedTime();
-  options.downloadTime = getDownloadTime();
-  return options;
+  return {getLowSpeedLimit(), getLowSpeedTime(), getDownloadTime()};
 }

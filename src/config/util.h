@@ -46,8 +46,4 @@ class Util {
   // True when both have four pieces and the numbers are equal piece by
   // piece, read as isVersionHigher reads them. Logs nothing.
   static bool isSameVersion(const std::string& a, const std::string& b);
-
- private:
-  static std::wstring workingFilePath(const std::wstring& folder,
-                                      const wchar_t* fileName);
 };

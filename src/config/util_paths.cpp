@@ -8,18 +8,23 @@ namespace {
 // The drive letter and folder names are fixed text: only whether the
 // variable exists decides between the two forms.
 std::wstring installedProductFolder() {
-  if (platform::isEnvironmentVariableDefined("ProgramFiles(x86)")) {
-    return L"C:\\Program Files (x86)\\Common Files\\Tessarin Shared\\Tessarin "
-           L"Download Manager\\";
-  }
-  return L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
-         L"Manager\\";
+  const bool x86 = platform::isEnvironmentVariableDefined("ProgramFiles(x86)");
+  return std::wstring(x86 ? L"C:\\Program Files (x86)" : L"C:\\Program Files") +
+         L"\\Common Files\\Tessarin Shared\\Tessarin Download Manager\\";
 }
 
 void createFolderIfMissing(const std::wstring& folder) {
-  if (!platform::fileExists(folder)) {
-    (void)platform::createDirectory(folder);
-  }
+  if (!platform::fileExists(folder)) (void)platform::createDirectory(folder);
+}
+
+std::wstring workingFilePath(const std::wstring& workingFolder,
+                             const wchar_t* fileName) {
+  const std::wstring temp = platform::tempPath();
+  if (temp.empty()) return std::wstring();
+  const std::wstring folder =
+      platform::pathAppend(temp, std::wstring(L"\\") + workingFolder + L"\\");
+  createFolderIfMissing(folder);
+  return platform::pathAppend(folder, fileName);
 }
 
 }  // namespace
@@ -30,16 +35,6 @@ std::wstring Util::getSettingsPath() {
 
 std::wstring Util::getInstalledExecutablePath() {
   return installedProductFolder() + L"TSRN.DLM.exe";
-}
-
-std::wstring Util::workingFilePath(const std::wstring& workingFolder,
-                                   const wchar_t* fileName) {
-  const std::wstring temp = platform::tempPath();
-  if (temp.empty()) return std::wstring();
-  const std::wstring folder =
-      platform::pathAppend(temp, std::wstring(L"\\") + workingFolder + L"\\");
-  createFolderIfMissing(folder);
-  return platform::pathAppend(folder, fileName);
 }
 
 std::wstring Util::getManifestPath(const std::wstring& folder) {

@@ -1,4 +1,4 @@
-#include <cstdio>
+#include <array>
 #include <sstream>
 
 #include "common/int_text.h"
@@ -18,6 +18,23 @@ constexpr const char* kInstallerNotDownloaded =
 constexpr const char* kDownloadedVersionFailed =
     "ERROR: Util::getDownloadedVersion(): Failed to get the file version!";
 
+std::string dotted(const platform::FileVersionInfo& info) {
+  return std::to_string(info.words[0]) + "." + std::to_string(info.words[1]) +
+         "." + std::to_string(info.words[2]) + "." +
+         std::to_string(info.words[3]);
+}
+
+// The four numbers of a version, each piece read as atoi reads it; false
+// unless the text has exactly four pieces.
+bool readVersion(const std::string& text, std::array<int, 4>& numbers) {
+  const std::vector<std::string> pieces = Util::splitVersion(text);
+  if (pieces.size() != 4) return false;
+  for (std::size_t i = 0; i < 4; ++i) {
+    numbers[i] = tsdlm::atoiClamped(pieces[i]);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string Util::getInstalledVersion() {
@@ -27,9 +44,7 @@ std::string Util::getInstalledVersion() {
       info.signature != kFixedFileInfoSignature) {
     return std::string();
   }
-  return std::to_string(info.words[0]) + "." + std::to_string(info.words[1]) +
-         "." + std::to_string(info.words[2]) + "." +
-         std::to_string(info.words[3]);
+  return dotted(info);
 }
 
 std::string Util::getDownloadedVersion(const std::wstring& path) {
@@ -45,10 +60,7 @@ std::string Util::getDownloadedVersion(const std::wstring& path) {
     Logger::instance().writeError(kDownloadedVersionFailed);
     return std::string();
   }
-  char text[64] = {};
-  std::snprintf(text, sizeof text, "%d.%d.%d.%d", info.words[0], info.words[1],
-                info.words[2], info.words[3]);
-  return text;
+  return dotted(info);
 }
 
 std::vector<std::string> Util::splitVersion(const std::string& text) {
@@ -63,24 +75,11 @@ bool Util::isVersionHigher(const std::string& candidate,
                            const std::string& reference) {
   Logger::instance().write("Compare Version: " + candidate +
                            " To: " + reference + "\r\n");
-  const std::vector<std::string> a = splitVersion(candidate);
-  const std::vector<std::string> b = splitVersion(reference);
-  if (a.size() != 4 || b.size() != 4) return false;
-  for (std::size_t i = 0; i < 4; ++i) {
-    const int x = tsdlm::atoiClamped(a[i]);
-    const int y = tsdlm::atoiClamped(b[i]);
-    if (x > y) return true;
-    if (x < y) return false;
-  }
-  return false;
+  std::array<int, 4> a{}, b{};
+  return readVersion(candidate, a) && readVersion(reference, b) && a > b;
 }
 
 bool Util::isSameVersion(const std::string& a, const std::string& b) {
-  const std::vector<std::string> x = splitVersion(a);
-  const std::vector<std::string> y = splitVersion(b);
-  if (x.size() != 4 || y.size() != 4) return false;
-  for (std::size_t i = 0; i < 4; ++i) {
-    if (tsdlm::atoiClamped(x[i]) != tsdlm::atoiClamped(y[i])) return false;
-  }
-  return true;
+  std::array<int, 4> x{}, y{};
+  return readVersion(a, x) && readVersion(b, y) && x == y;
 }

@@ -21,9 +21,8 @@ using tinyxml2::XMLElement;
 // returns `fallback` when the file could not be read. The parse result is
 // not examined: a document the parser rejected has no elements, so every
 // walk then ends in its own fallback.
-template <typename Walk>
-std::string withRoot(bool read, const std::string& text,
-                     const std::string& fallback, Walk walk) {
+template <typename T, typename Walk>
+T withRoot(bool read, const std::string& text, const T& fallback, Walk walk) {
   if (!read) return fallback;
   XMLDocument document;
   (void)document.Parse(text.data(), text.size());
@@ -46,6 +45,12 @@ const char* text(const XMLElement* element) {
   return node != nullptr ? node->Value() : nullptr;
 }
 
+// The element's text as `text` finds it, or empty.
+std::string textOf(const XMLElement* element) {
+  const char* found = text(element);
+  return found != nullptr ? found : "";
+}
+
 // The first entry of the platform file list for `platformName` that has a
 // usable file name, or null. An entry without one is passed over: a later
 // entry for the same platform may still have one.
@@ -62,15 +67,6 @@ const XMLElement* installerEntry(const XMLElement* root,
     }
   }
   return nullptr;
-}
-
-bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') ||
-         (c >= 'A' && c <= 'F');
-}
-
-char lowerHex(char c) {
-  return c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 }  // namespace
@@ -91,8 +87,7 @@ Manifest Manifest::load(const std::wstring& path) {
 
 std::string Manifest::getServerVersion() const {
   return withRoot(read_, text_, std::string(), [](const XMLElement* root) {
-    const char* version = text(child(root, "version"));
-    return std::string(version != nullptr ? version : "");
+    return textOf(child(root, "version"));
   });
 }
 
@@ -106,14 +101,12 @@ std::string Manifest::getDownloadOption(const std::string& name,
 }
 
 DownloadOptions Manifest::getDownloadOptions() const {
-  DownloadOptions options;
-  options.lowSpeedLimit =
-      tsdlm::atoiClamped(getDownloadOption("downloadLowSpeedLimit", "1024"));
-  options.lowSpeedTime =
-      tsdlm::atoiClamped(getDownloadOption("downloadLowSpeedTime", "900"));
-  options.downloadTime =
-      tsdlm::atoiClamped(getDownloadOption("downloadTime", "18000"));
-  return options;
+  const auto number = [this](const char* name, const char* fallback) {
+    return tsdlm::atoiClamped(getDownloadOption(name, fallback));
+  };
+  return {number("downloadLowSpeedLimit", "1024"),
+          number("downloadLowSpeedTime", "900"),
+          number("downloadTime", "18000")};
 }
 
 std::string Manifest::getInstallerUrl(const std::string& platformName) const {
@@ -135,65 +128,56 @@ std::string Manifest::getWindowsInstallerUrl() const {
 }
 
 std::optional<std::string> Manifest::getWindowsInstallerSha256() const {
-  std::optional<std::string> pin;
-  (void)withRoot(read_, text_, std::string(), [&](const XMLElement* root) {
+  using Pin = std::optional<std::string>;
+  return withRoot(read_, text_, Pin(), [](const XMLElement* root) -> Pin {
     // The first sha256 element counts, as the first of every element does.
     // Its text is taken as it stands: white space around the digits makes
     // it malformed, never "no pin".
     const XMLElement* element =
         child(installerEntry(root, "windows"), "sha256");
-    if (element != nullptr) {
-      const char* digits = text(element);
-      pin = digits != nullptr ? digits : "";
-    }
-    return std::string();
+    if (element == nullptr) return std::nullopt;
+    return textOf(element);
   });
-  return pin;
 }
 
 std::optional<std::uint64_t> Manifest::getWindowsInstallerSize() const {
-  std::optional<std::uint64_t> size;
-  (void)withRoot(read_, text_, std::string(), [&](const XMLElement* root) {
+  using Size = std::optional<std::uint64_t>;
+  return withRoot(read_, text_, Size(), [](const XMLElement* root) -> Size {
     const XMLElement* element = child(installerEntry(root, "windows"), "size");
-    if (element == nullptr) return std::string();
-    const char* digits = text(element);
-    const std::string written = digits != nullptr ? digits : "";
+    if (element == nullptr) return std::nullopt;
+    const std::string written = textOf(element);
     // 19 digits always fit 64 bits.
-    std::uint64_t value = 0;
-    const bool wellFormed =
-        !written.empty() && written.size() <= 19 &&
-        written.find_first_not_of("0123456789") == std::string::npos;
-    for (std::size_t i = 0; wellFormed && i < written.size(); ++i) {
-      value = value * 10 + static_cast<std::uint64_t>(written[i] - '0');
+    if (written.empty() || written.size() > 19 ||
+        written.find_first_not_of("0123456789") != std::string::npos) {
+      return 0;
     }
-    size = wellFormed ? value : 0;
-    return std::string();
+    std::uint64_t value = 0;
+    for (const char digit : written) {
+      value = value * 10 + static_cast<std::uint64_t>(digit - '0');
+    }
+    return value;
   });
-  return size;
 }
 
 bool Manifest::matchesSha256(const std::string& pinned,
                              const std::string& actual) {
-  constexpr std::size_t kDigits = 64;
-  if (pinned.size() != kDigits || actual.size() != kDigits) return false;
-  for (std::size_t i = 0; i < kDigits; ++i) {
-    if (!isHexDigit(pinned[i]) || lowerHex(pinned[i]) != actual[i]) {
-      return false;
-    }
+  // Upper-case digits are read as lower-case ones; no other letter is a digit.
+  std::string lower = pinned;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
   }
-  return true;
+  return lower.size() == 64 &&
+         lower.find_first_not_of("0123456789abcdef") == std::string::npos &&
+         lower == actual;
 }
 
 Manifest::Expiry Manifest::getExpiry() const {
-  Expiry expiry;
-  (void)withRoot(read_, text_, std::string(), [&](const XMLElement* root) {
+  return withRoot(read_, text_, Expiry(), [](const XMLElement* root) {
+    Expiry expiry;
     int count = 0;
     for (const XMLElement* element = child(root, "expires"); element != nullptr;
          element = element->NextSiblingElement("expires")) {
-      if (count++ == 0) {
-        const char* written = text(element);
-        expiry.text = written != nullptr ? written : "";
-      }
+      if (count++ == 0) expiry.text = textOf(element);
     }
     expiry.present = count > 0;
     // Two expiries are no expiry: a reader that takes the other one would
@@ -202,9 +186,8 @@ Manifest::Expiry Manifest::getExpiry() const {
         count == 1 ? parseUtcTime(expiry.text) : std::nullopt;
     expiry.valid = seconds.has_value();
     expiry.seconds = seconds.value_or(0);
-    return std::string();
+    return expiry;
   });
-  return expiry;
 }
 
 std::optional<std::int64_t> Manifest::parseUtcTime(const std::string& text) {

@@ -1,5 +1,6 @@
 #include "trust/certificate_chain.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -165,10 +166,8 @@ bool namesHost(const platform::CertificateNames& names,
                const std::string& host) {
   const std::string address = ipAddressBytes(host);
   if (!address.empty()) {
-    for (const std::string& entry : names.ipAddresses) {
-      if (entry == address) return true;
-    }
-    return false;
+    const std::vector<std::string>& entries = names.ipAddresses;
+    return std::find(entries.begin(), entries.end(), address) != entries.end();
   }
   const std::string wanted = lowerWithoutFinalDot(host);
   if (wanted.empty() || wanted.find('[') != std::string::npos) return false;

@@ -1,6 +1,7 @@
 #include "trust/installer_trust.h"
 
 #include <cstddef>
+#include <cstdio>
 
 #include "common/text.h"
 #include "config/logger.h"
@@ -9,17 +10,14 @@
 
 namespace {
 
-constexpr std::uint32_t kNoSignature = 0x800B0100u;  // TRUST_E_NOSIGNATURE
-constexpr std::uint32_t kSubjectFormUnknown =
-    0x800B0003u;  // TRUST_E_SUBJECT_FORM_UNKNOWN
-constexpr std::uint32_t kProviderUnknown =
-    0x800B0001u;  // TRUST_E_PROVIDER_UNKNOWN
-constexpr std::uint32_t kExplicitDistrust =
-    0x800B0111u;  // TRUST_E_EXPLICIT_DISTRUST
-constexpr std::uint32_t kSubjectNotTrusted =
-    0x800B0004u;  // TRUST_E_SUBJECT_NOT_TRUSTED
-constexpr std::uint32_t kSecuritySettings =
-    0x80092026u;  // CRYPT_E_SECURITY_SETTINGS
+enum : std::uint32_t {
+  kNoSignature = 0x800B0100u,         // TRUST_E_NOSIGNATURE
+  kSubjectFormUnknown = 0x800B0003u,  // TRUST_E_SUBJECT_FORM_UNKNOWN
+  kProviderUnknown = 0x800B0001u,     // TRUST_E_PROVIDER_UNKNOWN
+  kExplicitDistrust = 0x800B0111u,    // TRUST_E_EXPLICIT_DISTRUST
+  kSubjectNotTrusted = 0x800B0004u,   // TRUST_E_SUBJECT_NOT_TRUSTED
+  kSecuritySettings = 0x80092026u,    // CRYPT_E_SECURITY_SETTINGS
+};
 
 // The message is rendered into a buffer of this many wide characters. A
 // longer message (a very long path) is cut to what the buffer holds rather
@@ -27,19 +25,10 @@ constexpr std::uint32_t kSecuritySettings =
 // between C runtimes (an unterminated buffer on some).
 constexpr std::size_t kMessageBuffer = 1000;
 
-// Lower-case hexadecimal without leading zeros, as "%x" prints it.
-std::wstring hex(std::uint32_t value) {
-  static const wchar_t kDigits[] = L"0123456789abcdef";
-  std::wstring digits;
-  do {
-    digits.insert(digits.begin(), kDigits[value & 0xFu]);
-    value >>= 4;
-  } while (value != 0);
-  return digits;
-}
-
 std::wstring errorIs(std::uint32_t code) {
-  return L"Error is: 0x" + hex(code) + L".\r\n";
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%x", static_cast<unsigned>(code));
+  return L"Error is: 0x" + tsdlm::widenBytes(digits) + L".\r\n";
 }
 
 // The message for one outcome of the trust provider. The last error only
@@ -80,6 +69,17 @@ std::string publisherMessage(const std::wstring& subject, bool found) {
          (found ? "] has been found!\r\n" : "] can not be found!\r\n");
 }
 
+// An ordinary entry for a check that passed, an error entry otherwise; its
+// text is handed to `entry` when given.
+void logOutcome(const std::string& text, bool passed, std::string* entry) {
+  if (passed) {
+    Logger::instance().write(text);
+  } else {
+    Logger::instance().writeError(text);
+  }
+  if (entry != nullptr) *entry = text;
+}
+
 }  // namespace
 
 std::int32_t verifySignature(const std::wstring& path, platform::HeldFile& file,
@@ -99,13 +99,7 @@ std::int32_t verifySignature(const std::wstring& path, platform::HeldFile& file,
 
   std::wstring message = signatureMessage(path, status, trust.lastError);
   if (message.size() > kMessageBuffer - 1) message.resize(kMessageBuffer - 1);
-  const std::string text = tsdlm::narrowLow8(message);
-  if (status == 0) {
-    Logger::instance().write(text);
-  } else {
-    Logger::instance().writeError(text);
-  }
-  if (entry != nullptr) *entry = text;
+  logOutcome(tsdlm::narrowLow8(message), status == 0, entry);
   return static_cast<std::int32_t>(status);
 }
 
@@ -134,12 +128,6 @@ bool verifyPublisher(const platform::SignerIdentity& signer,
       }
     }
   }
-  const std::string text = publisherMessage(subject, found);
-  if (found) {
-    Logger::instance().write(text);
-  } else {
-    Logger::instance().writeError(text);
-  }
-  if (entry != nullptr) *entry = text;
+  logOutcome(publisherMessage(subject, found), found, entry);
   return found;
 }

@@ -20,24 +20,21 @@ std::string hex8(std::uint32_t value) {
 }
 
 std::string signerName(const platform::SignerIdentity& signer) {
-  if (!signer.organisations.empty())
-    return tsdlm::narrowLow8(signer.organisations[0]);
-  if (!signer.commonNames.empty())
-    return tsdlm::narrowLow8(signer.commonNames[0]);
+  for (const auto* names : {&signer.organisations, &signer.commonNames}) {
+    if (!names->empty()) return tsdlm::narrowLow8(names->front());
+  }
   return std::string();
 }
 
-// One DER element at `at` within [at, end): its tag and where its content
-// lies; false when it does not fit.
+// Where the content of the DER element at `at` within [at, end) lies; false
+// when it does not fit or its tag is not `tag`.
 struct Element {
-  unsigned char tag = 0;
   std::size_t start = 0;
   std::size_t end = 0;
 };
 bool readElement(const std::string& der, std::size_t at, std::size_t end,
-                 Element& out) {
-  if (at + 2 > end) return false;
-  out.tag = static_cast<unsigned char>(der[at]);
+                 unsigned char tag, Element& out) {
+  if (at + 2 > end || static_cast<unsigned char>(der[at]) != tag) return false;
   std::size_t length = static_cast<unsigned char>(der[at + 1]);
   std::size_t pos = at + 2;
   if (length & 0x80) {
@@ -63,22 +60,16 @@ bool readElement(const std::string& der, std::size_t at, std::size_t end,
 bool isDetached(const std::string& der) {
   constexpr unsigned char kSequence = 0x30, kSet = 0x31, kInteger = 0x02,
                           kOid = 0x06, kExplicit0 = 0xA0;
-  Element info, content, signedData, version, algorithms, encapsulated, type;
-  return readElement(der, 0, der.size(), info) && info.tag == kSequence &&
+  Element info, content, data, version, algorithms, encapsulated, type;
+  return readElement(der, 0, der.size(), kSequence, info) &&
          info.end == der.size() &&
-         readElement(der, info.start, info.end, type) && type.tag == kOid &&
-         readElement(der, type.end, info.end, content) &&
-         content.tag == kExplicit0 &&
-         readElement(der, content.start, content.end, signedData) &&
-         signedData.tag == kSequence &&
-         readElement(der, signedData.start, signedData.end, version) &&
-         version.tag == kInteger &&
-         readElement(der, version.end, signedData.end, algorithms) &&
-         algorithms.tag == kSet &&
-         readElement(der, algorithms.end, signedData.end, encapsulated) &&
-         encapsulated.tag == kSequence &&
-         readElement(der, encapsulated.start, encapsulated.end, type) &&
-         type.tag == kOid &&
+         readElement(der, info.start, info.end, kOid, type) &&
+         readElement(der, type.end, info.end, kExplicit0, content) &&
+         readElement(der, content.start, content.end, kSequence, data) &&
+         readElement(der, data.start, data.end, kInteger, version) &&
+         readElement(der, version.end, data.end, kSet, algorithms) &&
+         readElement(der, algorithms.end, data.end, kSequence, encapsulated) &&
+         readElement(der, encapsulated.start, encapsulated.end, kOid, type) &&
          type.end == encapsulated.end;  // no eContent after the type
 }
 
