@@ -16,13 +16,7 @@
 
 namespace {
 
-using testing_support::operator<<;
-using testing_support::kDigest;
-using testing_support::kNoSignature;
-using testing_support::RecordingUi;
-using testing_support::Script;
-using testing_support::ScriptedSteps;
-using testing_support::with;
+using namespace testing_support;
 
 struct CheckCase {
   const char* name;

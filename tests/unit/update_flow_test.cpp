@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -15,22 +16,35 @@
 
 namespace {
 
-using testing_support::operator<<;
-using testing_support::kDigest;
-using testing_support::kNoSignature;
-using testing_support::RecordingUi;
-using testing_support::Script;
-using testing_support::ScriptedSteps;
-using testing_support::with;
+using namespace testing_support;
 
 struct EndingCase {
   const char* name;
   Script script;
   Ending ending;
   std::vector<std::string> lines;
-  const wchar_t* event;  // nullptr: no event
-  std::vector<std::string> ui;
   int installerFetches;
+};
+
+// What follows from each ending: its one event (none for an installation)
+// and the dialog's calls.
+struct Effects {
+  const wchar_t* event;
+  std::vector<std::string> ui;
+};
+
+const std::vector<std::string> kInstalling = {"prepare", "show", "installing"};
+const std::map<Ending, Effects> kEffects = {
+    {Ending::kInstalled, {nullptr, kInstalling}},
+    {Ending::kNoInstalledVersion, {L"get installed version failed", {}}},
+    {Ending::kManifestNotDownloaded, {L"download update.xml failed", {}}},
+    {Ending::kManifestRefused, {L"update.xml refused", {}}},
+    {Ending::kUpToDate, {L"installed version is up-to-date", {}}},
+    {Ending::kNoUsableOffer, {L"installed version is up-to-date", {}}},
+    {Ending::kQuitRefused, {L"failed to exit download manager", {}}},
+    {Ending::kInstallerNotObtained,
+     {L"download installer failed", {"prepare", "show"}}},
+    {Ending::kInstallFailed, {L"install failed", kInstalling}},
 };
 
 const std::string kManifestOk = "Successfully downloaded update.xml\r\n";
@@ -44,8 +58,6 @@ const std::string kInstallerOk =
     "Successfully downloaded Installer, install it now\r\n";
 const std::string kInstallerFailed =
     "[ERROR] Failed to download Installer, return now\r\n";
-const std::vector<std::string> kShown = {"prepare", "show"};
-const std::vector<std::string> kInstalling = {"prepare", "show", "installing"};
 
 const std::string kExpired =
     "The manifest expired at 2026-01-01T00:00:00Z.\r\n";
@@ -65,15 +77,11 @@ std::vector<EndingCase> endings() {
        with([](Script& s) { s.installedVersion = ""; }),
        Ending::kNoInstalledVersion,
        {"[ERROR] Cannot get installed version.\r\n"},
-       L"get installed version failed",
-       {},
        0},
       {"ManifestNotDownloaded",
        with([](Script& s) { s.manifestDownloaded = false; }),
        Ending::kManifestNotDownloaded,
        {"[ERROR] Cannot download update.xml, return now\r\n"},
-       L"download update.xml failed",
-       {},
        0},
       {"ManifestRefused",
        with([](Script& s) {
@@ -83,8 +91,6 @@ std::vector<EndingCase> endings() {
        Ending::kManifestRefused,
        {kManifestOk, "[ERROR] " + kExpired,
         "[ERROR] Cannot use update.xml, return now\r\n"},
-       L"update.xml refused",
-       {},
        0},
       {"SignedManifestInstalls",
        with([](Script& s) {
@@ -92,16 +98,12 @@ std::vector<EndingCase> endings() {
        }),
        Ending::kInstalled,
        {kManifestOk, "The manifest is signed.\r\n", kInstallerOk},
-       nullptr,
-       kInstalling,
        1},
       {"NotNewer",
        with([](Script& s) { s.higher = false; }),
        Ending::kUpToDate,
        {kManifestOk,
         "Server version is Not higher than installed version, return now\r\n"},
-       L"installed version is up-to-date",
-       {},
        0},
       {"OfferUnreadable",
        with([](Script& s) {
@@ -111,8 +113,6 @@ std::vector<EndingCase> endings() {
        Ending::kNoUsableOffer,
        {kManifestOk,
         "Server version is Not higher than installed version, return now\r\n"},
-       L"installed version is up-to-date",
-       {},
        0},
       {"DownloadManagerRefusesToQuit",
        with([](Script& s) {
@@ -121,8 +121,6 @@ std::vector<EndingCase> endings() {
        }),
        Ending::kQuitRefused,
        {kManifestOk},
-       L"failed to exit download manager",
-       {},
        0},
       {"InstallerNotObtained",
        with([](Script& s) {
@@ -130,8 +128,6 @@ std::vector<EndingCase> endings() {
        }),
        Ending::kInstallerNotObtained,
        {kManifestOk, kInstallerFailed},
-       L"download installer failed",
-       kShown,
        1},
       {"InstallerNotObtainedAfterQuit",
        with([](Script& s) {
@@ -140,8 +136,6 @@ std::vector<EndingCase> endings() {
        }),
        Ending::kInstallerNotObtained,
        {kManifestOk, kQuitOk, kInstallerFailed},
-       L"download installer failed",
-       kShown,
        1},
       {"InstallerFailsChecksThreeTimes",
        with([](Script& s) {
@@ -152,8 +146,6 @@ std::vector<EndingCase> endings() {
        Ending::kInstallerNotObtained,
        {kManifestOk, kBadSignature, kRetrying, kBadSignature, kRetrying,
         kBadSignature, kInstallerFailed},
-       L"download installer failed",
-       kShown,
        3},
       {"SecondDownloadFailsWithoutFurtherRetry",
        with([](Script& s) {
@@ -161,8 +153,6 @@ std::vector<EndingCase> endings() {
        }),
        Ending::kInstallerNotObtained,
        {kManifestOk, kBadSignature, kRetrying, kInstallerFailed},
-       L"download installer failed",
-       kShown,
        2},
       {"PassesOnSecondAttempt",
        with([](Script& s) {
@@ -170,8 +160,6 @@ std::vector<EndingCase> endings() {
        }),
        Ending::kInstalled,
        {kManifestOk, kBadSignature, kRetrying, kInstallerOk},
-       nullptr,
-       kInstalling,
        2},
       // A genuine installer of another version than the one offered (an
       // older build behind a manifest that promises a newer one) is refused
@@ -193,8 +181,6 @@ std::vector<EndingCase> endings() {
         "[ERROR] The installer's version (none) is not the offered version "
         "6.1.33.0.\r\n",
         kInstallerFailed},
-       L"download installer failed",
-       kShown,
        3},
       // A pin is held after the other checks; upper-case digits name the
       // same digest.
@@ -202,8 +188,6 @@ std::vector<EndingCase> endings() {
        with([](Script& s) { s.pin = std::string(64, 'A'); }),
        Ending::kInstalled,
        {kManifestOk, kInstallerOk},
-       nullptr,
-       kInstalling,
        1},
       {"PinnedMismatchThreeTimes",
        with([](Script& s) {
@@ -218,8 +202,6 @@ std::vector<EndingCase> endings() {
         "names (" +
             kDigest + ").\r\n",
         kRetrying, kPinMismatch, kInstallerFailed},
-       L"download installer failed",
-       kShown,
        3},
       {"SameVersionWrittenOtherwise",
        with([](Script& s) {
@@ -227,8 +209,6 @@ std::vector<EndingCase> endings() {
        }),
        Ending::kInstalled,
        {kManifestOk, kInstallerOk},
-       nullptr,
-       kInstalling,
        1},
       {"CopyCannotBeStaged",
        with([](Script& s) {
@@ -238,29 +218,21 @@ std::vector<EndingCase> endings() {
        {kManifestOk,
         "[ERROR] Cannot copy the installer into a folder of its own.\r\n",
         kInstallerFailed},
-       L"download installer failed",
-       kShown,
        1},
       {"InstallerFailed",
        with([](Script& s) { s.installerExitsZero = false; }),
        Ending::kInstallFailed,
        {kManifestOk, kInstallerOk, "[ERROR] Failed to install, return now\r\n"},
-       L"install failed",
-       kInstalling,
        1},
       {"Installed",
        Script{},
        Ending::kInstalled,
        {kManifestOk, kInstallerOk},
-       nullptr,
-       kInstalling,
        1},
       {"InstalledAfterQuit",
        with([](Script& s) { s.downloadManager = 77; }),
        Ending::kInstalled,
        {kManifestOk, kQuitOk, kInstallerOk},
-       nullptr,
-       kInstalling,
        1},
   };
 }
@@ -274,22 +246,21 @@ TEST_P(UpdateFlowEndingTest, WritesItsLinesAndOneEventAndReleasesLibcurl) {
   EXPECT_EQ(UpdateFlow(steps, ui).run().ending, ending.ending);
 
   EXPECT_EQ(steps.lines, ending.lines);
-  if (ending.event != nullptr) {
-    EXPECT_THAT(steps.events, ::testing::ElementsAre(ending.event));
+  const Effects& effects = kEffects.at(ending.ending);
+  if (effects.event != nullptr) {
+    EXPECT_THAT(steps.events, ::testing::ElementsAre(effects.event));
   } else {
     EXPECT_TRUE(steps.events.empty());
   }
+  EXPECT_EQ(ui.calls, effects.ui);
   EXPECT_EQ(steps.cleanups, 1);
   EXPECT_EQ(steps.trace.front(), "curl_global_init");
   EXPECT_EQ(steps.installerFetches, ending.installerFetches);
-  EXPECT_EQ(ui.calls, ending.ui);
   // Every ending after the quit request that starts no installer hands the
   // download manager back (it does nothing when none quit, or when the
   // installer's process existed); as the last step.
-  const bool noInstaller =
-      ending.event != nullptr &&
-      (std::wstring(ending.event) == L"download installer failed" ||
-       std::wstring(ending.event) == L"install failed");
+  const bool noInstaller = ending.ending == Ending::kInstallerNotObtained ||
+                           ending.ending == Ending::kInstallFailed;
   EXPECT_EQ(std::count(steps.trace.begin(), steps.trace.end(), "giveBack"),
             noInstaller ? 1 : 0);
   if (noInstaller) {
