@@ -47,7 +47,14 @@ const std::map<Ending, Effects> kEffects = {
     {Ending::kInstallFailed, {L"install failed", kInstalling}},
 };
 
+template <typename... Line>
+std::vector<std::string> lines(const Line&... line) {
+  return {line...};
+}
+
 const std::string kManifestOk = "Successfully downloaded update.xml\r\n";
+const std::string kNotHigher =
+    "Server version is Not higher than installed version, return now\r\n";
 const std::string kQuitOk = "Successfully quit the DLM\r\n";
 const std::string kBadSignature = "[ERROR] Signature is not valid.\r\n";
 const std::string kRetrying = "Retrying...\r\n";
@@ -73,167 +80,129 @@ ManifestTrust manifestTrust(bool usable, const std::string& entry) {
 
 std::vector<EndingCase> endings() {
   return {
-      {"NoInstalledVersion",
-       with([](Script& s) { s.installedVersion = ""; }),
+      {"NoInstalledVersion", with([](Script& s) { s.installedVersion = ""; }),
        Ending::kNoInstalledVersion,
-       {"[ERROR] Cannot get installed version.\r\n"},
-       0},
+       lines("[ERROR] Cannot get installed version.\r\n"), 0},
       {"ManifestNotDownloaded",
        with([](Script& s) { s.manifestDownloaded = false; }),
        Ending::kManifestNotDownloaded,
-       {"[ERROR] Cannot download update.xml, return now\r\n"},
-       0},
-      {"ManifestRefused",
-       with([](Script& s) {
+       lines("[ERROR] Cannot download update.xml, return now\r\n"), 0},
+      {"ManifestRefused", with([](Script& s) {
          s.downloadManager = 77;
          s.manifestTrust = manifestTrust(false, kExpired);
        }),
        Ending::kManifestRefused,
-       {kManifestOk, "[ERROR] " + kExpired,
-        "[ERROR] Cannot use update.xml, return now\r\n"},
+       lines(kManifestOk, "[ERROR] " + kExpired,
+             "[ERROR] Cannot use update.xml, return now\r\n"),
        0},
-      {"SignedManifestInstalls",
-       with([](Script& s) {
+      {"SignedManifestInstalls", with([](Script& s) {
          s.manifestTrust = manifestTrust(true, "The manifest is signed.\r\n");
        }),
        Ending::kInstalled,
-       {kManifestOk, "The manifest is signed.\r\n", kInstallerOk},
-       1},
-      {"NotNewer",
-       with([](Script& s) { s.higher = false; }),
-       Ending::kUpToDate,
-       {kManifestOk,
-        "Server version is Not higher than installed version, return now\r\n"},
-       0},
-      {"OfferUnreadable",
-       with([](Script& s) {
+       lines(kManifestOk, "The manifest is signed.\r\n", kInstallerOk), 1},
+      {"NotNewer", with([](Script& s) { s.higher = false; }), Ending::kUpToDate,
+       lines(kManifestOk, kNotHigher), 0},
+      {"OfferUnreadable", with([](Script& s) {
          s.serverVersion = "6.1.33";
          s.higher = false;
        }),
-       Ending::kNoUsableOffer,
-       {kManifestOk,
-        "Server version is Not higher than installed version, return now\r\n"},
-       0},
-      {"DownloadManagerRefusesToQuit",
-       with([](Script& s) {
+       Ending::kNoUsableOffer, lines(kManifestOk, kNotHigher), 0},
+      {"DownloadManagerRefusesToQuit", with([](Script& s) {
          s.downloadManager = 77;
          s.quitAccepted = false;
        }),
-       Ending::kQuitRefused,
-       {kManifestOk},
-       0},
-      {"InstallerNotObtained",
-       with([](Script& s) {
+       Ending::kQuitRefused, lines(kManifestOk), 0},
+      {"InstallerNotObtained", with([](Script& s) {
          s.attempts = {{false, 0, false}};
        }),
-       Ending::kInstallerNotObtained,
-       {kManifestOk, kInstallerFailed},
-       1},
-      {"InstallerNotObtainedAfterQuit",
-       with([](Script& s) {
+       Ending::kInstallerNotObtained, lines(kManifestOk, kInstallerFailed), 1},
+      {"InstallerNotObtainedAfterQuit", with([](Script& s) {
          s.downloadManager = 77;
          s.attempts = {{false, 0, false}};
        }),
        Ending::kInstallerNotObtained,
-       {kManifestOk, kQuitOk, kInstallerFailed},
-       1},
-      {"InstallerFailsChecksThreeTimes",
-       with([](Script& s) {
+       lines(kManifestOk, kQuitOk, kInstallerFailed), 1},
+      {"InstallerFailsChecksThreeTimes", with([](Script& s) {
          s.attempts = {{true, kNoSignature, true},
                        {true, 0, false},
                        {true, kNoSignature, false}};
        }),
        Ending::kInstallerNotObtained,
-       {kManifestOk, kBadSignature, kRetrying, kBadSignature, kRetrying,
-        kBadSignature, kInstallerFailed},
+       lines(kManifestOk, kBadSignature, kRetrying, kBadSignature, kRetrying,
+             kBadSignature, kInstallerFailed),
        3},
-      {"SecondDownloadFailsWithoutFurtherRetry",
-       with([](Script& s) {
+      {"SecondDownloadFailsWithoutFurtherRetry", with([](Script& s) {
          s.attempts = {{true, kNoSignature, true}, {false, 0, false}};
        }),
        Ending::kInstallerNotObtained,
-       {kManifestOk, kBadSignature, kRetrying, kInstallerFailed},
-       2},
-      {"PassesOnSecondAttempt",
-       with([](Script& s) {
+       lines(kManifestOk, kBadSignature, kRetrying, kInstallerFailed), 2},
+      {"PassesOnSecondAttempt", with([](Script& s) {
          s.attempts = {{true, 0, false}, {true, 0, true}};
        }),
        Ending::kInstalled,
-       {kManifestOk, kBadSignature, kRetrying, kInstallerOk},
-       2},
+       lines(kManifestOk, kBadSignature, kRetrying, kInstallerOk), 2},
       // A genuine installer of another version than the one offered (an
       // older build behind a manifest that promises a newer one) is refused
       // like a bad signature, and fetched again.
-      {"OlderGenuineInstallerThreeTimes",
-       with([](Script& s) {
+      {"OlderGenuineInstallerThreeTimes", with([](Script& s) {
          s.attempts = {{true, 0, true, "6.1.31.0"},
                        {true, 0, true, "6.1.33"},
                        {true, 0, true, ""}};
        }),
        Ending::kInstallerNotObtained,
-       {kManifestOk,
-        "[ERROR] The installer's version 6.1.31.0 is not the offered version "
-        "6.1.33.0.\r\n",
-        kRetrying,
-        "[ERROR] The installer's version 6.1.33 is not the offered version "
-        "6.1.33.0.\r\n",
-        kRetrying,
-        "[ERROR] The installer's version (none) is not the offered version "
-        "6.1.33.0.\r\n",
-        kInstallerFailed},
+       lines(
+           kManifestOk,
+           "[ERROR] The installer's version 6.1.31.0 is not the offered "
+           "version "
+           "6.1.33.0.\r\n",
+           kRetrying,
+           "[ERROR] The installer's version 6.1.33 is not the offered version "
+           "6.1.33.0.\r\n",
+           kRetrying,
+           "[ERROR] The installer's version (none) is not the offered version "
+           "6.1.33.0.\r\n",
+           kInstallerFailed),
        3},
       // A pin is held after the other checks; upper-case digits name the
       // same digest.
       {"PinnedAndMatching",
        with([](Script& s) { s.pin = std::string(64, 'A'); }),
-       Ending::kInstalled,
-       {kManifestOk, kInstallerOk},
-       1},
-      {"PinnedMismatchThreeTimes",
-       with([](Script& s) {
+       Ending::kInstalled, lines(kManifestOk, kInstallerOk), 1},
+      {"PinnedMismatchThreeTimes", with([](Script& s) {
          s.pin = kDigest;
          s.attempts = {{true, 0, true, "6.1.33.0", true, std::string(64, 'b')},
                        {true, 0, true, "6.1.33.0", true, ""},
                        {true, 0, true, "6.1.33.0", true, std::string(64, 'b')}};
        }),
        Ending::kInstallerNotObtained,
-       {kManifestOk, kPinMismatch, kRetrying,
-        "[ERROR] The installer's SHA-256 (none) is not the one the manifest "
-        "names (" +
-            kDigest + ").\r\n",
-        kRetrying, kPinMismatch, kInstallerFailed},
+       lines(
+           kManifestOk, kPinMismatch, kRetrying,
+           "[ERROR] The installer's SHA-256 (none) is not the one the manifest "
+           "names (" +
+               kDigest + ").\r\n",
+           kRetrying, kPinMismatch, kInstallerFailed),
        3},
-      {"SameVersionWrittenOtherwise",
-       with([](Script& s) {
+      {"SameVersionWrittenOtherwise", with([](Script& s) {
          s.attempts = {{true, 0, true, "6.01.033.00"}};
        }),
-       Ending::kInstalled,
-       {kManifestOk, kInstallerOk},
-       1},
-      {"CopyCannotBeStaged",
-       with([](Script& s) {
+       Ending::kInstalled, lines(kManifestOk, kInstallerOk), 1},
+      {"CopyCannotBeStaged", with([](Script& s) {
          s.attempts = {{true, 0, true, "6.1.33.0", false}};
        }),
        Ending::kInstallerNotObtained,
-       {kManifestOk,
-        "[ERROR] Cannot copy the installer into a folder of its own.\r\n",
-        kInstallerFailed},
+       lines(kManifestOk,
+             "[ERROR] Cannot copy the installer into a folder of its own.\r\n",
+             kInstallerFailed),
        1},
-      {"InstallerFailed",
-       with([](Script& s) { s.installerExitsZero = false; }),
+      {"InstallerFailed", with([](Script& s) { s.installerExitsZero = false; }),
        Ending::kInstallFailed,
-       {kManifestOk, kInstallerOk, "[ERROR] Failed to install, return now\r\n"},
+       lines(kManifestOk, kInstallerOk,
+             "[ERROR] Failed to install, return now\r\n"),
        1},
-      {"Installed",
-       Script{},
-       Ending::kInstalled,
-       {kManifestOk, kInstallerOk},
-       1},
-      {"InstalledAfterQuit",
-       with([](Script& s) { s.downloadManager = 77; }),
-       Ending::kInstalled,
-       {kManifestOk, kQuitOk, kInstallerOk},
-       1},
+      {"Installed", Script{}, Ending::kInstalled,
+       lines(kManifestOk, kInstallerOk), 1},
+      {"InstalledAfterQuit", with([](Script& s) { s.downloadManager = 77; }),
+       Ending::kInstalled, lines(kManifestOk, kQuitOk, kInstallerOk), 1},
   };
 }
 
