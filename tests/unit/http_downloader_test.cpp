@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "common/text.h"
 #include "config/util.h"
 #include "fakes/fake_platform.h"
 #include "manifest/manifest.h"
@@ -24,9 +25,7 @@ using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
-std::wstring wide(const std::string& text) {
-  return std::wstring(text.begin(), text.end());
-}
+using tsdlm::widenBytes;
 
 class HttpDownloaderTest : public testing_support::PlatformTest {
  protected:
@@ -39,7 +38,7 @@ class HttpDownloaderTest : public testing_support::PlatformTest {
   void TearDown() override { curl_global_cleanup(); }
   std::string log() { return testing_support::ProcessLog::sinceMark(); }
   std::wstring out(const std::string& name = "out.bin") {
-    return wide(work_.file(name));
+    return widenBytes(work_.file(name));
   }
 
   TempDir root_;

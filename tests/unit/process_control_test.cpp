@@ -28,13 +28,8 @@ class DownloadManagerControlTest : public testing_support::PlatformTest {
   void window(platform::WindowHandle handle, platform::ProcessId owner,
               const std::wstring& title, bool enabled = true,
               std::intptr_t reply = 1) {
-    fake::FakeWindow made;
-    made.handle = handle;
-    made.owner = owner;
-    made.title = title;
-    made.enabled = enabled;
-    made.reply = reply;
-    fake::processes().windows.push_back(made);
+    fake::processes().windows.push_back(
+        {handle, owner, title, enabled, reply, 0, {}});
   }
   std::string log() { return testing_support::ProcessLog::sinceMark(); }
 };

@@ -57,11 +57,8 @@ TEST_P(CheckStepsTest, ChangeNothingOutsideTheCheckFolder) {
       {77,
        L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin "
        L"Download Manager\\TsDLMgr.exe"}};
-  fake::FakeWindow window;
-  window.handle = 1;
-  window.owner = 77;
-  window.title = L"Tessarin Download Manager";
-  fake::processes().windows = {window};
+  fake::processes().windows = {
+      {1, 77, L"Tessarin Download Manager", true, 1, 0, {}}};
   RunOptions options;
   options.mode = RunOptions::Mode::kCheck;
   options.workingFolder = L"TsDLM-check";
