@@ -38,61 +38,55 @@ using V = ChainVerdict;
 constexpr auto kTrusted = V::kTrusted;
 
 const ChainCase kChains[] = {
-    {"Trusted", [](CertificateChain&) {}, kTrusted, kTrusted},
-    {"SystemFailed", [](CertificateChain& c) { c = CertificateChain{}; },
-     V::kSystemFailed, V::kSystemFailed},
-    {"NoElements", [](CertificateChain& c) { c.elements.clear(); },
-     V::kSystemFailed, V::kSystemFailed},
+    {"Trusted", [](auto&) {}, kTrusted, kTrusted},
+    {"SystemFailed", [](auto& c) { c = CertificateChain{}; }, V::kSystemFailed,
+     V::kSystemFailed},
+    {"NoElements", [](auto& c) { c.elements.clear(); }, V::kSystemFailed,
+     V::kSystemFailed},
     // The system's own status says so, or only our look into the store.
-    {"UntrustedRootStatus", [](CertificateChain& c) { c.errorStatus = 0x20; },
+    {"UntrustedRootStatus", [](auto& c) { c.errorStatus = 0x20; },
      V::kUntrustedRoot, V::kUntrustedRoot},
-    {"RootNotInStore", [](CertificateChain& c) { c.rootInStore = false; },
+    {"RootNotInStore", [](auto& c) { c.rootInStore = false; },
      V::kUntrustedRoot, V::kUntrustedRoot},
     {"SelfSignedEnd",
-     [](CertificateChain& c) {
+     [](auto& c) {
        c.elements.resize(1);
        c.rootInStore = false;
      },
      V::kUntrustedRoot, V::kUntrustedRoot},
-    {"PartialStatus", [](CertificateChain& c) { c.errorStatus = 0x10000; },
+    {"PartialStatus", [](auto& c) { c.errorStatus = 0x10000; },
      V::kPartialChain, V::kPartialChain},
-    {"EndsInAnIssuedCertificate",
-     [](CertificateChain& c) { c.rootSelfIssued = false; }, V::kPartialChain,
-     V::kPartialChain},
-    {"BadSignatureStatus", [](CertificateChain& c) { c.errorStatus = 0x8; },
+    {"EndsInAnIssuedCertificate", [](auto& c) { c.rootSelfIssued = false; },
+     V::kPartialChain, V::kPartialChain},
+    {"BadSignatureStatus", [](auto& c) { c.errorStatus = 0x8; },
      V::kBadSignature, V::kBadSignature},
     // A trusted root's name on another key: the link to it does not verify.
-    {"LinkDoesNotVerify",
-     [](CertificateChain& c) { c.elements[1].signatureValid = false; },
+    {"LinkDoesNotVerify", [](auto& c) { c.elements[1].signatureValid = false; },
      V::kBadSignature, V::kBadSignature},
-    {"RootSignatureBad",
-     [](CertificateChain& c) { c.elements[2].signatureValid = false; },
+    {"RootSignatureBad", [](auto& c) { c.elements[2].signatureValid = false; },
      V::kBadSignature, V::kBadSignature},
-    {"IntermediateNotCa",
-     [](CertificateChain& c) { c.elements[1].isCa = false; }, V::kNotCa,
-     V::kNotCa},
+    {"IntermediateNotCa", [](auto& c) { c.elements[1].isCa = false; },
+     V::kNotCa, V::kNotCa},
     // A TLS server's certificate signing code, or the reverse.
-    {"UsageNotAllowed", [](CertificateChain& c) { c.usageAllowed = false; },
-     V::kWrongUsage, V::kWrongUsage},
-    {"UsageStatus", [](CertificateChain& c) { c.errorStatus = 0x10; },
-     V::kWrongUsage, V::kWrongUsage},
-    {"BasicConstraintsStatus",
-     [](CertificateChain& c) { c.errorStatus = 0x400; }, V::kNotCa, V::kNotCa},
+    {"UsageNotAllowed", [](auto& c) { c.usageAllowed = false; }, V::kWrongUsage,
+     V::kWrongUsage},
+    {"UsageStatus", [](auto& c) { c.errorStatus = 0x10; }, V::kWrongUsage,
+     V::kWrongUsage},
+    {"BasicConstraintsStatus", [](auto& c) { c.errorStatus = 0x400; },
+     V::kNotCa, V::kNotCa},
     // The end certificate and a v1 root need not be CAs.
     {"EndAndRootNotCa",
-     [](CertificateChain& c) {
+     [](auto& c) {
        c.elements[0].isCa = false;
        c.elements[2].isCa = false;
      },
      kTrusted, kTrusted},
     // Time is the trust provider's business for a signer (timestamps).
-    {"Expired", [](CertificateChain& c) { c.errorStatus = 0x1; }, kTrusted,
+    {"Expired", [](auto& c) { c.errorStatus = 0x1; }, kTrusted, V::kOtherError},
+    {"RevocationNotChecked", [](auto& c) { c.errorStatus = 0x40 | 0x1000000; },
+     kTrusted, kTrusted},
+    {"Revoked", [](auto& c) { c.errorStatus = 0x4; }, V::kOtherError,
      V::kOtherError},
-    {"RevocationNotChecked",
-     [](CertificateChain& c) { c.errorStatus = 0x40 | 0x1000000; }, kTrusted,
-     kTrusted},
-    {"Revoked", [](CertificateChain& c) { c.errorStatus = 0x4; },
-     V::kOtherError, V::kOtherError},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, ChainTest, ::testing::ValuesIn(kChains),

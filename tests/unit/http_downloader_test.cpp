@@ -204,27 +204,25 @@ TEST_P(ManifestLimitTest, BodyPastTheLimitFailsEarly) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ManifestLimitTest,
-    ::testing::Values(
-        LimitCase{"ExactlyTheLimit", R"({"body_size": 1048576})", true, ""},
-        LimitCase{"OneByteOverAnnounced", R"({"body_size": 1048577})", false,
-                  "failed: 63 (Maximum file size exceeded)"},
-        LimitCase{"OverUnannounced",
-                  R"({"body_size": 2097152, "length": "none"})", false,
-                  "failed: 23 ("},
-        LimitCase{"HugeChunked",
-                  R"({"body_size": 1610612736, "length": "chunked"})", false,
-                  "failed: 23 ("},
-        LimitCase{"ExactSize", R"({"body_size": 1048576})", true, "", true},
-        LimitCase{"ShorterThanTheNamedSize", R"({"body_size": 1000})", false,
-                  "[ERROR] The download's size 1000 is not the size the "
-                  "manifest names (1048576).\r\n",
-                  true},
-        LimitCase{"OneBytePastTheNamedSize",
-                  R"({"body_size": 1048577, "length": "none"})", false,
-                  "failed: 23 (", true}),
-    testing_support::CaseName());
+const LimitCase kLimits[] = {
+    {"ExactlyTheLimit", R"({"body_size": 1048576})", true, ""},
+    {"OneByteOverAnnounced", R"({"body_size": 1048577})", false,
+     "failed: 63 (Maximum file size exceeded)"},
+    {"OverUnannounced", R"({"body_size": 2097152, "length": "none"})", false,
+     "failed: 23 ("},
+    {"HugeChunked", R"({"body_size": 1610612736, "length": "chunked"})", false,
+     "failed: 23 ("},
+    {"ExactSize", R"({"body_size": 1048576})", true, "", true},
+    {"ShorterThanTheNamedSize", R"({"body_size": 1000})", false,
+     "[ERROR] The download's size 1000 is not the size the "
+     "manifest names (1048576).\r\n",
+     true},
+    {"OneBytePastTheNamedSize", R"({"body_size": 1048577, "length": "none"})",
+     false, "failed: 23 (", true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, ManifestLimitTest, ::testing::ValuesIn(kLimits),
+                         testing_support::CaseName());
 
 TEST_F(HttpDownloaderTest, OnlyWebProtocolsAreFetched) {
   writeFile(root_.file("local.txt"), "local");

@@ -64,20 +64,20 @@ TEST_F(LoggerTest, OpeningTruncatesEarlierContent) {
 // emptied nor written; the temporary log says so.
 TEST_F(LoggerTest, SharedLogLeadingElsewhere) {
   const std::wstring doc = L"C:\\Users\\u\\doc.txt";
+  const std::wstring shared = widenBytes(shared_);
   const struct {
     std::wstring finalPath;
     bool reparsePoint;
     std::uint32_t names;
     std::string shown;  // final path and names in the entry
   } rows[] = {{doc, false, 1, "C:\\Users\\u\\doc.txt, 1"},
-              {widenBytes(shared_), true, 1, shared_ + ", 1"},
-              {widenBytes(shared_), false, 2, shared_ + ", 2"}};
+              {shared, true, 1, shared_ + ", 1"},
+              {shared, false, 2, shared_ + ", 2"}};
   for (const auto& row : rows) {
     testing_support::writeFile(shared_, "a document\r\n");
-    fake::files().finalPaths[widenBytes(shared_)] = row.finalPath;
-    fake::files().links[widenBytes(shared_)] = row.names;
-    if (row.reparsePoint)
-      fake::files().reparsePoints.insert(widenBytes(shared_));
+    fake::files().finalPaths[shared] = row.finalPath;
+    fake::files().links[shared] = row.names;
+    if (row.reparsePoint) fake::files().reparsePoints.insert(shared);
     logged([](Logger& logger) { logger.write("a\r\n"); });
     EXPECT_EQ(readFile(shared_), "a document\r\n");
     EXPECT_EQ(readFile(temp_), "2026-12-07 06:00:37  [ERROR] The shared log " +

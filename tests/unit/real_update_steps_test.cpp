@@ -54,9 +54,7 @@ TEST_P(CheckStepsTest, ChangeNothingOutsideTheCheckFolder) {
   fake::files().publicDocuments = machine_.wpath() + L"\\Public";
   // A running download manager with its window: a normal run asks it to quit.
   fake::processes().processes = {
-      {77,
-       L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin "
-       L"Download Manager\\TsDLMgr.exe"}};
+      {77, testing_support::kProductFolder + L"TsDLMgr.exe"}};
   fake::processes().windows = {
       {1, 77, L"Tessarin Download Manager", true, 1, 0, {}}};
   RunOptions options;

@@ -79,17 +79,15 @@ std::vector<CheckCase> checkCases() {
        "Verdict: cannot check: the manifest could not be downloaded: no "
        "reason logged (offline, or a file that cannot be written)",
        0},
-      {"UnsignedThreeTimes", with([](Script& s) {
-         s.attempts = {{true, kNoSignature, true},
-                       {true, kNoSignature, true},
-                       {true, kNoSignature, true}};
-       }),
+      {"UnsignedThreeTimes",
+       withAttempts({{true, kNoSignature, true},
+                     {true, kNoSignature, true},
+                     {true, kNoSignature, true}}),
        1, kRefusedOffer + "Error is: 0x800b0100.", 3},
-      {"OtherVersion", with([](Script& s) {
-         s.attempts = {{true, 0, true, "6.1.31.0"},
-                       {true, 0, true, "6.1.31.0"},
-                       {true, 0, true, "6.1.31.0"}};
-       }),
+      {"OtherVersion",
+       withAttempts({{true, 0, true, "6.1.31.0"},
+                     {true, 0, true, "6.1.31.0"},
+                     {true, 0, true, "6.1.31.0"}}),
        1,
        kRefusedOffer +
            "the installer's version 6.1.31.0 is not the offered version "
@@ -124,9 +122,7 @@ std::vector<CheckCase> checkCases() {
        "Verdict: cannot check: the installer could not be downloaded: "
        "curl_easy_perform() failed: 7 (Couldn't connect to server)",
        1},
-      {"CopyCannotBeStaged", with([](Script& s) {
-         s.attempts = {{true, 0, true, "6.1.33.0", false}};
-       }),
+      {"CopyCannotBeStaged", withAttempts({{true, 0, true, "6.1.33.0", false}}),
        2,
        "Verdict: cannot check: the installer could not be copied into a "
        "folder of its own",

@@ -224,6 +224,13 @@ inline Script with(void (*change)(Script&)) {
   return script;
 }
 
+// The default script with these installer attempts.
+inline Script withAttempts(std::deque<Script::Attempt> attempts) {
+  Script script;
+  script.attempts = std::move(attempts);
+  return script;
+}
+
 inline const std::int32_t kNoSignature = static_cast<std::int32_t>(0x800B0100u);
 
 }  // namespace testing_support

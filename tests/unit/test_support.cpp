@@ -1,22 +1,11 @@
 #include "unit/test_support.h"
 
-#include <sys/stat.h>
-
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <system_error>
-
-#if defined(_WIN32)
-#include <direct.h>
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
 
 #include "common/text.h"
 #include "fakes/fake_platform.h"
@@ -24,19 +13,6 @@
 #include "unit/process_log.h"
 
 namespace testing_support {
-
-namespace {
-
-void removeTree(const std::string& path) {
-#if defined(_WIN32)
-  std::string command = "rmdir /s /q \"" + path + "\" >nul 2>nul";
-#else
-  std::string command = "rm -rf '" + path + "'";
-#endif
-  (void)std::system(command.c_str());
-}
-
-}  // namespace
 
 void PlatformTest::SetUp() {
   fake::reset();
@@ -48,25 +24,20 @@ void PlatformTest::SetUp() {
   ProcessLog::mark();
 }
 
+// Folders a crashed run left, or another test process made at the same
+// time, are passed over: creating the folder is the test.
 TempDir::TempDir() {
-#if defined(_WIN32)
-  const char* base = std::getenv("TEMP");
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
   static int counter = 0;
-  for (;;) {
-    path_ = std::string(base != nullptr ? base : ".") + "\\tsdlm-test-" +
-            std::to_string(_getpid()) + "-" + std::to_string(++counter);
-    if (_mkdir(path_.c_str()) == 0) break;
-  }
-#else
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr ? base : "/tmp") + "/tsdlm-test-XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("mkdtemp");
-  path_ = pattern;
-#endif
+  do {
+    path_ = (base / ("tsdlm-test-" + std::to_string(++counter))).string();
+  } while (!std::filesystem::create_directory(path_));
 }
 
-TempDir::~TempDir() { removeTree(path_); }
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
 
 std::wstring TempDir::wpath() const {
   std::wstring out;
@@ -91,8 +62,8 @@ void writeFile(const std::string& path, const std::string& content) {
 }
 
 bool exists(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0;
+  std::error_code ignored;
+  return std::filesystem::exists(path, ignored);
 }
 
 }  // namespace testing_support

@@ -112,9 +112,7 @@ std::vector<EndingCase> endings() {
          s.quitAccepted = false;
        }),
        Ending::kQuitRefused, lines(kManifestOk), 0},
-      {"InstallerNotObtained", with([](Script& s) {
-         s.attempts = {{false, 0, false}};
-       }),
+      {"InstallerNotObtained", withAttempts({{false, 0, false}}),
        Ending::kInstallerNotObtained, lines(kManifestOk, kInstallerFailed), 1},
       {"InstallerNotObtainedAfterQuit", with([](Script& s) {
          s.downloadManager = 77;
@@ -122,33 +120,28 @@ std::vector<EndingCase> endings() {
        }),
        Ending::kInstallerNotObtained,
        lines(kManifestOk, kQuitOk, kInstallerFailed), 1},
-      {"InstallerFailsChecksThreeTimes", with([](Script& s) {
-         s.attempts = {{true, kNoSignature, true},
-                       {true, 0, false},
-                       {true, kNoSignature, false}};
-       }),
+      {"InstallerFailsChecksThreeTimes",
+       withAttempts({{true, kNoSignature, true},
+                     {true, 0, false},
+                     {true, kNoSignature, false}}),
        Ending::kInstallerNotObtained,
        lines(kManifestOk, kBadSignature, kRetrying, kBadSignature, kRetrying,
              kBadSignature, kInstallerFailed),
        3},
-      {"SecondDownloadFailsWithoutFurtherRetry", with([](Script& s) {
-         s.attempts = {{true, kNoSignature, true}, {false, 0, false}};
-       }),
+      {"SecondDownloadFailsWithoutFurtherRetry",
+       withAttempts({{true, kNoSignature, true}, {false, 0, false}}),
        Ending::kInstallerNotObtained,
        lines(kManifestOk, kBadSignature, kRetrying, kInstallerFailed), 2},
-      {"PassesOnSecondAttempt", with([](Script& s) {
-         s.attempts = {{true, 0, false}, {true, 0, true}};
-       }),
-       Ending::kInstalled,
+      {"PassesOnSecondAttempt",
+       withAttempts({{true, 0, false}, {true, 0, true}}), Ending::kInstalled,
        lines(kManifestOk, kBadSignature, kRetrying, kInstallerOk), 2},
       // A genuine installer of another version than the one offered (an
       // older build behind a manifest that promises a newer one) is refused
       // like a bad signature, and fetched again.
-      {"OlderGenuineInstallerThreeTimes", with([](Script& s) {
-         s.attempts = {{true, 0, true, "6.1.31.0"},
-                       {true, 0, true, "6.1.33"},
-                       {true, 0, true, ""}};
-       }),
+      {"OlderGenuineInstallerThreeTimes",
+       withAttempts({{true, 0, true, "6.1.31.0"},
+                     {true, 0, true, "6.1.33"},
+                     {true, 0, true, ""}}),
        Ending::kInstallerNotObtained,
        lines(
            kManifestOk,
@@ -182,13 +175,10 @@ std::vector<EndingCase> endings() {
                kDigest + ").\r\n",
            kRetrying, kPinMismatch, kInstallerFailed),
        3},
-      {"SameVersionWrittenOtherwise", with([](Script& s) {
-         s.attempts = {{true, 0, true, "6.01.033.00"}};
-       }),
-       Ending::kInstalled, lines(kManifestOk, kInstallerOk), 1},
-      {"CopyCannotBeStaged", with([](Script& s) {
-         s.attempts = {{true, 0, true, "6.1.33.0", false}};
-       }),
+      {"SameVersionWrittenOtherwise",
+       withAttempts({{true, 0, true, "6.01.033.00"}}), Ending::kInstalled,
+       lines(kManifestOk, kInstallerOk), 1},
+      {"CopyCannotBeStaged", withAttempts({{true, 0, true, "6.1.33.0", false}}),
        Ending::kInstallerNotObtained,
        lines(kManifestOk,
              "[ERROR] Cannot copy the installer into a folder of its own.\r\n",
@@ -279,9 +269,7 @@ std::vector<OrderCase> orders() {
        {"verifyPublisher"},
        {"verifyPublisher Tessarin, Inc"}},
       {"ChecksPublisherOnlyAfterValidSignature",
-       with([](Script& s) {
-         s.attempts = {{true, kNoSignature, true}};
-       }),
+       withAttempts({{true, kNoSignature, true}}),
        {"verify"},
        {"verifySignature"}},
       {"LibcurlReleasedBeforeInstallFailureIsTracked",
@@ -289,11 +277,9 @@ std::vector<OrderCase> orders() {
        {"launchInstaller", "remove", "curl_global_cleanup", "track"},
        {"launchInstaller", "remove", "curl_global_cleanup", "track"}},
       {"EachRefusedCopyIsRemovedBeforeTheNextFetch",
-       with([](Script& s) {
-         s.attempts = {{true, kNoSignature, true},
-                       {true, 0, true, "6.1.31.0"},
-                       {true, 0, true}};
-       }),
+       withAttempts({{true, kNoSignature, true},
+                     {true, 0, true, "6.1.31.0"},
+                     {true, 0, true}}),
        {"stage", "remove", "version", "launchInstaller"},
        {"stage", "remove", "stage", "version", "remove", "stage", "version",
         "launchInstaller", "remove"}},
