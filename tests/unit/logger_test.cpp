@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <regex>
 
@@ -138,10 +139,7 @@ TEST_F(LogPathsTest, TempAndSharedLogsAreCreatedInTheirFolders) {
   TempDir dir;
   fake::files().tempPath = dir.wpath() + L"\\";
   fake::files().publicDocuments = dir.wpath() + L"\\Public Documents";
-  testing_support::writeFile(dir.file("Public Documents"), "");
-  std::remove(dir.file("Public Documents").c_str());
-  ASSERT_EQ(0, std::system(
-                   ("mkdir \"" + dir.file("Public Documents") + "\"").c_str()));
+  ASSERT_TRUE(std::filesystem::create_directory(dir.file("Public Documents")));
 
   EXPECT_EQ(Util::getTempLogPath(), dir.wpath() + L"\\TsDLM\\TsDLMUpdater.log");
   EXPECT_TRUE(testing_support::exists(dir.file("TsDLM")));

@@ -16,7 +16,6 @@
 
 namespace {
 
-using ::testing::HasSubstr;
 using testing_support::operator<<;
 
 class DownloadManagerControlTest : public testing_support::PlatformTest {

@@ -16,6 +16,7 @@
 
 namespace {
 
+using testing_support::operator<<;
 using namespace testing_support;
 
 struct CheckCase {
@@ -249,28 +250,20 @@ TEST(ReleaseCheckTest, UrlsLoseTheirPassword) {
 // The check's error exits, each before anything is fetched: a malformed
 // line, a report file that cannot be written, a log opened before it.
 TEST(CheckCommandTest, ErrorExitsNameTheirCauseAndGive2) {
-  CommandLine usage;
-  usage.mode = CommandLine::Mode::kUsage;
-  usage.problem = "no such switch";
-  CommandLine unwritable;
-  unwritable.mode = CommandLine::Mode::kCheck;
-  unwritable.reportPath = L"/no/such/folder/report.txt";
-  CommandLine check;
-  check.mode = CommandLine::Mode::kCheck;
-  const std::pair<CommandLine, std::string> cases[] = {
-      {usage, usageText("no such switch")},
-      {unwritable,
+  const std::pair<std::vector<std::wstring>, std::string> cases[] = {
+      {{L"/check", L"extra"}, usageText("unknown argument")},
+      {{L"/check", L"/report", L"/no/such/folder/report.txt"},
        "TsDLMUpdater: cannot write the report to "
        "/no/such/folder/report.txt.\r\n"},
       // Last: the log, once open, stays open for the process.
-      {check, "TsDLMUpdater: the log was opened before the check.\r\n"},
+      {{L"/check"}, "TsDLMUpdater: the log was opened before the check.\r\n"},
   };
   (void)Logger::instance();
-  for (const auto& [line, printed] : cases) {
+  for (const auto& [arguments, printed] : cases) {
     std::string out;
-    EXPECT_EQ(
-        runCheckCommand(line, [&out](const std::string& text) { out += text; }),
-        kCannotCheck);
+    EXPECT_EQ(runCheckCommand(parseCommandLine(arguments),
+                              [&out](const std::string& text) { out += text; }),
+              kCannotCheck);
     EXPECT_EQ(out, printed);
   }
 }

@@ -16,6 +16,7 @@
 
 namespace {
 
+using testing_support::operator<<;
 using namespace testing_support;
 
 struct EndingCase {
@@ -47,9 +48,9 @@ const std::map<Ending, Effects> kEffects = {
     {Ending::kInstallFailed, {L"install failed", kInstalling}},
 };
 
-template <typename... Line>
-std::vector<std::string> lines(const Line&... line) {
-  return {line...};
+template <typename... Text>
+std::vector<std::string> strings(const Text&... text) {
+  return {text...};
 }
 
 const std::string kManifestOk = "Successfully downloaded update.xml\r\n";
@@ -82,59 +83,60 @@ std::vector<EndingCase> endings() {
   return {
       {"NoInstalledVersion", with([](Script& s) { s.installedVersion = ""; }),
        Ending::kNoInstalledVersion,
-       lines("[ERROR] Cannot get installed version.\r\n"), 0},
+       strings("[ERROR] Cannot get installed version.\r\n"), 0},
       {"ManifestNotDownloaded",
        with([](Script& s) { s.manifestDownloaded = false; }),
        Ending::kManifestNotDownloaded,
-       lines("[ERROR] Cannot download update.xml, return now\r\n"), 0},
+       strings("[ERROR] Cannot download update.xml, return now\r\n"), 0},
       {"ManifestRefused", with([](Script& s) {
          s.downloadManager = 77;
          s.manifestTrust = manifestTrust(false, kExpired);
        }),
        Ending::kManifestRefused,
-       lines(kManifestOk, "[ERROR] " + kExpired,
-             "[ERROR] Cannot use update.xml, return now\r\n"),
+       strings(kManifestOk, "[ERROR] " + kExpired,
+               "[ERROR] Cannot use update.xml, return now\r\n"),
        0},
       {"SignedManifestInstalls", with([](Script& s) {
          s.manifestTrust = manifestTrust(true, "The manifest is signed.\r\n");
        }),
        Ending::kInstalled,
-       lines(kManifestOk, "The manifest is signed.\r\n", kInstallerOk), 1},
+       strings(kManifestOk, "The manifest is signed.\r\n", kInstallerOk), 1},
       {"NotNewer", with([](Script& s) { s.higher = false; }), Ending::kUpToDate,
-       lines(kManifestOk, kNotHigher), 0},
+       strings(kManifestOk, kNotHigher), 0},
       {"OfferUnreadable", with([](Script& s) {
          s.serverVersion = "6.1.33";
          s.higher = false;
        }),
-       Ending::kNoUsableOffer, lines(kManifestOk, kNotHigher), 0},
+       Ending::kNoUsableOffer, strings(kManifestOk, kNotHigher), 0},
       {"DownloadManagerRefusesToQuit", with([](Script& s) {
          s.downloadManager = 77;
          s.quitAccepted = false;
        }),
-       Ending::kQuitRefused, lines(kManifestOk), 0},
+       Ending::kQuitRefused, strings(kManifestOk), 0},
       {"InstallerNotObtained", withAttempts({{false, 0, false}}),
-       Ending::kInstallerNotObtained, lines(kManifestOk, kInstallerFailed), 1},
+       Ending::kInstallerNotObtained, strings(kManifestOk, kInstallerFailed),
+       1},
       {"InstallerNotObtainedAfterQuit", with([](Script& s) {
          s.downloadManager = 77;
          s.attempts = {{false, 0, false}};
        }),
        Ending::kInstallerNotObtained,
-       lines(kManifestOk, kQuitOk, kInstallerFailed), 1},
+       strings(kManifestOk, kQuitOk, kInstallerFailed), 1},
       {"InstallerFailsChecksThreeTimes",
        withAttempts({{true, kNoSignature, true},
                      {true, 0, false},
                      {true, kNoSignature, false}}),
        Ending::kInstallerNotObtained,
-       lines(kManifestOk, kBadSignature, kRetrying, kBadSignature, kRetrying,
-             kBadSignature, kInstallerFailed),
+       strings(kManifestOk, kBadSignature, kRetrying, kBadSignature, kRetrying,
+               kBadSignature, kInstallerFailed),
        3},
       {"SecondDownloadFailsWithoutFurtherRetry",
        withAttempts({{true, kNoSignature, true}, {false, 0, false}}),
        Ending::kInstallerNotObtained,
-       lines(kManifestOk, kBadSignature, kRetrying, kInstallerFailed), 2},
+       strings(kManifestOk, kBadSignature, kRetrying, kInstallerFailed), 2},
       {"PassesOnSecondAttempt",
        withAttempts({{true, 0, false}, {true, 0, true}}), Ending::kInstalled,
-       lines(kManifestOk, kBadSignature, kRetrying, kInstallerOk), 2},
+       strings(kManifestOk, kBadSignature, kRetrying, kInstallerOk), 2},
       // A genuine installer of another version than the one offered (an
       // older build behind a manifest that promises a newer one) is refused
       // like a bad signature, and fetched again.
@@ -143,7 +145,7 @@ std::vector<EndingCase> endings() {
                      {true, 0, true, "6.1.33"},
                      {true, 0, true, ""}}),
        Ending::kInstallerNotObtained,
-       lines(
+       strings(
            kManifestOk,
            "[ERROR] The installer's version 6.1.31.0 is not the offered "
            "version "
@@ -160,7 +162,7 @@ std::vector<EndingCase> endings() {
       // same digest.
       {"PinnedAndMatching",
        with([](Script& s) { s.pin = std::string(64, 'A'); }),
-       Ending::kInstalled, lines(kManifestOk, kInstallerOk), 1},
+       Ending::kInstalled, strings(kManifestOk, kInstallerOk), 1},
       {"PinnedMismatchThreeTimes", with([](Script& s) {
          s.pin = kDigest;
          s.attempts = {{true, 0, true, "6.1.33.0", true, std::string(64, 'b')},
@@ -168,7 +170,7 @@ std::vector<EndingCase> endings() {
                        {true, 0, true, "6.1.33.0", true, std::string(64, 'b')}};
        }),
        Ending::kInstallerNotObtained,
-       lines(
+       strings(
            kManifestOk, kPinMismatch, kRetrying,
            "[ERROR] The installer's SHA-256 (none) is not the one the manifest "
            "names (" +
@@ -177,22 +179,23 @@ std::vector<EndingCase> endings() {
        3},
       {"SameVersionWrittenOtherwise",
        withAttempts({{true, 0, true, "6.01.033.00"}}), Ending::kInstalled,
-       lines(kManifestOk, kInstallerOk), 1},
+       strings(kManifestOk, kInstallerOk), 1},
       {"CopyCannotBeStaged", withAttempts({{true, 0, true, "6.1.33.0", false}}),
        Ending::kInstallerNotObtained,
-       lines(kManifestOk,
-             "[ERROR] Cannot copy the installer into a folder of its own.\r\n",
-             kInstallerFailed),
+       strings(
+           kManifestOk,
+           "[ERROR] Cannot copy the installer into a folder of its own.\r\n",
+           kInstallerFailed),
        1},
       {"InstallerFailed", with([](Script& s) { s.installerExitsZero = false; }),
        Ending::kInstallFailed,
-       lines(kManifestOk, kInstallerOk,
-             "[ERROR] Failed to install, return now\r\n"),
+       strings(kManifestOk, kInstallerOk,
+               "[ERROR] Failed to install, return now\r\n"),
        1},
       {"Installed", Script{}, Ending::kInstalled,
-       lines(kManifestOk, kInstallerOk), 1},
+       strings(kManifestOk, kInstallerOk), 1},
       {"InstalledAfterQuit", with([](Script& s) { s.downloadManager = 77; }),
-       Ending::kInstalled, lines(kManifestOk, kQuitOk, kInstallerOk), 1},
+       Ending::kInstalled, strings(kManifestOk, kQuitOk, kInstallerOk), 1},
   };
 }
 
@@ -242,47 +245,38 @@ struct OrderCase {
 
 std::vector<OrderCase> orders() {
   return {
-      {"ComparesOfferedAgainstInstalled",
-       with([](Script& s) {
+      {"ComparesOfferedAgainstInstalled", with([](Script& s) {
          s.serverVersion = "7.0.0.0";
          s.higher = false;
        }),
-       {"compare"},
-       {"compare 7.0.0.0 6.1.32.0"}},
+       strings("compare"), strings("compare 7.0.0.0 6.1.32.0")},
       {"QuitsTheFoundDownloadManagerBeforeShowingTheDialog",
        with([](Script& s) { s.downloadManager = 1234; }),
-       {"quit", "show"},
-       {"quit 1234", "show"}},
-      {"RefusedManifestIsNeitherReadNorActedOn",
-       with([](Script& s) {
+       strings("quit", "show"), strings("quit 1234", "show")},
+      {"RefusedManifestIsNeitherReadNorActedOn", with([](Script& s) {
          s.downloadManager = 77;
          s.manifestTrust = manifestTrust(false, kExpired);
        }),
-       {"checkManifestSignature", "compare", "find", "quit", "show"},
-       {"checkManifestSignature"}},
-      {"NoQuitAttemptWithoutDownloadManager",
-       Script{},
-       {"quit", "show"},
-       {"show"}},
-      {"AsksForTheExpectedPublisher",
-       Script{},
-       {"verifyPublisher"},
-       {"verifyPublisher Tessarin, Inc"}},
+       strings("checkManifestSignature", "compare", "find", "quit", "show"),
+       strings("checkManifestSignature")},
+      {"NoQuitAttemptWithoutDownloadManager", Script{}, strings("quit", "show"),
+       strings("show")},
+      {"AsksForTheExpectedPublisher", Script{}, strings("verifyPublisher"),
+       strings("verifyPublisher Tessarin, Inc")},
       {"ChecksPublisherOnlyAfterValidSignature",
-       withAttempts({{true, kNoSignature, true}}),
-       {"verify"},
-       {"verifySignature"}},
+       withAttempts({{true, kNoSignature, true}}), strings("verify"),
+       strings("verifySignature")},
       {"LibcurlReleasedBeforeInstallFailureIsTracked",
        with([](Script& s) { s.installerExitsZero = false; }),
-       {"launchInstaller", "remove", "curl_global_cleanup", "track"},
-       {"launchInstaller", "remove", "curl_global_cleanup", "track"}},
+       strings("launchInstaller", "remove", "curl_global_cleanup", "track"),
+       strings("launchInstaller", "remove", "curl_global_cleanup", "track")},
       {"EachRefusedCopyIsRemovedBeforeTheNextFetch",
        withAttempts({{true, kNoSignature, true},
                      {true, 0, true, "6.1.31.0"},
                      {true, 0, true}}),
-       {"stage", "remove", "version", "launchInstaller"},
-       {"stage", "remove", "stage", "version", "remove", "stage", "version",
-        "launchInstaller", "remove"}},
+       strings("stage", "remove", "version", "launchInstaller"),
+       strings("stage", "remove", "stage", "version", "remove", "stage",
+               "version", "launchInstaller", "remove")},
   };
 }
 

@@ -7,10 +7,10 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -67,10 +67,9 @@ void ProductFiles::clear() {
 void ProductFiles::writeIni(const std::string& content, bool x86) const {
   const std::wstring folder = x86 ? kX86ProductFolder : kProductFolder;
   SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-  std::FILE* file = _wfopen((folder + L"update.ini").c_str(), L"wb");
-  ASSERT_NE(file, nullptr);
-  std::fwrite(content.data(), 1, content.size(), file);
-  std::fclose(file);
+  std::ofstream file(std::filesystem::path(folder + L"update.ini"),
+                     std::ios::binary);
+  ASSERT_TRUE(file << content);
 }
 
 void ProductFiles::install(const wchar_t* fixtureName, bool x86) const {
@@ -133,24 +132,20 @@ namespace {
 class LogEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    scratch_ = new ScratchTemp();
+    scratch_.emplace();
     (void)Logger::start(RunOptions());
     file_ = scratch_->path() + L"TsDLM\\TsDLMUpdater.log";
   }
   void TearDown() override {
     Logger::instance().close();
-    delete scratch_;
-    scratch_ = nullptr;
+    scratch_.reset();
   }
-  static std::wstring file_;
-  static std::size_t mark_;
+  inline static std::wstring file_;
+  inline static std::size_t mark_ = 0;
 
  private:
-  ScratchTemp* scratch_ = nullptr;
+  std::optional<ScratchTemp> scratch_;
 };
-
-std::wstring LogEnvironment::file_;
-std::size_t LogEnvironment::mark_ = 0;
 
 [[maybe_unused]] ::testing::Environment* const kLogEnvironment =
     ::testing::AddGlobalTestEnvironment(new LogEnvironment);
