@@ -66,14 +66,13 @@ TEST_F(SettingsTest, AnExistingFileWithoutKeysGivesTheKeyMissingValues) {
       {L"Update", L"low_speed_time", L"900", kIni},
       {L"Update", L"download_time", L"18000", kIni},
   };
-  const auto& calls = fake::profile().calls;
-  ASSERT_EQ(calls.size(), expected.size());
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    EXPECT_EQ(calls[i].section, expected[i].section) << i;
-    EXPECT_EQ(calls[i].key, expected[i].key) << i;
-    EXPECT_EQ(calls[i].defaultValue, expected[i].defaultValue) << i;
-    EXPECT_EQ(calls[i].path, expected[i].path) << i;
-  }
+  const auto fields = [](const std::vector<fake::ProfileCall>& calls) {
+    std::vector<std::vector<std::wstring>> out;
+    for (const auto& c : calls)
+      out.push_back({c.section, c.key, c.defaultValue, c.path});
+    return out;
+  };
+  EXPECT_EQ(fields(fake::profile().calls), fields(expected));
 }
 
 TEST_F(SettingsTest, ValuesAreNarrowedByTheirLow8BitsAndCutAt259Units) {

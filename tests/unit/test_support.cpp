@@ -3,7 +3,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
@@ -24,14 +26,17 @@ void PlatformTest::SetUp() {
   ProcessLog::mark();
 }
 
-// Folders a crashed run left, or another test process made at the same
-// time, are passed over: creating the folder is the test.
 TempDir::TempDir() {
   const std::filesystem::path base = std::filesystem::temp_directory_path();
-  static int counter = 0;
-  do {
-    path_ = (base / ("tsdlm-test-" + std::to_string(++counter))).string();
-  } while (!std::filesystem::create_directory(path_));
+  // Test processes run side by side: each starts at a random name and passes
+  // over one that is taken (or being removed).
+  unsigned name = std::random_device{}();
+  for (int tries = 0; tries < 100; ++tries, ++name) {
+    path_ = (base / ("tsdlm-test-" + std::to_string(name))).string();
+    std::error_code taken;
+    if (std::filesystem::create_directory(path_, taken)) return;
+  }
+  throw std::runtime_error("cannot make a folder in " + base.string());
 }
 
 TempDir::~TempDir() {

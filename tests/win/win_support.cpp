@@ -31,12 +31,6 @@ std::wstring moduleFolder() {
   return path;
 }
 
-std::wstring currentValue(const std::wstring& name, bool& had) {
-  const wchar_t* value = _wgetenv(name.c_str());
-  had = value != nullptr;
-  return had ? value : L"";
-}
-
 void putVariable(const std::wstring& name, const wchar_t* value) {
   // "NAME=" removes the variable; the C runtime passes the change on to the
   // process environment (GetTempPathW reads that one).
@@ -80,7 +74,9 @@ void ProductFiles::install(const wchar_t* fixtureName, bool x86) const {
 
 ScopedVariable::ScopedVariable(const std::wstring& name, const wchar_t* value)
     : name_(name) {
-  old_ = currentValue(name, had_);
+  const wchar_t* old = _wgetenv(name.c_str());
+  had_ = old != nullptr;
+  if (had_) old_ = old;
   putVariable(name, value);
 }
 
