@@ -34,85 +34,71 @@ TEST_P(ChainTest, VerdictForEachUse) {
   EXPECT_EQ(judgeChain(chain, ChainUse::kServer), GetParam().server);
 }
 
-constexpr auto kTrusted = ChainVerdict::kTrusted;
+using V = ChainVerdict;
+constexpr auto kTrusted = V::kTrusted;
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ChainTest,
-    ::testing::Values(
-        ChainCase{"Trusted", [](CertificateChain&) {}, kTrusted, kTrusted},
-        ChainCase{"SystemFailed",
-                  [](CertificateChain& c) { c = CertificateChain{}; },
-                  ChainVerdict::kSystemFailed, ChainVerdict::kSystemFailed},
-        ChainCase{"NoElements", [](CertificateChain& c) { c.elements.clear(); },
-                  ChainVerdict::kSystemFailed, ChainVerdict::kSystemFailed},
-        // The system's own status says so, or only our look into the store.
-        ChainCase{"UntrustedRootStatus",
-                  [](CertificateChain& c) { c.errorStatus = 0x20; },
-                  ChainVerdict::kUntrustedRoot, ChainVerdict::kUntrustedRoot},
-        ChainCase{"RootNotInStore",
-                  [](CertificateChain& c) { c.rootInStore = false; },
-                  ChainVerdict::kUntrustedRoot, ChainVerdict::kUntrustedRoot},
-        ChainCase{"SelfSignedEnd",
-                  [](CertificateChain& c) {
-                    c.elements.resize(1);
-                    c.rootInStore = false;
-                  },
-                  ChainVerdict::kUntrustedRoot, ChainVerdict::kUntrustedRoot},
-        ChainCase{"PartialStatus",
-                  [](CertificateChain& c) { c.errorStatus = 0x10000; },
-                  ChainVerdict::kPartialChain, ChainVerdict::kPartialChain},
-        ChainCase{"EndsInAnIssuedCertificate",
-                  [](CertificateChain& c) { c.rootSelfIssued = false; },
-                  ChainVerdict::kPartialChain, ChainVerdict::kPartialChain},
-        ChainCase{"BadSignatureStatus",
-                  [](CertificateChain& c) { c.errorStatus = 0x8; },
-                  ChainVerdict::kBadSignature, ChainVerdict::kBadSignature},
-        // A trusted root's name on another key: the link to it does not verify.
-        ChainCase{
-            "LinkDoesNotVerify",
-            [](CertificateChain& c) { c.elements[1].signatureValid = false; },
-            ChainVerdict::kBadSignature, ChainVerdict::kBadSignature},
-        ChainCase{
-            "RootSignatureBad",
-            [](CertificateChain& c) { c.elements[2].signatureValid = false; },
-            ChainVerdict::kBadSignature, ChainVerdict::kBadSignature},
-        ChainCase{"IntermediateNotCa",
-                  [](CertificateChain& c) { c.elements[1].isCa = false; },
-                  ChainVerdict::kNotCa, ChainVerdict::kNotCa},
-        // A TLS server's certificate signing code, or the reverse.
-        ChainCase{"UsageNotAllowed",
-                  [](CertificateChain& c) { c.usageAllowed = false; },
-                  ChainVerdict::kWrongUsage, ChainVerdict::kWrongUsage},
-        ChainCase{"UsageStatus",
-                  [](CertificateChain& c) { c.errorStatus = 0x10; },
-                  ChainVerdict::kWrongUsage, ChainVerdict::kWrongUsage},
-        ChainCase{"BasicConstraintsStatus",
-                  [](CertificateChain& c) { c.errorStatus = 0x400; },
-                  ChainVerdict::kNotCa, ChainVerdict::kNotCa},
-        // The end certificate and a v1 root need not be CAs.
-        ChainCase{"EndAndRootNotCa",
-                  [](CertificateChain& c) {
-                    c.elements[0].isCa = false;
-                    c.elements[2].isCa = false;
-                  },
-                  kTrusted, kTrusted},
-        // Time is the trust provider's business for a signer (timestamps).
-        ChainCase{"Expired", [](CertificateChain& c) { c.errorStatus = 0x1; },
-                  kTrusted, ChainVerdict::kOtherError},
-        ChainCase{"RevocationNotChecked",
-                  [](CertificateChain& c) { c.errorStatus = 0x40 | 0x1000000; },
-                  kTrusted, kTrusted},
-        ChainCase{"Revoked", [](CertificateChain& c) { c.errorStatus = 0x4; },
-                  ChainVerdict::kOtherError, ChainVerdict::kOtherError}),
-    testing_support::CaseName());
+const ChainCase kChains[] = {
+    {"Trusted", [](auto&) {}, kTrusted, kTrusted},
+    {"SystemFailed", [](auto& c) { c = CertificateChain{}; }, V::kSystemFailed,
+     V::kSystemFailed},
+    {"NoElements", [](auto& c) { c.elements.clear(); }, V::kSystemFailed,
+     V::kSystemFailed},
+    // The system's own status says so, or only our look into the store.
+    {"UntrustedRootStatus", [](auto& c) { c.errorStatus = 0x20; },
+     V::kUntrustedRoot, V::kUntrustedRoot},
+    {"RootNotInStore", [](auto& c) { c.rootInStore = false; },
+     V::kUntrustedRoot, V::kUntrustedRoot},
+    {"SelfSignedEnd",
+     [](auto& c) {
+       c.elements.resize(1);
+       c.rootInStore = false;
+     },
+     V::kUntrustedRoot, V::kUntrustedRoot},
+    {"PartialStatus", [](auto& c) { c.errorStatus = 0x10000; },
+     V::kPartialChain, V::kPartialChain},
+    {"EndsInAnIssuedCertificate", [](auto& c) { c.rootSelfIssued = false; },
+     V::kPartialChain, V::kPartialChain},
+    {"BadSignatureStatus", [](auto& c) { c.errorStatus = 0x8; },
+     V::kBadSignature, V::kBadSignature},
+    // A trusted root's name on another key: the link to it does not verify.
+    {"LinkDoesNotVerify", [](auto& c) { c.elements[1].signatureValid = false; },
+     V::kBadSignature, V::kBadSignature},
+    {"RootSignatureBad", [](auto& c) { c.elements[2].signatureValid = false; },
+     V::kBadSignature, V::kBadSignature},
+    {"IntermediateNotCa", [](auto& c) { c.elements[1].isCa = false; },
+     V::kNotCa, V::kNotCa},
+    // A TLS server's certificate signing code, or the reverse.
+    {"UsageNotAllowed", [](auto& c) { c.usageAllowed = false; }, V::kWrongUsage,
+     V::kWrongUsage},
+    {"UsageStatus", [](auto& c) { c.errorStatus = 0x10; }, V::kWrongUsage,
+     V::kWrongUsage},
+    {"BasicConstraintsStatus", [](auto& c) { c.errorStatus = 0x400; },
+     V::kNotCa, V::kNotCa},
+    // The end certificate and a v1 root need not be CAs.
+    {"EndAndRootNotCa",
+     [](auto& c) {
+       c.elements[0].isCa = false;
+       c.elements[2].isCa = false;
+     },
+     kTrusted, kTrusted},
+    // Time is the trust provider's business for a signer (timestamps).
+    {"Expired", [](auto& c) { c.errorStatus = 0x1; }, kTrusted, V::kOtherError},
+    {"RevocationNotChecked", [](auto& c) { c.errorStatus = 0x40 | 0x1000000; },
+     kTrusted, kTrusted},
+    {"Revoked", [](auto& c) { c.errorStatus = 0x4; }, V::kOtherError,
+     V::kOtherError},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, ChainTest, ::testing::ValuesIn(kChains),
+                         testing_support::CaseName());
 
 struct HostCase {
   const char* name;
-  std::vector<std::string> dns;
-  std::vector<std::string> ips;
-  std::vector<std::string> commonNames;
   std::string host;
   bool matches;
+  std::vector<std::string> dns;
+  std::vector<std::string> ips = {};
+  std::vector<std::string> commonNames = {};
 };
 
 class HostTest : public ::testing::TestWithParam<HostCase> {};
@@ -129,86 +115,47 @@ TEST_P(HostTest, NamesCoverTheHost) {
 const std::string kLoopback("\x7f\0\0\x01", 4);
 const std::string kIpv6Loopback = std::string(15, '\0') + "\x01";
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, HostTest,
-    ::testing::Values(
-        HostCase{"Exact", {"update.example"}, {}, {}, "update.example", true},
-        HostCase{"LetterCaseAndFinalDot",
-                 {"Update.Example."},
-                 {},
-                 {},
-                 "UPDATE.example",
-                 true},
-        HostCase{
-            "OtherHost", {"update.example"}, {}, {}, "evil.example", false},
-        HostCase{"SecondName",
-                 {"a.example", "update.example"},
-                 {},
-                 {},
-                 "update.example",
-                 true},
-        HostCase{
-            "WildcardOneLabel", {"*.b.example"}, {}, {}, "a.b.example", true},
-        HostCase{"WildcardNotTwoLabels",
-                 {"*.b.example"},
-                 {},
-                 {},
-                 "x.a.b.example",
-                 false},
-        HostCase{
-            "WildcardNotTheBase", {"*.b.example"}, {}, {}, "b.example", false},
-        HostCase{"WildcardOverOneLabelOnly",
-                 {"*.example"},
-                 {},
-                 {},
-                 "a.b.example",
-                 false},
-        HostCase{
-            "WildcardOverATopLevel", {"*.example"}, {}, {}, "a.example", false},
-        HostCase{"PartialWildcard",
-                 {"u*.b.example"},
-                 {},
-                 {},
-                 "update.b.example",
-                 false},
-        HostCase{"WildcardNotLeftmost",
-                 {"a.*.example"},
-                 {},
-                 {},
-                 "a.b.example",
-                 false},
-        HostCase{"EmbeddedNul",
-                 {std::string("update.example\0.evil", 20)},
-                 {},
-                 {},
-                 "update.example",
-                 false},
-        HostCase{"CommonNameWithoutAltNames",
-                 {},
-                 {},
-                 {"update.example"},
-                 "update.example",
-                 true},
-        HostCase{"CommonNameIgnoredBesideAltNames",
-                 {"other.example"},
-                 {},
-                 {"update.example"},
-                 "update.example",
-                 false},
-        HostCase{"IpAddress", {}, {kLoopback}, {}, "127.0.0.1", true},
-        HostCase{
-            "IpAddressAsDnsName", {"127.0.0.1"}, {}, {}, "127.0.0.1", false},
-        HostCase{
-            "IpAddressAsCommonName", {}, {}, {"127.0.0.1"}, "127.0.0.1", false},
-        HostCase{
-            "WildcardOverAnAddress", {"*.0.0.1"}, {}, {}, "127.0.0.1", false},
-        HostCase{"OtherAddress", {}, {kLoopback}, {}, "127.0.0.2", false},
-        HostCase{"AddressNamesNoHost", {}, {kLoopback}, {}, "localhost", false},
-        HostCase{"Ipv6", {}, {kIpv6Loopback}, {}, "[::1]", true},
-        HostCase{
-            "Ipv6Written", {}, {kIpv6Loopback}, {}, "[0:0:0:0:0:0:0:1]", true},
-        HostCase{"Ipv6AgainstIpv4", {}, {kLoopback}, {}, "[::1]", false}),
-    testing_support::CaseName());
+const HostCase kHosts[] = {
+    {"Exact", "update.example", true, {"update.example"}},
+    {"LetterCaseAndFinalDot", "UPDATE.example", true, {"Update.Example."}},
+    {"OtherHost", "evil.example", false, {"update.example"}},
+    {"SecondName", "update.example", true, {"a.example", "update.example"}},
+    {"WildcardOneLabel", "a.b.example", true, {"*.b.example"}},
+    {"WildcardNotTwoLabels", "x.a.b.example", false, {"*.b.example"}},
+    {"WildcardNotTheBase", "b.example", false, {"*.b.example"}},
+    {"WildcardOverOneLabelOnly", "a.b.example", false, {"*.example"}},
+    {"WildcardOverATopLevel", "a.example", false, {"*.example"}},
+    {"PartialWildcard", "update.b.example", false, {"u*.b.example"}},
+    {"WildcardNotLeftmost", "a.b.example", false, {"a.*.example"}},
+    {"EmbeddedNul",
+     "update.example",
+     false,
+     {std::string("update.example\0.evil", 20)}},
+    {"CommonNameWithoutAltNames",
+     "update.example",
+     true,
+     {},
+     {},
+     {"update.example"}},
+    {"CommonNameIgnoredBesideAltNames",
+     "update.example",
+     false,
+     {"other.example"},
+     {},
+     {"update.example"}},
+    {"IpAddress", "127.0.0.1", true, {}, {kLoopback}},
+    {"IpAddressAsDnsName", "127.0.0.1", false, {"127.0.0.1"}},
+    {"IpAddressAsCommonName", "127.0.0.1", false, {}, {}, {"127.0.0.1"}},
+    {"WildcardOverAnAddress", "127.0.0.1", false, {"*.0.0.1"}},
+    {"OtherAddress", "127.0.0.2", false, {}, {kLoopback}},
+    {"AddressNamesNoHost", "localhost", false, {}, {kLoopback}},
+    {"Ipv6", "[::1]", true, {}, {kIpv6Loopback}},
+    {"Ipv6Written", "[0:0:0:0:0:0:0:1]", true, {}, {kIpv6Loopback}},
+    {"Ipv6AgainstIpv4", "[::1]", false, {}, {kLoopback}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, HostTest, ::testing::ValuesIn(kHosts),
+                         testing_support::CaseName());
 
 TEST(IpAddressTest, OnlyWellFormedAddresses) {
   EXPECT_EQ(ipAddressBytes("10.1.2.3"), std::string("\x0a\x01\x02\x03"));

@@ -56,6 +56,7 @@ struct SignatureCase {
   std::uint32_t status;
   std::uint32_t lastError;
   std::string logged;  // after the timestamp
+  std::wstring path = kPath;
 };
 
 class SignatureMessageTest
@@ -63,13 +64,14 @@ class SignatureMessageTest
       public ::testing::WithParamInterface<SignatureCase> {};
 
 TEST_P(SignatureMessageTest, OneEntryChosenByStatusAndStatusReturned) {
-  fake::trust().files[kPath] = {asStatus(GetParam().status),
-                                GetParam().lastError};
+  const std::wstring& path = GetParam().path;
+  fake::trust().files[path] = {asStatus(GetParam().status),
+                               GetParam().lastError};
 
-  EXPECT_EQ(verifyHeld(kPath), asStatus(GetParam().status));
+  EXPECT_EQ(verifyHeld(path), asStatus(GetParam().status));
 
   EXPECT_EQ(ProcessLog::sinceMark(), entry(GetParam().logged));
-  EXPECT_EQ(fake::trust().verified, std::vector<std::wstring>{kPath});
+  EXPECT_EQ(fake::trust().verified, std::vector<std::wstring>{path});
 }
 
 const std::string kUnknown =
@@ -79,53 +81,57 @@ const std::string kUnknown =
 const std::string kNotSigned = "[ERROR] The file \"" + kNarrowPath +
                                "\" is not signed. Error is: 0x800b0100.\r\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, SignatureMessageTest,
-    ::testing::Values(
-        SignatureCase{"Valid", 0, 0,
-                      "The file \"" + kNarrowPath + "\" is signed.\r\n"},
-        // The last error is not looked at for a valid signature.
-        SignatureCase{"ValidWithStaleLastError", 0, kNoSignature,
-                      "The file \"" + kNarrowPath + "\" is signed.\r\n"},
-        SignatureCase{"NotSigned", kNoSignature, kNoSignature, kNotSigned},
-        SignatureCase{"NotSignedUnknownForm", kNoSignature, kSubjectFormUnknown,
-                      kNotSigned},
-        SignatureCase{"NotSignedUnknownProvider", kNoSignature,
-                      kProviderUnknown, kNotSigned},
-        SignatureCase{"NoSignatureLastErrorZero", kNoSignature, 0, kUnknown},
-        SignatureCase{"NoSignatureOtherLastError", kNoSignature, 5, kUnknown},
-        SignatureCase{"NoSignatureBadDigestLastError", kNoSignature, kBadDigest,
-                      kUnknown},
-        SignatureCase{"ExplicitDistrust", kExplicitDistrust, 0,
-                      "[ERROR] The signature is present, but specifically "
-                      "disallowed. Error is: 0x800b0111.\r\n"},
-        // Only the "no signature" status consults the last error.
-        SignatureCase{"DistrustWithNoSignatureLastError", kExplicitDistrust,
-                      kNoSignature,
-                      "[ERROR] The signature is present, but specifically "
-                      "disallowed. Error is: 0x800b0111.\r\n"},
-        SignatureCase{
-            "SubjectNotTrusted", kSubjectNotTrusted, 0,
-            "[ERROR] The signature is present, but not trusted. Error "
-            "is: 0x800b0004.\r\n"},
-        SignatureCase{
-            "SecuritySettings", kSecuritySettings, 0,
-            "[ERROR] CRYPT_E_SECURITY_SETTINGS - The hash representing "
-            "the subject or the publisher wasn't explicitly trusted by "
-            "the admin and admin policy has disabled user trust. No "
-            "signature, publisher or timestamp errors. Error is: "
-            "0x80092026.\r\n"},
-        SignatureCase{"BadDigest", kBadDigest, kBadDigest,
-                      "[ERROR] Error is: 0x80096010.\r\n"},
-        SignatureCase{"UnknownProviderAsStatus", kProviderUnknown, 0,
-                      "[ERROR] Error is: 0x800b0001.\r\n"},
-        // "%x": no leading zeros, lower case.
-        SignatureCase{"SmallStatus", 0x1u, 0, "[ERROR] Error is: 0x1.\r\n"},
-        SignatureCase{"PositiveStatus", 0x7fffabcdu, 0,
-                      "[ERROR] Error is: 0x7fffabcd.\r\n"},
-        SignatureCase{"AllBits", 0xffffffffu, 0,
-                      "[ERROR] Error is: 0xffffffff.\r\n"}),
-    testing_support::CaseName());
+const SignatureCase kSignatures[] = {
+    {"Valid", 0, 0, "The file \"" + kNarrowPath + "\" is signed.\r\n"},
+    // The last error is not looked at for a valid signature.
+    {"ValidWithStaleLastError", 0, kNoSignature,
+     "The file \"" + kNarrowPath + "\" is signed.\r\n"},
+    {"NotSigned", kNoSignature, kNoSignature, kNotSigned},
+    {"NotSignedUnknownForm", kNoSignature, kSubjectFormUnknown, kNotSigned},
+    {"NotSignedUnknownProvider", kNoSignature, kProviderUnknown, kNotSigned},
+    {"NoSignatureLastErrorZero", kNoSignature, 0, kUnknown},
+    {"NoSignatureOtherLastError", kNoSignature, 5, kUnknown},
+    {"NoSignatureBadDigestLastError", kNoSignature, kBadDigest, kUnknown},
+    {"ExplicitDistrust", kExplicitDistrust, 0,
+     "[ERROR] The signature is present, but specifically "
+     "disallowed. Error is: 0x800b0111.\r\n"},
+    // Only the "no signature" status consults the last error.
+    {"DistrustWithNoSignatureLastError", kExplicitDistrust, kNoSignature,
+     "[ERROR] The signature is present, but specifically "
+     "disallowed. Error is: 0x800b0111.\r\n"},
+    {"SubjectNotTrusted", kSubjectNotTrusted, 0,
+     "[ERROR] The signature is present, but not trusted. Error "
+     "is: 0x800b0004.\r\n"},
+    {"SecuritySettings", kSecuritySettings, 0,
+     "[ERROR] CRYPT_E_SECURITY_SETTINGS - The hash representing "
+     "the subject or the publisher wasn't explicitly trusted by "
+     "the admin and admin policy has disabled user trust. No "
+     "signature, publisher or timestamp errors. Error is: "
+     "0x80092026.\r\n"},
+    {"BadDigest", kBadDigest, kBadDigest, "[ERROR] Error is: 0x80096010.\r\n"},
+    {"UnknownProviderAsStatus", kProviderUnknown, 0,
+     "[ERROR] Error is: 0x800b0001.\r\n"},
+    // "%x": no leading zeros, lower case.
+    {"SmallStatus", 0x1u, 0, "[ERROR] Error is: 0x1.\r\n"},
+    {"PositiveStatus", 0x7fffabcdu, 0, "[ERROR] Error is: 0x7fffabcd.\r\n"},
+    {"AllBits", 0xffffffffu, 0, "[ERROR] Error is: 0xffffffff.\r\n"},
+    // U+00E9 keeps its byte; U+4E2D keeps 0x2D ("-"); U+0141 keeps 0x41 ("A").
+    {"PathNarrowedToTheLowEightBits", 0, 0,
+     "The file \"C:\\T\xe9mp\\-A.exe\" is signed.\r\n",
+     L"C:\\T\u00e9mp\\\u4e2d\u0141.exe"},
+    // The message is cut to its buffer of 999 characters; one of 999 is
+    // whole.
+    {"OverlongMessageIsCut", kNoSignature, kNoSignature,
+     "[ERROR] The file \"C:\\" + std::string(986, 'a'),
+     L"C:\\" + std::wstring(1200, L'a') + L".exe"},
+    {"MessageThatJustFitsIsWhole", 0, 0,
+     "The file \"" + std::string(975, 'b') + "\" is signed.\r\n",
+     std::wstring(975, L'b')},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, SignatureMessageTest,
+                         ::testing::ValuesIn(kSignatures),
+                         testing_support::CaseName());
 
 // The provider's yes (status 0) with a signer chain the updater's own check
 // refuses: the entry and status of an untrusted signature.
@@ -171,37 +177,6 @@ TEST_F(TrustLogTest, SignerComesFromTheVerificationOfTheHeldFile) {
             (std::vector<std::wstring>{kPath, L"C:\\other.exe"}));
 }
 
-TEST_F(TrustLogTest, PathIsNarrowedToTheLowEightBits) {
-  // U+00E9 keeps its byte; U+4E2D keeps 0x2D ("-"); U+0141 keeps 0x41 ("A").
-  const std::wstring path = L"C:\\T\u00e9mp\\\u4e2d\u0141.exe";
-  fake::trust().files[path] = {0, 0};
-  (void)verifyHeld(path);
-  EXPECT_EQ(ProcessLog::sinceMark(),
-            entry("The file \"C:\\T\xe9mp\\-A.exe\" is signed.\r\n"));
-}
-
-TEST_F(TrustLogTest, OverlongMessageIsCutToTheBuffer) {
-  const std::wstring path = L"C:\\" + std::wstring(1200, L'a') + L".exe";
-  fake::trust().files[path] = {asStatus(kNoSignature), kNoSignature};
-  EXPECT_EQ(verifyHeld(path), asStatus(kNoSignature));
-  const std::string message = "The file \"C:\\" + std::string(1200, 'a') +
-                              ".exe\" is not signed. Error is: 0x800b0100.\r\n";
-  EXPECT_EQ(ProcessLog::sinceMark(),
-            entry("[ERROR] " + message.substr(0, 999)));
-}
-
-TEST_F(TrustLogTest, MessageThatJustFitsIsWhole) {
-  // 999 characters: the longest message the buffer holds with its end.
-  const std::string tail = ".exe\" is signed.\r\n";
-  const std::size_t room =
-      999 - std::string("The file \"").size() - tail.size();
-  const std::string name(room, 'b');
-  fake::trust().files[std::wstring(name.begin(), name.end())] = {0, 0};
-  (void)verifyHeld(std::wstring(name.begin(), name.end()));
-  EXPECT_EQ(ProcessLog::sinceMark(),
-            entry("The file \"" + name + "\" is signed.\r\n"));
-}
-
 struct PublisherCase {
   const char* name;
   std::vector<std::wstring> organisations;
@@ -233,38 +208,28 @@ TEST_P(PublisherTest, OnlyTheSignersOwnExactNameCounts) {
             entry(GetParam().result ? kFound : kNotFound));
 }
 
-using Names = std::vector<std::wstring>;
+const PublisherCase kPublishers[] = {
+    {"Organisation", {L"Tessarin, Inc"}, {L"Build Signing"}, 1, true},
+    {"CommonNameWithFullStop", {}, {L"Tessarin, Inc."}, 1, true},
+    {"LetterCase", {L"TESSARIN, INC"}, {}, 1, true},
+    {"SecondOrganisationAttribute", {L"Other", L"tessarin, inc."}, {}, 1, true},
+    {"LookAlike",
+     {L"Tessarin, Incubator Ltd"},
+     {L"Tessarin, Incubator Ltd"},
+     1,
+     false},
+    {"Prefix", {L"Tessarin, In"}, {}, 1, false},
+    {"TwoFullStops", {L"Tessarin, Inc.."}, {}, 1, false},
+    {"Padded", {L" Tessarin, Inc"}, {L"Tessarin, Inc "}, 1, false},
+    // "Tessarin" and "Inc" only read as the name when rendered together.
+    {"SplitOverTwoAttributes", {L"Tessarin"}, {L"Inc"}, 1, false},
+    {"OtherAttributesOnly", {}, {}, 1, false},
+    // A forged copy with the signer's issuer and serial travels along.
+    {"TwinInTheBag", {L"Tessarin, Inc"}, {L"Tessarin, Inc"}, 2, false},
+};
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, PublisherTest,
-    ::testing::Values(
-        PublisherCase{
-            "Organisation", {L"Tessarin, Inc"}, {L"Build Signing"}, 1, true},
-        PublisherCase{
-            "CommonNameWithFullStop", {}, {L"Tessarin, Inc."}, 1, true},
-        PublisherCase{"LetterCase", {L"TESSARIN, INC"}, {}, 1, true},
-        PublisherCase{"SecondOrganisationAttribute",
-                      {L"Other", L"tessarin, inc."},
-                      {},
-                      1,
-                      true},
-        PublisherCase{"LookAlike",
-                      {L"Tessarin, Incubator Ltd"},
-                      {L"Tessarin, Incubator Ltd"},
-                      1,
-                      false},
-        PublisherCase{"Prefix", {L"Tessarin, In"}, {}, 1, false},
-        PublisherCase{"TwoFullStops", {L"Tessarin, Inc.."}, {}, 1, false},
-        PublisherCase{
-            "Padded", {L" Tessarin, Inc"}, {L"Tessarin, Inc "}, 1, false},
-        // "Tessarin" and "Inc" only read as the name when rendered together.
-        PublisherCase{
-            "SplitOverTwoAttributes", {L"Tessarin"}, {L"Inc"}, 1, false},
-        PublisherCase{"OtherAttributesOnly", {}, {}, 1, false},
-        // A forged copy with the signer's issuer and serial travels along.
-        PublisherCase{
-            "TwinInTheBag", {L"Tessarin, Inc"}, {L"Tessarin, Inc"}, 2, false}),
-    testing_support::CaseName());
+INSTANTIATE_TEST_SUITE_P(Table, PublisherTest, ::testing::ValuesIn(kPublishers),
+                         testing_support::CaseName());
 
 TEST_F(TrustLogTest, UnknownSignerIsRefusedWithoutEntry) {
   SignerIdentity none;

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <regex>
 
+#include "common/text.h"
 #include "config/util.h"
 #include "fakes/fake_platform.h"
 #include "unit/test_support.h"
@@ -14,9 +17,7 @@ namespace {
 using testing_support::readFile;
 using testing_support::TempDir;
 
-std::wstring wide(const std::string& text) {
-  return std::wstring(text.begin(), text.end());
-}
+using tsdlm::widenBytes;
 
 // The clock stands at 2026-12-07 06:00:37.
 class LoggerTest : public testing_support::PlatformTest {
@@ -24,14 +25,18 @@ class LoggerTest : public testing_support::PlatformTest {
   TempDir dir_;
   std::string temp_ = dir_.file("temp.log");
   std::string shared_ = dir_.file("shared.log");
+  // Writes through a logger of both files, closed at the end.
+  void logged(const std::function<void(Logger&)>& write) {
+    Logger logger(widenBytes(temp_), widenBytes(shared_));
+    write(logger);
+  }
 };
 
 TEST_F(LoggerTest, EntriesAreTimestampThenMessageInBothFiles) {
-  {
-    Logger logger(wide(temp_), wide(shared_));
+  logged([](Logger& logger) {
     logger.write("Successfully downloaded update.xml\r\n");
     logger.writeError("Cannot download update.xml, return now\r\n");
-  }
+  });
   const std::string expected =
       "2026-12-07 06:00:37  Successfully downloaded update.xml\r\n"
       "2026-12-07 06:00:37  [ERROR] Cannot download update.xml, return now\r\n";
@@ -40,11 +45,10 @@ TEST_F(LoggerTest, EntriesAreTimestampThenMessageInBothFiles) {
 }
 
 TEST_F(LoggerTest, MessageWithoutLineEndIsFollowedByNextTimestamp) {
-  {
-    Logger logger(wide(temp_), wide(shared_));
+  logged([](Logger& logger) {
     logger.write("INFO: Installer not downloaded!");
     logger.write("INFO: next\r\n");
-  }
+  });
   EXPECT_EQ(readFile(temp_),
             "2026-12-07 06:00:37  INFO: Installer not downloaded!"
             "2026-12-07 06:00:37  INFO: next\r\n");
@@ -52,7 +56,7 @@ TEST_F(LoggerTest, MessageWithoutLineEndIsFollowedByNextTimestamp) {
 
 TEST_F(LoggerTest, OpeningTruncatesEarlierContent) {
   testing_support::writeFile(temp_, "old run\r\n");
-  { Logger logger(wide(temp_), wide(shared_)); }
+  logged([](Logger&) {});
   EXPECT_EQ(readFile(temp_), "");
 }
 
@@ -61,23 +65,21 @@ TEST_F(LoggerTest, OpeningTruncatesEarlierContent) {
 // emptied nor written; the temporary log says so.
 TEST_F(LoggerTest, SharedLogLeadingElsewhere) {
   const std::wstring doc = L"C:\\Users\\u\\doc.txt";
+  const std::wstring shared = widenBytes(shared_);
   const struct {
     std::wstring finalPath;
     bool reparsePoint;
     std::uint32_t names;
     std::string shown;  // final path and names in the entry
   } rows[] = {{doc, false, 1, "C:\\Users\\u\\doc.txt, 1"},
-              {wide(shared_), true, 1, shared_ + ", 1"},
-              {wide(shared_), false, 2, shared_ + ", 2"}};
+              {shared, true, 1, shared_ + ", 1"},
+              {shared, false, 2, shared_ + ", 2"}};
   for (const auto& row : rows) {
     testing_support::writeFile(shared_, "a document\r\n");
-    fake::files().finalPaths[wide(shared_)] = row.finalPath;
-    fake::files().links[wide(shared_)] = row.names;
-    if (row.reparsePoint) fake::files().reparsePoints.insert(wide(shared_));
-    {
-      Logger logger(wide(temp_), wide(shared_));
-      logger.write("a\r\n");
-    }
+    fake::files().finalPaths[shared] = row.finalPath;
+    fake::files().links[shared] = row.names;
+    if (row.reparsePoint) fake::files().reparsePoints.insert(shared);
+    logged([](Logger& logger) { logger.write("a\r\n"); });
     EXPECT_EQ(readFile(shared_), "a document\r\n");
     EXPECT_EQ(readFile(temp_), "2026-12-07 06:00:37  [ERROR] The shared log " +
                                    shared_ + " is a link (final path " +
@@ -88,7 +90,7 @@ TEST_F(LoggerTest, SharedLogLeadingElsewhere) {
 }
 
 TEST_F(LoggerTest, EachEntryIsOnDiskAtOnce) {
-  Logger logger(wide(temp_), wide(shared_));
+  Logger logger(widenBytes(temp_), widenBytes(shared_));
   logger.write("first\r\n");
   EXPECT_EQ(readFile(temp_), "2026-12-07 06:00:37  first\r\n");
   EXPECT_EQ(readFile(shared_), "2026-12-07 06:00:37  first\r\n");
@@ -97,19 +99,19 @@ TEST_F(LoggerTest, EachEntryIsOnDiskAtOnce) {
 TEST_F(LoggerTest, OneUnwritableFileDoesNotStopTheOther) {
   const std::string missing = dir_.file("no-such-folder/x.log");
   {
-    Logger logger(wide(missing), wide(shared_));
+    Logger logger(widenBytes(missing), widenBytes(shared_));
     logger.write("a\r\n");
   }
   EXPECT_EQ(readFile(shared_), "2026-12-07 06:00:37  a\r\n");
   {
-    Logger logger(L"", wide(temp_));
+    Logger logger(L"", widenBytes(temp_));
     logger.writeError("b\r\n");
   }
   EXPECT_EQ(readFile(temp_), "2026-12-07 06:00:37  [ERROR] b\r\n");
 }
 
 TEST_F(LoggerTest, WritesAfterCloseAreDropped) {
-  Logger logger(wide(temp_), wide(shared_));
+  Logger logger(widenBytes(temp_), widenBytes(shared_));
   logger.write("kept\r\n");
   logger.close();
   logger.write("dropped\r\n");
@@ -125,10 +127,7 @@ TEST_F(LoggerTest, RealTimestampHasTheFixedShape) {
 
 TEST_F(LoggerTest, FailedLocalTimeStillWritesTheEntry) {
   fake::clock().fails = true;
-  {
-    Logger logger(wide(temp_), wide(shared_));
-    logger.write("x\r\n");
-  }
+  logged([](Logger& logger) { logger.write("x\r\n"); });
   const std::string content = readFile(temp_);
   ASSERT_GE(content.size(), 3u);
   EXPECT_EQ(content.substr(content.size() - 3), "x\r\n");
@@ -140,10 +139,7 @@ TEST_F(LogPathsTest, TempAndSharedLogsAreCreatedInTheirFolders) {
   TempDir dir;
   fake::files().tempPath = dir.wpath() + L"\\";
   fake::files().publicDocuments = dir.wpath() + L"\\Public Documents";
-  testing_support::writeFile(dir.file("Public Documents"), "");
-  std::remove(dir.file("Public Documents").c_str());
-  ASSERT_EQ(0, std::system(
-                   ("mkdir \"" + dir.file("Public Documents") + "\"").c_str()));
+  ASSERT_TRUE(std::filesystem::create_directory(dir.file("Public Documents")));
 
   EXPECT_EQ(Util::getTempLogPath(), dir.wpath() + L"\\TsDLM\\TsDLMUpdater.log");
   EXPECT_TRUE(testing_support::exists(dir.file("TsDLM")));

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <utility>
 
@@ -258,19 +257,14 @@ TEST_F(ManifestQueryTest, WindowsInstallerSize) {
 // The pin comes from the entry the installer URL names, as written.
 TEST_F(ManifestQueryTest, WindowsInstallerSha256) {
   const std::string pin = "<sha256>" + std::string(64, 'A') + "</sha256>";
-  const std::string winPin =
-      "<file><platform>windows</platform><filename>"
-      "S.exe</filename>" +
-      pin + "<sha256>b</sha256>";
+  const std::string win =
+      "<file><platform>windows</platform><filename>S.exe</filename>";
+  const std::string winPin = win + pin + "<sha256>b</sha256>";
   const std::pair<std::string, std::optional<std::string>> rows[] = {
       {entry("windows", "S.exe"), std::nullopt},
       {winPin + "</file>", std::string(64, 'A')},  // the first of two
-      {"<file><platform>windows</platform><filename>S.exe</filename>"
-       "<sha256/></file>",
-       ""},
-      {"<file><platform>windows</platform><filename>S.exe</filename>"
-       "<sha256> a </sha256></file>",
-       " a "},
+      {win + "<sha256/></file>", ""},
+      {win + "<sha256> a </sha256></file>", " a "},
       {"<file><platform>mac</platform><filename>S.dmg</filename>" + pin +
            "</file>" + entry("windows", "S.exe"),
        std::nullopt},

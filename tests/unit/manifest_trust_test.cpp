@@ -28,8 +28,8 @@ struct TrustCase {
   bool usable;
   bool releaseFault;
   std::string entry;
-  std::string content =
-      "";  // carried in the signature (one that is not detached)
+  // Carried in the signature (one that is not detached).
+  std::string content = "";
 };
 
 void asIs(platform::DetachedSignature&) {}
@@ -83,7 +83,7 @@ std::vector<TrustCase> cases() {
        kExpiry + kManifestClockSkewSeconds + 1, asIs, false, true,
        "The manifest expired at 2026-12-10T10:00:00Z.\r\n"},
       {"DoesNotVerify", 0, false, kExpires, now,
-       [](platform::DetachedSignature& s) {
+       [](auto& s) {
          s.verified = false;
          s.error = 0x80091007u;
        },
@@ -91,29 +91,20 @@ std::vector<TrustCase> cases() {
        "The manifest's signature does not verify over update.xml (error "
        "0x80091007).\r\n"},
       {"RootNotTrusted", 0, false, kExpires, now,
-       [](platform::DetachedSignature& s) {
-         s.signerChain.rootInStore = false;
-       },
-       false, true, kUntrusted},
+       [](auto& s) { s.signerChain.rootInStore = false; }, false, true,
+       kUntrusted},
       {"NotForCodeSigning", 0, false, kExpires, now,
-       [](platform::DetachedSignature& s) {
-         s.signerChain.usageAllowed = false;
-       },
-       false, true, kUntrusted},
+       [](auto& s) { s.signerChain.usageAllowed = false; }, false, true,
+       kUntrusted},
       {"OtherPublisher", 0, false, kExpires, now,
-       [](platform::DetachedSignature& s) {
-         s.signer.organisations = {L"Tessarin, Incx"};
-       },
-       false, true, kNotPublisher},
+       [](auto& s) { s.signer.organisations = {L"Tessarin, Incx"}; }, false,
+       true, kNotPublisher},
       {"ForgedTwinOfTheSigner", 0, false, kExpires, now,
-       [](platform::DetachedSignature& s) {
-         s.signer.certificatesWithSignerId = 2;
-       },
-       false, true, kNotPublisher},
+       [](auto& s) { s.signer.certificatesWithSignerId = 2; }, false, true,
+       kNotPublisher},
       {"CarriesOtherContent", 0, false, kExpires, now, asIs, false, true,
        "The manifest's signature is not a detached signature (it carries "
-       "content of its "
-       "own).\r\n",
+       "content of its own).\r\n",
        "\xa0\x03\x04\x01X"},
       {"SignedWithoutExpiry", 0, false, "", now, asIs, false, true, kNoExpiry},
       {"SignedWithTwoExpiries", 0, false,

@@ -9,13 +9,13 @@
 #include <thread>
 
 #include "app/download_manager_handback.h"
+#include "common/text.h"
 #include "fakes/fake_platform.h"
 #include "unit/process_log.h"
 #include "unit/test_support.h"
 
 namespace {
 
-using ::testing::HasSubstr;
 using testing_support::operator<<;
 
 class DownloadManagerControlTest : public testing_support::PlatformTest {
@@ -27,13 +27,8 @@ class DownloadManagerControlTest : public testing_support::PlatformTest {
   void window(platform::WindowHandle handle, platform::ProcessId owner,
               const std::wstring& title, bool enabled = true,
               std::intptr_t reply = 1) {
-    fake::FakeWindow made;
-    made.handle = handle;
-    made.owner = owner;
-    made.title = title;
-    made.enabled = enabled;
-    made.reply = reply;
-    fake::processes().windows.push_back(made);
+    fake::processes().windows.push_back(
+        {handle, owner, title, enabled, reply, 0, {}});
   }
   std::string log() { return testing_support::ProcessLog::sinceMark(); }
 };
@@ -56,32 +51,29 @@ TEST_P(ImagePathRuleTest, MatchesBothSubstringsAfterLowerCasingAToZ) {
   EXPECT_EQ(findProcess(isDownloadManager), c.downloadManager ? 10u : 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, ImagePathRuleTest,
-    ::testing::Values(
-        PathCase{"Updater",
-                 L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin "
-                 L"Download Manager\\TsDLMUpdater.exe",
-                 true, false},
-        PathCase{
-            "DownloadManager",
-            L"C:\\Program Files\\Common Files\\Tessarin Shared\\TsDLMgr.exe",
-            false, true},
-        PathCase{"UpperCase", L"C:\\TESSARIN SHARED\\TSDLMUPDATER.EXE", true,
-                 false},
-        PathCase{"OutsideSharedFolder", L"C:\\dev\\build\\TsDLMUpdater.exe",
-                 false, false},
-        PathCase{"SubstringsAnywhere",
-                 L"D:\\x\\tsdlmupdater.exe.old\\tessarin shared.bak\\a.exe",
-                 true, false},
-        // U+0130 (capital I with dot) is not one of A to Z: no match.
-        PathCase{"NonAsciiLetterUnchanged",
-                 L"C:\\TESSAR\u0130N SHARED\\TsDLMUpdater.exe", false, false},
-        // Fullwidth letters are left alone as well.
-        PathCase{"FullwidthLetters",
-                 L"C:\\Tessarin Shared\\\uFF34sDLMUpdater.exe", false, false},
-        PathCase{"EmptyPath", L"", false, false}),
-    testing_support::CaseName());
+const PathCase kPaths[] = {
+    {"Updater",
+     L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin "
+     L"Download Manager\\TsDLMUpdater.exe",
+     true, false},
+    {"DownloadManager",
+     L"C:\\Program Files\\Common Files\\Tessarin Shared\\TsDLMgr.exe", false,
+     true},
+    {"UpperCase", L"C:\\TESSARIN SHARED\\TSDLMUPDATER.EXE", true, false},
+    {"OutsideSharedFolder", L"C:\\dev\\build\\TsDLMUpdater.exe", false, false},
+    {"SubstringsAnywhere",
+     L"D:\\x\\tsdlmupdater.exe.old\\tessarin shared.bak\\a.exe", true, false},
+    // U+0130 (capital I with dot) is not one of A to Z: no match.
+    {"NonAsciiLetterUnchanged", L"C:\\TESSAR\u0130N SHARED\\TsDLMUpdater.exe",
+     false, false},
+    // Fullwidth letters are left alone as well.
+    {"FullwidthLetters", L"C:\\Tessarin Shared\\\uFF34sDLMUpdater.exe", false,
+     false},
+    {"EmptyPath", L"", false, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, ImagePathRuleTest, ::testing::ValuesIn(kPaths),
+                         testing_support::CaseName());
 
 TEST_F(FindProcessTest, SkipsOwnProcess) {
   fake::processes().self = 7;
@@ -189,33 +181,29 @@ TEST_P(QuitWaitTest, GivesUpOnlyAfterThirtySecondsHung) {
   EXPECT_EQ(log(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Windows, QuitWaitTest,
-    ::testing::Values(
-        QuitWaitCase{"AnswersAtOnce", 0, {}, true, 0, 1},
-        // Busy asking its user for ten minutes, looking at its messages.
-        QuitWaitCase{
-            "BusyButResponsiveIsWaitedFor", 600000, {}, true, 600000, 1},
-        // Hung for 20 s while handling the request, then it answers.
-        QuitWaitCase{
-            "ShortHangIsWaitedFor", 25000, {{1000, 21000}}, true, 25000, 1},
-        // Hung from 1 s on: 30 s later the wait ends, the request queued once.
-        QuitWaitCase{
-            "HungWhileHandlingIt", kNever, {{1000, kNever}}, false, 31000, 1},
-        // A break in the hang starts the 30 s again.
-        QuitWaitCase{"HangWithABreak",
-                     kNever,
-                     {{1000, 20000}, {21000, kNever}},
-                     false,
-                     51000,
-                     1},
-        // Hung before it was asked: the request is never queued.
-        QuitWaitCase{
-            "HungBeforeTheRequest", kNever, {{0, kNever}}, false, 30000, 0},
-        // Hung at first, then responsive: asked once it answers messages.
-        QuitWaitCase{
-            "RecoversBeforeTheLimit", 0, {{0, 10000}}, true, 10000, 1}),
-    testing_support::CaseName());
+const QuitWaitCase kWaits[] = {
+    {"AnswersAtOnce", 0, {}, true, 0, 1},
+    // Busy asking its user for ten minutes, looking at its messages.
+    {"BusyButResponsiveIsWaitedFor", 600000, {}, true, 600000, 1},
+    // Hung for 20 s while handling the request, then it answers.
+    {"ShortHangIsWaitedFor", 25000, {{1000, 21000}}, true, 25000, 1},
+    // Hung from 1 s on: 30 s later the wait ends, the request queued once.
+    {"HungWhileHandlingIt", kNever, {{1000, kNever}}, false, 31000, 1},
+    // A break in the hang starts the 30 s again.
+    {"HangWithABreak",
+     kNever,
+     {{1000, 20000}, {21000, kNever}},
+     false,
+     51000,
+     1},
+    // Hung before it was asked: the request is never queued.
+    {"HungBeforeTheRequest", kNever, {{0, kNever}}, false, 30000, 0},
+    // Hung at first, then responsive: asked once it answers messages.
+    {"RecoversBeforeTheLimit", 0, {{0, 10000}}, true, 10000, 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(Windows, QuitWaitTest, ::testing::ValuesIn(kWaits),
+                         testing_support::CaseName());
 
 struct LaunchCase {
   const char* name;
@@ -273,20 +261,23 @@ TEST_F(DownloadManagerControlTest, InstallerPathIsNarrowedForTheLog) {
 // ("quit", "install" for the installer about to start, "started" or
 // "failed" for the outcome of that start, "end" for an ending or the
 // shutdown), what is started and the one log entry.
-const std::wstring kRunning =
-    L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
-    L"Manager\\TsDLMgr.exe";
+const std::string kRunning =
+    "C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
+    "Manager\\TsDLMgr.exe";
+constexpr const char* kStartedAgain = "Started the DLM again: ";
 
 struct HandbackCase {
   const char* name;
-  std::wstring imagePath;
-  bool startFails;
   const char* actions;
   const char* installAllowed;  // the answers of "install", in order
   std::size_t started;
-  std::string entry;  // the log entry past its timestamp; "" none
+  // The log entry past its timestamp: this text, the image path and a line
+  // end; "": none.
+  std::string entry;
   // When the process that quit ends, on the fake clock from 0.
   std::uint64_t endsAt = 0;
+  std::string imagePath = kRunning;
+  bool startFails = false;
 };
 
 class HandbackTest : public DownloadManagerControlTest,
@@ -294,6 +285,7 @@ class HandbackTest : public DownloadManagerControlTest,
 
 TEST_P(HandbackTest, StartsTheDownloadManagerOnceWhenNoInstallerRan) {
   const HandbackCase& c = GetParam();
+  const std::wstring image = tsdlm::widenBytes(c.imagePath);
   fake::processes().startFails = c.startFails;
   DownloadManagerHandback handback;
   std::istringstream actions(c.actions);
@@ -302,8 +294,8 @@ TEST_P(HandbackTest, StartsTheDownloadManagerOnceWhenNoInstallerRan) {
   while (actions >> action) {
     if (action == "quit") {
       fake::clock().monotonicMs = 0;
-      fake::processes().processes.push_back({77, c.imagePath, true, c.endsAt});
-      handback.quitAccepted(c.imagePath, platform::holdProcess(77));
+      fake::processes().processes.push_back({77, image, true, c.endsAt});
+      handback.quitAccepted(image, platform::holdProcess(77));
     }
     if (action == "install")
       allowed += handback.installerStarting() ? "y" : "n";
@@ -315,73 +307,47 @@ TEST_P(HandbackTest, StartsTheDownloadManagerOnceWhenNoInstallerRan) {
   const auto& started = fake::processes().started;
   ASSERT_EQ(started.size(), c.started);
   if (c.started == 1) {
-    EXPECT_EQ(started[0].first, c.imagePath);
-    EXPECT_EQ(started[0].second,
-              c.imagePath.substr(0, c.imagePath.rfind(L'\\')));
+    EXPECT_EQ(started[0].first, image);
+    EXPECT_EQ(started[0].second, image.substr(0, image.rfind(L'\\')));
   }
   const std::string written = log();
-  EXPECT_EQ(written.empty() ? written : written.substr(21), c.entry);
+  EXPECT_EQ(written.empty() ? written : written.substr(21),
+            c.entry.empty() ? "" : c.entry + c.imagePath + "\r\n");
 }
 
-const std::string kStartedAgain =
-    "Started the DLM again: C:\\Program Files\\Common Files\\Tessarin "
-    "Shared\\Tessarin Download Manager\\TsDLMgr.exe\r\n";
+const std::string kNotInItsFolder =
+    "[ERROR] Not starting the DLM again, not in its installation folder: ";
 
-INSTANTIATE_TEST_SUITE_P(
-    Runs, HandbackTest,
-    ::testing::Values(
-        HandbackCase{"FailedDownloadAfterQuit", kRunning, false, "quit end", "",
-                     1, kStartedAgain},
-        HandbackCase{"EndingThenShutdownStartOnce", kRunning, false,
-                     "quit end end", "", 1, kStartedAgain},
-        HandbackCase{"InstallerStartedLeavesItToTheInstaller", kRunning, false,
-                     "quit install started end", "y", 0, ""},
-        // Declined elevation, a blocked or unrunnable file: no process.
-        HandbackCase{"InstallerNotStarted", kRunning, false,
-                     "quit install failed end", "y", 1, kStartedAgain},
-        // The dialog closed first: the installer must not start after it.
-        HandbackCase{"ClosedBeforeTheInstaller", kRunning, false,
-                     "quit end install", "n", 1, kStartedAgain},
-        HandbackCase{"NoDownloadManagerQuit", kRunning, false, "end install",
-                     "y", 0, ""},
-        HandbackCase{"NoDownloadManagerQuitStartFails", kRunning, false,
-                     "install failed end", "y", 0, ""},
-        HandbackCase{"UpperCaseFolderMatches",
-                     L"C:\\PROGRAM FILES\\Common Files\\Tessarin "
-                     L"Shared\\Tessarin Download Manager\\bin\\TsDLMgr.exe",
-                     false, "quit end", "", 1,
-                     "Started the DLM again: C:\\PROGRAM FILES\\Common "
-                     "Files\\Tessarin Shared\\Tessarin Download "
-                     "Manager\\bin\\TsDLMgr.exe\r\n"},
-        HandbackCase{"OutsideTheInstallationFolder",
-                     L"C:\\Users\\u\\Tessarin Shared\\TsDLMgr.exe", false,
-                     "quit end", "", 0,
-                     "[ERROR] Not starting the DLM again, not in its "
-                     "installation folder: C:\\Users\\u\\Tessarin "
-                     "Shared\\TsDLMgr.exe\r\n"},
-        HandbackCase{"SiblingFolderWithTheSamePrefix",
-                     L"C:\\Program Files\\Common Files\\Tessarin "
-                     L"Shared\\Tessarin Download Manager2\\TsDLMgr.exe",
-                     false, "quit end", "", 0,
-                     "[ERROR] Not starting the DLM again, not in its "
-                     "installation folder: C:\\Program Files\\Common "
-                     "Files\\Tessarin Shared\\Tessarin Download "
-                     "Manager2\\TsDLMgr.exe\r\n"},
-        HandbackCase{"StartFails", kRunning, true, "quit end", "", 0,
-                     "[ERROR] Failed to start the DLM again: C:\\Program "
-                     "Files\\Common Files\\Tessarin Shared\\Tessarin "
-                     "Download Manager\\TsDLMgr.exe\r\n"},
-        // The old process is waited for, up to the bound, before the start.
-        HandbackCase{"EndsAtTheBound", kRunning, false, "quit end", "", 1,
-                     kStartedAgain, 20000},
-        HandbackCase{"StillRunningPastTheBound", kRunning, false, "quit end",
-                     "", 0,
-                     "[ERROR] The DLM is still running after 20 s, not "
-                     "starting it again: C:\\Program Files\\Common "
-                     "Files\\Tessarin Shared\\Tessarin Download "
-                     "Manager\\TsDLMgr.exe\r\n",
-                     20001}),
-    testing_support::CaseName());
+const HandbackCase kHandbacks[] = {
+    {"FailedDownloadAfterQuit", "quit end", "", 1, kStartedAgain},
+    {"EndingThenShutdownStartOnce", "quit end end", "", 1, kStartedAgain},
+    {"InstallerStartedLeavesItToTheInstaller", "quit install started end", "y",
+     0, ""},
+    // Declined elevation, a blocked or unrunnable file: no process.
+    {"InstallerNotStarted", "quit install failed end", "y", 1, kStartedAgain},
+    // The dialog closed first: the installer must not start after it.
+    {"ClosedBeforeTheInstaller", "quit end install", "n", 1, kStartedAgain},
+    {"NoDownloadManagerQuit", "end install", "y", 0, ""},
+    {"NoDownloadManagerQuitStartFails", "install failed end", "y", 0, ""},
+    {"UpperCaseFolderMatches", "quit end", "", 1, kStartedAgain, 0,
+     "C:\\PROGRAM FILES\\Common Files\\Tessarin Shared\\Tessarin Download "
+     "Manager\\bin\\TsDLMgr.exe"},
+    {"OutsideTheInstallationFolder", "quit end", "", 0, kNotInItsFolder, 0,
+     "C:\\Users\\u\\Tessarin Shared\\TsDLMgr.exe"},
+    {"SiblingFolderWithTheSamePrefix", "quit end", "", 0, kNotInItsFolder, 0,
+     "C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
+     "Manager2\\TsDLMgr.exe"},
+    {"StartFails", "quit end", "", 0,
+     "[ERROR] Failed to start the DLM again: ", 0, kRunning, true},
+    // The old process is waited for, up to the bound, before the start.
+    {"EndsAtTheBound", "quit end", "", 1, kStartedAgain, 20000},
+    {"StillRunningPastTheBound", "quit end", "", 0,
+     "[ERROR] The DLM is still running after 20 s, not starting it again: ",
+     20001},
+};
+
+INSTANTIATE_TEST_SUITE_P(Runs, HandbackTest, ::testing::ValuesIn(kHandbacks),
+                         testing_support::CaseName());
 
 // The user closes the dialog while the system decides on the start (its
 // error box is up): the shutdown waits for the outcome and gives back. A
@@ -390,7 +356,7 @@ INSTANTIATE_TEST_SUITE_P(
 // manager before the outcome was known.
 TEST_F(DownloadManagerControlTest, ShutdownDuringTheStartWaitsForItsOutcome) {
   DownloadManagerHandback handback;
-  handback.quitAccepted(kRunning);
+  handback.quitAccepted(tsdlm::widenBytes(kRunning));
   ASSERT_TRUE(handback.installerStarting());
   std::promise<void> closing;
   std::thread shutdown([&handback, &closing] {

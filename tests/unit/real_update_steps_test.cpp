@@ -54,14 +54,9 @@ TEST_P(CheckStepsTest, ChangeNothingOutsideTheCheckFolder) {
   fake::files().publicDocuments = machine_.wpath() + L"\\Public";
   // A running download manager with its window: a normal run asks it to quit.
   fake::processes().processes = {
-      {77,
-       L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin "
-       L"Download Manager\\TsDLMgr.exe"}};
-  fake::FakeWindow window;
-  window.handle = 1;
-  window.owner = 77;
-  window.title = L"Tessarin Download Manager";
-  fake::processes().windows = {window};
+      {77, testing_support::kProductFolder + L"TsDLMgr.exe"}};
+  fake::processes().windows = {
+      {1, 77, L"Tessarin Download Manager", true, 1, 0, {}}};
   RunOptions options;
   options.mode = RunOptions::Mode::kCheck;
   options.workingFolder = L"TsDLM-check";

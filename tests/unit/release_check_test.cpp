@@ -17,12 +17,7 @@
 namespace {
 
 using testing_support::operator<<;
-using testing_support::kDigest;
-using testing_support::kNoSignature;
-using testing_support::RecordingUi;
-using testing_support::Script;
-using testing_support::ScriptedSteps;
-using testing_support::with;
+using namespace testing_support;
 
 struct CheckCase {
   const char* name;
@@ -85,17 +80,15 @@ std::vector<CheckCase> checkCases() {
        "Verdict: cannot check: the manifest could not be downloaded: no "
        "reason logged (offline, or a file that cannot be written)",
        0},
-      {"UnsignedThreeTimes", with([](Script& s) {
-         s.attempts = {{true, kNoSignature, true},
-                       {true, kNoSignature, true},
-                       {true, kNoSignature, true}};
-       }),
+      {"UnsignedThreeTimes",
+       withAttempts({{true, kNoSignature, true},
+                     {true, kNoSignature, true},
+                     {true, kNoSignature, true}}),
        1, kRefusedOffer + "Error is: 0x800b0100.", 3},
-      {"OtherVersion", with([](Script& s) {
-         s.attempts = {{true, 0, true, "6.1.31.0"},
-                       {true, 0, true, "6.1.31.0"},
-                       {true, 0, true, "6.1.31.0"}};
-       }),
+      {"OtherVersion",
+       withAttempts({{true, 0, true, "6.1.31.0"},
+                     {true, 0, true, "6.1.31.0"},
+                     {true, 0, true, "6.1.31.0"}}),
        1,
        kRefusedOffer +
            "the installer's version 6.1.31.0 is not the offered version "
@@ -130,9 +123,7 @@ std::vector<CheckCase> checkCases() {
        "Verdict: cannot check: the installer could not be downloaded: "
        "curl_easy_perform() failed: 7 (Couldn't connect to server)",
        1},
-      {"CopyCannotBeStaged", with([](Script& s) {
-         s.attempts = {{true, 0, true, "6.1.33.0", false}};
-       }),
+      {"CopyCannotBeStaged", withAttempts({{true, 0, true, "6.1.33.0", false}}),
        2,
        "Verdict: cannot check: the installer could not be copied into a "
        "folder of its own",
@@ -259,28 +250,20 @@ TEST(ReleaseCheckTest, UrlsLoseTheirPassword) {
 // The check's error exits, each before anything is fetched: a malformed
 // line, a report file that cannot be written, a log opened before it.
 TEST(CheckCommandTest, ErrorExitsNameTheirCauseAndGive2) {
-  CommandLine usage;
-  usage.mode = CommandLine::Mode::kUsage;
-  usage.problem = "no such switch";
-  CommandLine unwritable;
-  unwritable.mode = CommandLine::Mode::kCheck;
-  unwritable.reportPath = L"/no/such/folder/report.txt";
-  CommandLine check;
-  check.mode = CommandLine::Mode::kCheck;
-  const std::pair<CommandLine, std::string> cases[] = {
-      {usage, usageText("no such switch")},
-      {unwritable,
+  const std::pair<std::vector<std::wstring>, std::string> cases[] = {
+      {{L"/check", L"extra"}, usageText("unknown argument")},
+      {{L"/check", L"/report", L"/no/such/folder/report.txt"},
        "TsDLMUpdater: cannot write the report to "
        "/no/such/folder/report.txt.\r\n"},
       // Last: the log, once open, stays open for the process.
-      {check, "TsDLMUpdater: the log was opened before the check.\r\n"},
+      {{L"/check"}, "TsDLMUpdater: the log was opened before the check.\r\n"},
   };
   (void)Logger::instance();
-  for (const auto& [line, printed] : cases) {
+  for (const auto& [arguments, printed] : cases) {
     std::string out;
-    EXPECT_EQ(
-        runCheckCommand(line, [&out](const std::string& text) { out += text; }),
-        kCannotCheck);
+    EXPECT_EQ(runCheckCommand(parseCommandLine(arguments),
+                              [&out](const std::string& text) { out += text; }),
+              kCannotCheck);
     EXPECT_EQ(out, printed);
   }
 }

@@ -198,9 +198,9 @@ class ScriptedSteps : public UpdateSteps {
 
 class RecordingUi : public ProgressUi {
  public:
-  RecordingUi() = default;
-  // Shows the dialog's appearance in the steps' trace as well.
-  explicit RecordingUi(std::vector<std::string>* trace) : trace_(trace) {}
+  // Shows the dialog's appearance in `trace` as well, if given.
+  explicit RecordingUi(std::vector<std::string>* trace = nullptr)
+      : trace_(trace) {}
   std::vector<std::string> calls;
   void prepareDialogTexts() override { calls.push_back("prepare"); }
   void show() override {
@@ -221,6 +221,13 @@ class RecordingUi : public ProgressUi {
 inline Script with(void (*change)(Script&)) {
   Script script;
   change(script);
+  return script;
+}
+
+// The default script with these installer attempts.
+inline Script withAttempts(std::deque<Script::Attempt> attempts) {
+  Script script;
+  script.attempts = std::move(attempts);
   return script;
 }
 

@@ -15,13 +15,9 @@ namespace {
 
 using testing_support::operator<<;
 
-const std::wstring kPlainFolder =
-    L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
-    L"Manager\\";
-const std::wstring kX86Folder =
-    L"C:\\Program Files (x86)\\Common Files\\Tessarin Shared\\Tessarin "
-    L"Download Manager\\";
-const std::wstring kIni = kPlainFolder + L"update.ini";
+using testing_support::kProductFolder;
+using testing_support::kX86ProductFolder;
+const std::wstring kIni = kProductFolder + L"update.ini";
 
 class SettingsTest : public testing_support::PlatformTest {
  protected:
@@ -70,14 +66,13 @@ TEST_F(SettingsTest, AnExistingFileWithoutKeysGivesTheKeyMissingValues) {
       {L"Update", L"low_speed_time", L"900", kIni},
       {L"Update", L"download_time", L"18000", kIni},
   };
-  const auto& calls = fake::profile().calls;
-  ASSERT_EQ(calls.size(), expected.size());
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    EXPECT_EQ(calls[i].section, expected[i].section) << i;
-    EXPECT_EQ(calls[i].key, expected[i].key) << i;
-    EXPECT_EQ(calls[i].defaultValue, expected[i].defaultValue) << i;
-    EXPECT_EQ(calls[i].path, expected[i].path) << i;
-  }
+  const auto fields = [](const std::vector<fake::ProfileCall>& calls) {
+    std::vector<std::vector<std::wstring>> out;
+    for (const auto& c : calls)
+      out.push_back({c.section, c.key, c.defaultValue, c.path});
+    return out;
+  };
+  EXPECT_EQ(fields(fake::profile().calls), fields(expected));
 }
 
 TEST_F(SettingsTest, ValuesAreNarrowedByTheirLow8BitsAndCutAt259Units) {
@@ -93,21 +88,23 @@ TEST_F(SettingsTest, ValuesAreNarrowedByTheirLow8BitsAndCutAt259Units) {
 
 TEST_F(SettingsTest, TheX86FormIsChosenByTheVariableAloneWhateverItsValue) {
   fake::environment().variables["ProgramFiles(x86)"] = L"D:\\Programs (x86)";
-  EXPECT_EQ(Util::getSettingsPath(), kX86Folder + L"update.ini");
-  EXPECT_EQ(Util::getInstalledExecutablePath(), kX86Folder + L"TSRN.DLM.exe");
+  EXPECT_EQ(Util::getSettingsPath(), kX86ProductFolder + L"update.ini");
+  EXPECT_EQ(Util::getInstalledExecutablePath(),
+            kX86ProductFolder + L"TSRN.DLM.exe");
   // Only the (x86) file counts now.
   iniExists();
   EXPECT_TRUE(Settings::checkForUpdates());
-  fake::files().existing.insert(kX86Folder + L"update.ini");
+  fake::files().existing.insert(kX86ProductFolder + L"update.ini");
   EXPECT_FALSE(Settings::checkForUpdates());
   ASSERT_EQ(fake::profile().calls.size(), 1u);
-  EXPECT_EQ(fake::profile().calls[0].path, kX86Folder + L"update.ini");
+  EXPECT_EQ(fake::profile().calls[0].path, kX86ProductFolder + L"update.ini");
 
   fake::environment().variables["ProgramFiles(x86)"] = L"";
-  EXPECT_EQ(Util::getSettingsPath(), kX86Folder + L"update.ini");
+  EXPECT_EQ(Util::getSettingsPath(), kX86ProductFolder + L"update.ini");
   fake::environment().variables.clear();
   EXPECT_EQ(Util::getSettingsPath(), kIni);
-  EXPECT_EQ(Util::getInstalledExecutablePath(), kPlainFolder + L"TSRN.DLM.exe");
+  EXPECT_EQ(Util::getInstalledExecutablePath(),
+            kProductFolder + L"TSRN.DLM.exe");
 }
 
 struct SwitchCase {

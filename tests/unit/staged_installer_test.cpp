@@ -2,7 +2,6 @@
 // answers set in the fakes: what keeps it from being started, and the sweep.
 #include "app/staged_installer.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,7 +13,6 @@
 
 namespace {
 
-using ::testing::HasSubstr;
 using testing_support::operator<<;
 using testing_support::exists;
 

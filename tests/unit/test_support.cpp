@@ -1,22 +1,13 @@
 #include "unit/test_support.h"
 
-#include <sys/stat.h>
-
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
-
-#if defined(_WIN32)
-#include <direct.h>
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
 
 #include "common/text.h"
 #include "fakes/fake_platform.h"
@@ -24,19 +15,6 @@
 #include "unit/process_log.h"
 
 namespace testing_support {
-
-namespace {
-
-void removeTree(const std::string& path) {
-#if defined(_WIN32)
-  std::string command = "rmdir /s /q \"" + path + "\" >nul 2>nul";
-#else
-  std::string command = "rm -rf '" + path + "'";
-#endif
-  (void)std::system(command.c_str());
-}
-
-}  // namespace
 
 void PlatformTest::SetUp() {
   fake::reset();
@@ -49,24 +27,22 @@ void PlatformTest::SetUp() {
 }
 
 TempDir::TempDir() {
-#if defined(_WIN32)
-  const char* base = std::getenv("TEMP");
-  static int counter = 0;
-  for (;;) {
-    path_ = std::string(base != nullptr ? base : ".") + "\\tsdlm-test-" +
-            std::to_string(_getpid()) + "-" + std::to_string(++counter);
-    if (_mkdir(path_.c_str()) == 0) break;
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  // Test processes run side by side: each starts at a random name and passes
+  // over one that is taken (or being removed).
+  unsigned name = std::random_device{}();
+  for (int tries = 0; tries < 100; ++tries, ++name) {
+    path_ = (base / ("tsdlm-test-" + std::to_string(name))).string();
+    std::error_code taken;
+    if (std::filesystem::create_directory(path_, taken)) return;
   }
-#else
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr ? base : "/tmp") + "/tsdlm-test-XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("mkdtemp");
-  path_ = pattern;
-#endif
+  throw std::runtime_error("cannot make a folder in " + base.string());
 }
 
-TempDir::~TempDir() { removeTree(path_); }
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
 
 std::wstring TempDir::wpath() const {
   std::wstring out;
@@ -91,8 +67,8 @@ void writeFile(const std::string& path, const std::string& content) {
 }
 
 bool exists(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0;
+  std::error_code ignored;
+  return std::filesystem::exists(path, ignored);
 }
 
 }  // namespace testing_support

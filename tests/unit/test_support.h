@@ -27,9 +27,8 @@ class PlatformTableTest : public PlatformTest,
 // `using testing_support::operator<<;` in the namespace of its rows (gtest
 // finds the printer by argument-dependent lookup only) has gtest print its
 // rows by name (in failures and test lists, never as raw bytes), and
-// CaseName{} names each
-// instance after its row. Names are unique in their table and made of
-// letters, digits and '_'.
+// CaseName{} names each instance after its row. Names are unique in their
+// table and made of letters, digits and '_'.
 template <typename Row,
           typename = decltype(std::string(std::declval<const Row&>().name))>
 std::ostream& operator<<(std::ostream& out, const Row& row) {
@@ -42,6 +41,14 @@ struct CaseName {
     return info.param.name;
   }
 };
+
+// The installed product's folder, in its two forms, with a trailing "\".
+inline const std::wstring kProductFolder =
+    L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
+    L"Manager\\";
+inline const std::wstring kX86ProductFolder =
+    L"C:\\Program Files (x86)\\Common Files\\Tessarin Shared\\Tessarin "
+    L"Download Manager\\";
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes away. path() ends without a separator.

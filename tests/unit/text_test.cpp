@@ -41,23 +41,19 @@ INSTANTIATE_TEST_SUITE_P(
         Utf8Case{"TwoBytes", "caf\xC3\xA9", true, L"caf\u00e9"},
         Utf8Case{"ThreeBytes", "\xE2\x82\xAC", true, L"\u20ac"},
         Utf8Case{"LastOfThePlane", "\xEF\xBF\xBF", true, L"\uffff"},
-        Utf8Case{"Truncated", "\xC3", false, L""},          // truncated
-        Utf8Case{"OverlongNul", "\xC0\x80", false, L""},    // overlong NUL
-        Utf8Case{"Overlong", "\xE0\x80\xAF", false, L""},   // overlong
-        Utf8Case{"Surrogate", "\xED\xA0\x80", false, L""},  // surrogate
-        Utf8Case{"BeyondThePlane", "\xF0\x9F\x98\x80", false,
-                 L""},  // beyond BMP
+        Utf8Case{"Truncated", "\xC3", false, L""},
+        Utf8Case{"OverlongNul", "\xC0\x80", false, L""},
+        Utf8Case{"Overlong", "\xE0\x80\xAF", false, L""},
+        Utf8Case{"Surrogate", "\xED\xA0\x80", false, L""},
+        Utf8Case{"BeyondThePlane", "\xF0\x9F\x98\x80", false, L""},
         Utf8Case{"LoneContinuation", "\x80", false, L""},
         Utf8Case{"ByteFF", "a\xFF", false, L""}),
     testing_support::CaseName());
 
 TEST(Utf16ToUtf8Test, CombinesPairsAndReplacesLoneSurrogates) {
-  std::wstring pair;
-  pair.push_back(static_cast<wchar_t>(0xD83D));
-  pair.push_back(static_cast<wchar_t>(0xDE00));
+  const std::wstring pair = {wchar_t(0xD83D), wchar_t(0xDE00)};
   EXPECT_EQ(tsdlm::utf16ToUtf8(pair), "\xF0\x9F\x98\x80");
-  std::wstring lone(1, static_cast<wchar_t>(0xDC00));
-  EXPECT_EQ(tsdlm::utf16ToUtf8(lone), "\xEF\xBF\xBD");
+  EXPECT_EQ(tsdlm::utf16ToUtf8({wchar_t(0xDC00)}), "\xEF\xBF\xBD");
 }
 
 TEST(CaseTest, AsciiOnlyCaseFolding) {

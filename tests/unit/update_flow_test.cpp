@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -16,24 +17,45 @@
 namespace {
 
 using testing_support::operator<<;
-using testing_support::kDigest;
-using testing_support::kNoSignature;
-using testing_support::RecordingUi;
-using testing_support::Script;
-using testing_support::ScriptedSteps;
-using testing_support::with;
+using namespace testing_support;
 
 struct EndingCase {
   const char* name;
   Script script;
   Ending ending;
   std::vector<std::string> lines;
-  const wchar_t* event;  // nullptr: no event
-  std::vector<std::string> ui;
   int installerFetches;
 };
 
+// What follows from each ending: its one event (none for an installation)
+// and the dialog's calls.
+struct Effects {
+  const wchar_t* event;
+  std::vector<std::string> ui;
+};
+
+const std::vector<std::string> kInstalling = {"prepare", "show", "installing"};
+const std::map<Ending, Effects> kEffects = {
+    {Ending::kInstalled, {nullptr, kInstalling}},
+    {Ending::kNoInstalledVersion, {L"get installed version failed", {}}},
+    {Ending::kManifestNotDownloaded, {L"download update.xml failed", {}}},
+    {Ending::kManifestRefused, {L"update.xml refused", {}}},
+    {Ending::kUpToDate, {L"installed version is up-to-date", {}}},
+    {Ending::kNoUsableOffer, {L"installed version is up-to-date", {}}},
+    {Ending::kQuitRefused, {L"failed to exit download manager", {}}},
+    {Ending::kInstallerNotObtained,
+     {L"download installer failed", {"prepare", "show"}}},
+    {Ending::kInstallFailed, {L"install failed", kInstalling}},
+};
+
+template <typename... Text>
+std::vector<std::string> strings(const Text&... text) {
+  return {text...};
+}
+
 const std::string kManifestOk = "Successfully downloaded update.xml\r\n";
+const std::string kNotHigher =
+    "Server version is Not higher than installed version, return now\r\n";
 const std::string kQuitOk = "Successfully quit the DLM\r\n";
 const std::string kBadSignature = "[ERROR] Signature is not valid.\r\n";
 const std::string kRetrying = "Retrying...\r\n";
@@ -44,8 +66,6 @@ const std::string kInstallerOk =
     "Successfully downloaded Installer, install it now\r\n";
 const std::string kInstallerFailed =
     "[ERROR] Failed to download Installer, return now\r\n";
-const std::vector<std::string> kShown = {"prepare", "show"};
-const std::vector<std::string> kInstalling = {"prepare", "show", "installing"};
 
 const std::string kExpired =
     "The manifest expired at 2026-01-01T00:00:00Z.\r\n";
@@ -61,207 +81,121 @@ ManifestTrust manifestTrust(bool usable, const std::string& entry) {
 
 std::vector<EndingCase> endings() {
   return {
-      {"NoInstalledVersion",
-       with([](Script& s) { s.installedVersion = ""; }),
+      {"NoInstalledVersion", with([](Script& s) { s.installedVersion = ""; }),
        Ending::kNoInstalledVersion,
-       {"[ERROR] Cannot get installed version.\r\n"},
-       L"get installed version failed",
-       {},
-       0},
+       strings("[ERROR] Cannot get installed version.\r\n"), 0},
       {"ManifestNotDownloaded",
        with([](Script& s) { s.manifestDownloaded = false; }),
        Ending::kManifestNotDownloaded,
-       {"[ERROR] Cannot download update.xml, return now\r\n"},
-       L"download update.xml failed",
-       {},
-       0},
-      {"ManifestRefused",
-       with([](Script& s) {
+       strings("[ERROR] Cannot download update.xml, return now\r\n"), 0},
+      {"ManifestRefused", with([](Script& s) {
          s.downloadManager = 77;
          s.manifestTrust = manifestTrust(false, kExpired);
        }),
        Ending::kManifestRefused,
-       {kManifestOk, "[ERROR] " + kExpired,
-        "[ERROR] Cannot use update.xml, return now\r\n"},
-       L"update.xml refused",
-       {},
+       strings(kManifestOk, "[ERROR] " + kExpired,
+               "[ERROR] Cannot use update.xml, return now\r\n"),
        0},
-      {"SignedManifestInstalls",
-       with([](Script& s) {
+      {"SignedManifestInstalls", with([](Script& s) {
          s.manifestTrust = manifestTrust(true, "The manifest is signed.\r\n");
        }),
        Ending::kInstalled,
-       {kManifestOk, "The manifest is signed.\r\n", kInstallerOk},
-       nullptr,
-       kInstalling,
-       1},
-      {"NotNewer",
-       with([](Script& s) { s.higher = false; }),
-       Ending::kUpToDate,
-       {kManifestOk,
-        "Server version is Not higher than installed version, return now\r\n"},
-       L"installed version is up-to-date",
-       {},
-       0},
-      {"OfferUnreadable",
-       with([](Script& s) {
+       strings(kManifestOk, "The manifest is signed.\r\n", kInstallerOk), 1},
+      {"NotNewer", with([](Script& s) { s.higher = false; }), Ending::kUpToDate,
+       strings(kManifestOk, kNotHigher), 0},
+      {"OfferUnreadable", with([](Script& s) {
          s.serverVersion = "6.1.33";
          s.higher = false;
        }),
-       Ending::kNoUsableOffer,
-       {kManifestOk,
-        "Server version is Not higher than installed version, return now\r\n"},
-       L"installed version is up-to-date",
-       {},
-       0},
-      {"DownloadManagerRefusesToQuit",
-       with([](Script& s) {
+       Ending::kNoUsableOffer, strings(kManifestOk, kNotHigher), 0},
+      {"DownloadManagerRefusesToQuit", with([](Script& s) {
          s.downloadManager = 77;
          s.quitAccepted = false;
        }),
-       Ending::kQuitRefused,
-       {kManifestOk},
-       L"failed to exit download manager",
-       {},
-       0},
-      {"InstallerNotObtained",
-       with([](Script& s) {
-         s.attempts = {{false, 0, false}};
-       }),
-       Ending::kInstallerNotObtained,
-       {kManifestOk, kInstallerFailed},
-       L"download installer failed",
-       kShown,
+       Ending::kQuitRefused, strings(kManifestOk), 0},
+      {"InstallerNotObtained", withAttempts({{false, 0, false}}),
+       Ending::kInstallerNotObtained, strings(kManifestOk, kInstallerFailed),
        1},
-      {"InstallerNotObtainedAfterQuit",
-       with([](Script& s) {
+      {"InstallerNotObtainedAfterQuit", with([](Script& s) {
          s.downloadManager = 77;
          s.attempts = {{false, 0, false}};
        }),
        Ending::kInstallerNotObtained,
-       {kManifestOk, kQuitOk, kInstallerFailed},
-       L"download installer failed",
-       kShown,
-       1},
+       strings(kManifestOk, kQuitOk, kInstallerFailed), 1},
       {"InstallerFailsChecksThreeTimes",
-       with([](Script& s) {
-         s.attempts = {{true, kNoSignature, true},
-                       {true, 0, false},
-                       {true, kNoSignature, false}};
-       }),
+       withAttempts({{true, kNoSignature, true},
+                     {true, 0, false},
+                     {true, kNoSignature, false}}),
        Ending::kInstallerNotObtained,
-       {kManifestOk, kBadSignature, kRetrying, kBadSignature, kRetrying,
-        kBadSignature, kInstallerFailed},
-       L"download installer failed",
-       kShown,
+       strings(kManifestOk, kBadSignature, kRetrying, kBadSignature, kRetrying,
+               kBadSignature, kInstallerFailed),
        3},
       {"SecondDownloadFailsWithoutFurtherRetry",
-       with([](Script& s) {
-         s.attempts = {{true, kNoSignature, true}, {false, 0, false}};
-       }),
+       withAttempts({{true, kNoSignature, true}, {false, 0, false}}),
        Ending::kInstallerNotObtained,
-       {kManifestOk, kBadSignature, kRetrying, kInstallerFailed},
-       L"download installer failed",
-       kShown,
-       2},
+       strings(kManifestOk, kBadSignature, kRetrying, kInstallerFailed), 2},
       {"PassesOnSecondAttempt",
-       with([](Script& s) {
-         s.attempts = {{true, 0, false}, {true, 0, true}};
-       }),
-       Ending::kInstalled,
-       {kManifestOk, kBadSignature, kRetrying, kInstallerOk},
-       nullptr,
-       kInstalling,
-       2},
+       withAttempts({{true, 0, false}, {true, 0, true}}), Ending::kInstalled,
+       strings(kManifestOk, kBadSignature, kRetrying, kInstallerOk), 2},
       // A genuine installer of another version than the one offered (an
       // older build behind a manifest that promises a newer one) is refused
       // like a bad signature, and fetched again.
       {"OlderGenuineInstallerThreeTimes",
-       with([](Script& s) {
-         s.attempts = {{true, 0, true, "6.1.31.0"},
-                       {true, 0, true, "6.1.33"},
-                       {true, 0, true, ""}};
-       }),
+       withAttempts({{true, 0, true, "6.1.31.0"},
+                     {true, 0, true, "6.1.33"},
+                     {true, 0, true, ""}}),
        Ending::kInstallerNotObtained,
-       {kManifestOk,
-        "[ERROR] The installer's version 6.1.31.0 is not the offered version "
-        "6.1.33.0.\r\n",
-        kRetrying,
-        "[ERROR] The installer's version 6.1.33 is not the offered version "
-        "6.1.33.0.\r\n",
-        kRetrying,
-        "[ERROR] The installer's version (none) is not the offered version "
-        "6.1.33.0.\r\n",
-        kInstallerFailed},
-       L"download installer failed",
-       kShown,
+       strings(
+           kManifestOk,
+           "[ERROR] The installer's version 6.1.31.0 is not the offered "
+           "version "
+           "6.1.33.0.\r\n",
+           kRetrying,
+           "[ERROR] The installer's version 6.1.33 is not the offered version "
+           "6.1.33.0.\r\n",
+           kRetrying,
+           "[ERROR] The installer's version (none) is not the offered version "
+           "6.1.33.0.\r\n",
+           kInstallerFailed),
        3},
       // A pin is held after the other checks; upper-case digits name the
       // same digest.
       {"PinnedAndMatching",
        with([](Script& s) { s.pin = std::string(64, 'A'); }),
-       Ending::kInstalled,
-       {kManifestOk, kInstallerOk},
-       nullptr,
-       kInstalling,
-       1},
-      {"PinnedMismatchThreeTimes",
-       with([](Script& s) {
+       Ending::kInstalled, strings(kManifestOk, kInstallerOk), 1},
+      {"PinnedMismatchThreeTimes", with([](Script& s) {
          s.pin = kDigest;
          s.attempts = {{true, 0, true, "6.1.33.0", true, std::string(64, 'b')},
                        {true, 0, true, "6.1.33.0", true, ""},
                        {true, 0, true, "6.1.33.0", true, std::string(64, 'b')}};
        }),
        Ending::kInstallerNotObtained,
-       {kManifestOk, kPinMismatch, kRetrying,
-        "[ERROR] The installer's SHA-256 (none) is not the one the manifest "
-        "names (" +
-            kDigest + ").\r\n",
-        kRetrying, kPinMismatch, kInstallerFailed},
-       L"download installer failed",
-       kShown,
+       strings(
+           kManifestOk, kPinMismatch, kRetrying,
+           "[ERROR] The installer's SHA-256 (none) is not the one the manifest "
+           "names (" +
+               kDigest + ").\r\n",
+           kRetrying, kPinMismatch, kInstallerFailed),
        3},
       {"SameVersionWrittenOtherwise",
-       with([](Script& s) {
-         s.attempts = {{true, 0, true, "6.01.033.00"}};
-       }),
-       Ending::kInstalled,
-       {kManifestOk, kInstallerOk},
-       nullptr,
-       kInstalling,
-       1},
-      {"CopyCannotBeStaged",
-       with([](Script& s) {
-         s.attempts = {{true, 0, true, "6.1.33.0", false}};
-       }),
+       withAttempts({{true, 0, true, "6.01.033.00"}}), Ending::kInstalled,
+       strings(kManifestOk, kInstallerOk), 1},
+      {"CopyCannotBeStaged", withAttempts({{true, 0, true, "6.1.33.0", false}}),
        Ending::kInstallerNotObtained,
-       {kManifestOk,
-        "[ERROR] Cannot copy the installer into a folder of its own.\r\n",
-        kInstallerFailed},
-       L"download installer failed",
-       kShown,
+       strings(
+           kManifestOk,
+           "[ERROR] Cannot copy the installer into a folder of its own.\r\n",
+           kInstallerFailed),
        1},
-      {"InstallerFailed",
-       with([](Script& s) { s.installerExitsZero = false; }),
+      {"InstallerFailed", with([](Script& s) { s.installerExitsZero = false; }),
        Ending::kInstallFailed,
-       {kManifestOk, kInstallerOk, "[ERROR] Failed to install, return now\r\n"},
-       L"install failed",
-       kInstalling,
+       strings(kManifestOk, kInstallerOk,
+               "[ERROR] Failed to install, return now\r\n"),
        1},
-      {"Installed",
-       Script{},
-       Ending::kInstalled,
-       {kManifestOk, kInstallerOk},
-       nullptr,
-       kInstalling,
-       1},
-      {"InstalledAfterQuit",
-       with([](Script& s) { s.downloadManager = 77; }),
-       Ending::kInstalled,
-       {kManifestOk, kQuitOk, kInstallerOk},
-       nullptr,
-       kInstalling,
-       1},
+      {"Installed", Script{}, Ending::kInstalled,
+       strings(kManifestOk, kInstallerOk), 1},
+      {"InstalledAfterQuit", with([](Script& s) { s.downloadManager = 77; }),
+       Ending::kInstalled, strings(kManifestOk, kQuitOk, kInstallerOk), 1},
   };
 }
 
@@ -274,22 +208,21 @@ TEST_P(UpdateFlowEndingTest, WritesItsLinesAndOneEventAndReleasesLibcurl) {
   EXPECT_EQ(UpdateFlow(steps, ui).run().ending, ending.ending);
 
   EXPECT_EQ(steps.lines, ending.lines);
-  if (ending.event != nullptr) {
-    EXPECT_THAT(steps.events, ::testing::ElementsAre(ending.event));
+  const Effects& effects = kEffects.at(ending.ending);
+  if (effects.event != nullptr) {
+    EXPECT_THAT(steps.events, ::testing::ElementsAre(effects.event));
   } else {
     EXPECT_TRUE(steps.events.empty());
   }
+  EXPECT_EQ(ui.calls, effects.ui);
   EXPECT_EQ(steps.cleanups, 1);
   EXPECT_EQ(steps.trace.front(), "curl_global_init");
   EXPECT_EQ(steps.installerFetches, ending.installerFetches);
-  EXPECT_EQ(ui.calls, ending.ui);
   // Every ending after the quit request that starts no installer hands the
   // download manager back (it does nothing when none quit, or when the
   // installer's process existed); as the last step.
-  const bool noInstaller =
-      ending.event != nullptr &&
-      (std::wstring(ending.event) == L"download installer failed" ||
-       std::wstring(ending.event) == L"install failed");
+  const bool noInstaller = ending.ending == Ending::kInstallerNotObtained ||
+                           ending.ending == Ending::kInstallFailed;
   EXPECT_EQ(std::count(steps.trace.begin(), steps.trace.end(), "giveBack"),
             noInstaller ? 1 : 0);
   if (noInstaller) {
@@ -312,51 +245,38 @@ struct OrderCase {
 
 std::vector<OrderCase> orders() {
   return {
-      {"ComparesOfferedAgainstInstalled",
-       with([](Script& s) {
+      {"ComparesOfferedAgainstInstalled", with([](Script& s) {
          s.serverVersion = "7.0.0.0";
          s.higher = false;
        }),
-       {"compare"},
-       {"compare 7.0.0.0 6.1.32.0"}},
+       strings("compare"), strings("compare 7.0.0.0 6.1.32.0")},
       {"QuitsTheFoundDownloadManagerBeforeShowingTheDialog",
        with([](Script& s) { s.downloadManager = 1234; }),
-       {"quit", "show"},
-       {"quit 1234", "show"}},
-      {"RefusedManifestIsNeitherReadNorActedOn",
-       with([](Script& s) {
+       strings("quit", "show"), strings("quit 1234", "show")},
+      {"RefusedManifestIsNeitherReadNorActedOn", with([](Script& s) {
          s.downloadManager = 77;
          s.manifestTrust = manifestTrust(false, kExpired);
        }),
-       {"checkManifestSignature", "compare", "find", "quit", "show"},
-       {"checkManifestSignature"}},
-      {"NoQuitAttemptWithoutDownloadManager",
-       Script{},
-       {"quit", "show"},
-       {"show"}},
-      {"AsksForTheExpectedPublisher",
-       Script{},
-       {"verifyPublisher"},
-       {"verifyPublisher Tessarin, Inc"}},
+       strings("checkManifestSignature", "compare", "find", "quit", "show"),
+       strings("checkManifestSignature")},
+      {"NoQuitAttemptWithoutDownloadManager", Script{}, strings("quit", "show"),
+       strings("show")},
+      {"AsksForTheExpectedPublisher", Script{}, strings("verifyPublisher"),
+       strings("verifyPublisher Tessarin, Inc")},
       {"ChecksPublisherOnlyAfterValidSignature",
-       with([](Script& s) {
-         s.attempts = {{true, kNoSignature, true}};
-       }),
-       {"verify"},
-       {"verifySignature"}},
+       withAttempts({{true, kNoSignature, true}}), strings("verify"),
+       strings("verifySignature")},
       {"LibcurlReleasedBeforeInstallFailureIsTracked",
        with([](Script& s) { s.installerExitsZero = false; }),
-       {"launchInstaller", "remove", "curl_global_cleanup", "track"},
-       {"launchInstaller", "remove", "curl_global_cleanup", "track"}},
+       strings("launchInstaller", "remove", "curl_global_cleanup", "track"),
+       strings("launchInstaller", "remove", "curl_global_cleanup", "track")},
       {"EachRefusedCopyIsRemovedBeforeTheNextFetch",
-       with([](Script& s) {
-         s.attempts = {{true, kNoSignature, true},
-                       {true, 0, true, "6.1.31.0"},
-                       {true, 0, true}};
-       }),
-       {"stage", "remove", "version", "launchInstaller"},
-       {"stage", "remove", "stage", "version", "remove", "stage", "version",
-        "launchInstaller", "remove"}},
+       withAttempts({{true, kNoSignature, true},
+                     {true, 0, true, "6.1.31.0"},
+                     {true, 0, true}}),
+       strings("stage", "remove", "version", "launchInstaller"),
+       strings("stage", "remove", "stage", "version", "remove", "stage",
+               "version", "launchInstaller", "remove")},
   };
 }
 

@@ -19,25 +19,10 @@ using testing_support::ProcessLog;
 using testing_support::TempDir;
 
 const std::wstring kInstalled =
-    L"C:\\Program Files\\Common Files\\Tessarin Shared\\Tessarin Download "
-    L"Manager\\TSRN.DLM.exe";
+    testing_support::kProductFolder + L"TSRN.DLM.exe";
 const std::wstring kInstalledX86 =
-    L"C:\\Program Files (x86)\\Common Files\\Tessarin Shared\\Tessarin "
-    L"Download Manager\\TSRN.DLM.exe";
+    testing_support::kX86ProductFolder + L"TSRN.DLM.exe";
 constexpr std::uint32_t kSignature = 0xFEEF04BDu;
-
-FileVersionInfo versionInfo(VersionLookupStep failed, std::uint32_t signature,
-                            std::uint16_t a, std::uint16_t b, std::uint16_t c,
-                            std::uint16_t d) {
-  FileVersionInfo result;
-  result.failedStep = failed;
-  result.signature = signature;
-  result.words[0] = a;
-  result.words[1] = b;
-  result.words[2] = c;
-  result.words[3] = d;
-  return result;
-}
 
 struct LookupCase {
   const char* name;
@@ -91,33 +76,27 @@ TEST_P(VersionLookupTest, DownloadedVersionUsesTheLocalisedLookup) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, VersionLookupTest,
-    ::testing::Values(
-        LookupCase{"Usual", versionInfo(kOk, kSignature, 6, 1, 32, 0),
-                   "6.1.32.0", "6.1.32.0"},
-        LookupCase{"AllZero", versionInfo(kOk, kSignature, 0, 0, 0, 0),
-                   "0.0.0.0", "0.0.0.0"},
-        LookupCase{"LargestWords",
-                   versionInfo(kOk, kSignature, 65535, 65535, 65535, 65535),
-                   "65535.65535.65535.65535", "65535.65535.65535.65535"},
-        LookupCase{"BadSignature", versionInfo(kOk, 0xFEEF04BCu, 6, 1, 33, 0),
-                   "", "6.1.33.0"},
-        LookupCase{"NoResource",
-                   versionInfo(VersionLookupStep::kSize, 0, 0, 0, 0, 0), "",
-                   ""},
-        LookupCase{"InfoUnreadable",
-                   versionInfo(VersionLookupStep::kInfo, 0, 0, 0, 0, 0), "",
-                   ""},
-        LookupCase{"NoRootBlock",
-                   versionInfo(VersionLookupStep::kRootBlock, 0, 0, 0, 0, 0),
-                   "", ""}),
-    testing_support::CaseName());
+const LookupCase kLookups[] = {
+    {"Usual", {kOk, kSignature, {6, 1, 32, 0}}, "6.1.32.0", "6.1.32.0"},
+    {"AllZero", {kOk, kSignature, {0, 0, 0, 0}}, "0.0.0.0", "0.0.0.0"},
+    {"LargestWords",
+     {kOk, kSignature, {65535, 65535, 65535, 65535}},
+     "65535.65535.65535.65535",
+     "65535.65535.65535.65535"},
+    {"BadSignature", {kOk, 0xFEEF04BCu, {6, 1, 33, 0}}, "", "6.1.33.0"},
+    {"NoResource", {VersionLookupStep::kSize, 0, {}}, "", ""},
+    {"InfoUnreadable", {VersionLookupStep::kInfo, 0, {}}, "", ""},
+    {"NoRootBlock", {VersionLookupStep::kRootBlock, 0, {}}, "", ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, VersionLookupTest,
+                         ::testing::ValuesIn(kLookups),
+                         testing_support::CaseName());
 
 TEST_F(VersionLookupTest, InstalledExecutableFollowsTheProgramFilesRule) {
   fake::environment().variables["ProgramFiles(x86)"] = L"E:\\x";
   fake::versionInfo().files[kInstalledX86] =
-      versionInfo(kOk, kSignature, 6, 2, 1, 7);
+      FileVersionInfo{kOk, kSignature, {6, 2, 1, 7}};
   EXPECT_EQ(Util::getInstalledVersion(), "6.2.1.7");
   fake::environment().variables.clear();
   EXPECT_EQ(Util::getInstalledVersion(), "");

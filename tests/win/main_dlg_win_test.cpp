@@ -99,29 +99,21 @@ TEST_P(MainDlgReportTest, ShowsTheLastReportAndRepaintsOnlyOnChange) {
   EXPECT_EQ(g_statusSetTexts, reports.statusChanges);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Series, MainDlgReportTest,
-    ::testing::Values(
-        Reports{"Zero", {0}, L"Downloading ... 0.00%", 0, 1},
-        Reports{"ZeroThen42", {0, 42}, L"Downloading ... 42.00%", 42, 2},
-        // The high limit takes the widening path; the range is 0..100 again.
-        Reports{
-            "HighLimitWidens", {99, 100}, L"Downloading ... 100.00%", 100, 2},
-        Reports{
-            "PastTheTopStaysFull", {120}, L"Downloading ... 120.00%", 100, 1},
-        // A repeated percentage would show the same: not sent again.
-        Reports{"RepeatSentOnce", {5, 5, 5}, L"Downloading ... 5.00%", 5, 1},
-        Reports{"RepeatedTopSentOnce",
-                {100, 100},
-                L"Downloading ... 100.00%",
-                100,
-                1},
-        Reports{"BackToAnEarlierPercentage",
-                {5, 6, 6, 5},
-                L"Downloading ... 5.00%",
-                5,
-                3}),
-    testing_support::CaseName());
+const Reports kSeries[] = {
+    {"Zero", {0}, L"Downloading ... 0.00%", 0, 1},
+    {"ZeroThen42", {0, 42}, L"Downloading ... 42.00%", 42, 2},
+    // The high limit takes the widening path; the range is 0..100 again.
+    {"HighLimitWidens", {99, 100}, L"Downloading ... 100.00%", 100, 2},
+    {"PastTheTopStaysFull", {120}, L"Downloading ... 120.00%", 100, 1},
+    // A repeated percentage would show the same: not sent again.
+    {"RepeatSentOnce", {5, 5, 5}, L"Downloading ... 5.00%", 5, 1},
+    {"RepeatedTopSentOnce", {100, 100}, L"Downloading ... 100.00%", 100, 1},
+    {"BackToAnEarlierPercentage", {5, 6, 6, 5}, L"Downloading ... 5.00%", 5, 3},
+};
+
+INSTANTIATE_TEST_SUITE_P(Series, MainDlgReportTest,
+                         ::testing::ValuesIn(kSeries),
+                         testing_support::CaseName());
 
 TEST_F(MainDlgTest, PreparedTextsAreReplacedByTheNextReportEvenIfUnchanged) {
   ASSERT_TRUE(dialog_.reportProgress(7));

@@ -101,7 +101,7 @@ TEST_F(SettingsWinTest, ValuesOver259UnitsAreCutOff) {
 
 TEST_F(SettingsWinTest, TheX86VariableChoosesTheX86FolderOnDriveC) {
   EXPECT_EQ(Util::getSettingsPath(),
-            win_support::plainProductFolder() + L"update.ini");
+            testing_support::kProductFolder + L"update.ini");
   product_.writeIni("[Update]\r\nurl=plain\r\n");
   product_.writeIni("[Update]\r\nurl=x86\r\n", true);
   EXPECT_EQ(Settings::getUpdateUrl(), "plain");
@@ -109,7 +109,7 @@ TEST_F(SettingsWinTest, TheX86VariableChoosesTheX86FolderOnDriveC) {
     // Its value, here another drive, is not used.
     ScopedVariable x86(L"ProgramFiles(x86)", L"D:\\Programs (x86)");
     EXPECT_EQ(Util::getSettingsPath(),
-              win_support::x86ProductFolder() + L"update.ini");
+              testing_support::kX86ProductFolder + L"update.ini");
     EXPECT_EQ(Settings::getUpdateUrl(), "x86");
   }
   EXPECT_EQ(Settings::getUpdateUrl(), "plain");

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "app/staged_installer.h"
@@ -82,11 +84,8 @@ bool placeInstaller(const wchar_t* fixture, const std::wstring& installer) {
     win_support::copyFile(win_support::fixture(fixture), installer);
     return true;
   }
-  std::FILE* file = _wfopen(installer.c_str(), L"wb");
-  if (file == nullptr) return false;
-  std::fputs("MZ, but no executable", file);
-  std::fclose(file);
-  return true;
+  return static_cast<bool>(std::ofstream(std::filesystem::path(installer))
+                           << "MZ, but no executable");
 }
 
 class DownloadedVersionWinTest
@@ -163,16 +162,13 @@ TEST(StagedInstallerWinTest, HeldCopyCannotBeChangedButRuns) {
   EXPECT_TRUE(staged.aloneInFolder());
 
   // While held: no writing, deleting or renaming; reading still works.
-  std::FILE* writer = _wfopen(copy.c_str(), L"r+b");
-  EXPECT_EQ(writer, nullptr);
-  if (writer != nullptr) std::fclose(writer);
+  const std::filesystem::path held(copy);
+  EXPECT_FALSE(std::fstream(held, std::ios::in | std::ios::out).is_open());
   EXPECT_FALSE(DeleteFileW(copy.c_str()));
   EXPECT_FALSE(MoveFileW(copy.c_str(), (folder + L"\\moved.exe").c_str()));
   ASSERT_FALSE(MoveFileW(folder.c_str(), (temp.path() + L"moved").c_str()));
   ASSERT_FALSE(RemoveDirectoryW(folder.c_str()));
-  std::FILE* reader = _wfopen(copy.c_str(), L"rb");
-  EXPECT_NE(reader, nullptr);
-  if (reader != nullptr) std::fclose(reader);
+  EXPECT_TRUE(std::ifstream(held).is_open());
 
   // It starts from its own folder; the handle may go once it runs.
   bool released = false;

@@ -7,30 +7,28 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <system_error>
 
 #include "config/logger.h"
+#include "unit/test_support.h"
 
 namespace win_support {
 
 namespace {
 
-const wchar_t* const kProductTail =
-    L"Common Files\\Tessarin Shared\\Tessarin Download Manager\\";
+using testing_support::kProductFolder;
+using testing_support::kX86ProductFolder;
 
 std::wstring moduleFolder() {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
   PathRemoveFileSpecW(path);
   return path;
-}
-
-std::wstring currentValue(const std::wstring& name, bool& had) {
-  const wchar_t* value = _wgetenv(name.c_str());
-  had = value != nullptr;
-  return had ? value : L"";
 }
 
 void putVariable(const std::wstring& name, const wchar_t* value) {
@@ -49,44 +47,36 @@ std::wstring fixture(const wchar_t* name) {
   return folder.substr(0, slash) + L"\\fixtures\\" + name + L".exe";
 }
 
-std::wstring plainProductFolder() {
-  return std::wstring(L"C:\\Program Files\\") + kProductTail;
-}
-
-std::wstring x86ProductFolder() {
-  return std::wstring(L"C:\\Program Files (x86)\\") + kProductTail;
-}
-
 ProductFiles::ProductFiles() { clear(); }
 
 ProductFiles::~ProductFiles() { clear(); }
 
 void ProductFiles::clear() {
-  for (const std::wstring& folder :
-       {plainProductFolder(), x86ProductFolder()}) {
+  for (const std::wstring& folder : {kProductFolder, kX86ProductFolder}) {
     DeleteFileW((folder + L"update.ini").c_str());
     DeleteFileW((folder + L"TSRN.DLM.exe").c_str());
   }
 }
 
 void ProductFiles::writeIni(const std::string& content, bool x86) const {
-  const std::wstring folder = x86 ? x86ProductFolder() : plainProductFolder();
+  const std::wstring folder = x86 ? kX86ProductFolder : kProductFolder;
   SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-  std::FILE* file = _wfopen((folder + L"update.ini").c_str(), L"wb");
-  ASSERT_NE(file, nullptr);
-  std::fwrite(content.data(), 1, content.size(), file);
-  std::fclose(file);
+  std::ofstream file(std::filesystem::path(folder + L"update.ini"),
+                     std::ios::binary);
+  ASSERT_TRUE(file << content);
 }
 
 void ProductFiles::install(const wchar_t* fixtureName, bool x86) const {
-  const std::wstring folder = x86 ? x86ProductFolder() : plainProductFolder();
+  const std::wstring folder = x86 ? kX86ProductFolder : kProductFolder;
   SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
   copyFile(fixture(fixtureName), folder + L"TSRN.DLM.exe");
 }
 
 ScopedVariable::ScopedVariable(const std::wstring& name, const wchar_t* value)
     : name_(name) {
-  old_ = currentValue(name, had_);
+  const wchar_t* old = _wgetenv(name.c_str());
+  had_ = old != nullptr;
+  if (had_) old_ = old;
   putVariable(name, value);
 }
 
@@ -115,7 +105,12 @@ ScratchTemp::ScratchTemp()
       tmp_(L"TMP", path_.c_str()),
       temp_(L"TEMP", path_.c_str()) {}
 
-ScratchTemp::~ScratchTemp() { removeTree(path_); }
+ScratchTemp::~ScratchTemp() {
+  // path() ends in a separator: the folder is its parent path.
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(path_).parent_path(),
+                              ignored);
+}
 
 bool fileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -126,27 +121,6 @@ void copyFile(const std::wstring& from, const std::wstring& to) {
       << "cannot copy the fixture, error " << GetLastError();
 }
 
-void removeTree(const std::wstring& path) {
-  std::wstring folder = path;
-  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-  WIN32_FIND_DATAW found{};
-  const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = folder + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        removeTree(child);
-      } else {
-        DeleteFileW(child.c_str());
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
-
 namespace {
 
 // Binds the logger before any test runs, in a temporary folder of its own,
@@ -154,39 +128,29 @@ namespace {
 class LogEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    scratch_ = new ScratchTemp();
+    scratch_.emplace();
     (void)Logger::start(RunOptions());
     file_ = scratch_->path() + L"TsDLM\\TsDLMUpdater.log";
   }
   void TearDown() override {
     Logger::instance().close();
-    delete scratch_;
-    scratch_ = nullptr;
+    scratch_.reset();
   }
-  static std::wstring file_;
-  static std::size_t mark_;
+  inline static std::wstring file_;
+  inline static std::size_t mark_ = 0;
 
  private:
-  ScratchTemp* scratch_ = nullptr;
+  std::optional<ScratchTemp> scratch_;
 };
-
-std::wstring LogEnvironment::file_;
-std::size_t LogEnvironment::mark_ = 0;
 
 [[maybe_unused]] ::testing::Environment* const kLogEnvironment =
     ::testing::AddGlobalTestEnvironment(new LogEnvironment);
 
 std::string readAll(const std::wstring& path) {
-  std::string content;
-  std::FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) return content;
-  char buffer[4096];
-  std::size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) != 0) {
-    content.append(buffer, count);
-  }
-  std::fclose(file);
-  return content;
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
 }
 
 }  // namespace

@@ -10,10 +10,6 @@ namespace win_support {
 // A fixture program built in tests/fixtures, e.g. L"version_6_1_32_0".
 std::wstring fixture(const wchar_t* name);
 
-// The two forms of the installed product folder, with a trailing "\".
-std::wstring plainProductFolder();
-std::wstring x86ProductFolder();
-
 // Removes update.ini and TSRN.DLM.exe from both product folders when made
 // and when gone, so that every test starts without an installed product.
 class ProductFiles {
@@ -65,7 +61,6 @@ class ScratchTemp {
 
 bool fileExists(const std::wstring& path);
 void copyFile(const std::wstring& from, const std::wstring& to);
-void removeTree(const std::wstring& path);
 
 // The updater log of this process, bound before the first test to a folder
 // that lives as long as the process.
