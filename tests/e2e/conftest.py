@@ -7,8 +7,6 @@ persistent wineserver and a desktop that lets programs create windows).
 A machine that cannot provide either is reported as an environment fault
 (harness.EnvironmentFault), an error naming the cause, counted apart."""
 
-import os
-import shutil
 import sys
 
 import pytest
@@ -65,23 +63,13 @@ def fixture_exe():
 
 @pytest.fixture
 def prefix(wine_template, xdisplay, dist, signing_kit, test_ca, tmp_path):
-    """A fresh copy of the template prefix for one test, removed afterwards
-    (kept when TSDLM_KEEP_PREFIX is set, for looking into a failure). The
-    test code-signing root and the test CA of the HTTPS servers are in its
+    """A fresh prefix for one test, readied (harness.fresh_prefix). The test
+    code-signing root and the test CA of the HTTPS servers are in its
     machine Root store."""
-    root = harness.copy_template(wine_template, tmp_path / "prefix")
-    for der in (signing_kit.root_der, test_ca.ca_der):
-        harness.trust_root(root, der)
-    wine_prefix = harness.WinePrefix(root, display=xdisplay)
-    try:
+    with harness.fresh_prefix(wine_template, tmp_path, xdisplay,
+                              (signing_kit.root_der, test_ca.ca_der)) as wine_prefix:
         wine_prefix.ready()
-    except BaseException:
-        wine_prefix.kill()
-        raise
-    yield wine_prefix
-    wine_prefix.kill()
-    if not os.environ.get("TSDLM_KEEP_PREFIX"):
-        shutil.rmtree(root, ignore_errors=True)
+        yield wine_prefix
 
 
 @pytest.fixture(scope="session")
@@ -90,26 +78,22 @@ def test_ca(tmp_path_factory):
     return update_server.make_test_ca(tmp_path_factory.mktemp("test-ca"))
 
 
+def _serving(root, tls=None):
+    root.mkdir()
+    with update_server.UpdateServer(root, tls=tls) as server:
+        yield server
+
+
 @pytest.fixture
 def update_site(tmp_path):
     """A plain-HTTP update server on 127.0.0.1 serving tmp_path/site."""
-    root = tmp_path / "site"
-    root.mkdir()
-    server = update_server.UpdateServer(root)
-    server.start()
-    yield server
-    server.stop()
+    yield from _serving(tmp_path / "site")
 
 
 @pytest.fixture
 def update_site_tls(tmp_path, test_ca):
     """The same over HTTPS with the test CA's server certificate."""
-    root = tmp_path / "site-tls"
-    root.mkdir()
-    server = update_server.UpdateServer(root, tls=test_ca)
-    server.start()
-    yield server
-    server.stop()
+    yield from _serving(tmp_path / "site-tls", test_ca)
 
 
 @pytest.fixture(scope="session")

@@ -5,6 +5,7 @@ the cache folder outside the clone; every test works on a fresh copy of it.
 Everything here uses the standard library only.
 """
 
+import contextlib
 import fcntl
 import hashlib
 import json
@@ -101,6 +102,13 @@ class EnvironmentFault(Exception):
         super().__init__(f"environment fault: {cause}")
 
 
+def printed_json(stdout, stderr=b""):
+    """The last JSON object a fixture program printed on a line of its own."""
+    lines = [line for line in stdout.decode("utf-8").splitlines() if line.startswith("{")]
+    assert lines, stdout + stderr
+    return json.loads(lines[-1])
+
+
 def require_file(path, what):
     """Fails loudly when a built file is missing: a run must never skip it."""
     path = Path(path)
@@ -180,13 +188,8 @@ class WineProcess:
         self.popen.wait()
 
 
-def run_wine(command, env, timeout):
-    """Runs a Wine command line to its end: (exit code, stdout, stderr)."""
-    return WineProcess(command, env).wait(timeout)
-
-
 def _checked(command, env, timeout, what):
-    returncode, stdout, stderr = run_wine(command, env, timeout)
+    returncode, stdout, stderr = WineProcess(command, env).wait(timeout)
     if returncode != 0:
         raise HarnessError(f"{what} failed ({returncode}): "
                            f"{stderr.decode(errors='replace')}")
@@ -290,12 +293,19 @@ class RunResult:
     windows_seen: list = None
 
 
+def display_env(display):
+    return {"DISPLAY": display or "", "PATH": os.environ.get("PATH", "/usr/bin:/bin")}
+
+
+def xdotool(display, *args, **options):
+    """Runs xdotool on `display`; `options` go to subprocess.run."""
+    return subprocess.run(["xdotool", *args], env=display_env(display), **options)
+
+
 def find_visible_windows(display, title):
     """(ids of the visible windows titled `title`, error text or "")."""
-    found = subprocess.run(
-        ["xdotool", "search", "--onlyvisible", "--name", title],
-        env={"DISPLAY": display or "", "PATH": os.environ.get("PATH", "/usr/bin:/bin")},
-        capture_output=True, text=True)
+    found = xdotool(display, "search", "--onlyvisible", "--name", title,
+                    capture_output=True, text=True)
     # xdotool exits with 1 both for "none found" and for a display it cannot
     # open, so tell them apart by what it says. A window that goes away while
     # xdotool looks at it gives a BadWindow error: harmless, not a failure.
@@ -531,14 +541,11 @@ class WinePrefix:
     def wine(self, *args, timeout=120, check=True, extra_env=None):
         """Runs `wine args...` (for example `reg add ...`) and waits:
         a RunResult."""
-        start = time.monotonic()
-        process = self.start(args[0], args[1:], extra_env)
-        returncode, stdout, stderr = process.wait(timeout)
-        self._finished(args[0], returncode, stderr)
-        if check and returncode != 0:
-            raise HarnessError(f"wine {' '.join(args)} failed ({returncode}): "
-                               f"{stderr.decode(errors='replace')}")
-        return RunResult(returncode, stdout, stderr, time.monotonic() - start)
+        result = self.run(args[0], args[1:], timeout, extra_env=extra_env)
+        if check and result.returncode != 0:
+            raise HarnessError(f"wine {' '.join(args)} failed ({result.returncode}): "
+                               f"{result.stderr.decode(errors='replace')}")
+        return result
 
     def run(self, program, args=(), timeout=60, watch_title=None, extra_env=None):
         """Runs a Windows program (a C:\\ path in the prefix or a host path)
@@ -554,13 +561,8 @@ class WinePrefix:
         self.ready()
         start = time.monotonic()
         process = self.start(program, args, extra_env)
-        try:
-            if watcher:
-                watcher.__enter__()
+        with watcher or contextlib.nullcontext():
             returncode, stdout, stderr = process.wait(timeout)
-        finally:
-            if watcher:
-                watcher.__exit__()
         wall_time = time.monotonic() - start
         self._finished(program, returncode, stderr)
         if watcher and watcher.errors:
@@ -606,18 +608,14 @@ class WinePrefix:
                 time.sleep(0.05)
         return process
 
-    def visible_windows(self, title):
-        """Ids of the visible windows on the prefix's display with this title."""
-        windows, error = find_visible_windows(self.display, title)
-        if error:
-            raise HarnessError(f"xdotool: {error}")
-        return windows
-
     def wait_for_window(self, title, timeout=30):
-        """Waits until a visible window has this title; returns its ids."""
+        """Waits until a visible window on the prefix's display has this
+        title; returns its ids."""
         deadline = time.monotonic() + timeout
         while True:
-            windows = self.visible_windows(title)
+            windows, error = find_visible_windows(self.display, title)
+            if error:
+                raise HarnessError(f"xdotool: {error}")
             if windows:
                 return windows
             if time.monotonic() > deadline:
@@ -650,7 +648,20 @@ def trust_root(prefix_root, der):
         registry.write(f"\n[{key}] 1700000000\n\"Blob\"=hex:{data}\n")
 
 
-def copy_template(template, destination):
-    """A fresh prefix from the template (cp -a keeps links and modes)."""
-    subprocess.run(["cp", "-a", str(template), str(destination)], check=True)
-    return Path(destination)
+@contextlib.contextmanager
+def fresh_prefix(template, folder, display=None, roots=()):
+    """A copy of the template in folder/prefix whose machine Root store
+    trusts the DER certificates `roots`. Afterwards its processes are ended
+    and its files removed (kept when TSDLM_KEEP_PREFIX is set, for looking
+    into a failure)."""
+    root = Path(folder) / "prefix"
+    subprocess.run(["cp", "-a", str(template), str(root)], check=True)  # links, modes kept
+    for der in roots:
+        trust_root(root, der)
+    prefix = WinePrefix(root, display)
+    try:
+        yield prefix
+    finally:
+        prefix.kill()
+        if not os.environ.get("TSDLM_KEEP_PREFIX"):
+            shutil.rmtree(root, ignore_errors=True)

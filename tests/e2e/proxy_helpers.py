@@ -2,13 +2,12 @@
 the WinHTTP default in a test prefix, a local configuration-script server,
 and running the proxy client fixture under the debug-output capture."""
 
-import http.server
 import json
-import os
-import threading
+import re
 from pathlib import Path
 
 import harness
+from loopback import LoopbackServer, QuietHandler, ServerState
 
 PROXY_DLL = "TsrnProxyManager.dll"
 
@@ -35,13 +34,6 @@ def connection_settings(flags, proxy="", bypass="", script=""):
             _counted(script) + bytes(32))
 
 
-def winhttp_settings(proxy, bypass=""):
-    """The binary WinHttpSettings record of the machine's WinHTTP default:
-    a named proxy."""
-    return ((0x18).to_bytes(4, "little") + (0).to_bytes(4, "little") +
-            PROXY.to_bytes(4, "little") + _counted(proxy) + _counted(bypass))
-
-
 def set_user_settings(prefix, flags, proxy="", bypass="", script=""):
     prefix.wine("reg", "add", INTERNET_SETTINGS, "/v", "DefaultConnectionSettings",
                 "/t", "REG_BINARY", "/d",
@@ -49,52 +41,52 @@ def set_user_settings(prefix, flags, proxy="", bypass="", script=""):
 
 
 def set_winhttp_default(prefix, proxy, bypass=""):
+    """The machine's WinHTTP default, a named proxy: its binary
+    WinHttpSettings record."""
+    record = ((0x18).to_bytes(4, "little") + (0).to_bytes(4, "little") +
+              PROXY.to_bytes(4, "little") + _counted(proxy) + _counted(bypass))
     prefix.wine("reg", "add", WINHTTP_SETTINGS, "/v", "WinHttpSettings",
-                "/t", "REG_BINARY", "/d", winhttp_settings(proxy, bypass).hex(), "/f")
+                "/t", "REG_BINARY", "/d", record.hex(), "/f")
 
 
-class ScriptServer:
+class _ScriptHandler(QuietHandler):
+    def _handle(self):
+        outer = self.server.outer
+        outer.state.record({"path": self.path})
+        self.send_response(200)
+        self.send_header("Content-Type", "application/x-ns-proxy-autoconfig")
+        self.send_header("Content-Length", str(1 << 20 if outer.drip else len(outer.script)))
+        self.end_headers()
+        self._write(outer.script)
+        while outer.drip and not outer.state.stopping.wait(1):
+            if not self._write(b" "):
+                break
+
+
+class ScriptServer(LoopbackServer):
     """Serves one proxy configuration script on 127.0.0.1 and counts the
     requests for it. With `drip`, it announces a megabyte and sends one blank
     a second until it stops, as a server no per-read time-out ends."""
 
+    Handler = _ScriptHandler
+
     def __init__(self, script, drip=False):
+        super().__init__(ServerState())
         self.script = script.encode("ascii")
-        self.requests = 0
-        self.stopping = threading.Event()
-        outer = self
+        self.drip = drip
 
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):  # noqa: N802 (the library's name)
-                outer.requests += 1
-                self.send_response(200)
-                self.send_header("Content-Type", "application/x-ns-proxy-autoconfig")
-                self.send_header("Content-Length",
-                                 str(1 << 20 if drip else len(outer.script)))
-                self.end_headers()
-                self.wfile.write(outer.script)
-                while drip and not outer.stopping.wait(1):
-                    self.wfile.write(b" ")
-                    self.wfile.flush()
+    def _make_server(self, address):
+        server = super()._make_server(address)
+        server.outer = self
+        return server
 
-            def log_message(self, *args):
-                pass
-
-        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+    @property
+    def requests(self):
+        return len(self.state.requests())
 
     @property
     def url(self):
-        return f"http://127.0.0.1:{self._server.server_address[1]}/proxy.pac"
-
-    def __enter__(self):
-        self._thread.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stopping.set()
-        self._server.shutdown()
-        self._server.server_close()
+        return f"http://127.0.0.1:{self.port}/proxy.pac"
 
 
 def pac_script(answer):
@@ -132,16 +124,9 @@ class ClientRun:
 
 
 def _unescape(text):
-    out = []
-    i = 0
-    while i < len(text):
-        if text[i] == "\\" and i + 1 < len(text):
-            out.append({"n": "\n", "r": "\r", "\\": "\\"}.get(text[i + 1], text[i + 1]))
-            i += 2
-        else:
-            out.append(text[i])
-            i += 1
-    return "".join(out)
+    """The capture's escapes undone: \\n, \\r, and \\ before anything else."""
+    return re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r"}.get(m[1], m[1]), text,
+                  flags=re.S)
 
 
 def run_client(prefix, url, debug_switch=None, wpad_switch=None, args=(),
@@ -154,11 +139,9 @@ def run_client(prefix, url, debug_switch=None, wpad_switch=None, args=(),
                                   "fixture proxy_client.exe")
     capture = harness.require_file(harness.FIXTURES_DIR / "debug_capture.exe",
                                    "fixture debug_capture.exe")
-    extra = {}
-    if debug_switch is not None:
-        extra["TSRN_ENABLE_DEBUG_STRING"] = debug_switch
-    if wpad_switch is not None:
-        extra["TSRN_TSRN_WPAD_PROXY_CHECK"] = wpad_switch
+    extra = {name: value for name, value in (("TSRN_ENABLE_DEBUG_STRING", debug_switch),
+                                             ("TSRN_TSRN_WPAD_PROXY_CHECK", wpad_switch))
+             if value is not None}
     result = prefix.run(capture, [windows_path(client), windows_path(dll), url, *args],
                         timeout=timeout, extra_env=extra)
     run = ClientRun(result)

@@ -6,10 +6,10 @@ the /check run. Test modules import this, never each other."""
 
 import hashlib
 import json
-import os
 import re
 import struct
 import subprocess
+import threading
 import time
 from dataclasses import dataclass
 from pathlib import Path
@@ -28,6 +28,7 @@ INSTALLER_URL_PATH = FILES_URL_PATH + INSTALLER_NAME
 INSTALLED_VERSION = "6.1.32.0"
 OFFERED_VERSION = "6.1.33.0"  # the stand-in installer's own file version
 PUBLISHER = "Tessarin, Inc"
+FOUND = f"A certificate with a subject name [{PUBLISHER}] has been found!"
 
 TIMESTAMP = re.compile(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  ")
 # The folder a copy of the installer is checked and started in: a new name
@@ -36,6 +37,13 @@ STAGED_NAME = re.compile(rb"\\TsDLM\\install-[0-9a-f]{32}\\")
 STAGED_FOLDER = "install-*"
 RUN_TIMEOUT = 90
 NO_MANIFEST = b"[ERROR] Cannot download update.xml, return now\r\n"
+NOT_HIGHER = b"Server version is Not higher than installed version, return now\r\n"
+NO_INSTALLER = b"[ERROR] Failed to download Installer, return now\r\n"
+NOT_INSTALLED = b"[ERROR] Failed to install, return now\r\n"
+BAD_SIGNATURE = b"[ERROR] Signature is not valid.\r\n"
+RETRY = b"Retrying...\r\n"
+# The analytics session of a run that installed.
+INSTALLED = [("updater_launched", ""), ("updater_exit", "")]
 
 
 # --- Reading the results -----------------------------------------------------
@@ -122,12 +130,20 @@ class Entries:
     def signed(self, path=None):
         """The checks passed, on the staged copy unless another path is given
         (the reuse test checks the downloaded file itself)."""
-        return [self.line(f'The file "{path or self.staged}" is signed.'),
-                self.line(f"A certificate with a subject name [{PUBLISHER}] has been found!")]
+        return [self.line(f'The file "{path or self.staged}" is signed.'), self.line(FOUND)]
 
     def not_signed(self, path=None):
         return self.line(f'[ERROR] The file "{path or self.staged}" is not signed. '
                          f'Error is: 0x800b0100.')
+
+    def other_publisher(self, path=None):
+        """Signed, but not by us: the staged copy, or the file at `path`."""
+        return [self.line(f'The file "{path or self.staged}" is signed.'),
+                self.line(f"[ERROR] A certificate with a subject name [{PUBLISHER}] "
+                          f"can not be found!")]
+
+    def not_trusted(self):
+        return self.line("[ERROR] " + NOT_TRUSTED)
 
     def fresh_download(self):
         """getInstaller with no installer on disk."""
@@ -137,6 +153,27 @@ class Entries:
     def install(self):
         return [b"Successfully downloaded Installer, install it now\r\n",
                 self.line(self.staged)]
+
+    def installed(self, start=None, after_manifest=()):
+        """The whole run of an installed update; `start` replaces the fresh
+        download's entries."""
+        return (self.manifest_start() + list(after_manifest) +
+                (self.fresh_download() if start is None else start) + self.signed() +
+                self.install())
+
+    def installed_signed_manifest(self, expires):
+        """installed(), with the manifest's signature valid until `expires`."""
+        run = self.installed()
+        return run[:2] + [self.download_complete(self.manifest + ".p7s"), self.line(FOUND),
+                          self.line(f"The manifest is signed by {PUBLISHER} and valid until "
+                                    f"{expires}.")] + run[2:]
+
+    def refused_three_times(self, failed_check, old_file, after_manifest=()):
+        """Fetched and refused (`failed_check`); then twice the file left is
+        looked at (`old_file`), fetched again and refused."""
+        again = old_file + [self.download_complete(self.installer)] + failed_check
+        return (self.manifest_start() + list(after_manifest) + self.fresh_download() +
+                failed_check + [RETRY] + again + [RETRY] + again + [NO_INSTALLER])
 
 
 # --- Setting up a prefix and a server -------------------------------------------
@@ -175,6 +212,8 @@ def manifest(base_url, version, sha256=None, size=None, expires=None):
 class UpdateCheck:
     """One prefix with the download manager installed and one update server."""
 
+    host = "127.0.0.1"  # the update server's name in the URLs the updater gets
+
     def __init__(self, prefix, server, fixture_exe, signing_kit, folder):
         self.prefix = prefix
         self.server = server
@@ -182,12 +221,18 @@ class UpdateCheck:
         self.signing_kit = signing_kit
         self.folder = folder
         self.entries = Entries(prefix)
+        self.env = {}  # the updater's extra environment
         prefix.install_file(fixture_exe("version_6_1_32_0.exe"), INSTALLED_DLM)
 
-    def settings(self, text=None):
+    def url(self, path):
+        return f"{self.server.scheme}://{self.host}:{self.server.port}{path}"
+
+    def settings(self, text=None, extra="", url=None):
+        """Writes update.ini: `text`, or the manifest's URL (this server's
+        unless `url` is given), checks on, and the `extra` lines."""
         if text is None:
-            text = (f"[Update]\r\nurl={self.server.url(MANIFEST_URL_PATH)}\r\n"
-                    f"check_for_updates=1\r\n")
+            text = (f"[Update]\r\nurl={url or self.url(MANIFEST_URL_PATH)}\r\n"
+                    f"check_for_updates=1\r\n{extra}")
         self.prefix.unix_path(SETTINGS_FILE).write_bytes(text.encode("latin-1"))
 
     def signed_installer(self, kind, exe="fake_installer.exe"):
@@ -200,8 +245,7 @@ class UpdateCheck:
               sha256=None, size=None):
         """Publishes the manifest (pinning `sha256` and naming `size` when
         given) and the installer; writes update.ini."""
-        self.server.add_file(MANIFEST_URL_PATH,
-                             manifest(self.server.base_url, version, sha256, size))
+        self.server.add_file(MANIFEST_URL_PATH, manifest(self.url(""), version, sha256, size))
         self.server.add_file(INSTALLER_URL_PATH,
                              self.signed_installer(kind, exe).read_bytes())
         self.settings()
@@ -212,10 +256,11 @@ class UpdateCheck:
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(data)
 
-    def run(self, installer_exit=0):
-        result = self.prefix.run_updater(
-            timeout=RUN_TIMEOUT, windows_path=harness.INSTALLED_UPDATER,
-            extra_env={"TSDLM_FAKE_INSTALLER_EXIT": str(installer_exit)})
+    def run(self, installer_exit=0, timeout=RUN_TIMEOUT, args=()):
+        self.env["TSDLM_FAKE_INSTALLER_EXIT"] = str(installer_exit)
+        result = self.prefix.run_updater(timeout=timeout,
+                                         windows_path=harness.INSTALLED_UPDATER,
+                                         args=args, extra_env=self.env)
         assert result.returncode == 0, result.stderr.decode(errors="replace")[-3000:]
         return result
 
@@ -225,6 +270,10 @@ class UpdateCheck:
 
     def installer_requests(self):
         return sum(r["method"] == "GET" for r in self.server.requests_for(INSTALLER_URL_PATH))
+
+    def installed_dlm_untouched(self):
+        return (self.prefix.unix_path(INSTALLED_DLM).read_bytes() ==
+                self.fixture_exe("version_6_1_32_0.exe").read_bytes())
 
 
 # --- The whole update: the running download manager and the dialog ---------------
@@ -252,7 +301,6 @@ class WholeUpdate(UpdateCheck):
         super().__init__(prefix, server, fixture_exe, signing_kit, folder)
         self.dlm_record_win = prefix.temp_win + r"\dlm-record.txt"
         self.dlm = None
-        self.env = {}
         # Keeps the prefix's Wine session up for the whole test. Whichever
         # program starts a session passes its output pipes on to Wine's
         # service processes, and a probe whose pipes stay open would never
@@ -280,14 +328,6 @@ class WholeUpdate(UpdateCheck):
         download manager."""
         self.env.update(TSDLM_FAKE_INSTALLER_COPY_FROM=self.entries.installer,
                         TSDLM_FAKE_INSTALLER_COPY_TO=INSTALLED_DLM)
-
-    def run(self, installer_exit=0, timeout=RUN_TIMEOUT, args=()):
-        self.env["TSDLM_FAKE_INSTALLER_EXIT"] = str(installer_exit)
-        result = self.prefix.run_updater(timeout=timeout,
-                                         windows_path=harness.INSTALLED_UPDATER,
-                                         args=args, extra_env=self.env)
-        assert result.returncode == 0, result.stderr.decode(errors="replace")[-3000:]
-        return result
 
     def launch(self):
         """Starts the updater without waiting for it."""
@@ -328,13 +368,10 @@ class WholeUpdate(UpdateCheck):
         asked.popen.wait(20)
         return self.probe(DLM_CAPTION).get("found") is True
 
-    def installer_size(self):
-        return len(self.signed_installer("tessarin").read_bytes())
-
     def stall_installer_at(self, percent, seconds):
         """The installer's body stops after the first byte that makes the
         downloader report `percent`, for `seconds` (or until the end)."""
-        size = self.installer_size()
+        size = len(self.signed_installer("tessarin").read_bytes())
         stall_after = -(-size * percent // 100)  # rounded up
         assert stall_after * 100 // size == percent
         rule = {"stall_after": stall_after}
@@ -349,6 +386,7 @@ PROXY_HOST = "127.0.0.1"
 USER, PASSWORD = "ann", "s3cret"
 # The credential dialog is the system's own; Wine names it after the target.
 DIALOG_TITLE = PROXY_HOST
+SILENT = "[Proxy]\r\nsuppress_login_dialog=1\r\n"  # update.ini's silent mode
 # Wine's WinHTTP sends nothing for a loopback target through a proxy (the
 # probe then never meets the proxy), so the update server goes by a name that
 # only the test proxy resolves.
@@ -357,17 +395,7 @@ HOSTS = {SERVER_NAME: "127.0.0.1"}
 
 
 class ProxiedCheck(UpdateCheck):
-    def url(self, path):
-        return f"http://{SERVER_NAME}:{self.server.port}{path}"
-
-    def offer(self):
-        super().offer()
-        self.server.add_file(MANIFEST_URL_PATH, manifest(self.url(""), OFFERED_VERSION))
-
-    def settings(self, text=None):
-        if text is None:
-            text = f"[Update]\r\nurl={self.url(MANIFEST_URL_PATH)}\r\ncheck_for_updates=1\r\n"
-        super().settings(text)
+    host = SERVER_NAME
 
     def through(self, proxy):
         """Points the user's proxy settings at `proxy` (None: none at all)."""
@@ -384,28 +412,51 @@ class ProxiedCheck(UpdateCheck):
         return result.stdout.decode().rstrip("\r\n") if result.returncode == 0 else None
 
 
-def answer_dialog(display, keys, timeout=60, stop=None):
+def answer_dialog(display, keys, timeout=60, stop=None, title=DIALOG_TITLE):
     """Waits for the credential dialog and sends it `keys` (xdotool words);
     gives up when `stop` (a threading.Event) is set."""
-    env = {"DISPLAY": display, "PATH": os.environ.get("PATH", "/usr/bin:/bin")}
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline and not (stop and stop.is_set()):
-        windows, _ = harness.find_visible_windows(display, DIALOG_TITLE)
+        windows, _ = harness.find_visible_windows(display, title)
         if windows:
-            subprocess.run(["xdotool", "windowfocus", "--sync", windows[0]], env=env,
-                           capture_output=True, timeout=10)
+            harness.xdotool(display, "windowfocus", "--sync", windows[0], capture_output=True,
+                            timeout=10)
             time.sleep(1.0)  # keys sent before the dialog takes input are lost
             for key in keys:
                 kind, _, text = key.partition(":")
                 if kind == "type":
-                    subprocess.run(["xdotool", "type", "--delay", "60", text], env=env,
-                                   timeout=30)
+                    harness.xdotool(display, "type", "--delay", "60", text, timeout=30)
                 else:
-                    subprocess.run(["xdotool", "key", text], env=env, timeout=10)
+                    harness.xdotool(display, "key", text, timeout=10)
                 time.sleep(0.2)
             return True
         time.sleep(0.2)
     return False
+
+
+TYPED = [f"type:{USER}", "key:Tab", f"type:{PASSWORD}", "key:Return"]
+
+
+def run_answering(check, *answers, timeout=60):
+    """Runs the updater while the user answers the credential dialog with
+    each of `answers` (lists of keys) in turn: the run's result, and for each
+    answer whether its dialog showed."""
+    answered, stop = [], threading.Event()
+
+    def user():
+        for keys in answers:
+            if answered:
+                time.sleep(2)  # the answer before is sent and refused; the dialog is back
+            answered.append(answer_dialog(check.prefix.display, keys, timeout, stop))
+
+    thread = threading.Thread(target=user, daemon=True)
+    thread.start()
+    try:
+        result = check.run()
+    finally:
+        stop.set()
+        thread.join(timeout=10)
+    return result, answered
 
 
 # --- The release check -------------------------------------------------------------
@@ -448,13 +499,10 @@ def https_site(tmp_path, test_ca, certificate):
     which never names an IP address URL)."""
     root = tmp_path / f"site-{certificate}"
     root.mkdir()
+    names = {"other-host": "DNS:other.example", "ip-as-dns-name": "DNS:127.0.0.1"}
     tls = test_ca
     if certificate == "untrusted-root":
         tls = update_server.make_test_ca(tmp_path / "impostor-ca")
-    elif certificate == "other-host":
-        tls = update_server.server_certificate(test_ca, tmp_path / "other-host",
-                                               "DNS:other.example")
-    elif certificate == "ip-as-dns-name":
-        tls = update_server.server_certificate(test_ca, tmp_path / "ip-as-dns-name",
-                                               "DNS:127.0.0.1")
+    elif certificate in names:
+        tls = update_server.server_certificate(test_ca, tmp_path / certificate, names[certificate])
     return update_server.UpdateServer(root, tls=tls).start()

@@ -45,9 +45,17 @@ import sys
 import tempfile
 from pathlib import Path
 
-KINDS = ("unsigned", "tessarin", "other", "intermediate", "bag_attack", "modified",
-         "twin", "twin_first", "lookalike", "split", "self_signed", "foreign_root",
-         "fake_root", "non_ca_issuer", "tls_signer")
+# kind -> (the signing identity, the certificates the signature carries too)
+_SIGNED_AS = {
+    "tessarin": ("tessarin", ()), "other": ("other", ()),
+    "intermediate": ("mallory", ("intermediate",)), "bag_attack": ("other", ("tessarin",)),
+    "modified": ("tessarin", ()), "twin": ("other", ()), "twin_first": ("other", ()),
+    "lookalike": ("lookalike", ()), "split": ("split", ()), "self_signed": ("self_signed", ()),
+    "foreign_root": ("foreign_signer", ("foreign_root",)),
+    "fake_root": ("fake_signer", ("fake_root",)), "non_ca_issuer": ("non_ca_signer", ("other",)),
+    "tls_signer": ("tls_signer", ()),
+}
+KINDS = ("unsigned", *_SIGNED_AS)
 
 PUBLISHER = "Tessarin, Inc"
 
@@ -212,12 +220,6 @@ class SigningKit:
         data[at_b:at_a + len(a)] = a + b
         Path(path).write_bytes(bytes(data))
 
-    def subject_of(self, name):
-        """The certificate's subject as openssl prints it (RFC 2253)."""
-        self.make()
-        return _run(["openssl", "x509", "-in", self.cert(name), "-noout", "-subject",
-                     "-nameopt", "RFC2253"], "subject").stdout.decode().strip()
-
     def _osslsign(self, source, target, signer, extra_certs=(), certs=None):
         command = ["osslsigncode", "sign", "-certs", certs or self.cert(signer),
                    "-key", self.key(signer), "-h", "sha256",
@@ -237,29 +239,16 @@ class SigningKit:
             out.unlink()
         if kind == "unsigned":
             shutil.copyfile(exe, out)
-        elif kind in ("tessarin", "modified"):
-            self._osslsign(exe, out, "tessarin")
-            if kind == "modified":
-                flip_code_byte(out)
-        elif kind == "other":
-            self._osslsign(exe, out, "other")
-        elif kind == "intermediate":
-            self._osslsign(exe, out, "mallory", extra_certs=("intermediate",))
-        elif kind == "bag_attack":
-            self._osslsign(exe, out, "other", extra_certs=("tessarin",))
-        elif kind in ("twin", "twin_first"):
-            self._osslsign(exe, out, "other", certs=self.folder / "twins.pem")
-            if kind == "twin":
-                self._order_bag(out, "other", "twin")
-            else:
-                self._order_bag(out, "twin", "other")
-        elif kind in ("lookalike", "split", "self_signed", "tls_signer"):
-            self._osslsign(exe, out, kind)
-        elif kind in ("foreign_root", "fake_root"):
-            signer = kind.replace("root", "signer")
-            self._osslsign(exe, out, signer, extra_certs=(kind,))
-        elif kind == "non_ca_issuer":
-            self._osslsign(exe, out, "non_ca_signer", extra_certs=("other",))
+            return out
+        signer, extra_certs = _SIGNED_AS[kind]
+        twins = self.folder / "twins.pem" if kind.startswith("twin") else None
+        self._osslsign(exe, out, signer, extra_certs, certs=twins)
+        if kind == "modified":
+            flip_code_byte(out)
+        elif kind == "twin":
+            self._order_bag(out, "other", "twin")
+        elif kind == "twin_first":
+            self._order_bag(out, "twin", "other")
         return out
 
 

@@ -33,13 +33,9 @@ def test_watcher_reports_a_display_it_cannot_open():
 def test_prefix_on_a_display_that_is_gone_is_an_environment_fault(wine_template, tmp_path):
     """A machine that cannot show windows must stop a test as an environment
     fault, not let the updater's windowless ending pass for a result."""
-    root = harness.copy_template(wine_template, tmp_path / "prefix")
-    prefix = harness.WinePrefix(root, display=":999")
-    try:
+    with harness.fresh_prefix(wine_template, tmp_path, ":999") as prefix:
         with pytest.raises(harness.EnvironmentFault, match="display :999 does not answer"):
             prefix.ready()
-    finally:
-        prefix.kill()
 
 
 def test_template_turns_automatic_proxy_detection_off(prefix):

@@ -2,10 +2,8 @@
 the credential_tool fixture: the store entry as another process reads it, and
 the dialog answered or cancelled on the X display."""
 
-import json
-import os
-import subprocess
-import time
+import scenarios
+from harness import printed_json
 
 # Wine's credential dialog has no caption of ours: it names the target.
 DIALOG_CAPTION = "Connect to proxy1"
@@ -17,36 +15,19 @@ def tool(fixture_exe):
 
 def run_tool(prefix, fixture_exe, *args):
     result = prefix.run(tool(fixture_exe), list(args), timeout=60)
-    lines = [line for line in result.stdout.decode("utf-8").splitlines()
-             if line.startswith("{")]
-    assert lines, result.stdout + result.stderr
-    return json.loads(lines[-1])
-
-
-def xdotool(prefix, *args):
-    subprocess.run(["xdotool", *args], check=True, timeout=30,
-                   env={"DISPLAY": prefix.display,
-                        "PATH": os.environ.get("PATH", "/usr/bin:/bin")})
+    return printed_json(result.stdout, result.stderr)
 
 
 def answer_dialog(prefix, fixture_exe, keys):
-    """Starts the dialog for proxy1, sends `keys` (xdotool argument lists) to
-    it and returns what the tool printed."""
+    """Starts the dialog for proxy1, sends `keys` (scenarios.answer_dialog's)
+    to it and returns what the tool printed."""
     process = prefix.start(tool(fixture_exe), ["dialog", "proxy1"])
     try:
-        window = prefix.wait_for_window(DIALOG_CAPTION, timeout=60)[0]
-        xdotool(prefix, "windowfocus", "--sync", window)
-        time.sleep(0.5)  # keys sent before the edit box has the focus are lost
-        for key_args in keys:
-            xdotool(prefix, *key_args)
-            time.sleep(0.2)
+        assert scenarios.answer_dialog(prefix.display, keys, title=DIALOG_CAPTION)
         _, stdout, stderr = process.wait(timeout=60)
     finally:
         process.kill()
-    lines = [line for line in stdout.decode("utf-8").splitlines()
-             if line.startswith("{")]
-    assert lines, stdout + stderr
-    return json.loads(lines[-1])
+    return printed_json(stdout, stderr)
 
 
 def test_stored_entry_is_read_back_by_another_process(prefix, fixture_exe):
@@ -69,17 +50,13 @@ def test_stored_entry_is_read_back_by_another_process(prefix, fixture_exe):
 
 
 def test_dialog_answer_drops_the_proxy_as_domain(prefix, fixture_exe):
-    answer = answer_dialog(prefix, fixture_exe, [
-        ["type", "--delay", "60", "proxy1\\user1"],
-        ["key", "Tab"],
-        ["type", "--delay", "60", "s3cret"],
-        ["key", "Return"],
-    ])
+    answer = answer_dialog(prefix, fixture_exe,
+                           ["type:proxy1\\user1", "key:Tab", "type:s3cret", "key:Return"])
     assert answer == {"status": 0, "user": "user1", "password": "s3cret"}
     # The dialog itself saves nothing.
     assert run_tool(prefix, fixture_exe, "load", "proxy1")["found"] == 0
 
 
 def test_dialog_cancelled(prefix, fixture_exe):
-    answer = answer_dialog(prefix, fixture_exe, [["key", "Escape"]])
+    answer = answer_dialog(prefix, fixture_exe, ["key:Escape"])
     assert answer == {"status": 5, "user": "", "password": ""}

@@ -6,9 +6,7 @@ Automatic detection never looks beyond this machine: the template prefix has
 it off, and the tests that turn it on also switch WPAD off by the
 environment variable."""
 
-import os
 import re
-import shutil
 
 import pytest
 
@@ -26,12 +24,8 @@ CLEARED = {"server": None, "serverPort": None, "user": None, "password": None,
 def proxy_prefix(tmp_path):
     """A fresh copy of the template prefix (direct connection, automatic
     detection off), no display needed."""
-    root = harness.copy_template(harness.ensure_template(), tmp_path / "prefix")
-    prefix = harness.WinePrefix(root)
-    yield prefix
-    prefix.kill()
-    if not os.environ.get("TSDLM_KEEP_PREFIX"):
-        shutil.rmtree(root, ignore_errors=True)
+    with harness.fresh_prefix(harness.ensure_template(), tmp_path) as prefix:
+        yield prefix
 
 
 def found(run, server, port):

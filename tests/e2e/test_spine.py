@@ -74,18 +74,23 @@ def run(prefix, **kwargs):
     return result, start, time.time()
 
 
+def assert_error_run(prefix, **kwargs):
+    """A run that ends, unseen, with the one error in the logs and its
+    analytics session."""
+    result, start, end = run(prefix, **kwargs)
+    assert result.returncode == 0, result.stderr
+    assert result.windows_seen == [], "the dialog was shown"
+    assert_single_error_run(prefix, start, end)
+    assert_error_session(prefix.read_events(), start, end)
+
+
 # From dist the updater's path has no "tessarin shared"; from the installed
 # place it does, so it would stop itself if it did not leave its own process
 # out of the search.
 @pytest.mark.parametrize("place", [None, harness.INSTALLED_UPDATER],
                          ids=["from-dist", "from-installed-folder"])
 def test_no_download_manager_installed(prefix, place):
-    result, start, end = run(prefix, windows_path=place)
-
-    assert result.returncode == 0, result.stderr
-    assert result.windows_seen == [], "the dialog was shown"
-    assert_single_error_run(prefix, start, end)
-    assert_error_session(prefix.read_events(), start, end)
+    assert_error_run(prefix, windows_path=place)
 
 
 def test_each_run_truncates_the_logs_and_appends_events(prefix):
@@ -164,10 +169,7 @@ def test_running_installed_updater_blocks_a_new_one(prefix, fixture_exe, blocker
     # usual, so the blocked run differs from it only by the rule under test
     # (and not, say, by a dialog that could not be created).
     sleeper.stop()
-    control, start, end = run(prefix, windows_path=place)
-    assert control.returncode == 0, control.stderr
-    assert_single_error_run(prefix, start, end)
-    assert_error_session(prefix.read_events(), start, end)
+    assert_error_run(prefix, windows_path=place)
 
 
 @pytest.mark.parametrize("other", [
@@ -179,10 +181,5 @@ def test_other_processes_do_not_block(prefix, fixture_exe, other):
     sleeper = prefix.start_background(fixture_exe("sleeper.exe"), other,
                                       [BLOCKER_SECONDS, "{ready}"])
 
-    result, start, end = run(prefix)
-
-    assert result.returncode == 0, result.stderr
-    assert result.windows_seen == []
-    assert_single_error_run(prefix, start, end)
-    assert_error_session(prefix.read_events(), start, end)
+    assert_error_run(prefix)
     assert sleeper.running()

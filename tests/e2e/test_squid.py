@@ -8,16 +8,15 @@ Digest, so the Digest rows prove the bound on a proxy that accepts nothing);
 the transfer through CONNECT is proven natively (http_downloader_proxy_test)."""
 
 import base64
-import json
-import threading
 from dataclasses import dataclass
 
 import pytest
 
+import harness
 import proxy_helpers
-from scenarios import (HOSTS, MANIFEST_URL_PATH, NO_MANIFEST, PASSWORD,
-                       PROXY_HOST, SERVER_NAME, USER, ProxiedCheck, answer_dialog, event_names,
-                       read_log)
+from scenarios import (HOSTS, INSTALLED, MANIFEST_URL_PATH, NO_MANIFEST, PASSWORD, PROXY_HOST,
+                       SILENT, TYPED, USER, ProxiedCheck, event_names, read_log,
+                       run_answering)
 from squid import Squid
 
 WRONG = "0ld-pa55"
@@ -45,8 +44,6 @@ class Case:
     rejections: int = 0
 
 
-TYPED = [f"type:{USER}", "key:Tab", f"type:{PASSWORD}", "key:Return"]
-
 CASES = [
     Case("basic-stored", "basic", stored=PASSWORD, rejections=9),
     Case("ntlm-stored", "ntlm", stored=PASSWORD, recorded="TsrnProxyAuthScheme=NTLM",
@@ -69,44 +66,22 @@ CASES = [
 ]
 
 
-def run_answering(check, keys):
-    """Runs the updater; answers the credential dialog with `keys` if it
-    shows. The run's result, and whether the dialog showed."""
-    answered, stop = [], threading.Event()
-    thread = threading.Thread(target=lambda: answered.append(
-        answer_dialog(check.prefix.display, keys, timeout=80, stop=stop)), daemon=True)
-    thread.start()
-    try:
-        result = check.run()
-    finally:
-        stop.set()
-        thread.join(timeout=10)
-    return result, answered == [True]
-
-
 def stored_entry(check):
     tool = check.fixture_exe("credential_tool.exe")
     result = check.prefix.run(tool, ["load", PROXY_HOST], timeout=60)
-    lines = [line for line in result.stdout.decode().splitlines() if line.startswith("{")]
-    return json.loads(lines[-1])
+    return harness.printed_json(result.stdout, result.stderr)
 
 
 @pytest.mark.parametrize("case", CASES, ids=[c.id for c in CASES])
-def test_behind_squid(case, prefix, update_site, update_site_tls, test_ca, fixture_exe,
-                      signing_kit, tmp_path):
+def test_behind_squid(case, prefix, update_site, update_site_tls, fixture_exe, signing_kit,
+                      tmp_path):
     server = update_site_tls if case.tls else update_site
     check = ProxiedCheck(prefix, server, fixture_exe, signing_kit, tmp_path)
-    if case.tls:
-        check.url = lambda path: f"https://{SERVER_NAME}:{server.port}{path}"
-        ca = prefix.temp_win + r"\test-ca.der"
-        prefix.install_file(test_ca.ca_der, ca)
-        assert prefix.run(fixture_exe("add_root.exe"), [ca], timeout=60).stdout.strip() == b"ok"
     with Squid(tmp_path, case.config, USER, PASSWORD, HOSTS) as squid:
         check.through(squid)
         check.offer()
         if case.silent:
-            check.settings(f"[Update]\r\nurl={check.url(MANIFEST_URL_PATH)}\r\n"
-                           f"check_for_updates=1\r\n[Proxy]\r\nsuppress_login_dialog=1\r\n")
+            check.settings(extra=SILENT)
         if case.stored:
             assert check.cred_tool("write", PROXY_HOST, USER, case.stored,
                                    *([case.comment] if case.comment else [])).returncode == 0
@@ -118,12 +93,13 @@ def test_behind_squid(case, prefix, update_site, update_site_tls, test_ca, fixtu
                                   "password": PASSWORD, "authScheme": 4, "released": True}
             outputs = run.debug_lines + [run.result.stderr]
         else:
-            result, shown = run_answering(check, case.dialog or [])
-            assert shown == bool(case.dialog and (case.dialog == TYPED or case.stored))
+            # Answered with `case.dialog` if it shows.
+            result, shown = run_answering(check, case.dialog or [], timeout=80)
+            assert shown == [bool(case.dialog and (case.dialog == TYPED or case.stored))]
             log = prefix.read_temp_log() or b""
             # libcurl's trace is on standard error in every run.
             outputs = [result.stdout, result.stderr, log]
-            installed = event_names(prefix) == [("updater_launched", ""), ("updater_exit", "")]
+            installed = event_names(prefix) == INSTALLED
             assert installed == case.installs, read_log(prefix)
             if not case.installs:
                 assert read_log(prefix)[-1] == NO_MANIFEST

@@ -8,10 +8,10 @@ import re
 
 import pytest
 
-from scenarios import (INSTALLED_VERSION, MANIFEST_URL_PATH, NO_MANIFEST, NOT_TRUSTED,
-                       OFFERED_VERSION, PUBLISHER, UpdateCheck, curl_error, error_session,
-                       event_names, https_site, manifest, read_log, read_record, sha256,
-                       staged_folders)
+from scenarios import (BAD_SIGNATURE, FOUND, INSTALLED, INSTALLED_VERSION, MANIFEST_URL_PATH,
+                       NO_MANIFEST, NOT_HIGHER, NOT_INSTALLED, OFFERED_VERSION, PUBLISHER,
+                       UpdateCheck, curl_error, error_session, event_names, https_site,
+                       manifest, read_log, read_record, sha256, staged_folders)
 
 
 @pytest.fixture
@@ -40,9 +40,8 @@ def test_newer_version_is_downloaded_checked_and_installed(check):
     result = check.run(installer_exit=0)
 
     e = check.entries
-    assert read_log(check.prefix) == (
-        e.manifest_start() + e.fresh_download() + e.signed() + e.install())
-    assert event_names(check.prefix) == [("updater_launched", ""), ("updater_exit", "")]
+    assert read_log(check.prefix) == e.installed()
+    assert event_names(check.prefix) == INSTALLED
     assert (check.manifest_requests(), check.installer_requests()) == (1, 1)
     # The manifest, its signature (none here: 404) and the installer.
     assert len(check.server.requests) == 3
@@ -64,18 +63,8 @@ def test_newer_version_is_downloaded_checked_and_installed(check):
     assert result.windows_seen, "the progress dialog was never shown"
 
 
-def _publisher_refused(e, path):
-    return [e.line(f'The file "{path}" is signed.'),
-            e.line(f"[ERROR] A certificate with a subject name [{PUBLISHER}] "
-                   f"can not be found!")]
-
-
-def _copy_refused(e):
-    return _publisher_refused(e, e.staged)
-
-
 def _download_refused(e):
-    return [e.downloaded_version(OFFERED_VERSION)] + _publisher_refused(e, e.installer)
+    return [e.downloaded_version(OFFERED_VERSION)] + e.other_publisher(e.installer)
 
 
 # Installers a client must never run, each fetched three times and refused:
@@ -92,10 +81,9 @@ def _download_refused(e):
     # (Wine takes the later as the signer: the twin after the signer fails
     # the chain check, its root being no trusted one); a look-alike
     # publisher; "Tessarin" and "Inc" in two attributes.
-    ("twin", "fake_installer.exe", lambda e: [e.line("[ERROR] " + NOT_TRUSTED)],
-     lambda e: [e.downloaded_version(OFFERED_VERSION), e.line("[ERROR] " + NOT_TRUSTED)],
-     None),
-    *[(kind, "fake_installer.exe", _copy_refused, _download_refused, None)
+    ("twin", "fake_installer.exe", lambda e: [e.not_trusted()],
+     lambda e: [e.downloaded_version(OFFERED_VERSION), e.not_trusted()], None),
+    *[(kind, "fake_installer.exe", lambda e: e.other_publisher(), _download_refused, None)
       for kind in ("twin_first", "lookalike", "split")],
     # Genuine, but older than the version the manifest offers.
     ("tessarin", "fake_installer_6_1_31_0.exe",
@@ -126,13 +114,8 @@ def test_unsigned_forged_or_stale_installer_is_refused_three_times(
         refusal = lambda e: e.signed() + [e.line(
             f"[ERROR] The installer's SHA-256 {served} is not the one the manifest "
             f"names ({pinned}).")]
-    failed_check = refusal(e) + ([b"[ERROR] Signature is not valid.\r\n"]
-                                 if kind != "tessarin" else [])
-    again = left_behind(e) + [e.download_complete(e.installer)] + failed_check
-    assert read_log(check.prefix) == (
-        e.manifest_start() + e.fresh_download() + failed_check + [b"Retrying...\r\n"] +
-        again + [b"Retrying...\r\n"] + again +
-        [b"[ERROR] Failed to download Installer, return now\r\n"])
+    failed_check = refusal(e) + ([BAD_SIGNATURE] if kind != "tessarin" else [])
+    assert read_log(check.prefix) == e.refused_three_times(failed_check, left_behind(e))
     assert event_names(check.prefix) == error_session("download installer failed")
     assert check.installer_requests() == 3
     assert read_record(check.prefix) is None, "a refused installer was run"
@@ -146,8 +129,7 @@ def test_second_run_reuses_the_installer_on_disk(check):
     check.offer(sha256=sha256(check.signed_installer("tessarin")).upper())
     check.run(installer_exit=1)
     e = check.entries
-    assert read_log(check.prefix)[-2:] == [
-        e.line(e.staged), b"[ERROR] Failed to install, return now\r\n"]
+    assert read_log(check.prefix)[-2:] == [e.line(e.staged), NOT_INSTALLED]
     assert event_names(check.prefix) == error_session("install failed")
     assert check.installer_requests() == 1
     check.server.clear_requests()
@@ -155,20 +137,13 @@ def test_second_run_reuses_the_installer_on_disk(check):
 
     check.run(installer_exit=0)
 
-    assert read_log(check.prefix) == (
-        e.manifest_start() + [e.downloaded_version(OFFERED_VERSION)] +
-        e.signed(e.installer) +
+    assert read_log(check.prefix) == e.installed(
+        [e.downloaded_version(OFFERED_VERSION)] + e.signed(e.installer) +
         [b"INFO: HttpDownloader::getInstaller(): The right installer has been "
-         b"downloaded completely. Do not download it again!\r\n"] +
-        e.signed() + e.install())
+         b"downloaded completely. Do not download it again!\r\n"])
     assert (check.manifest_requests(), check.installer_requests()) == (1, 0)
-    assert event_names(check.prefix)[3:] == [("updater_launched", ""),
-                                             ("updater_exit", "")]
+    assert event_names(check.prefix)[3:] == INSTALLED
     assert read_record(check.prefix)["arguments"] == "-quiet"
-
-
-def _truncated(check):
-    return check.signed_installer("tessarin").read_bytes()[:4096]
 
 
 # What an earlier run left on disk, the version offered now, and what the
@@ -182,11 +157,7 @@ def _truncated(check):
     ("modified", OFFERED_VERSION,
      lambda e: [e.downloaded_version(OFFERED_VERSION),
                 b"[ERROR] Error is: 0x80096010.\r\n"]),
-    ("other", OFFERED_VERSION,
-     lambda e: [e.downloaded_version(OFFERED_VERSION),
-                e.line(f'The file "{e.installer}" is signed.'),
-                e.line(f"[ERROR] A certificate with a subject name [{PUBLISHER}] "
-                       f"can not be found!")]),
+    ("other", OFFERED_VERSION, _download_refused),
     ("truncated", OFFERED_VERSION,
      lambda e: [b"[ERROR] ERROR: Util::getDownloadedVersion(): Failed to get the "
                 b"file version!", e.downloaded_version("")]),
@@ -196,7 +167,7 @@ def test_unusable_installer_on_disk_is_fetched_again(check, left, offered,
                                                      old_file_entries):
     check.offer(version=offered)
     if left == "truncated":
-        old = _truncated(check)
+        old = check.signed_installer("tessarin").read_bytes()[:4096]
     elif left == "older":
         old = check.signed_installer("tessarin", "fake_installer_6_1_31_0.exe").read_bytes()
     else:
@@ -212,7 +183,7 @@ def test_unusable_installer_on_disk_is_fetched_again(check, left, offered,
     assert check.installer_requests() == 1
     assert (check.prefix.unix_path(e.installer).read_bytes() ==
             check.signed_installer("tessarin").read_bytes())
-    assert event_names(check.prefix) == [("updater_launched", ""), ("updater_exit", "")]
+    assert event_names(check.prefix) == INSTALLED
 
 
 @pytest.mark.parametrize("settings", [
@@ -240,8 +211,7 @@ def test_offered_version_not_newer(check, offered):
 
     result = check.run()
 
-    assert read_log(check.prefix) == check.entries.manifest_start(offered) + [
-        b"Server version is Not higher than installed version, return now\r\n"]
+    assert read_log(check.prefix) == check.entries.manifest_start(offered) + [NOT_HIGHER]
     assert event_names(check.prefix) == error_session("installed version is up-to-date")
     assert (check.manifest_requests(), check.installer_requests()) == (1, 0)
     assert result.windows_seen == []
@@ -268,30 +238,19 @@ def test_manifest_error_status(check, status, code, text):
 @pytest.mark.parametrize("scheme, entries", [
     ("http", lambda e: [curl_error(1, "Unsupported protocol"), NO_MANIFEST]),
     # Control: the same redirect staying on HTTPS is followed.
-    ("https", lambda e: e.manifest_start() + [
-        b"Server version is Not higher than installed version, return now\r\n"]),
+    ("https", lambda e: e.manifest_start(INSTALLED_VERSION) + [NOT_HIGHER]),
 ], ids=["to-http-refused", "to-https-followed"])
-def test_https_manifest_redirect(check, update_site_tls, test_ca, scheme, entries):
+def test_https_manifest_redirect(check, update_site_tls, scheme, entries):
     """What was asked for over HTTPS never continues over plain HTTP."""
-    prefix = check.prefix
-    ca = prefix.temp_win + r"\test-ca.der"
-    prefix.install_file(test_ca.ca_der, ca)
-    added = prefix.run(check.fixture_exe("add_root.exe"), [ca], timeout=60)
-    assert added.stdout.strip() == b"ok", added.stdout
     target = check.server if scheme == "http" else update_site_tls
     target.add_file("/moved/update.xml", manifest(target.base_url, INSTALLED_VERSION))
     update_site_tls.set_rule(MANIFEST_URL_PATH, redirects=1,
                              redirect_to=target.url("/moved/update.xml"))
-    check.settings(f"[Update]\r\nurl={update_site_tls.url(MANIFEST_URL_PATH)}\r\n"
-                   f"check_for_updates=1\r\n")
+    check.settings(url=update_site_tls.url(MANIFEST_URL_PATH))
 
     check.run()
 
-    e = check.entries
-    expected = entries(e)
-    if scheme == "https":
-        expected[2] = e.line(f"Compare Version: {INSTALLED_VERSION} To: {INSTALLED_VERSION}")
-    assert read_log(prefix) == expected
+    assert read_log(check.prefix) == entries(check.entries)
     assert check.server.requests_for("/moved/update.xml") == []
 
 
@@ -317,14 +276,13 @@ def test_https_server_certificate(prefix, fixture_exe, signing_kit, test_ca, tmp
         if redirect:
             first.set_rule(MANIFEST_URL_PATH, redirects=1,
                            redirect_to=server.url(MANIFEST_URL_PATH))
-            UpdateCheck(prefix, first, fixture_exe, signing_kit, tmp_path).settings()
+            check.settings(url=first.url(MANIFEST_URL_PATH))
 
         check.run()
 
         e = check.entries
         if certificate == "trusted":
-            assert read_log(prefix) == (
-                e.manifest_start() + e.fresh_download() + e.signed() + e.install())
+            assert read_log(prefix) == e.installed()
             assert (check.manifest_requests(), check.installer_requests()) == (1, 1)
             assert read_record(prefix) is not None
         else:
@@ -370,8 +328,7 @@ SIGNED = {
         lambda c: publish_signed(c, signed_text=manifest(c.server.base_url, "6.1.32.0",
                                                          expires=FRESH)), "", NOT_VERIFIED),
     "expired": (lambda c: publish_signed(c, expires=STALE), "",
-                [f"A certificate with a subject name [{PUBLISHER}] has been found!",
-                 f"[ERROR] The manifest expired at {STALE}."]),
+                [FOUND, f"[ERROR] The manifest expired at {STALE}."]),
     "root-not-trusted": (lambda c: publish_signed(c, signer="foreign_signer",
                                                   chain=("foreign_root",)), "",
                          ["[ERROR] The manifest's signer certificate is not trusted for "
@@ -389,11 +346,9 @@ SIGNED = {
         ["[ERROR] The manifest's signature is not a detached signature (it carries content "
          "of its own)."]),
     "two-expiries": (lambda c: publish_signed(c, expires=f"{FRESH}</expires><expires>{STALE}"),
-                     "", [f"A certificate with a subject name [{PUBLISHER}] has been found!",
-                          NO_EXPIRY]),
+                     "", [FOUND, NO_EXPIRY]),
     "expiry-with-offset": (lambda c: publish_signed(c, expires="2020-01-01T00:00:00+99:00"),
-                           "", [f"A certificate with a subject name [{PUBLISHER}] has been "
-                                "found!", NO_EXPIRY]),
+                           "", [FOUND, NO_EXPIRY]),
     "missing-when-required": (lambda c: c.offer(), "require_signed_manifest=1\r\n",
                               ["[ERROR] The manifest is not signed (no update.xml.p7s is "
                                "served) and a signed manifest is required."]),
@@ -404,8 +359,7 @@ SIGNED = {
 def test_manifest_refused_for_its_signature(check, case):
     publish, setting, lines = SIGNED[case]
     publish(check)
-    check.settings(f"[Update]\r\nurl={check.server.url(MANIFEST_URL_PATH)}\r\n"
-                   f"check_for_updates=1\r\n{setting}")
+    check.settings(extra=setting)
 
     result = check.run()
 
@@ -421,22 +375,15 @@ def test_manifest_refused_for_its_signature(check, case):
 
 def test_signed_manifest_installs_and_a_replay_holds_only_until_it_expires(check):
     publish_signed(check)
-    check.settings(f"[Update]\r\nurl={check.server.url(MANIFEST_URL_PATH)}\r\n"
-                   f"check_for_updates=1\r\nrequire_signed_manifest=1\r\n")
+    check.settings(extra="require_signed_manifest=1\r\n")
     e = check.entries
-    valid = [e.download_complete(e.manifest + ".p7s"),
-             e.line(f"A certificate with a subject name [{PUBLISHER}] has been found!"),
-             e.line(f"The manifest is signed by {PUBLISHER} and valid until {FRESH}.")]
 
     check.run(installer_exit=0)
 
-    start = e.manifest_start()
-    assert read_log(check.prefix) == (start[:2] + valid + start[2:] + e.fresh_download() +
-                                      e.signed() + e.install())
+    assert read_log(check.prefix) == e.installed_signed_manifest(FRESH)
 
     # The mirror replays an older signed manifest: up to date while it lasts.
-    for expires, ending in ((FRESH, [b"Server version is Not higher than installed "
-                                     b"version, return now\r\n"]),
+    for expires, ending in ((FRESH, [NOT_HIGHER]),
                             (STALE, [e.line(f"[ERROR] The manifest expired at {STALE}."),
                                      REFUSED_MANIFEST])):
         publish_signed(check, version=INSTALLED_VERSION, expires=expires)

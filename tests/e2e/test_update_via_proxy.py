@@ -4,13 +4,11 @@ proxy (credentials stored beforehand, or given in the credential dialog),
 and the proxy step's failure entries (silent mode, a cancelled dialog, no
 URL)."""
 
-import threading
-
 import pytest
 
-from scenarios import (HOSTS, INSTALLER_URL_PATH, MANIFEST_URL_PATH, NO_MANIFEST, PASSWORD,
-                       PROXY_HOST, USER, ProxiedCheck, TestProxy, UpdateCheck, answer_dialog,
-                       event_names, read_log, read_record)
+from scenarios import (HOSTS, INSTALLED, INSTALLER_URL_PATH, MANIFEST_URL_PATH, NO_MANIFEST,
+                       PASSWORD, PROXY_HOST, SILENT, TYPED, USER, ProxiedCheck, TestProxy,
+                       event_names, read_log, read_record, run_answering)
 
 
 @pytest.fixture
@@ -32,30 +30,18 @@ def whole_update(check):
 
 
 def assert_installed(check):
-    assert event_names(check.prefix) == [("updater_launched", ""), ("updater_exit", "")]
+    assert event_names(check.prefix) == INSTALLED
     assert read_record(check.prefix)["arguments"] == "-quiet"
-
-
-def run_with_dialog(check, keys):
-    answered = []
-    thread = threading.Thread(
-        target=lambda: answered.append(answer_dialog(check.prefix.display, keys)),
-        daemon=True)
-    thread.start()
-    check.run()
-    thread.join(timeout=70)
-    assert answered == [True], "the credential dialog never showed"
 
 
 @pytest.mark.parametrize("configured", [True, False], ids=["open-proxy", "no-proxy"])
 def test_whole_update_through_an_open_proxy_or_direct(check, configured):
     with TestProxy(hosts=HOSTS) as proxy:
-        check.through(proxy if configured else None)
         if configured:
-            check.offer()
+            check.through(proxy)
         else:
-            UpdateCheck.offer(check)
-            UpdateCheck.settings(check)
+            check.host = "127.0.0.1"  # no proxy would know the test name
+        check.offer()
         check.run()
         if configured:
             assert fetched(proxy, check) == whole_update(check)
@@ -99,8 +85,7 @@ def test_silent_mode_without_a_usable_credential(check, basic_proxy, saved_for,
                                f"TsrnProxyAuthScheme={saved_for}").returncode == 0
     check.through(basic_proxy)
     check.offer()
-    check.settings(f"[Update]\r\nurl={check.url(MANIFEST_URL_PATH)}\r\n"
-                   f"check_for_updates=1\r\n[Proxy]\r\nsuppress_login_dialog=1\r\n")
+    check.settings(extra=SILENT)
 
     check.run()
 
@@ -140,7 +125,7 @@ def test_credential_dialog_answered_then_remembered(check, basic_proxy):
     check.through(basic_proxy)
     check.offer()
 
-    run_with_dialog(check, [f"type:{USER}", "key:Tab", f"type:{PASSWORD}", "key:Return"])
+    assert run_answering(check, TYPED)[1] == [True], "the credential dialog never showed"
 
     assert_installed(check)
     assert fetched(basic_proxy, check) == whole_update(check)
@@ -148,7 +133,7 @@ def test_credential_dialog_answered_then_remembered(check, basic_proxy):
 
     # A second run finds the entry: no dialog (it would block the run).
     check.prefix.unix_path(check.entries.installer).unlink()
-    basic_proxy.state.log.clear()
+    basic_proxy.clear_requests()
     check.run()
     assert fetched(basic_proxy, check) == whole_update(check)
 
@@ -157,7 +142,7 @@ def test_credential_dialog_cancelled(check, basic_proxy):
     check.through(basic_proxy)
     check.offer()
 
-    run_with_dialog(check, ["key:Escape"])
+    assert run_answering(check, ["key:Escape"])[1] == [True], "the dialog never showed"
 
     assert read_log(check.prefix) == [
         b"tsrnGetProxyInfo return: 5 with silent=0 schema=0\r\n", NO_MANIFEST]

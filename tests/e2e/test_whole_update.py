@@ -12,9 +12,10 @@ from pathlib import Path
 import pytest
 
 import harness
-from scenarios import (CAPTION, INSTALLED_DLM, INSTALLER_URL_PATH, NOT_TRUSTED, OFFERED_VERSION,
-                       QUIT_DLM, RUN_TIMEOUT, RUNNING_DLM, error_session, event_names,
-                       file_version, read_log, read_record)
+from scenarios import (BAD_SIGNATURE, CAPTION, INSTALLED, INSTALLED_DLM, INSTALLER_URL_PATH,
+                       NO_INSTALLER, NOT_HIGHER, NOT_INSTALLED, OFFERED_VERSION, QUIT_DLM,
+                       RUN_TIMEOUT, RUNNING_DLM, error_session, event_names, file_version,
+                       read_log, read_record)
 
 MESSAGE = ("Please wait a moment while Download Manager finishes updating. Your "
            "download will automatically start when the update completes.")
@@ -55,6 +56,13 @@ def downloading(text):
     return lambda state: state.get("status") == text
 
 
+def press(prefix, window, key):
+    """Activates `window` and sends it `key`."""
+    harness.xdotool(prefix.display, "windowactivate", "--sync", window, capture_output=True,
+                    timeout=10)
+    harness.xdotool(prefix.display, "key", "--window", window, key, check=True, timeout=10)
+
+
 # --- The endings -----------------------------------------------------------------
 
 def test_installed_after_the_download_manager_quits(update):
@@ -68,9 +76,8 @@ def test_installed_after_the_download_manager_quits(update):
     result = update.run(installer_exit=0)
 
     e = update.entries
-    assert read_log(update.prefix) == (
-        e.manifest_start() + [QUIT_DLM] + e.fresh_download() + e.signed() + e.install())
-    assert event_names(update.prefix) == [("updater_launched", ""), ("updater_exit", "")]
+    assert read_log(update.prefix) == e.installed(after_manifest=[QUIT_DLM])
+    assert event_names(update.prefix) == INSTALLED
     assert update.dlm_requests() == [
         "quit_request window=Tessarin Download Manager wparam=0 lparam=0 reply=1"]
     dlm.popen.wait(20)  # it exits after answering
@@ -82,8 +89,7 @@ def test_installed_after_the_download_manager_quits(update):
     second = update.run()
 
     assert read_log(update.prefix) == e.manifest_start()[:2] + [
-        e.line(f"Compare Version: {OFFERED_VERSION} To: {OFFERED_VERSION}"),
-        b"Server version is Not higher than installed version, return now\r\n"]
+        e.line(f"Compare Version: {OFFERED_VERSION} To: {OFFERED_VERSION}"), NOT_HIGHER]
     assert event_names(update.prefix)[2:] == error_session("installed version is up-to-date")
     assert second.windows_seen == []
 
@@ -95,10 +101,8 @@ def test_arguments_of_a_launcher_change_nothing(update):
 
     result = update.run(args=["/silent", "foo"])
 
-    e = update.entries
-    assert read_log(update.prefix) == (
-        e.manifest_start() + e.fresh_download() + e.signed() + e.install())
-    assert event_names(update.prefix) == [("updater_launched", ""), ("updater_exit", "")]
+    assert read_log(update.prefix) == update.entries.installed()
+    assert event_names(update.prefix) == INSTALLED
     assert read_record(update.prefix)["arguments"] == "-quiet"
     assert result.windows_seen
 
@@ -136,10 +140,7 @@ def test_installer_exiting_3(update):
 
     result = update.run(installer_exit=3)
 
-    e = update.entries
-    assert read_log(update.prefix) == (
-        e.manifest_start() + e.fresh_download() + e.signed() + e.install() +
-        [b"[ERROR] Failed to install, return now\r\n"])
+    assert read_log(update.prefix) == update.entries.installed() + [NOT_INSTALLED]
     assert event_names(update.prefix) == error_session("install failed")
     assert read_record(update.prefix)["arguments"] == "-quiet"
     assert result.windows_seen
@@ -156,20 +157,14 @@ def test_refused_installer_three_times(update, kind):
     result = update.run()
 
     e = update.entries
+
     def refused(path):
-        if kind != "other":
-            return [e.line("[ERROR] " + NOT_TRUSTED)]
-        return [e.line(f'The file "{path}" is signed.'),
-                e.line("[ERROR] A certificate with a subject name [Tessarin, Inc] "
-                       "can not be found!")]
+        return e.other_publisher(path) if kind == "other" else [e.not_trusted()]
     # The checked copy is refused; the reuse test then looks at the download.
-    other = refused(e.staged) + [b"[ERROR] Signature is not valid.\r\n"]
-    again = [e.downloaded_version(OFFERED_VERSION)] + refused(e.installer) + [
-        e.download_complete(e.installer)] + other
-    assert read_log(update.prefix) == (
-        e.manifest_start() + [QUIT_DLM] + e.fresh_download() + other +
-        [b"Retrying...\r\n"] + again + [b"Retrying...\r\n"] + again +
-        [b"[ERROR] Failed to download Installer, return now\r\n", update.started_again()])
+    assert read_log(update.prefix) == e.refused_three_times(
+        refused(e.staged) + [BAD_SIGNATURE],
+        [e.downloaded_version(OFFERED_VERSION)] + refused(e.installer),
+        after_manifest=[QUIT_DLM]) + [update.started_again()]
     assert event_names(update.prefix) == error_session("download installer failed")
     assert update.installer_requests() == 3
     assert read_record(update.prefix) is None
@@ -195,8 +190,7 @@ def test_download_manager_given_back_once_it_has_gone(update, closing, given_bac
     last = update.started_again() if given_back else update.entries.line(
         f"[ERROR] The DLM is still running after 20 s, not starting it again: "
         f"{RUNNING_DLM}")
-    assert read_log(update.prefix)[-2:] == [
-        b"[ERROR] Failed to download Installer, return now\r\n", last]
+    assert read_log(update.prefix)[-2:] == [NO_INSTALLER, last]
     if given_back:
         assert update.dlm_back(dlm)
     else:
@@ -212,17 +206,11 @@ def test_installer_windows_will_not_start(update):
 
     process = update.launch()
     box = update.prefix.wait_for_window("^Error$", timeout=RUN_TIMEOUT)[0]
-    display = {"DISPLAY": update.prefix.display, "PATH": os.environ.get("PATH", "")}
-    subprocess.run(["xdotool", "windowactivate", "--sync", box], env=display,
-                   capture_output=True, timeout=10)
-    subprocess.run(["xdotool", "key", "--window", box, "Return"], env=display,
-                   check=True, timeout=10)
+    press(update.prefix, box, "Return")
     assert process.wait(RUN_TIMEOUT) == 0
 
-    e = update.entries
-    assert read_log(update.prefix) == (
-        e.manifest_start() + [QUIT_DLM] + e.fresh_download() + e.signed() + e.install() +
-        [b"[ERROR] Failed to install, return now\r\n", update.started_again()])
+    assert read_log(update.prefix) == update.entries.installed(after_manifest=[QUIT_DLM]) + [
+        NOT_INSTALLED, update.started_again()]
     assert event_names(update.prefix) == error_session("install failed")
     assert update.dlm_back(dlm)
 
@@ -277,7 +265,7 @@ def test_dialog_from_hidden_to_installing(update):
     # The last report was 100: the bar ended full and the range is 0..100.
     assert (installing["position"], installing["low"], installing["high"]) == (100, 0, 100)
     assert process.wait(RUN_TIMEOUT) == 0
-    assert event_names(update.prefix) == [("updater_launched", ""), ("updater_exit", "")]
+    assert event_names(update.prefix) == INSTALLED
 
 
 def test_dialog_states_before_the_size_is_known_and_at_the_end(update):
@@ -304,12 +292,7 @@ def test_closing_during_download_ends_at_once_and_escape_does_nothing(update):
 
     process = update.launch()
     update.wait_for(downloading("Downloading ... 10.00%"), "10 %", process)
-    window = update.prefix.wait_for_window(CAPTION)[0]
-    display = {"DISPLAY": update.prefix.display, "PATH": os.environ.get("PATH", "")}
-    subprocess.run(["xdotool", "windowactivate", "--sync", window], env=display,
-                   capture_output=True, timeout=10)
-    subprocess.run(["xdotool", "key", "--window", window, "Escape"], env=display,
-                   check=True, timeout=10)
+    press(update.prefix, update.prefix.wait_for_window(CAPTION)[0], "Escape")
     time.sleep(1)
     still = update.probe()
     assert still["visible"] and still["status"] == "Downloading ... 10.00%"
@@ -319,7 +302,7 @@ def test_closing_during_download_ends_at_once_and_escape_does_nothing(update):
     started = time.monotonic()
     assert process.wait(15) == 0
     assert time.monotonic() - started < 5
-    assert event_names(update.prefix) == [("updater_launched", ""), ("updater_exit", "")]
+    assert event_names(update.prefix) == INSTALLED
     # The flow never reached an ending: nothing after the download began but
     # the download manager, which had quit, given back.
     assert read_log(update.prefix)[-2:] == [update.entries.downloaded_version(""),
@@ -348,25 +331,25 @@ def test_screenshots_of_every_language(update, locales):
     update.offer()
     update.stall_installer_at(42, seconds=None)
     SCREENSHOT_DIR.mkdir(parents=True, exist_ok=True)
-    display = {"DISPLAY": update.prefix.display, "PATH": os.environ.get("PATH", "")}
+    display = update.prefix.display
     for locale, language, *_ in LANGUAGES:
         update.env.update(LOCPATH=str(locales), LC_ALL=f"{locale}.UTF-8")
         process = update.launch()
         deadline = time.monotonic() + 40
         window = None
         while window is None and time.monotonic() < deadline:
-            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--class",
-                                    "TsDLMUpdater.exe"], env=display,
-                                   capture_output=True, text=True).stdout.split()
+            found = harness.xdotool(display, "search", "--onlyvisible", "--class",
+                                    "TsDLMUpdater.exe", capture_output=True,
+                                    text=True).stdout.split()
             window = found[0] if found else None
             time.sleep(0.2)
         assert window, f"no dialog for {locale}"
         time.sleep(1.5)
         out = SCREENSHOT_DIR / f"dialog-{language}-{locale}.png"
-        subprocess.run(["/usr/bin/import", "-window", window, str(out)], env=display,
-                       check=True, timeout=30)
-        caption = subprocess.run(["xdotool", "getwindowname", window], env=display,
-                                 capture_output=True, text=True).stdout.strip()
+        subprocess.run(["/usr/bin/import", "-window", window, str(out)],
+                       env=harness.display_env(display), check=True, timeout=30)
+        caption = harness.xdotool(display, "getwindowname", window, capture_output=True,
+                                  text=True).stdout.strip()
         update.probe(caption=caption, close=True)
         assert process.wait(15) == 0
         assert out.stat().st_size > 0

@@ -24,19 +24,13 @@ import tempfile
 import time
 from pathlib import Path
 
-from loopback import serve_until_signalled
+from loopback import free_port, serve_until_signalled
 from test_proxy import ntlm_user_name
 
 SQUID = "/usr/sbin/squid"
 HELPERS = Path("/usr/lib/squid")
 # The configurations: which schemes the proxy offers.
 CONFIGS = ("none", "basic", "ntlm", "basic+ntlm", "digest")
-
-
-def _free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 def _reachable_by_squid(folder):
@@ -62,7 +56,7 @@ class Squid:
         self.folder.mkdir()
         self.config = config
         self.user, self.password = user, password
-        self.port = _free_port()
+        self.port = free_port()
         # Names squid's shared-memory segments; unique per instance.
         self.service = f"tsdlm{os.getpid()}p{self.port}"
         self.process = None

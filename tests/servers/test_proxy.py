@@ -51,14 +51,11 @@ import select
 import socket
 import struct
 import sys
-import threading
-import time
 import urllib.parse
 import urllib.request
 from http.client import HTTPConnection
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from loopback import LoopbackServer, serve_until_signalled
+from loopback import LoopbackServer, QuietHandler, ServerState, serve_until_signalled
 
 REALM = "tsdlm-test-proxy"
 AUTH_MODES = (None, "basic", "digest", "ntlm", "negotiate", "unknown")
@@ -105,23 +102,8 @@ def parse_digest(value):
     return params
 
 
-
-class _Handler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
+class _Handler(QuietHandler):
     server_version = "TsDLMTestProxy/1"
-    sys_version = ""
-
-    def log_message(self, format, *args):  # noqa: A002  (base class name)
-        pass
-
-    def do_GET(self):  # noqa: N802 (the library's names)
-        self._handle(send_body=True)
-
-    def do_HEAD(self):  # noqa: N802
-        self._handle(send_body=False)
-
-    def do_POST(self):  # noqa: N802
-        self._handle(send_body=True)
 
     def do_CONNECT(self):  # noqa: N802
         state = self.server.state
@@ -193,19 +175,12 @@ class _Handler(BaseHTTPRequestHandler):
         return params.get("response") == expected
 
     def _challenge(self, challenges):
-        body = b"proxy authentication required\n"
-        self.send_response(407)
-        for value in challenges:
-            self.send_header("Proxy-Authenticate", value)
-        self.send_header("Content-Type", "text/plain")
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        if self.command != "HEAD":
-            self._write(body)
+        self._reply(407, b"proxy authentication required\n",
+                    headers=[("Proxy-Authenticate", value) for value in challenges])
 
     # --- Forwarding ----------------------------------------------------------
 
-    def _handle(self, send_body):
+    def _handle(self):
         state = self.server.state
         target = urllib.parse.urlsplit(self.path)
         if not target.scheme:
@@ -250,23 +225,8 @@ class _Handler(BaseHTTPRequestHandler):
         length = response.getheader("Content-Length") if self.command == "HEAD" else None
         self.send_header("Content-Length", length or str(len(data)))
         self.end_headers()
-        if send_body:
-            self._write(data)
-
-    def _reply(self, status, body, content_type="text/plain"):
-        self.send_response(status)
-        self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
         if self.command != "HEAD":
-            self._write(body)
-
-    def _write(self, data):
-        try:
-            self.wfile.write(data)
-            self.wfile.flush()
-        except OSError:
-            self.close_connection = True
+            self._write(data)
 
     def _pipe(self, client, upstream):
         stopping = self.server.state.stopping
@@ -287,9 +247,10 @@ class _Handler(BaseHTTPRequestHandler):
             upstream.close()
 
 
-class _State:
+class _State(ServerState):
     def __init__(self, auth, user, password, reject, status, hosts, silent=False,
                  open_head=False):
+        super().__init__()
         if auth not in AUTH_MODES:
             raise ValueError(f"auth must be one of {AUTH_MODES}")
         self.auth = auth or ("basic" if reject else None)
@@ -301,67 +262,36 @@ class _State:
         self.open_head = open_head
         self.hosts = dict(hosts or {})
         self.nonce = base64.b64encode(os.urandom(12)).decode()
-        self.lock = threading.Lock()
-        self.log = []
-        self.stopping = threading.Event()
 
     def challenges(self):
-        if self.auth == "basic":
-            return [f'Basic realm="{REALM}"']
-        if self.auth == "digest":
-            return [f'Digest realm="{REALM}", nonce="{self.nonce}", qop="auth", '
-                    'algorithm=MD5']
-        if self.auth == "ntlm":
-            return ["NTLM", "Negotiate"]
-        if self.auth == "unknown":
-            return [f'Bearer realm="{REALM}"', "X-Tessarin-Token"]
-        return ["Negotiate"]
+        return {"basic": [f'Basic realm="{REALM}"'],
+                "digest": [f'Digest realm="{REALM}", nonce="{self.nonce}", qop="auth", '
+                           'algorithm=MD5'],
+                "ntlm": ["NTLM", "Negotiate"],
+                "unknown": [f'Bearer realm="{REALM}"', "X-Tessarin-Token"]}.get(
+                    self.auth, ["Negotiate"])
 
     def record(self, handler):
-        entry = {"method": handler.command, "target": handler.path,
-                 "proxy_authorization": handler.headers.get("Proxy-Authorization"),
-                 "time": time.time()}
-        with self.lock:
-            self.log.append(entry)
-
-    def requests(self):
-        with self.lock:
-            return [dict(entry) for entry in self.log]
-
-
-class _Server(ThreadingHTTPServer):
-    daemon_threads = True
-    block_on_close = False
+        super().record({"method": handler.command, "target": handler.path,
+                        "proxy_authorization": handler.headers.get("Proxy-Authorization")})
 
 
 class TestProxy(LoopbackServer):
-    """The proxy for in-process use: start(), stop() and the request log."""
+    """The proxy for in-process use: start(), stop() and the request log
+    (dicts of method, target, proxy_authorization, time)."""
 
     __test__ = False  # not a pytest class
+    Handler = _Handler
 
     def __init__(self, auth=None, user="", password="", reject=False, status=None,
                  hosts=None, port=0, silent=False, open_head=False):
         super().__init__(_State(auth, user, password, reject, status, hosts, silent,
                                 open_head), port)
 
-    def _make_server(self, address):
-        server = _Server(address, _Handler)
-        server.state = self.state
-        return server
-
     @property
     def address(self):
         """host:port as a proxy list names it."""
         return f"127.0.0.1:{self.port}"
-
-    @property
-    def requests(self):
-        """Every request so far: dicts of method, target, proxy_authorization."""
-        return self.state.requests()
-
-    def requests_for(self, path):
-        """The proxied requests whose target's path is `path`."""
-        return [r for r in self.requests if urllib.parse.urlsplit(r["target"]).path == path]
 
 
 def main(argv=None):

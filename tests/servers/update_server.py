@@ -49,14 +49,12 @@ import socket
 import ssl
 import subprocess
 import sys
-import threading
 import time
 import urllib.parse
 from dataclasses import dataclass, replace
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
-from loopback import LoopbackServer, serve_until_signalled
+from loopback import LoopbackServer, QuietHandler, QuietServer, ServerState, serve_until_signalled
 
 CONTROL_PREFIX = "/__control/"
 HOP_PREFIX = "/__hop/"
@@ -104,8 +102,7 @@ def validate_rule(rule):
 
 def generated_body(size):
     """Deterministic, non-repeating-looking bytes for body_size."""
-    pattern = bytes(range(256))
-    return (pattern * (size // 256 + 1))[:size]
+    return GeneratedBody(size)[:]
 
 
 class GeneratedBody:
@@ -141,15 +138,16 @@ class TestCA:
     key_file: Path
 
 
+def _openssl_in(folder):
+    return lambda *args: subprocess.run(["openssl", *args], cwd=folder, check=True,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+
 def make_test_ca(folder, name="TsDLM Test CA"):
     """Makes a CA and a server certificate signed by it with openssl."""
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
-
-    def openssl(*args):
-        subprocess.run(["openssl", *args], cwd=folder, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-
+    openssl = _openssl_in(folder)
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
             "-out", "ca.pem", "-days", "3650", "-subj", f"/CN={name}",
             "-addext", "basicConstraints=critical,CA:TRUE",
@@ -167,11 +165,7 @@ def server_certificate(ca, folder,
     (subjectAltName entries); the CN is the first name's value."""
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
-
-    def openssl(*args):
-        subprocess.run(["openssl", *args], cwd=folder, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-
+    openssl = _openssl_in(folder)
     openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key",
             "-out", "server.csr", "-subj", "/CN=" + names.split(",")[0].split(":")[1])
     (folder / "server.ext").write_text(
@@ -185,81 +179,49 @@ def server_certificate(ca, folder,
     return replace(ca, cert_file=folder / "server.pem", key_file=folder / "server.key")
 
 
-class _Handler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
+class _Handler(QuietHandler):
     server_version = "TsDLMTestServer/1"
-    sys_version = ""
 
-    def log_message(self, format, *args):  # noqa: A002  (base class name)
-        pass
+    do_PUT = do_DELETE = QuietHandler.do_GET
 
-    # --- Dispatch ----------------------------------------------------------
-
-    def do_GET(self):
-        self._dispatch(send_body=True)
-
-    def do_HEAD(self):
-        self._dispatch(send_body=False)
-
-    def do_POST(self):
-        self._dispatch(send_body=True)
-
-    def do_PUT(self):
-        self._dispatch(send_body=True)
-
-    def do_DELETE(self):
-        self._dispatch(send_body=True)
-
-    def _dispatch(self, send_body):
+    def _handle(self):
         state = self.server.state
         path = urllib.parse.urlsplit(self.path).path
         if path.startswith(CONTROL_PREFIX):
             self._control(path[len(CONTROL_PREFIX):])
             return
-        state.record(self)
+        state.record({"method": self.command, "path": self.path,
+                      "headers": [[name, value] for name, value in self.headers.items()]})
         if self.command not in ("GET", "HEAD"):
-            self._send_simple(405, b"method not allowed\n", send_body)
+            self._reply(405, b"method not allowed\n")
             return
         if path.startswith(HOP_PREFIX):
             hops, _, rest = path[len(HOP_PREFIX):].partition("/")
             target = "/" + rest
-            rule = state.current_rule(target)
+            rule = state.take_rule(target, new_request=False)
             if not hops.isdigit() or rule is None:
-                self._send_simple(404, b"not found\n", send_body)
+                self._reply(404, b"not found\n")
             elif int(hops) == 0:
-                self._send_content(target, rule, send_body)
+                self._send_content(target, rule)
             else:
-                self._redirect(target, rule, int(hops), send_body)
+                self._redirect(target, rule, int(hops))
             return
         rule = state.take_rule(path) or {}
         if rule.get("redirects", 0) > 0:
-            self._redirect(path, rule, rule["redirects"], send_body)
+            self._redirect(path, rule, rule["redirects"])
         else:
-            self._send_content(path, rule, send_body)
+            self._send_content(path, rule)
 
     # --- Responses ---------------------------------------------------------
 
-    def _redirect(self, path, rule, remaining, send_body):
+    def _redirect(self, path, rule, remaining):
         """One hop; `remaining` counts this one."""
         if remaining == 1:
             location = rule.get("redirect_to") or f"{HOP_PREFIX}0{path}"
         else:
             location = f"{HOP_PREFIX}{remaining - 1}{path}"
-        body = f"redirect to {location}\n".encode()
-        self.send_response(rule.get("redirect_status", 302))
-        self.send_header("Location", location)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        if send_body:
-            self._write(body)
-
-    def _send_simple(self, status, body, send_body, content_type="text/plain"):
-        self.send_response(status)
-        self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        if send_body:
-            self._write(body)
+        self._reply(rule.get("redirect_status", 302), f"redirect to {location}\n".encode(),
+                    None, [("Location", location)])
 
     def _content(self, path, rule):
         """(status, body) for a path under its rule."""
@@ -274,7 +236,7 @@ class _Handler(BaseHTTPRequestHandler):
             return rule.get("status", 404), b"not found\n"
         return rule.get("status", 200), file.read_bytes()
 
-    def _send_content(self, path, rule, send_body):
+    def _send_content(self, path, rule):
         status, body = self._content(path, rule)
         mode = rule.get("length", "content-length")
         self.send_response(status)
@@ -290,7 +252,7 @@ class _Handler(BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
-        if not send_body or self.command == "HEAD":
+        if self.command == "HEAD":
             return
         self._send_body(body, rule, chunked=(mode == "chunked"))
 
@@ -334,15 +296,6 @@ class _Handler(BaseHTTPRequestHandler):
             data = f"{len(data):x}\r\n".encode() + data + b"\r\n"
         return self._write(data)
 
-    def _write(self, data):
-        try:
-            self.wfile.write(data)
-            self.wfile.flush()
-            return True
-        except (BrokenPipeError, ConnectionResetError, ssl.SSLError, OSError):
-            self.close_connection = True
-            return False
-
     def _drop(self):
         """Ends the connection without finishing the response."""
         self.close_connection = True
@@ -358,48 +311,36 @@ class _Handler(BaseHTTPRequestHandler):
         state = self.server.state
         length = int(self.headers.get("Content-Length") or 0)
         data = self.rfile.read(length) if length else b""
-        try:
-            if what == "rules":
-                if self.command == "GET":
-                    answer = state.rules_json()
-                elif self.command in ("POST", "PUT"):
-                    rules = json.loads(data or b"{}")
-                    state.set_rules(rules, replace=(self.command == "PUT"))
-                    answer = {"ok": True}
-                elif self.command == "DELETE":
-                    state.set_rules({}, replace=True)
-                    answer = {"ok": True}
-                else:
-                    raise ValueError("method")
-            elif what == "requests":
-                if self.command == "GET":
-                    answer = state.requests()
-                elif self.command == "DELETE":
-                    state.clear_requests()
-                    answer = {"ok": True}
-                else:
-                    raise ValueError("method")
-            else:
-                self._send_simple(404, b"no such control\n", True)
-                return
-        except (ValueError, TypeError) as error:
-            self._send_simple(400, json.dumps({"error": str(error)}).encode(), True,
-                              "application/json")
+        if what not in ("rules", "requests"):
+            self._reply(404, b"no such control\n")
             return
-        self._send_simple(200, json.dumps(answer).encode(), True, "application/json")
+        actions = {
+            ("rules", "GET"): state.rules_json,
+            ("rules", "POST"): lambda: state.set_rules(json.loads(data or b"{}"), False),
+            ("rules", "PUT"): lambda: state.set_rules(json.loads(data or b"{}"), True),
+            ("rules", "DELETE"): lambda: state.set_rules({}, replace=True),
+            ("requests", "GET"): state.requests,
+            ("requests", "DELETE"): state.clear_requests,
+        }
+        try:
+            if (what, self.command) not in actions:
+                raise ValueError("method")
+            answer = actions[what, self.command]()
+        except (ValueError, TypeError) as error:
+            self._reply(400, json.dumps({"error": str(error)}).encode(), "application/json")
+            return
+        answer = {"ok": True} if answer is None else answer
+        self._reply(200, json.dumps(answer).encode(), "application/json")
 
 
-class _State:
+class _State(ServerState):
     """What the handler threads share: rules, request log, stop signal."""
 
     def __init__(self, root):
+        super().__init__()
         self.root = Path(root).resolve()
-        self.lock = threading.Lock()
         self.rules = {}
         self.taken = {}  # requests each sequence rule has answered
-        self.log = []
-        self.tls_errors = []
-        self.stopping = threading.Event()
 
     def resolve(self, relative):
         """The file below the root for a URL path, or None."""
@@ -409,26 +350,19 @@ class _State:
             return None
         return candidate if candidate.is_file() else None
 
-    def take_rule(self, path):
-        """The rule for a new request of `path` (a sequence moves on)."""
+    def take_rule(self, path, new_request=True):
+        """The rule for a new request of `path` (a sequence moves on), or
+        the one the last new request took, for its hops."""
         with self.lock:
             rule = self.rules.get(path)
             if rule is None:
                 return None
             if "sequence" in rule:
                 taken = self.taken.get(path, 0)
-                self.taken[path] = taken + 1
-                rule = rule["sequence"][min(taken, len(rule["sequence"]) - 1)]
-            return dict(rule)
-
-    def current_rule(self, path):
-        """The rule the last new request of `path` took, for its hops."""
-        with self.lock:
-            rule = self.rules.get(path)
-            if rule is None:
-                return None
-            if "sequence" in rule:
-                taken = max(self.taken.get(path, 1) - 1, 0)
+                if new_request:
+                    self.taken[path] = taken + 1
+                else:
+                    taken = max(taken - 1, 0)
                 rule = rule["sequence"][min(taken, len(rule["sequence"]) - 1)]
             return dict(rule)
 
@@ -453,30 +387,9 @@ class _State:
             return json.loads(json.dumps(
                 self.rules, default=lambda value: bytes(value).decode("latin-1")))
 
-    def record(self, handler):
-        entry = {
-            "method": handler.command,
-            "path": handler.path,
-            "headers": [[name, value] for name, value in handler.headers.items()],
-            "time": time.time(),
-        }
-        with self.lock:
-            self.log.append(entry)
-
-    def requests(self):
-        with self.lock:
-            return [dict(entry, headers=[list(h) for h in entry["headers"]])
-                    for entry in self.log]
-
-    def clear_requests(self):
-        with self.lock:
-            self.log.clear()
 
 
-class _Server(ThreadingHTTPServer):
-    daemon_threads = True
-    block_on_close = False
-
+class _Server(QuietServer):
     def __init__(self, address, state, context):
         self.state = state
         self.context = context
@@ -492,17 +405,15 @@ class _Server(ThreadingHTTPServer):
         return connection, address
 
     def handle_error(self, request, client_address):
-        error = sys.exc_info()[1]
-        if isinstance(error, (ssl.SSLError, ConnectionError)):
-            with self.state.lock:
-                self.state.tls_errors.append(repr(error))
-        # Anything else would be a fault of this server: show it.
-        elif error is not None:
+        # A client that breaks off a handshake or a connection is no fault
+        # of this server; anything else would be: show it.
+        if not isinstance(sys.exc_info()[1], (ssl.SSLError, ConnectionError)):
             super().handle_error(request, client_address)
 
 
 class UpdateServer(LoopbackServer):
-    """The server for in-process use: start(), stop(), rules and log."""
+    """The server for in-process use: start(), stop(), rules and the request
+    log (dicts of method, path, headers, time)."""
 
     def __init__(self, root, tls=None, port=0):
         super().__init__(_State(root), port)
@@ -514,10 +425,6 @@ class UpdateServer(LoopbackServer):
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             context.load_cert_chain(str(self.tls.cert_file), str(self.tls.key_file))
         return _Server(address, self.state, context)
-
-    @property
-    def root(self):
-        return self.state.root
 
     @property
     def scheme(self):
@@ -540,26 +447,9 @@ class UpdateServer(LoopbackServer):
     def set_rule(self, path, **rule):
         self.state.set_rules({path: rule}, replace=False)
 
-    def clear_rules(self):
-        self.state.set_rules({}, replace=True)
-
-    @property
-    def requests(self):
-        """Every request so far: dicts with method, path, headers, time."""
-        return self.state.requests()
-
     def requests_for(self, path):
         """The requests whose path (query left out) is `path`."""
-        return [r for r in self.requests
-                if urllib.parse.urlsplit(r["path"]).path == path]
-
-    def clear_requests(self):
-        self.state.clear_requests()
-
-    @property
-    def tls_errors(self):
-        with self.state.lock:
-            return list(self.state.tls_errors)
+        return [r for r in self.requests if urllib.parse.urlsplit(r["path"]).path == path]
 
 
 def header(request, name):
